@@ -1,0 +1,135 @@
+# Shared build rules: warnings for our own targets, the test harness for both
+# the native build and the MinGW builds whose tests run under Wine.
+
+set(GLINTMARK_WARNINGS -Wall -Wextra -Werror)
+
+if(GLINTMARK_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  # Static runtime: the DLL and the test programs import only system DLLs.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  # GoogleTest cross-built from Debian's sources.
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_package(GTest REQUIRED)
+  find_package(benchmark QUIET)
+  include(GoogleTest)
+endif()
+
+# glintmark_target(<target>): our own warning set.
+function(glintmark_target target)
+  target_compile_options(${target} PRIVATE ${GLINTMARK_WARNINGS})
+endfunction()
+
+# glintmark_test(<name> SOURCES ... LIBS ...)
+# Natively every GoogleTest case becomes its own CTest test. Under Wine one
+# CTest test runs the whole program: starting a Windows process costs far more
+# than a test case, and 32-bit programs run under emulation.
+function(glintmark_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  glintmark_target(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  if(WIN32)
+    # 32-bit programs run only where the emulated Wine is set up.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND NOT EXISTS ${PROJECT_SOURCE_DIR}/cmake/wine32.sh)
+      return()
+    endif()
+    add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
+
+# Windows test programs run under Wine, in a prefix owned by this build folder.
+if(WIN32)
+  set(GLINTMARK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/cmake/wine-run.sh ${GLINTMARK_WINEPREFIX})
+  else()
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/cmake/wine32-run.sh ${GLINTMARK_WINEPREFIX})
+  endif()
+endif()
+
+# glintmark_sources(<out-var> <dir>): the folder's library sources, that is its
+# .cpp files without tests, benchmarks and fuzzers, with the platform files
+# (*_win.cpp, *_posix.cpp) of this build only.
+function(glintmark_sources out dir)
+  file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
+  set(result)
+  foreach(f IN LISTS all)
+    get_filename_component(n ${f} NAME_WE)
+    if(n MATCHES "_(test|benchmark|fuzz)$")
+      continue()
+    endif()
+    if(WIN32 AND n MATCHES "_posix$")
+      continue()
+    endif()
+    if(NOT WIN32 AND n MATCHES "_win$")
+      continue()
+    endif()
+    list(APPEND result ${f})
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+# glintmark_test_sources(<out-var> <dir>): the folder's *_test.cpp files for
+# this build (*_win_test.cpp only on Windows, *_posix_test.cpp only on Linux).
+function(glintmark_test_sources out dir)
+  file(GLOB all CONFIGURE_DEPENDS ${dir}/*_test.cpp)
+  set(result)
+  foreach(f IN LISTS all)
+    get_filename_component(n ${f} NAME_WE)
+    if(WIN32 AND n MATCHES "_posix_test$")
+      continue()
+    endif()
+    if(NOT WIN32 AND n MATCHES "_win_test$")
+      continue()
+    endif()
+    list(APPEND result ${f})
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+# glintmark_fuzzer(<name> SOURCES ... LIBS ...): a libFuzzer target (fuzz preset).
+function(glintmark_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  glintmark_target(${name})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+endfunction()
+
+# glintmark_benchmark(<name> SOURCES ... LIBS ...): a Google Benchmark program
+# (native builds only; not a test).
+function(glintmark_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  if(WIN32 OR NOT benchmark_FOUND OR GLINTMARK_SANITIZE)
+    return()
+  endif()
+  add_executable(${name} ${B_SOURCES})
+  glintmark_target(${name})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
+endfunction()
+
+# glintmark_check_pe(<target>): a static check of a Windows binary's machine
+# type and imports; runs in every Windows build, also where nothing can run it.
+function(glintmark_check_pe target)
+  if(NOT WIN32)
+    return()
+  endif()
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(machine i386)
+  else()
+    set(machine x86-64)
+  endif()
+  add_test(NAME pe_${target} COMMAND ${PROJECT_SOURCE_DIR}/scripts/check-pe.sh $<TARGET_FILE:${target}> ${machine})
+endfunction()

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need, quietly and
+# only when something is missing. Safe to run again and again.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libgumbo-dev nlohmann-json3-dev libcli11-dev
+  mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+  wine wine64 fonts-wine libwine-dev
+  xvfb xauth imagemagick x11-apps
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 file python3
+)
+# Extra packages a caller asks for (run.sh adds chromium, for instance).
+packages+=("$@")
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "install-deps: installing ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

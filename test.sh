@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: native, sanitizers, fuzzers, the
+# win64 suite under Wine, and the 32-bit checks. Ends with one summary line,
+# "N passed, N failed", over all of them; exits non-zero on any failure.
+set -u
+cd "$(dirname "$0")"
+root=$PWD
+log=$root/build/logs
+mkdir -p "$log"
+
+scripts/install-deps.sh || { echo "test.sh: could not install the build dependencies" >&2; exit 1; }
+
+passed=0 failed=0 broken=()
+
+# count LABEL LOGFILE STATUS: adds a CTest run's totals to the summary.
+count() {
+  local label=$1 file=$2 status=$3 line total bad
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$file" | tail -1)
+  if [ -z "$line" ]; then
+    echo "== $label: no test ran (status $status)"
+    failed=$((failed + 1)); broken+=("$label"); return
+  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  passed=$((passed + total - bad)); failed=$((failed + bad))
+  echo "== $label: $line"
+  if [ "$bad" -ne 0 ] || [ "$status" -ne 0 ]; then
+    broken+=("$label")
+    [ "$bad" -eq 0 ] && failed=$((failed + 1))
+  fi
+}
+
+# build PRESET: configure and build; a failed build counts as a failed test.
+build() {
+  local preset=$1
+  echo "== building $preset"
+  if ! { cmake --preset "$preset" >"$log/configure-$preset.log" 2>&1 &&
+         cmake --build --preset "$preset" >"$log/build-$preset.log" 2>&1; }; then
+    echo "== $preset: BUILD FAILED (see build/logs/*-$preset.log)"
+    tail -30 "$log/configure-$preset.log" "$log/build-$preset.log" 2>/dev/null | grep -v '^\[' | tail -30
+    failed=$((failed + 1)); broken+=("build $preset")
+    return 1
+  fi
+}
+
+for preset in native native-asan; do
+  if build "$preset"; then
+    ASAN_OPTIONS=detect_leaks=1 ctest --preset "$preset" >"$log/test-$preset.log" 2>&1
+    count "$preset" "$log/test-$preset.log" $?
+  fi
+done
+
+# Fuzzers: a bounded run of each, from its committed seed corpus.
+if build fuzz; then
+  for fuzzer in $(find build/fuzz -name '*_fuzz' -type f -perm -u+x | sort); do
+    name=$(basename "$fuzzer")
+    corpus=$(find . -path ./build -prune -o -type d -name "${name}_corpus" -print | head -1)
+    work=build/fuzz/corpus-$name; mkdir -p "$work"
+    if "$fuzzer" -max_total_time="${GLINTMARK_FUZZ_SECONDS:-30}" -rss_limit_mb=2048 -timeout=10 \
+         "$work" ${corpus:+"$corpus"} >"$log/$name.log" 2>&1; then
+      passed=$((passed + 1)); echo "== fuzz $name: $(grep -Eo 'Done [0-9]+ runs' "$log/$name.log" | tail -1)"
+    else
+      failed=$((failed + 1)); broken+=("fuzz $name"); echo "== fuzz $name: FAILED"; tail -40 "$log/$name.log"
+    fi
+  done
+fi
+
+# Windows builds: the 64-bit suite under Wine, the 32-bit one as the product.
+for preset in win64 win32; do
+  if build "$preset"; then
+    wine=wine
+    [ "$preset" = win32 ] && wine=$root/cmake/wine32.sh
+    if [ ! -x "$wine" ] && [ "$preset" = win32 ]; then
+      ctest --preset win32 >"$log/test-$preset.log" 2>&1
+      count "$preset" "$log/test-$preset.log" $?
+      continue
+    fi
+    xvfb-run -a -s "-screen 0 1280x1024x24" \
+      scripts/wine-tests.sh "$root/build/$preset" "$wine" --output-on-failure -j2 --timeout 900 \
+      >"$log/test-$preset.log" 2>&1
+    count "$preset" "$log/test-$preset.log" $?
+  fi
+done
+
+for label in "${broken[@]}"; do
+  echo "== FAILED: $label (logs in build/logs)"
+  grep -E '\*\*\*Failed|\(Failed\)|\(Timeout\)|\(SEGFAULT\)|Exception' "$log/test-${label}.log" 2>/dev/null | head -20
+done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
