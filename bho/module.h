@@ -1,0 +1,24 @@
+// The in-process server's process-wide state, as the COM objects see it.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+namespace glintmark::bho {
+
+// The library's own module handle (set at process attach).
+HINSTANCE moduleInstance();
+
+// The module lock count: every live object, every LockServer(TRUE) not yet
+// matched, and the class factory while a client holds it. Interlocked.
+void lockModule();
+void unlockModule();
+LONG moduleLockCount();
+
+// highlighterTypeInfo: the IHighlighter type information from the registered
+// type library (LIBID {5A7D3C10-4E2B-11D5-9F31-0050DA2B7E10} 1.0, locale lcid),
+// loaded on first use under the server's type-information lock, cached for the
+// life of the library and released at unload. Adds a reference to *typeInfo.
+HRESULT highlighterTypeInfo(LCID lcid, ITypeInfo** typeInfo);
+
+}  // namespace glintmark::bho
