@@ -21,4 +21,22 @@ LONG moduleLockCount();
 // life of the library and released at unload. Adds a reference to *typeInfo.
 HRESULT highlighterTypeInfo(LCID lcid, ITypeInfo** typeInfo);
 
+// The server state's life: process attach sets it up (module handle, lock
+// count 0, the type-information and class-table locks, an empty clean-up
+// list); process detach tears it down. A test program that links the server's
+// objects into itself, with no DLL entry point, calls these itself; until
+// startServerState has run, highlighterTypeInfo answers E_UNEXPECTED.
+void startServerState(HINSTANCE instance);
+// Deletes both locks, then runs the clean-up list newest first (releasing the
+// cached type information). Does nothing unless the state is set up.
+void stopServerState();
+bool serverStateStarted();
+
+// The lock that serialises the creation of a class factory.
+CRITICAL_SECTION& classTableLock();
+
+// addCleanup: fn(arg) runs at stopServerState, newest entry first.
+// E_OUTOFMEMORY when the entry cannot be allocated.
+HRESULT addCleanup(void (*fn)(void*), void* arg);
+
 }  // namespace glintmark::bho

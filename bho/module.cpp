@@ -1,0 +1,140 @@
+// The in-process server's process-wide state: module handle, module lock
+// count, the two locks, the clean-up list and the cached IHighlighter type
+// information.
+#include "bho/module.h"
+
+#include <atomic>
+#include <new>
+
+namespace glintmark::bho {
+namespace {
+
+// {5A7D3C10-4E2B-11D5-9F31-0050DA2B7E10}: the type library SHEENPADLib.
+constexpr GUID kLibraryId = {0x5A7D3C10, 0x4E2B, 0x11D5, {0x9F, 0x31, 0x00, 0x50, 0xDA, 0x2B, 0x7E, 0x10}};
+// {5A7D3C1C-4E2B-11D5-9F31-0050DA2B7E10}: IHighlighter.
+constexpr GUID kHighlighterIid = {0x5A7D3C1C, 0x4E2B, 0x11D5, {0x9F, 0x31, 0x00, 0x50, 0xDA, 0x2B, 0x7E, 0x10}};
+constexpr WORD kLibraryMajor = 1;
+constexpr WORD kLibraryMinor = 0;
+
+struct CleanupEntry {
+  void (*fn)(void*);
+  void* arg;
+  CleanupEntry* next;
+};
+
+struct ServerState {
+  HINSTANCE instance = nullptr;
+  bool started = false;
+  CRITICAL_SECTION typeInfoLock;
+  CRITICAL_SECTION classTableLock;
+  CleanupEntry* cleanup = nullptr;  // newest first
+};
+
+ServerState g_state;
+volatile LONG g_lockCount = 0;
+// Read without the lock by every caller after the first load; written once
+// under the type-information lock, cleared at unload.
+std::atomic<ITypeInfo*> g_typeInfo{nullptr};
+
+void releaseTypeInfo(void*) {
+  if (ITypeInfo* info = g_typeInfo.exchange(nullptr)) info->Release();
+}
+
+// The critical section's own owner record. Entering and leaving in one scope
+// keeps every early return of the loading path from leaving the lock held.
+class LockGuard {
+ public:
+  explicit LockGuard(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
+  ~LockGuard() { LeaveCriticalSection(&m_lock); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+
+ private:
+  CRITICAL_SECTION& m_lock;
+};
+
+HRESULT loadTypeInfo(LCID lcid) {
+  ITypeLib* library = nullptr;
+  HRESULT result = LoadRegTypeLib(kLibraryId, kLibraryMajor, kLibraryMinor, lcid, &library);
+  if (FAILED(result)) return result;
+  ITypeInfo* info = nullptr;
+  result = library->GetTypeInfoOfGuid(kHighlighterIid, &info);
+  library->Release();
+  if (FAILED(result)) return result;
+  result = addCleanup(releaseTypeInfo, nullptr);
+  if (FAILED(result)) {
+    info->Release();
+    return result;
+  }
+  g_typeInfo.store(info);
+  return S_OK;
+}
+
+}  // namespace
+
+HINSTANCE moduleInstance() { return g_state.instance; }
+
+void lockModule() { InterlockedIncrement(&g_lockCount); }
+void unlockModule() { InterlockedDecrement(&g_lockCount); }
+LONG moduleLockCount() { return InterlockedCompareExchange(&g_lockCount, 0, 0); }
+
+HRESULT highlighterTypeInfo(LCID lcid, ITypeInfo** typeInfo) {
+  if (typeInfo == nullptr) return E_POINTER;
+  *typeInfo = nullptr;
+  if (!g_state.started) return E_UNEXPECTED;
+  if (g_typeInfo.load() == nullptr) {
+    LockGuard guard(g_state.typeInfoLock);
+    // A second check: another thread may have loaded it while this one waited.
+    if (g_typeInfo.load() == nullptr) {
+      const HRESULT result = loadTypeInfo(lcid);
+      if (FAILED(result)) return result;
+    }
+  }
+  ITypeInfo* info = g_typeInfo.load();
+  info->AddRef();
+  *typeInfo = info;
+  return S_OK;
+}
+
+void startServerState(HINSTANCE instance) {
+  if (g_state.started) return;
+  g_state.instance = instance;
+  InterlockedExchange(&g_lockCount, 0);
+  InitializeCriticalSection(&g_state.typeInfoLock);
+  InitializeCriticalSection(&g_state.classTableLock);
+  g_state.cleanup = nullptr;
+  g_state.started = true;
+}
+
+void stopServerState() {
+  if (!g_state.started) return;
+  g_state.started = false;
+  DeleteCriticalSection(&g_state.typeInfoLock);
+  DeleteCriticalSection(&g_state.classTableLock);
+  CleanupEntry* entry = g_state.cleanup;
+  g_state.cleanup = nullptr;
+  while (entry != nullptr) {
+    CleanupEntry* next = entry->next;
+    entry->fn(entry->arg);
+    delete entry;
+    entry = next;
+  }
+}
+
+bool serverStateStarted() { return g_state.started; }
+
+CRITICAL_SECTION& classTableLock() { return g_state.classTableLock; }
+
+HRESULT addCleanup(void (*fn)(void*), void* arg) {
+  auto* entry = new (std::nothrow) CleanupEntry{fn, arg, nullptr};
+  if (entry == nullptr) return E_OUTOFMEMORY;
+  // The type-information lock is re-entrant, so the first-load path that holds
+  // it can add its entry here too.
+  if (g_state.started) EnterCriticalSection(&g_state.typeInfoLock);
+  entry->next = g_state.cleanup;
+  g_state.cleanup = entry;
+  if (g_state.started) LeaveCriticalSection(&g_state.typeInfoLock);
+  return S_OK;
+}
+
+}  // namespace glintmark::bho
