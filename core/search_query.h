@@ -16,6 +16,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "core/code_page.h"
@@ -23,5 +24,9 @@
 namespace glintmark {
 
 std::optional<std::string_view> extractSearchText(char* url, const CodePage& codePage);
+
+// searchParameterTable: the 52 entries that extractSearchText looks for, in
+// search order (for tools and benchmarks that need the same needles).
+std::span<const std::string_view> searchParameterTable();
 
 }  // namespace glintmark

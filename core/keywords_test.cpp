@@ -1,0 +1,113 @@
+#include "core/keywords.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace glintmark {
+namespace {
+
+using Words = std::vector<std::string>;
+
+Words split(const std::string& text) { return splitKeywords(text.c_str(), false, nullptr, ansiCodePage()).words; }
+
+Words splitTitle(const std::string& title, const char* pageUrl, const CodePage& cp = ansiCodePage()) {
+  const KeywordList list = splitKeywords(title.c_str(), true, pageUrl, cp);
+  EXPECT_TRUE(list.fromTitle);
+  return list.words;
+}
+
+TEST(SplitKeywords, SeparatorsAreExactlyTheDocumentedBytes) {
+  for (int b = 1; b < 256; ++b) {
+    const bool separator = b == 0x09 || b == 0x0A || b == 0x20 || (b >= 0x21 && b <= 0x40) ||
+                           (b >= 0x5B && b <= 0x60) || (b >= 0x7B && b <= 0x7E);
+    const std::string text = std::string("ab") + static_cast<char>(b) + "cd";
+    const Words expected = separator ? Words{"ab", "cd"} : Words{text};
+    EXPECT_EQ(split(text), expected) << "byte 0x" << std::hex << b;
+  }
+}
+
+TEST(SplitKeywords, SearchTexts) {
+  const std::vector<std::pair<std::string, Words>> cases = {
+      {"new+york", {"new", "york"}},
+      {"%22new+york%22", {"new", "york"}},
+      {"mp3+player", {"mp", "player"}},
+      {"don%27t", {"don"}},
+      {"c%2b%2b", {}},
+      {"foo%2cbar", {"foo", "cbar"}},
+      {"the+cat+the", {"the", "cat", "the"}},  // no stop words, repeats stay
+      {"%22big+cats%22+-dogs", {"big", "cats", "dogs"}},
+      {"", {}},
+      {"+-%22 \t\n123", {}},
+      {"caf\xe9+na\xefve", {"caf\xe9", "na\xefve"}},
+      {"a+b+cc", {"cc"}},
+  };
+  for (const auto& [text, expected] : cases) {
+    const KeywordList list = splitKeywords(text.c_str(), false, nullptr, ansiCodePage());
+    EXPECT_EQ(list.words, expected) << text;
+    EXPECT_FALSE(list.fromTitle) << text;
+  }
+}
+
+TEST(SplitKeywords, SearchTextHasNoWordLimit) {
+  std::string text;
+  Words expected;
+  for (int i = 0; i < 30; ++i) {
+    const std::string word = "w" + std::string(1, static_cast<char>('a' + i % 26)) + (i >= 26 ? "z" : "");
+    text += (i ? "+" : "") + word;
+    expected.push_back(word);
+  }
+  EXPECT_EQ(split(text), expected);
+}
+
+TEST(SplitKeywords, TitleMode) {
+  struct Case {
+    std::string title;
+    const char* pageUrl;
+    Words expected;
+  };
+  const std::vector<Case> cases = {
+      // "the" and "over" are stop words; "dogs" is never looked at.
+      {"the quick brown fox jumps over the lazy dogs", "h/index.html", {"quick", "brown", "fox", "jumps", "lazy"}},
+      {"example domain", "h/example/index.html", {"domain"}},
+      {"exam domain", "h/example/index.html", {"domain"}},  // a substring of the URL, not a word
+      {"example domain", nullptr, {"example", "domain"}},
+      {"a i am an", "h/", {}},
+      // Words skipped for the URL or as stop words do not count toward five.
+      {"one two seven and eleven alpha beta gamma delta epsilon", nullptr, {"seven", "alpha", "beta", "gamma", "delta"}},
+      {"aa bb cc dd ee ff", "h/bb", {"aa", "cc", "dd", "ee", "ff"}},
+      {"x y aa bb cc dd ee ff", nullptr, {"aa", "bb", "cc", "dd", "ee"}},
+      // A carriage return is a word byte.
+      {"first\r\nsecond", nullptr, {"first\r", "second"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(splitTitle(c.title, c.pageUrl), c.expected) << c.title;
+}
+
+TEST(SplitKeywords, ShiftJisSplitsByteWiseButSearchesTheUrlByCharacter) {
+  auto cp = makeCodePage(932);
+  if (!cp) GTEST_SKIP() << "windows-932 not available here";
+  // 0x81 0x40 (ideographic space) ends in "@", a separator: the walk is byte-wise.
+  EXPECT_EQ(splitKeywords("ab\x81\x40" "cd", false, nullptr, *cp).words, (Words{"ab\x81", "cd"}));
+  // 0x93 0xfa 0x96 0x7b has the trail byte "{", a separator, after the first
+  // character.
+  EXPECT_EQ(splitKeywords("\x93\xfa\x96\x7b", false, nullptr, *cp).words, (Words{"\x93\xfa\x96"}));
+  // In the URL, "qrs" sits behind the lead byte 0x81: a trail-byte position,
+  // so the title word is not found there and is kept; the single-byte code
+  // page finds it and skips it.
+  EXPECT_EQ(splitTitle("qrs", "h/\x81qrs", *cp), (Words{"qrs"}));
+  EXPECT_EQ(splitTitle("qrs", "h/\x81qrs", ansiCodePage()), Words{});
+}
+
+TEST(IsStopWord, ExactMatchesOnly) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"a", true},         {"i", true},         {"the", true},        {"amoungst", true},
+      {"fify", true},      {"yourselves", true}, {"about", true},      {"computer", true},
+      {"Then", false},     {"thenx", false},    {"the ", false},      {"amonst", false},
+      {"", false},         {"th", false},       {"zzz", false},       {"aardvark", false},
+  };
+  for (const auto& [word, expected] : cases) EXPECT_EQ(isStopWord(word), expected) << '"' << word << '"';
+}
+
+}  // namespace
+}  // namespace glintmark
