@@ -54,8 +54,10 @@ TEST(SplitKeywords, SearchTextHasNoWordLimit) {
   std::string text;
   Words expected;
   for (int i = 0; i < 30; ++i) {
-    const std::string word = "w" + std::string(1, static_cast<char>('a' + i % 26)) + (i >= 26 ? "z" : "");
-    text += (i ? "+" : "") + word;
+    std::string word(2 + i / 26, 'w');
+    word[1] = static_cast<char>('a' + i % 26);
+    if (i > 0) text += '+';
+    text += word;
     expected.push_back(word);
   }
   EXPECT_EQ(split(text), expected);

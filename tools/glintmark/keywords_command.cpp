@@ -1,0 +1,204 @@
+// glintmark keywords: the search text and keyword list of URLs, or the title
+// words of a page, computed the way the page pass computes them.
+//
+//   glintmark keywords 'https://s.example/search?hl=en&q=new+york&start=10'
+//   glintmark keywords --json URL...
+//   glintmark keywords --title 'Example Domain' --page-url https://example.com/
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/code_page.h"
+#include "core/keywords.h"
+#include "core/search_query.h"
+#include "tools/glintmark/command.h"
+
+namespace glintmark::tool {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+// UTF-8 (what the terminal hands over) to UTF-16. Each byte of a malformed,
+// overlong or surrogate sequence becomes U+FFFD.
+std::u16string fromUtf8(std::string_view in) {
+  std::u16string out;
+  std::size_t i = 0;
+  while (i < in.size()) {
+    const auto b = static_cast<unsigned char>(in[i]);
+    int length = b < 0x80 ? 1 : b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+    char32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
+    for (int k = 1; k < length; ++k) {
+      const auto next = i + k < in.size() ? static_cast<unsigned char>(in[i + k]) : 0;
+      if ((next & 0xC0) != 0x80) {
+        length = 0;
+        break;
+      }
+      c = (c << 6) | (next & 0x3F);
+    }
+    const bool shortest = length == 1 || (length == 2 && c >= 0x80) || (length == 3 && c >= 0x800) ||
+                          (length == 4 && c >= 0x10000);
+    if (length == 0 || !shortest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      out.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string toUtf8(std::u16string_view in) {
+  std::string out;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    char32_t c = in[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = kReplacement;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+class Keywords {
+ public:
+  explicit Keywords(const CodePage& codePage) : cp_(codePage) {}
+
+  // Narrow text as the page pass gets it: converted to the code page, lowercased.
+  std::string lowered(const std::string& utf8) const {
+    std::string narrow = cp_.toNarrow(fromUtf8(utf8));
+    lowerInPlace(cp_, narrow);
+    return narrow;
+  }
+  std::string shown(std::string_view narrow) const { return toUtf8(cp_.toWide(narrow)); }
+
+  std::vector<std::string> shownWords(const KeywordList& list) const {
+    std::vector<std::string> words;
+    for (const std::string& w : list.words) words.push_back(shown(w));
+    return words;
+  }
+
+  // The URL is searched the way a referrer is: any URL may carry a search text.
+  nlohmann::ordered_json url(const std::string& url) const {
+    std::string buffer = lowered(url);
+    const std::optional<std::string_view> text = extractSearchText(buffer.data(), cp_);
+    // The search text always ends at a terminator: the end of the buffer or the cut "&".
+    const KeywordList list = text ? splitKeywords(text->data(), false, nullptr, cp_) : KeywordList{};
+    return {{"url", url},
+            {"searchText", text ? nlohmann::ordered_json(shown(*text)) : nlohmann::ordered_json(nullptr)},
+            {"keywords", shownWords(list)}};
+  }
+
+  // Title-word mode. The page URL is shortened as the page pass leaves it: a
+  // URL holding "?" or "&" is searched, and a value found there is cut at its "&".
+  nlohmann::ordered_json title(const std::string& title, const std::optional<std::string>& pageUrl) const {
+    const std::string narrowTitle = lowered(title);
+    std::string buffer = pageUrl ? lowered(*pageUrl) : std::string();
+    if (findInText(cp_, buffer, "?") != std::string_view::npos ||
+        findInText(cp_, buffer, "&") != std::string_view::npos) {
+      (void)extractSearchText(buffer.data(), cp_);
+    }
+    const KeywordList list =
+        splitKeywords(narrowTitle.c_str(), true, buffer.empty() ? nullptr : buffer.c_str(), cp_);
+    return {{"title", title},
+            {"pageUrl", pageUrl ? nlohmann::ordered_json(*pageUrl) : nlohmann::ordered_json(nullptr)},
+            {"fromTitle", list.fromTitle},
+            {"keywords", shownWords(list)}};
+  }
+
+ private:
+  const CodePage& cp_;
+};
+
+std::string joined(const nlohmann::ordered_json& words) {
+  if (words.empty()) return "none";
+  std::string out;
+  for (const auto& w : words) out += (out.empty() ? "" : ", ") + w.get<std::string>();
+  return out;
+}
+
+void print(const nlohmann::ordered_json& result, bool json) {
+  if (json) {
+    std::cout << result.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    return;
+  }
+  if (result.contains("url")) {
+    std::cout << result["url"].get<std::string>() << "\n  search text: "
+              << (result["searchText"].is_null() ? "none"
+                                                 : "\"" + result["searchText"].get<std::string>() + "\"")
+              << "\n";
+  } else {
+    std::cout << "title: " << result["title"].get<std::string>() << "\n  page URL: "
+              << (result["pageUrl"].is_null() ? "none" : result["pageUrl"].get<std::string>()) << "\n";
+  }
+  std::cout << "  keywords: " << joined(result["keywords"]) << "\n";
+}
+
+const CommandRegistration registration{
+    "keywords", "Print the search text and keywords of URLs, or the title words of a page",
+    [](CLI::App& command) -> CommandRunner {
+      struct Options {
+        std::vector<std::string> urls;
+        std::optional<std::string> title;
+        std::optional<std::string> pageUrl;
+        unsigned codePage = 0;
+        bool json = false;
+      };
+      auto options = std::make_shared<Options>();
+      auto* urls = command.add_option("urls", options->urls, "URLs, each searched as a referrer is");
+      auto* title = command.add_option("--title", options->title, "Run title-word mode on this page title");
+      command.add_option("--page-url", options->pageUrl, "The page URL for title-word mode")->needs(title);
+      title->excludes(urls);
+      command.add_option("--codepage", options->codePage, "ANSI code page (default: the process's own)")
+          ->check(CLI::IsMember({1252u, 932u}));
+      command.add_flag("--json", options->json, "One JSON object per line");
+      return [options] {
+        std::unique_ptr<CodePage> chosen;
+        if (options->codePage != 0) {
+          chosen = makeCodePage(options->codePage);
+          if (!chosen) {
+            std::cerr << "glintmark keywords: code page " << options->codePage << " is not available\n";
+            return exitUsage;
+          }
+        }
+        const Keywords keywords(chosen ? *chosen : ansiCodePage());
+        if (options->title) {
+          print(keywords.title(*options->title, options->pageUrl), options->json);
+          return exitOk;
+        }
+        if (options->urls.empty()) {
+          std::cerr << "glintmark keywords: give one or more URLs, or --title TEXT\n";
+          return exitUsage;
+        }
+        for (const std::string& url : options->urls) print(keywords.url(url), options->json);
+        return exitOk;
+      };
+    }};
+
+}  // namespace
+}  // namespace glintmark::tool
