@@ -51,6 +51,26 @@ class TextRange {
   // moveStart / moveEnd: unit "Character" or "Textedit", count units forward.
   virtual HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) = 0;
   virtual HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) = 0;
+
+  // Optional, used only to prove that a search loop makes progress; a model
+  // that does not offer them answers E_NOTIMPL (the defaults below) and the
+  // page pass then relies on moveStart alone.
+  // duplicate: a new range over the same extent (IHTMLTxtRange::duplicate).
+  virtual HResult duplicate(std::unique_ptr<TextRange>* copy) {
+    copy->reset();
+    return hr::notImplemented;
+  }
+  // compareEndPoints: how is "StartToStart", "StartToEnd", "EndToStart" or
+  // "EndToEnd"; *result is -1, 0 or 1 as this range's end point lies before,
+  // at or after `other`'s (IHTMLTxtRange::compareEndPoints). `other` comes
+  // from the same document model.
+  virtual HResult compareEndPoints(std::u16string_view how, TextRange& other,
+                                   std::int32_t* result) {
+    (void)how;
+    (void)other;
+    *result = 0;
+    return hr::notImplemented;
+  }
 };
 
 // IHTMLBodyElement.

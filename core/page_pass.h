@@ -6,8 +6,12 @@
 // and the HTML document model of host/html run the very same code.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/code_page.h"
 #include "core/document.h"
@@ -22,15 +26,47 @@ struct PageSession {
   std::optional<std::string> m_savedSearchText;
 };
 
+// What one pass did, for reports (the command-line tool); the browser's pass
+// does not ask for it.
+struct PageReport {
+  // Where the text split into keywords came from; none when the pass ended
+  // before choosing one.
+  enum class Source { none, url, referrer, saved, title };
+  struct Keyword {
+    std::string word;
+    std::string_view colour;
+    std::int32_t spans = 0;  // pastes that succeeded
+  };
+  Source source = Source::none;
+  std::optional<std::string> text;  // the text split into keywords
+  bool fromTitle = false;
+  std::vector<Keyword> keywords;
+  std::int32_t tooltips = 0;  // links whose title was set
+};
+
+// The name of a source as reports write it: "none", "url", "referrer", "saved", "title".
+std::string_view sourceName(PageReport::Source source);
+
+// highlightColour: the background colour of the keyword at `position` (0 for
+// the first); the sixth and every later keyword share the last colour.
+//
+//   highlightColour(0) == "#ffff66";  highlightColour(9) == "#ff8c00"
+std::string_view highlightColour(std::size_t position);
+
 // HighlightPage: runs the page pass on `browser` (nullptr: nothing to do, S_OK)
 // with the given options; reads and updates `session.m_savedSearchText`.
 // Returns S_OK or the failing code of an essential call; E_OUTOFMEMORY when
 // memory runs out.
 HResult HighlightPage(Browser* browser, const HighlightOptions& options, PageSession& session,
                       const CodePage& codePage);
+// The same pass, telling what it did in *report (reset first) when non-null.
+HResult HighlightPage(Browser* browser, const HighlightOptions& options, PageSession& session,
+                      const CodePage& codePage, PageReport* report);
 
 // ApplyLinkTooltips: every `a` element's title becomes its href. Failures stop
 // the tooltip work silently; only memory exhaustion is reported (E_OUTOFMEMORY).
 HResult ApplyLinkTooltips(Document& document);
+// The same, counting in *applied (when non-null) the links whose title was set.
+HResult ApplyLinkTooltips(Document& document, std::int32_t* applied);
 
 }  // namespace glintmark

@@ -1,0 +1,239 @@
+// HighlightPage: chooses the page's search text, splits it into keywords and
+// wraps every occurrence of each keyword in a coloured span.
+#include "core/page_pass.h"
+
+#include <array>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "core/keywords.h"
+#include "core/search_query.h"
+
+namespace glintmark {
+namespace {
+
+// Background colours by keyword position; the last one serves the sixth and
+// every later keyword.
+constexpr std::array<std::string_view, 6> kPalette = {
+    "#ffff66", "#a0ffff", "#99ff99", "#9acd32", "#ee82ee", "#ff8c00",
+};
+
+// The pieces of the markup that replaces one occurrence, in the order they are
+// appended; the matched HTML goes between the opening and the closing piece.
+constexpr std::string_view kSpanOpen = "<span style='";
+constexpr std::string_view kSpanStyle = "color:black;background-color:";
+constexpr std::string_view kSpanOpenEnd = "'>";
+constexpr std::string_view kSpanClose = "</span>";
+
+constexpr std::string_view kCharacterUnit = "Character";
+constexpr std::string_view kTexteditUnit = "Textedit";
+constexpr std::int32_t kWholeWordsOnly = 2;
+
+// A document string in the code page, lowercased; none for "no string".
+std::optional<std::string> lowered(const CodePage& codePage, const WideText& wide) {
+  if (!wide) return std::nullopt;
+  std::string narrow = codePage.toNarrow(*wide);
+  lowerInPlace(codePage, narrow);
+  return narrow;
+}
+
+bool nonEmpty(const std::optional<std::string_view>& text) { return text && !text->empty(); }
+
+// What the keyword loop needs besides the range, converted once per pass.
+struct Markup {
+  std::u16string characterUnit;
+  std::u16string texteditUnit;
+  std::u16string close;
+};
+
+// Wraps each occurrence of `word` found in `range` and returns the number of
+// spans pasted. Stops at the end of the range, when findText fails, and when
+// the loop cannot show progress: moveStart fails or moves nothing, or a match
+// does not lie beyond the previous one. A misbehaving document model could
+// otherwise keep finding the same text, and the browser runs this on its
+// window's thread. Models that offer no compareEndPoints get the moveStart
+// test alone.
+std::int32_t highlightOccurrences(TextRange& range, std::u16string_view word, std::int32_t flags,
+                                  std::u16string_view open, const Markup& markup) {
+  std::int32_t spans = 0;
+  std::unique_ptr<TextRange> previous;  // the last match, as the model reports its extent
+  std::u16string html;
+  for (;;) {
+    bool found = false;
+    if (failed(range.findText(word, 0, flags, &found)) || !found) break;
+    if (previous) {
+      std::int32_t order = 0;
+      const HResult compared = range.compareEndPoints(u"StartToStart", *previous, &order);
+      if (compared != hr::notImplemented && (failed(compared) || order <= 0)) break;
+    }
+    previous.reset();
+    const HResult copied = range.duplicate(&previous);
+    const bool lastMatch = failed(copied) && copied != hr::notImplemented;
+
+    // A match whose HTML cannot be read is left as it is: pasting a span
+    // around nothing would delete the matched text.
+    WideText matched;
+    if (succeeded(range.htmlText(&matched)) && matched && !matched->empty()) {
+      html.assign(open);
+      html += *matched;
+      html += markup.close;
+      if (succeeded(range.pasteHtml(html))) ++spans;
+    }
+    if (lastMatch) break;
+    std::int32_t moved = 0;
+    if (failed(range.moveStart(markup.characterUnit, 1, &moved)) || moved <= 0) break;
+    range.moveEnd(markup.texteditUnit, 1, &moved);
+  }
+  return spans;
+}
+
+HResult runPass(Browser* browser, const HighlightOptions& options, PageSession& session,
+                const CodePage& codePage, PageReport& report) {
+  // Getting the document.
+  if (browser == nullptr) return hr::ok;
+  std::unique_ptr<Document> document;
+  GLINTMARK_RETURN_IF_FAILED(browser->document(&document));
+  if (!document) return hr::ok;
+
+  if (options.linkTooltips) {
+    // Only running out of memory stops the pass here.
+    if (ApplyLinkTooltips(*document, &report.tooltips) == hr::outOfMemory) return hr::outOfMemory;
+  }
+
+  // Choosing the text. The search text is a view into one of the buffers
+  // below or into the saved text, each alive until the pass ends.
+  using Source = PageReport::Source;
+  std::optional<std::string_view> searchText;
+  Source source = Source::none;
+
+  WideText wide;
+  const HResult titleResult = document->title(&wide);
+  const std::optional<std::string> title =
+      succeeded(titleResult) ? lowered(codePage, wide) : std::nullopt;
+
+  wide.reset();
+  GLINTMARK_RETURN_IF_FAILED(document->url(&wide));
+  std::string url = lowered(codePage, wide).value_or(std::string());
+  const bool hasUrl = !url.empty();
+  if (hasUrl) {
+    if (findInText(codePage, url, "?") != std::string_view::npos ||
+        findInText(codePage, url, "&") != std::string_view::npos) {
+      searchText = extractSearchText(url.data(), codePage);
+      source = Source::url;
+    }
+    if (nonEmpty(searchText)) {
+      session.m_savedSearchText = std::string(*searchText);
+      if (!options.highlightSearchResults) return hr::ok;
+    }
+  }
+
+  wide.reset();
+  GLINTMARK_RETURN_IF_FAILED(document->referrer(&wide));
+  std::string referrer = lowered(codePage, wide).value_or(std::string());
+  if (!referrer.empty()) {
+    searchText = extractSearchText(referrer.data(), codePage);
+    source = Source::referrer;
+  } else {
+    session.m_savedSearchText.reset();
+    if (!options.highlightIntelligently) return hr::ok;
+  }
+
+  if (!nonEmpty(searchText)) {
+    if (session.m_savedSearchText) {
+      searchText = *session.m_savedSearchText;
+      source = Source::saved;
+    } else if (!options.highlightIntelligently) {
+      return hr::ok;
+    }
+  }
+
+  if (!options.highlightSearchResults && !options.highlightReturnedDocuments &&
+      !options.highlightIntelligently) {
+    return hr::ok;
+  }
+
+  std::unique_ptr<BodyElement> body;
+  GLINTMARK_RETURN_IF_FAILED(document->body(&body));
+  if (!body) return hr::ok;
+
+  // An empty search text still wins over the title: it splits into nothing.
+  std::string text;
+  bool fromTitle = false;
+  if (searchText) {
+    text.assign(*searchText);
+  } else {
+    if (!title) return hr::ok;
+    text = *title;
+    fromTitle = true;
+    source = Source::title;
+  }
+  // `url` is the lowercased page URL as extractSearchText left it (cut at
+  // the "&" behind its value); c_str stops at that cut.
+  const KeywordList keywords = splitKeywords(text.c_str(), fromTitle, hasUrl ? url.c_str() : nullptr,
+                                             codePage);
+  report.source = source;
+  report.text = std::move(text);
+  report.fromTitle = keywords.fromTitle;
+
+  // Highlighting the keywords.
+  Markup markup{codePage.toWide(kCharacterUnit), codePage.toWide(kTexteditUnit),
+                codePage.toWide(kSpanClose)};
+  const std::int32_t flags = keywords.fromTitle ? kWholeWordsOnly : 0;
+  std::u16string open;
+  for (std::size_t position = 0; position < keywords.words.size(); ++position) {
+    const std::string& word = keywords.words[position];
+    const std::string_view colour = highlightColour(position);
+    report.keywords.push_back({word, colour, 0});
+
+    std::unique_ptr<TextRange> range;
+    GLINTMARK_RETURN_IF_FAILED(body->createTextRange(&range));
+    if (!range) return hr::ok;
+
+    open = codePage.toWide(kSpanOpen);
+    open += codePage.toWide(kSpanStyle);
+    open += codePage.toWide(colour);
+    open += codePage.toWide(kSpanOpenEnd);
+    report.keywords.back().spans =
+        highlightOccurrences(*range, codePage.toWide(word), flags, open, markup);
+  }
+  return hr::ok;
+}
+
+}  // namespace
+
+std::string_view sourceName(PageReport::Source source) {
+  switch (source) {
+    case PageReport::Source::url: return "url";
+    case PageReport::Source::referrer: return "referrer";
+    case PageReport::Source::saved: return "saved";
+    case PageReport::Source::title: return "title";
+    case PageReport::Source::none: break;
+  }
+  return "none";
+}
+
+std::string_view highlightColour(std::size_t position) {
+  return kPalette[position < kPalette.size() ? position : kPalette.size() - 1];
+}
+
+HResult HighlightPage(Browser* browser, const HighlightOptions& options, PageSession& session,
+                      const CodePage& codePage, PageReport* report) {
+  PageReport scratch;
+  PageReport& out = report != nullptr ? *report : scratch;
+  out = PageReport();
+  try {
+    return runPass(browser, options, session, codePage, out);
+  } catch (const std::bad_alloc&) {
+    return hr::outOfMemory;
+  } catch (const std::length_error&) {
+    return hr::outOfMemory;  // a string that cannot grow is memory running out too
+  }
+}
+
+HResult HighlightPage(Browser* browser, const HighlightOptions& options, PageSession& session,
+                      const CodePage& codePage) {
+  return HighlightPage(browser, options, session, codePage, nullptr);
+}
+
+}  // namespace glintmark
