@@ -8,6 +8,14 @@ if(GLINTMARK_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(GLINTMARK_FUZZ)
+  # The libraries carry coverage and sanitizer instrumentation too, so that the
+  # fuzzers are guided by, and check, the code they drive.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(WIN32)
   # Static runtime: the DLL and the test programs import only system DLLs.
   add_link_options(-static -static-libgcc -static-libstdc++)
