@@ -1,0 +1,374 @@
+// The tree of the HTML document model, its building operations and the index
+// of its body text.
+#include <algorithm>
+
+#include "host/html/html_internal.h"
+#include "host/html/url_resolve.h"
+
+namespace glintmark::html {
+
+namespace {
+
+std::string lowercaseAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+Node* firstChildNamed(const Node* parent, std::string_view tag) {
+  if (!parent) return nullptr;
+  for (Node* child = parent->firstChild(); child; child = child->nextSibling()) {
+    if (child->is(tag)) return child;
+  }
+  return nullptr;
+}
+
+bool isAsciiSpace(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
+}
+
+// Walks the body text of the nodes from `first` up to `last` (exclusive) in
+// document order, calling text(node) for each body text node and separator()
+// at each separator. point(parent, child) is asked at every boundary between
+// nodes so that callers can locate a point of the tree in the text.
+template <typename Text, typename Separator, typename Point>
+void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point point) {
+  Node* node = first;
+  while (node && node != last) {
+    point(node->parent(), node);
+    bool descend = false;
+    if (node->isText()) {
+      text(node);
+    } else if (node->isElement()) {
+      const std::string& tag = node->name();
+      if (isLineBreakElement(tag)) {
+        separator();
+      } else if (!isHiddenTextElement(tag)) {
+        if (isBlockElement(tag)) separator();
+        descend = node->firstChild() != nullptr;
+        if (!descend) {
+          point(node, nullptr);
+          if (isBlockElement(tag)) separator();
+        }
+      }
+    }
+    if (descend) {
+      node = node->firstChild();
+      continue;
+    }
+    while (!node->nextSibling() && node->parent() && node != last) {
+      // Leaving the parent: its content ends here.
+      Node* parent = node->parent();
+      if (parent == first->parent()) {
+        node = nullptr;
+        break;
+      }
+      point(parent, nullptr);
+      if (isBlockElement(parent->name())) separator();
+      node = parent;
+    }
+    if (node) node = node->nextSibling();
+  }
+  if (first && first->parent()) point(first->parent(), last);
+}
+
+}  // namespace
+
+// --- Node -----------------------------------------------------------------
+
+const std::string* Node::attribute(std::string_view name) const {
+  for (const Attribute& attribute : m_attributes) {
+    if (attribute.name == name) return &attribute.value;
+  }
+  return nullptr;
+}
+
+std::u16string_view Node::text() const {
+  if (m_kind != NodeKind::text || !m_store) return {};
+  return std::u16string_view(*m_store).substr(m_textBegin, m_textLength);
+}
+
+// --- Tree links -----------------------------------------------------------
+
+void DocumentAccess::unlink(Node* child) {
+  Node* parent = child->m_parent;
+  if (!parent) return;
+  (child->m_prev ? child->m_prev->m_next : parent->m_first) = child->m_next;
+  (child->m_next ? child->m_next->m_prev : parent->m_last) = child->m_prev;
+  child->m_parent = child->m_prev = child->m_next = nullptr;
+}
+
+void DocumentAccess::link(Node* parent, Node* child, Node* before) {
+  unlink(child);
+  child->m_parent = parent;
+  child->m_next = before;
+  child->m_prev = before ? before->m_prev : parent->m_last;
+  (child->m_prev ? child->m_prev->m_next : parent->m_first) = child;
+  (before ? before->m_prev : parent->m_last) = child;
+}
+
+Node* nextInOrder(const Node* node, const Node* scope, bool skipChildren) {
+  if (!skipChildren && node->firstChild()) return node->firstChild();
+  while (node && node != scope) {
+    if (node->nextSibling()) return node->nextSibling();
+    node = node->parent();
+  }
+  return nullptr;
+}
+
+bool insideHiddenText(const Node* node, const Node* scope) {
+  for (const Node* n = node; n; n = n->parent()) {
+    if (n->isElement() && isHiddenTextElement(n->name())) return true;
+    if (n == scope) break;
+  }
+  return false;
+}
+
+// --- HtmlDocument ---------------------------------------------------------
+
+HtmlDocument::HtmlDocument() { m_root = newNode(NodeKind::document); }
+
+HtmlDocument::~HtmlDocument() = default;
+
+std::unique_ptr<HtmlDocument> HtmlDocument::create() {
+  std::unique_ptr<HtmlDocument> document(new HtmlDocument());
+  Node* html = document->createElement("html");
+  document->appendChild(document->m_root, html);
+  document->appendChild(html, document->createElement("head"));
+  document->appendChild(html, document->createElement("body"));
+  return document;
+}
+
+Node* HtmlDocument::newNode(NodeKind kind) {
+  Node& node = m_nodes.emplace_back();
+  node.m_kind = kind;
+  node.m_store = &m_store;
+  return &node;
+}
+
+Node* HtmlDocument::documentElement() const { return firstChildNamed(m_root, "html"); }
+
+Node* HtmlDocument::head() const { return firstChildNamed(documentElement(), "head"); }
+
+Node* HtmlDocument::body() const {
+  Node* html = documentElement();
+  if (!html) return nullptr;
+  for (Node* child = html->firstChild(); child; child = child->nextSibling()) {
+    if (child->is("body") || child->is("frameset")) return child;
+  }
+  return nullptr;
+}
+
+Node* HtmlDocument::createElement(std::string_view tagName) {
+  Node* node = newNode(NodeKind::element);
+  node->m_name = lowercaseAscii(tagName);
+  return node;
+}
+
+Node* HtmlDocument::createText(std::string_view utf8) { return createText(toUtf16(utf8)); }
+
+Node* HtmlDocument::createText(std::u16string_view text) {
+  Node* node = newNode(NodeKind::text);
+  node->m_textBegin = m_store.size();
+  node->m_textLength = text.size();
+  m_store.append(text);
+  return node;
+}
+
+Node* HtmlDocument::createComment(std::string_view utf8) {
+  Node* node = newNode(NodeKind::comment);
+  node->m_name = std::string(utf8);
+  return node;
+}
+
+void HtmlDocument::appendChild(Node* parent, Node* child) { insertBefore(parent, child, nullptr); }
+
+void HtmlDocument::insertBefore(Node* parent, Node* child, Node* before) {
+  if (!parent || !child || child == parent || (before && before->m_parent != parent)) return;
+  // A node cannot become its own descendant.
+  for (const Node* n = parent; n; n = n->m_parent) {
+    if (n == child) return;
+  }
+  DocumentAccess::link(parent, child, before);
+  m_index.valid = false;
+}
+
+void HtmlDocument::removeChild(Node* child) {
+  if (!child) return;
+  DocumentAccess::unlink(child);
+  m_index.valid = false;
+}
+
+void HtmlDocument::setAttribute(Node* element, std::string_view name, std::string_view value) {
+  if (!element || !element->isElement()) return;
+  const std::string key = lowercaseAscii(name);
+  for (Attribute& attribute : element->m_attributes) {
+    if (attribute.name == key) {
+      attribute.value = std::string(value);
+      return;
+    }
+  }
+  element->m_attributes.push_back({key, std::string(value)});
+}
+
+void HtmlDocument::setInnerHtml(Node* element, std::string_view utf8) {
+  if (!element) return;
+  while (element->m_first) DocumentAccess::unlink(element->m_first);
+  std::vector<Node*> nodes;
+  parseFragment(*this, utf8, nodes);
+  for (Node* node : nodes) DocumentAccess::link(element, node, nullptr);
+  m_index.valid = false;
+}
+
+void HtmlDocument::setDoctype(std::string name, std::string publicId, std::string systemId) {
+  DocumentAccess::setDoctype(*this, true, std::move(name), std::move(publicId), std::move(systemId));
+}
+
+std::u16string HtmlDocument::title() const {
+  const Node* element = nullptr;
+  for (const Node* n = m_root; n; n = nextInOrder(n, m_root, n->is("svg") || n->is("math"))) {
+    if (n->is("title")) {
+      element = n;
+      break;
+    }
+  }
+  std::u16string text;
+  if (!element) return text;
+  for (const Node* child = element->firstChild(); child; child = child->nextSibling()) {
+    if (child->isText()) text.append(child->text());
+  }
+  // White space collapsed and trimmed, as the browser reports a title.
+  std::u16string collapsed;
+  for (char16_t c : text) {
+    if (isAsciiSpace(c)) {
+      if (!collapsed.empty() && collapsed.back() != u' ') collapsed.push_back(u' ');
+    } else {
+      collapsed.push_back(c);
+    }
+  }
+  if (!collapsed.empty() && collapsed.back() == u' ') collapsed.pop_back();
+  return collapsed;
+}
+
+void HtmlDocument::setTitle(std::u16string_view title) {
+  Node* element = nullptr;
+  for (Node* n = m_root; n; n = nextInOrder(n, m_root, n->is("svg") || n->is("math"))) {
+    if (n->is("title")) {
+      element = n;
+      break;
+    }
+  }
+  if (!element) {
+    Node* parent = head();
+    if (!parent) parent = documentElement();
+    if (!parent) return;
+    element = createElement("title");
+    appendChild(parent, element);
+  }
+  while (element->m_first) DocumentAccess::unlink(element->m_first);
+  appendChild(element, createText(title));
+}
+
+std::u16string HtmlDocument::bodyText() const {
+  std::u16string text;
+  const Node* top = body();
+  if (!top || !top->firstChild()) return text;
+  walkBodyText(
+      top->firstChild(), nullptr, [&](Node* node) { text.append(node->text()); },
+      [&] { text.push_back(u'\n'); }, [](const Node*, const Node*) {});
+  return text;
+}
+
+std::vector<Node*> HtmlDocument::elementsByTagName(std::string_view tagName) const {
+  const std::string tag = lowercaseAscii(tagName);
+  std::vector<Node*> found;
+  for (Node* n = m_root; n; n = nextInOrder(n, m_root)) {
+    if (n->isElement() && (tag == "*" || n->name() == tag)) found.push_back(n);
+  }
+  return found;
+}
+
+std::u16string HtmlDocument::resolvedHref(const Node* element) const {
+  const std::string* href = element ? element->attribute("href") : nullptr;
+  if (!href) return {};
+  std::string base = toUtf8(m_url);
+  for (const Node* n = m_root; n; n = nextInOrder(n, m_root)) {
+    if (n->is("base") && n->attribute("href")) {
+      base = resolveUrl(base, *n->attribute("href"));
+      break;
+    }
+  }
+  return toUtf16(resolveUrl(base, *href));
+}
+
+// --- The body text index ----------------------------------------------------
+
+void flattenSiblings(Node* first, Node* last, Flattened& out) {
+  if (!first) return;
+  walkBodyText(
+      first, last,
+      [&](Node* node) {
+        out.textNodes.emplace_back(node, out.folded.size());
+        for (char16_t c : node->text()) out.folded.push_back(foldChar(c));
+      },
+      [&] { out.folded.push_back(separatorChar); }, [](const Node*, const Node*) {});
+}
+
+namespace {
+
+// Rebuilds the index; when pointParent is given, returns the position of the
+// point before pointChild in it.
+std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
+                         const Node* pointChild) {
+  HtmlDocument::TextIndex& index = DocumentAccess::index(document);
+  for (auto& [position, node] : index.nodes) DocumentAccess::indexed(*node) = false;
+  index.nodes.clear();
+  index.folded.clear();
+  index.valid = true;
+  std::size_t pointPosition = 0;
+  bool pointFound = false;
+  const Node* top = document.body();
+  if (!top || !top->firstChild()) return 0;
+  walkBodyText(
+      top->firstChild(), nullptr,
+      [&](Node* node) {
+        if (node->text().empty()) return;
+        DocumentAccess::indexed(*node) = true;
+        DocumentAccess::indexPos(*node) = index.folded.size();
+        index.nodes.emplace_hint(index.nodes.end(), index.folded.size(), node);
+        for (char16_t c : node->text()) index.folded.push_back(foldChar(c));
+      },
+      [&] { index.folded.push_back(separatorChar); },
+      [&](const Node* parent, const Node* child) {
+        if (!pointFound && pointParent && parent == pointParent && child == pointChild) {
+          pointFound = true;
+          pointPosition = index.folded.size();
+        }
+      });
+  if (pointParent && !pointFound) {
+    // The point lies in text that is not body text, or outside the body:
+    // place it at the next text node after it, or at the end.
+    const Node* after = pointChild ? pointChild : nextInOrder(pointParent, nullptr, true);
+    for (const Node* n = after; n; n = nextInOrder(n, nullptr)) {
+      if (n->isText() && n->text().size() && DocumentAccess::indexed(*const_cast<Node*>(n))) {
+        return DocumentAccess::indexPos(*const_cast<Node*>(n));
+      }
+    }
+    return index.folded.size();
+  }
+  return pointPosition;
+}
+
+}  // namespace
+
+void ensureIndex(const HtmlDocument& document) {
+  if (!DocumentAccess::index(document).valid) rebuildIndex(document, nullptr, nullptr);
+}
+
+std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child) {
+  return rebuildIndex(document, parent, child);
+}
+
+}  // namespace glintmark::html

@@ -1,0 +1,239 @@
+// HtmlDocument: a mutable HTML document of our own, with the browser's text
+// ranges over its body text, seen by the page pass through core/document.h.
+//
+// The command-line tool, the benchmarks and the tests run the page pass on
+// real pages through this model instead of the browser's. What it offers:
+//
+// - Parsing. `parseHtml` reads a page's bytes. On Linux the bytes are first
+//   converted to UTF-8 (a byte-order mark wins, then the caller's charset,
+//   then a <meta charset> or <meta http-equiv> declaration in the first
+//   1024 bytes, then UTF-8 when the bytes are valid UTF-8, else
+//   windows-1252) and parsed by gumbo, as a browser would parse them. The
+//   Windows build has no gumbo: there `parseHtml` takes UTF-8 (or UTF-16 with
+//   a byte-order mark) and uses `parseSimpleHtml`, our own parser for
+//   well-formed markup, which also builds pages for tests on both platforms.
+//   `<noscript>` content is kept as raw text (a browser with scripting on
+//   never shows it), so it is never searched.
+// - Building. `HtmlDocument::create()` gives an empty page (html, head,
+//   body); createElement/createText/appendChild/setAttribute change it.
+// - Serialising: `serialize()` writes HTML5 in UTF-8: void elements without
+//   end tags, script/style/noscript content raw, text escaped (& < > and
+//   no-break space), attributes in double quotes.
+// - The browser view: `browser()` gives a glintmark::Browser whose document
+//   is this one; the views refer to the HtmlDocument, which must outlive them.
+//   * title: the text of the first <title> (white space collapsed), unless
+//     setTitle replaced it; url and referrer: whatever the caller set (empty
+//     by default, which for the referrer means "no page led here").
+//   * body: a BodyElement for a <body>; a frameset document's body is not one
+//     (succeeded with none).
+//   * all(): every element in document order; tags(name) filters by tag name
+//     (ASCII case-insensitive); item(i) hands out an element only when it is
+//     an `a` element (the only kind that is both an anchor and an element the
+//     page pass asks for), none otherwise or out of range.
+//   * href: the href attribute resolved against the document URL (or a <base
+//     href>) as a browser does (RFC 3986 reference resolution, white space
+//     trimmed); as written when there is no absolute base; empty when the
+//     element has no href. putTitle sets the title attribute.
+// - Text ranges: createTextRange covers the whole body text. The body text
+//   is the text of the body's text nodes outside script, style, noscript,
+//   template, textarea, select, option, title and comments, in document
+//   order; block elements and <br> separate it (no match crosses a
+//   separator), inline elements do not ("wea<b>ther</b>" reads "weather").
+//   * findText(text, count, flags): case-insensitive (ASCII, Latin-1, Latin
+//     Extended-A, Greek, Cyrillic; white space and no-break space count as a
+//     space); flags & 2: whole words only (a word character is a letter or a
+//     digit); flags & 4: case-sensitive. count 0 searches the range, count > 0
+//     forward from the range's start over count characters, count < 0
+//     backward from its end over -count characters. On a match the range
+//     covers it.
+//   * htmlText: the range's markup; elements that the range only partly
+//     covers are closed and reopened around it, as DOM Range cloning does.
+//   * pasteHtml(markup): parses the markup with our own fragment parser,
+//     replaces the range's content (partly covered elements split, as DOM
+//     Range extraction does) and leaves the range collapsed after it.
+//   * moveStart/moveEnd: unit "Character" (one character of the body text,
+//     separators included; a surrogate pair counts once) or "Textedit" (to
+//     the start or end of the body text), ASCII case-insensitive; other units
+//     give E_INVALIDARG. The count moved is returned; a null count pointer is
+//     E_POINTER.
+//   A range is a pair of positions in the body text. The body text is indexed
+//   once (one string, separators included, with a case-folded copy); a paste
+//   that keeps the text (the highlighting case: a span around the range's
+//   own markup) keeps the index, so highlighting costs no re-indexing and a
+//   split text node is O(1). Any other change re-indexes lazily.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/document.h"
+
+namespace glintmark::html {
+
+enum class NodeKind : std::uint8_t { document, element, text, comment };
+
+struct Attribute {
+  std::string name;   // lowercase, UTF-8
+  std::string value;  // UTF-8
+};
+
+class HtmlDocument;
+
+// A node of the tree. Read it through the accessors; change it only through
+// HtmlDocument, which keeps the text index in step.
+class Node {
+ public:
+  NodeKind kind() const { return m_kind; }
+  bool isElement() const { return m_kind == NodeKind::element; }
+  bool isText() const { return m_kind == NodeKind::text; }
+  bool is(std::string_view tagName) const { return isElement() && m_name == tagName; }
+  // Tag name of an element (lowercase), or the text of a comment (UTF-8).
+  const std::string& name() const { return m_name; }
+  Node* parent() const { return m_parent; }
+  Node* firstChild() const { return m_first; }
+  Node* lastChild() const { return m_last; }
+  Node* previousSibling() const { return m_prev; }
+  Node* nextSibling() const { return m_next; }
+  const std::vector<Attribute>& attributes() const { return m_attributes; }
+  // The attribute's value, or nullptr when the element has none by that name.
+  const std::string* attribute(std::string_view name) const;
+  // A text node's text (a view that stays valid until the document changes).
+  std::u16string_view text() const;
+
+ private:
+  friend class HtmlDocument;
+  friend struct DocumentAccess;
+  NodeKind m_kind = NodeKind::element;
+  bool m_indexed = false;  // a text node with a place in the text index
+  Node* m_parent = nullptr;
+  Node* m_first = nullptr;
+  Node* m_last = nullptr;
+  Node* m_prev = nullptr;
+  Node* m_next = nullptr;
+  std::string m_name;
+  std::vector<Attribute> m_attributes;
+  const std::u16string* m_store = nullptr;  // the document's text store
+  std::size_t m_textBegin = 0;
+  std::size_t m_textLength = 0;
+  std::size_t m_indexPos = 0;  // position of the text in the body text
+};
+
+struct ParseOptions {
+  // The page's charset as the caller knows it (e.g. from an HTTP header);
+  // empty: detect. A byte-order mark still wins.
+  std::string charset;
+  std::u16string url;
+  std::u16string referrer;
+};
+
+class HtmlDocument {
+ public:
+  // An empty page: <html><head></head><body></body></html>.
+  static std::unique_ptr<HtmlDocument> create();
+  HtmlDocument(const HtmlDocument&) = delete;
+  HtmlDocument& operator=(const HtmlDocument&) = delete;
+  ~HtmlDocument();
+
+  // The document node (parent of the doctype-less tree) and its parts.
+  Node* root() { return m_root; }
+  const Node* root() const { return m_root; }
+  Node* documentElement() const;  // <html>
+  Node* head() const;
+  Node* body() const;  // <body> or <frameset>, nullptr when there is none
+
+  // Building. New nodes are unattached until appended. Text is UTF-8 or
+  // UTF-16; invalid UTF-8 becomes U+FFFD.
+  Node* createElement(std::string_view tagName);
+  Node* createText(std::string_view utf8);
+  Node* createText(std::u16string_view text);
+  Node* createComment(std::string_view utf8);
+  // Appends child (unattached or moved from elsewhere) as parent's last child.
+  void appendChild(Node* parent, Node* child);
+  // Inserts child before `before` (nullptr: at the end) among parent's children.
+  void insertBefore(Node* parent, Node* child, Node* before);
+  void removeChild(Node* child);
+  void setAttribute(Node* element, std::string_view name, std::string_view value);
+  // Replaces the element's content with the markup, parsed by our fragment
+  // parser (the one pasteHtml uses).
+  void setInnerHtml(Node* element, std::string_view utf8);
+  void setDoctype(std::string name, std::string publicId = {}, std::string systemId = {});
+  bool hasDoctype() const { return m_hasDoctype; }
+
+  // The caller's view of where the page came from.
+  void setUrl(std::u16string url) { m_url = std::move(url); }
+  void setReferrer(std::u16string referrer) { m_referrer = std::move(referrer); }
+  const std::u16string& url() const { return m_url; }
+  const std::u16string& referrer() const { return m_referrer; }
+  // The title as a browser shows it; setTitle replaces the <title> text (a
+  // <title> is created in the head when there is none).
+  std::u16string title() const;
+  void setTitle(std::u16string_view title);
+
+  // The whole document as HTML5, UTF-8.
+  std::string serialize() const;
+  // The markup of one node and its descendants.
+  std::string serialize(const Node* node) const;
+  // The body text as text ranges see it, with '\n' at each separator (the
+  // start and the end of every block element, every <br>).
+  std::u16string bodyText() const;
+  // The `a` elements of the document, in document order.
+  std::vector<Node*> elementsByTagName(std::string_view tagName) const;
+  // The href of an element resolved as the href property gives it.
+  std::u16string resolvedHref(const Node* element) const;
+
+  // The views of core/document.h over this document (they must not outlive it).
+  std::unique_ptr<Browser> browser();
+  std::unique_ptr<Document> document();
+
+  // The body-text index (internal to the model), rebuilt lazily when a change
+  // invalidated it.
+  struct TextIndex {
+    bool valid = false;
+    std::u16string folded;               // body text, case-folded, separators as u'\xFFFF'
+    std::map<std::size_t, Node*> nodes;  // indexed text nodes by position
+  };
+
+ private:
+  friend struct DocumentAccess;
+  HtmlDocument();
+
+  Node* newNode(NodeKind kind);
+
+  std::deque<Node> m_nodes;  // every node ever made; addresses stay stable
+  std::u16string m_store;    // text of all text nodes
+  Node* m_root = nullptr;
+  bool m_hasDoctype = false;
+  std::string m_doctypeName, m_doctypePublic, m_doctypeSystem;
+  std::u16string m_url, m_referrer;
+
+  mutable TextIndex m_index;
+};
+
+// parseHtml: a page's bytes as a document. Returns nullptr only when the
+// caller's charset is unknown (with the reason in *error when given); any
+// bytes at all parse into some document. url and referrer come from options.
+std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptions& options = {},
+                                        std::string* error = nullptr);
+
+// Text helpers for callers of the model.
+// toUtf16 / toUtf8: conversions; invalid UTF-8 and unpaired surrogates become
+// U+FFFD.
+std::u16string toUtf16(std::string_view utf8);
+std::string toUtf8(std::u16string_view text);
+// foldChar: one UTF-16 unit as findText compares it: letters lowercased (ASCII,
+// Latin-1, Latin Extended-A, Greek, Cyrillic), white space and no-break space
+// as ' '. Never changes the length of a text.
+char16_t foldChar(char16_t c);
+
+// parseSimpleHtml: well-formed UTF-8 markup (a whole page or only the body's
+// content) parsed by our own parser on every platform. Elements missing from
+// a whole page (html, head, body) are added; a <frameset> stands for the body.
+std::unique_ptr<HtmlDocument> parseSimpleHtml(std::string_view utf8);
+
+}  // namespace glintmark::html

@@ -1,0 +1,119 @@
+// Internals shared by the files of the HTML document model: text encodings,
+// the element classes that parsing, serialising and indexing agree on, the
+// fragment parser, and the privileged access to a document's tree and index.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/html/html_document.h"
+
+namespace glintmark::html {
+
+// --- Text encodings -------------------------------------------------------
+
+// UTF-8 to UTF-16; each invalid or truncated sequence becomes U+FFFD.
+void appendUtf16(std::u16string& out, std::string_view utf8);
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+void appendUtf8(std::string& out, std::u16string_view text);
+bool isValidUtf8(std::string_view bytes);
+// UTF-16 bytes (little- or big-endian) to UTF-8; an odd last byte becomes U+FFFD.
+std::string utf16BytesToUtf8(std::string_view bytes, bool bigEndian);
+
+// --- Element classes ------------------------------------------------------
+
+bool isVoidElement(std::string_view tag);
+// Elements whose content is raw text when serialised (no escaping).
+bool isRawTextElement(std::string_view tag);
+// Elements whose text is not body text (nor are their descendants').
+bool isHiddenTextElement(std::string_view tag);
+// Elements that separate the body text at their start and end.
+bool isBlockElement(std::string_view tag);
+// br (and the like): one separator, no content.
+bool isLineBreakElement(std::string_view tag);
+
+// --- Case folding and words ------------------------------------------------
+
+// The separator in the folded body text; no folded text character equals it.
+inline constexpr char16_t separatorChar = u'\xFFFF';
+bool isWordChar(char16_t c);
+
+// --- Fragment parsing -----------------------------------------------------
+
+// Parses markup (UTF-8) into new unattached nodes of `document`, appended in
+// order to `out`. Handles start and end tags with attributes, void and
+// self-closing elements, raw text elements, comments, character references
+// (numeric and the common named ones); tolerant of stray end tags and
+// unclosed elements.
+void parseFragment(HtmlDocument& document, std::string_view utf8, std::vector<Node*>& out);
+// Decodes character references in text (also used for attribute values).
+std::string decodeCharacterReferences(std::string_view text, bool inAttribute);
+
+// --- Serialising ----------------------------------------------------------
+
+void escapeText(std::string& out, std::u16string_view text);
+void escapeAttribute(std::string& out, std::string_view value);
+void appendStartTag(std::string& out, const Node& element);
+void appendEndTag(std::string& out, const Node& element);
+// The node and its descendants as markup.
+void serializeNode(std::string& out, const Node& node);
+
+// --- Privileged access ----------------------------------------------------
+
+struct DocumentAccess {
+  static Node* newNode(HtmlDocument& d, NodeKind kind) { return d.newNode(kind); }
+  static std::u16string& store(HtmlDocument& d) { return d.m_store; }
+  static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
+  static void setText(Node& n, std::size_t begin, std::size_t length) {
+    n.m_textBegin = begin;
+    n.m_textLength = length;
+  }
+  static std::size_t textBegin(const Node& n) { return n.m_textBegin; }
+  static std::size_t textLength(const Node& n) { return n.m_textLength; }
+  static bool& indexed(Node& n) { return n.m_indexed; }
+  static std::size_t& indexPos(Node& n) { return n.m_indexPos; }
+  static std::string& name(Node& n) { return n.m_name; }
+  static std::vector<Attribute>& attributes(Node& n) { return n.m_attributes; }
+  static void setDoctype(HtmlDocument& d, bool has, std::string name, std::string publicId,
+                         std::string systemId) {
+    d.m_hasDoctype = has;
+    d.m_doctypeName = std::move(name);
+    d.m_doctypePublic = std::move(publicId);
+    d.m_doctypeSystem = std::move(systemId);
+  }
+  static void invalidate(const HtmlDocument& d) { d.m_index.valid = false; }
+  // Tree links without touching the index.
+  static void link(Node* parent, Node* child, Node* before);
+  static void unlink(Node* child);
+};
+
+// The next node in document order within `scope` (not entering `node`'s
+// children when skipChildren), or nullptr after the last.
+Node* nextInOrder(const Node* node, const Node* scope, bool skipChildren = false);
+
+// Whether `node` lies inside an element whose text is not body text, up to
+// and including `scope`.
+bool insideHiddenText(const Node* node, const Node* scope);
+
+// A flattening of nodes into body text: the folded text with separators, and
+// each text node met with its position.
+struct Flattened {
+  std::u16string folded;
+  std::vector<std::pair<Node*, std::size_t>> textNodes;
+};
+// Flattens the node list (siblings `first` up to but not including `last`),
+// and their descendants.
+void flattenSiblings(Node* first, Node* last, Flattened& out);
+
+// Makes sure the document's index is current.
+void ensureIndex(const HtmlDocument& document);
+// The index position of the point before `child` in `parent` (child nullptr:
+// the end of parent's content), computed from the current tree.
+std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child);
+
+// The views of core/document.h.
+std::unique_ptr<TextRange> makeTextRange(HtmlDocument& document);
+
+}  // namespace glintmark::html

@@ -1,0 +1,200 @@
+// parseHtml on Linux: the page converted to UTF-8 and parsed by gumbo, as a
+// browser parses it, then copied into our own tree.
+#include <gumbo.h>
+
+#include <memory>
+#include <utility>
+
+#include "host/html/charset.h"
+#include "host/html/html_internal.h"
+
+namespace glintmark::html {
+
+namespace {
+
+std::string lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string elementName(const GumboElement& element) {
+  GumboStringPiece piece = element.original_tag;
+  if (piece.data && piece.length) gumbo_tag_from_original_text(&piece);
+  if (element.tag_namespace == GUMBO_NAMESPACE_SVG && piece.data && piece.length) {
+    if (const char* adjusted = gumbo_normalize_svg_tagname(&piece)) return adjusted;
+  }
+  if (element.tag != GUMBO_TAG_UNKNOWN) return gumbo_normalized_tagname(element.tag);
+  if (!piece.data) return "unknown";
+  return lower(std::string(piece.data, piece.length));
+}
+
+std::string attributeName(const GumboAttribute& attribute) {
+  switch (attribute.attr_namespace) {
+    case GUMBO_ATTR_NAMESPACE_XLINK: return std::string("xlink:") + attribute.name;
+    case GUMBO_ATTR_NAMESPACE_XML: return std::string("xml:") + attribute.name;
+    case GUMBO_ATTR_NAMESPACE_XMLNS:
+      return std::string(attribute.name) == "xmlns" ? "xmlns" : std::string("xmlns:") + attribute.name;
+    default: return attribute.name;
+  }
+}
+
+struct NoscriptContent {
+  Node* element;
+  bool haveSource;
+  std::string_view source;
+};
+
+class TreeCopier {
+ public:
+  TreeCopier(HtmlDocument& document, std::string_view source)
+      : m_document(document), m_source(source) {}
+
+  void copyChildren(const GumboNode* from, Node* to) {
+    // Explicit stack: pages nest deeper than the call stack allows.
+    std::vector<std::pair<const GumboNode*, Node*>> pending;
+    pushChildren(from, to, pending);
+    while (!pending.empty()) {
+      auto [gumboNode, parent] = pending.back();
+      pending.pop_back();
+      Node* node = copyNode(gumboNode);
+      if (!node) continue;
+      DocumentAccess::link(parent, node, nullptr);
+      if (node->isElement()) pushChildren(gumboNode, node, pending);
+    }
+  }
+
+  // noscript content becomes the raw text it was written as: a browser with
+  // scripting on shows none of it, and gumbo parsed it as elements.
+  void flattenNoscript() {
+    for (const NoscriptContent& content : m_noscripts) {
+      std::string raw;
+      if (content.haveSource) {
+        raw = std::string(content.source);
+      } else {
+        for (const Node* child = content.element->firstChild(); child; child = child->nextSibling()) {
+          serializeNode(raw, *child);
+        }
+      }
+      while (Node* child = content.element->firstChild()) DocumentAccess::unlink(child);
+      if (!raw.empty()) DocumentAccess::link(content.element, m_document.createText(raw), nullptr);
+    }
+  }
+
+ private:
+  static void pushChildren(const GumboNode* from, Node* to,
+                           std::vector<std::pair<const GumboNode*, Node*>>& pending) {
+    const GumboVector* children = nullptr;
+    if (from->type == GUMBO_NODE_DOCUMENT) {
+      children = &from->v.document.children;
+    } else if (from->type == GUMBO_NODE_ELEMENT || from->type == GUMBO_NODE_TEMPLATE) {
+      children = &from->v.element.children;
+    }
+    if (!children) return;
+    // Reversed, so that the stack hands them out in document order.
+    for (unsigned i = children->length; i-- > 0;) {
+      pending.emplace_back(static_cast<const GumboNode*>(children->data[i]), to);
+    }
+  }
+
+  Node* copyNode(const GumboNode* from) {
+    switch (from->type) {
+      case GUMBO_NODE_ELEMENT:
+      case GUMBO_NODE_TEMPLATE: {
+        const GumboElement& element = from->v.element;
+        Node* node = m_document.createElement("x");
+        DocumentAccess::name(*node) = elementName(element);
+        auto& attributes = DocumentAccess::attributes(*node);
+        attributes.reserve(element.attributes.length);
+        for (unsigned i = 0; i < element.attributes.length; ++i) {
+          const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
+          attributes.push_back({attributeName(*attribute), attribute->value});
+        }
+        if (element.tag == GUMBO_TAG_NOSCRIPT) m_noscripts.push_back(noscriptSource(node, element));
+        return node;
+      }
+      case GUMBO_NODE_TEXT:
+      case GUMBO_NODE_WHITESPACE:
+      case GUMBO_NODE_CDATA:
+        return m_document.createText(std::string_view(from->v.text.text));
+      case GUMBO_NODE_COMMENT:
+        return m_document.createComment(from->v.text.text);
+      default:
+        return nullptr;
+    }
+  }
+
+  NoscriptContent noscriptSource(Node* node, const GumboElement& element) const {
+    const char* begin = element.original_tag.data;
+    const char* end = element.original_end_tag.data;
+    const char* sourceBegin = m_source.data();
+    const char* sourceEnd = m_source.data() + m_source.size();
+    if (!begin || !end || !element.original_tag.length || !element.original_end_tag.length ||
+        begin < sourceBegin || end > sourceEnd) {
+      return {node, false, {}};
+    }
+    begin += element.original_tag.length;
+    if (begin > end) return {node, false, {}};
+    return {node, true, std::string_view(begin, static_cast<std::size_t>(end - begin))};
+  }
+
+  HtmlDocument& m_document;
+  std::string_view m_source;
+  std::vector<NoscriptContent> m_noscripts;
+};
+
+}  // namespace
+
+std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptions& options,
+                                        std::string* error) {
+  std::size_t bomLength = 0;
+  const std::string charset = chooseCharset(bytes, options.charset, &bomLength);
+  bytes.remove_prefix(bomLength);
+  std::string converted;
+  std::string_view utf8 = bytes;
+  if (charset == "UTF-16LE" || charset == "UTF-16BE") {
+    converted = utf16BytesToUtf8(bytes, charset == "UTF-16BE");
+    utf8 = converted;
+  } else if (charset != "UTF-8") {
+    std::optional<std::string> result = convertToUtf8(bytes, charset);
+    if (!result) {
+      if (!options.charset.empty()) {
+        if (error) *error = "unknown charset \"" + options.charset + "\"";
+        return nullptr;
+      }
+      // A page that declares a charset nobody knows is read as windows-1252.
+      result = convertToUtf8(bytes, "WINDOWS-1252");
+    }
+    converted = std::move(*result);
+    utf8 = converted;
+  }
+
+  GumboOptions gumboOptions = kGumboDefaultOptions;
+  gumboOptions.max_errors = 0;  // the errors are not used; recording them costs memory
+  struct OutputDeleter {
+    const GumboOptions* options;
+    void operator()(GumboOutput* output) const { gumbo_destroy_output(options, output); }
+  };
+  std::unique_ptr<GumboOutput, OutputDeleter> output(
+      gumbo_parse_with_options(&gumboOptions, utf8.data(), utf8.size()), OutputDeleter{&gumboOptions});
+
+  std::unique_ptr<HtmlDocument> document = HtmlDocument::create();
+  // Replace the empty page with the parsed one.
+  Node* root = document->root();
+  while (Node* child = root->firstChild()) DocumentAccess::unlink(child);
+  const GumboDocument& parsed = output->document->v.document;
+  if (parsed.has_doctype) {
+    DocumentAccess::setDoctype(*document, true, parsed.name, parsed.public_identifier,
+                               parsed.system_identifier);
+  }
+  TreeCopier copier(*document, utf8);
+  copier.copyChildren(output->document, root);
+  copier.flattenNoscript();
+  DocumentAccess::invalidate(*document);
+  document->setUrl(options.url);
+  document->setReferrer(options.referrer);
+  return document;
+}
+
+}  // namespace glintmark::html

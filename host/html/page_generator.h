@@ -1,0 +1,31 @@
+// generatePage: deterministic test pages of any size for benchmarks and
+// property tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace glintmark::html {
+
+// generatePage
+//
+// A well-formed UTF-8 page of at least `targetBytes` bytes (a little more: it
+// ends the block it is writing and closes the page), the same for the same
+// seed on every platform. It holds paragraphs, headings, lists, tables,
+// links, inline markup (some of it splitting a word: "wea<b>ther</b>"),
+// entities, accented words, and the keywords of generatedPageKeywords() in
+// visible text, in any letter case, and also where they must not match: in
+// script, style and noscript blocks, comments, attribute values and the
+// title.
+//
+//   std::string page = generatePage(1 << 20, 1);  // about 1 MB
+std::string generatePage(std::size_t targetBytes, std::uint32_t seed = 1);
+
+// The keywords generated pages are rich in, lowercase, as the page pass
+// would search them (seven, so that the palette's last colour is shared).
+const std::vector<std::string>& generatedPageKeywords();
+
+}  // namespace glintmark::html

@@ -1,0 +1,63 @@
+// Property tests over generated pages: highlighting keeps the text, makes one
+// span per match, and the markup survives a round trip.
+#include <gtest/gtest.h>
+
+#include "host/html/html_document.h"
+#include "host/html/html_test_support.h"
+#include "host/html/page_generator.h"
+
+namespace glintmark::html {
+namespace {
+
+std::size_t countOf(std::string_view text, std::string_view needle) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(needle); at != std::string_view::npos;
+       at = text.find(needle, at + needle.size())) {
+    ++count;
+  }
+  return count;
+}
+
+TEST(PageGenerator, IsDeterministicAndReachesItsSize) {
+  const std::string page = generatePage(50'000, 7);
+  EXPECT_GE(page.size(), 50'000u);
+  EXPECT_LT(page.size(), 52'000u);
+  EXPECT_EQ(page, generatePage(50'000, 7));
+  EXPECT_NE(page, generatePage(50'000, 8));
+}
+
+class GeneratedPage : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(GeneratedPage, HighlightingKeepsTheTextAndMakesOneSpanPerMatch) {
+  const std::string markup = generatePage(60'000, GetParam());
+  std::unique_ptr<HtmlDocument> document = parseHtml(markup);
+  const std::u16string textBefore = document->bodyText();
+  const std::size_t spansBefore = countOf(document->serialize(), "<span");
+
+  std::unique_ptr<Document> view = document->document();
+  std::unique_ptr<BodyElement> body;
+  ASSERT_EQ(view->body(&body), hr::ok);
+  ASSERT_TRUE(body);
+  long matches = 0;
+  for (const std::string& keyword : generatedPageKeywords()) {
+    const long found = testing::highlightKeyword(*body, toUtf16(keyword), u"#ffff66");
+    ASSERT_GE(found, 0) << keyword;
+    matches += found;
+  }
+  EXPECT_GT(matches, 50);
+  EXPECT_EQ(document->bodyText(), textBefore);
+  const std::string after = document->serialize();
+  EXPECT_EQ(countOf(after, "<span style=\"color:black;background-color:#ffff66\">"),
+            static_cast<std::size_t>(matches));
+  EXPECT_EQ(countOf(after, "<span") - spansBefore, static_cast<std::size_t>(matches));
+
+  // serialise -> parse -> serialise is stable, before and after highlighting.
+  EXPECT_EQ(parseHtml(after)->serialize(), after);
+  const std::string plain = parseHtml(markup)->serialize();
+  EXPECT_EQ(parseHtml(plain)->serialize(), plain);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, GeneratedPage, ::testing::Values(1u, 2u, 3u, 42u));
+
+}  // namespace
+}  // namespace glintmark::html

@@ -1,0 +1,395 @@
+// Text ranges over the body text: search, the range's markup, and pasting
+// markup in its place with DOM-Range-like splitting of partly covered
+// elements.
+//
+// A range is a pair of positions in the indexed body text. The operations
+// turn them into points of the tree on demand: a start position into the
+// text node that holds the character at it, an end position into the text
+// node that holds the character before it, so that a range never reaches
+// into neighbouring elements it does not cover.
+#include <algorithm>
+#include <iterator>
+
+#include "host/html/html_internal.h"
+
+namespace glintmark::html {
+
+namespace {
+
+struct TextPoint {
+  Node* node = nullptr;  // a text node, or nullptr when the body has no text
+  std::size_t offset = 0;
+  std::size_t position() const { return DocumentAccess::indexPos(*node) + offset; }
+};
+
+using NodeMap = std::map<std::size_t, Node*>;
+
+std::size_t textLength(const Node* node) { return DocumentAccess::textLength(*node); }
+
+TextPoint startPoint(const NodeMap& nodes, std::size_t p) {
+  auto it = nodes.upper_bound(p);
+  if (it != nodes.begin()) {
+    const auto before = std::prev(it);
+    if (p < before->first + textLength(before->second)) return {before->second, p - before->first};
+  }
+  if (it != nodes.end()) return {it->second, 0};
+  return {};
+}
+
+TextPoint endPoint(const NodeMap& nodes, std::size_t q) {
+  auto it = nodes.lower_bound(q);
+  if (it != nodes.begin()) {
+    const auto before = std::prev(it);
+    return {before->second, std::min(q - before->first, textLength(before->second))};
+  }
+  if (it != nodes.end()) return {it->second, 0};
+  return {};
+}
+
+std::size_t depthOf(const Node* node) {
+  std::size_t depth = 0;
+  for (; node; node = node->parent()) ++depth;
+  return depth;
+}
+
+Node* commonAncestor(Node* a, Node* b) {
+  std::size_t da = depthOf(a), db = depthOf(b);
+  for (; da > db; --da) a = a->parent();
+  for (; db > da; --db) b = b->parent();
+  while (a != b) {
+    a = a->parent();
+    b = b->parent();
+  }
+  return a;
+}
+
+// The node itself and its ancestors below `top`, innermost first.
+std::vector<Node*> chainBelow(Node* node, const Node* top) {
+  std::vector<Node*> chain;
+  for (; node && node != top; node = node->parent()) chain.push_back(node);
+  return chain;
+}
+
+bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+bool equalsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char16_t x = a[i], y = b[i];
+    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
+    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+class HtmlTextRange final : public TextRange {
+ public:
+  explicit HtmlTextRange(HtmlDocument& document) : m_document(document) {
+    ensureIndex(document);
+    m_end = index().folded.size();
+  }
+
+  HResult findText(std::u16string_view text, std::int32_t count, std::int32_t flags,
+                   bool* found) override {
+    if (!found) return hr::pointer;
+    *found = false;
+    sync();
+    const std::u16string& folded = index().folded;
+    std::u16string needle(text);
+    for (char16_t& c : needle) c = foldChar(c);
+    std::size_t low = m_start, high = m_end;
+    if (count > 0) {
+      high = std::min(folded.size(), m_start + static_cast<std::size_t>(count));
+    } else if (count < 0) {
+      const std::size_t back = static_cast<std::size_t>(-static_cast<std::int64_t>(count));
+      low = m_end > back ? m_end - back : 0;
+    }
+    if (needle.empty() || high < low || high - low < needle.size()) return hr::ok;
+    const std::u16string_view window = std::u16string_view(folded).substr(0, high);
+    const auto acceptable = [&](std::size_t at) {
+      if ((flags & 2) && ((at > 0 && isWordChar(folded[at - 1])) ||
+                          (at + needle.size() < folded.size() && isWordChar(folded[at + needle.size()])))) {
+        return false;
+      }
+      return !(flags & 4) || originalText(at, at + needle.size()) == text;
+    };
+    std::size_t match = std::u16string_view::npos;
+    if (count >= 0) {
+      for (std::size_t at = window.find(needle, low); at != std::u16string_view::npos;
+           at = window.find(needle, at + 1)) {
+        if (acceptable(at)) {
+          match = at;
+          break;
+        }
+      }
+    } else {
+      for (std::size_t at = window.rfind(needle); at != std::u16string_view::npos && at >= low;
+           at = at == 0 ? std::u16string_view::npos : window.rfind(needle, at - 1)) {
+        if (acceptable(at)) {
+          match = at;
+          break;
+        }
+      }
+    }
+    if (match == std::u16string_view::npos) return hr::ok;
+    m_start = match;
+    m_end = match + needle.size();
+    *found = true;
+    return hr::ok;
+  }
+
+  HResult htmlText(WideText* html) override {
+    if (!html) return hr::pointer;
+    html->reset();
+    sync();
+    TextPoint a, b;
+    points(a, b);
+    std::string out;
+    if (a.node && a.position() < b.position()) serializeBetween(a, b, out);
+    *html = toUtf16(out);
+    return hr::ok;
+  }
+
+  HResult pasteHtml(std::u16string_view markup) override {
+    sync();
+    TextPoint a, b;
+    points(a, b);
+    Node* container;
+    Node* first;
+    Node* after;
+    if (!a.node) {
+      // A body without text: the markup goes at its end.
+      container = m_document.body();
+      if (!container) return hr::fail;
+      first = after = nullptr;
+    } else {
+      container = a.node == b.node ? a.node->parent() : commonAncestor(a.node, b.node);
+      // The end first: splitting there leaves the start's node and offset alone.
+      after = splitUpTo(b, container);
+      first = a.position() == b.position() ? after : splitUpTo(a, container);
+    }
+    Flattened removed;
+    if (first != after) flattenSiblings(first, after, removed);
+    std::vector<Node*> fragment;
+    parseFragment(m_document, toUtf8(markup), fragment);
+    Flattened inserted;
+    for (Node* node : fragment) flattenSiblings(node, nullptr, inserted);
+
+    for (Node* node = first; node != after;) {
+      Node* next = node->nextSibling();
+      DocumentAccess::unlink(node);
+      node = next;
+    }
+    for (Node* node : fragment) DocumentAccess::link(container, node, after);
+
+    HtmlDocument::TextIndex& idx = index();
+    const Node* anchor = nullptr;
+    std::size_t anchorOffset = 0;
+    for (auto& [node, offset] : removed.textNodes) {
+      if (DocumentAccess::indexed(*node)) {
+        anchor = node;
+        anchorOffset = offset;
+        break;
+      }
+    }
+    if (idx.valid && anchor && removed.folded == inserted.folded) {
+      // The text is unchanged (the markup wraps the range's own): the new
+      // text nodes take the places of the old ones and the index stands.
+      const std::size_t base = DocumentAccess::indexPos(*const_cast<Node*>(anchor)) - anchorOffset;
+      for (auto& [node, offset] : removed.textNodes) {
+        if (!DocumentAccess::indexed(*node)) continue;
+        idx.nodes.erase(DocumentAccess::indexPos(*node));
+        DocumentAccess::indexed(*node) = false;
+      }
+      for (auto& [node, offset] : inserted.textNodes) {
+        if (textLength(node) == 0) continue;
+        DocumentAccess::indexed(*node) = true;
+        DocumentAccess::indexPos(*node) = base + offset;
+        idx.nodes[base + offset] = node;
+      }
+      m_start = m_end = base + inserted.folded.size();
+    } else {
+      m_start = m_end = positionOfPoint(m_document, container, after);
+    }
+    return hr::ok;
+  }
+
+  HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
+    return move(unit, count, moved, true);
+  }
+
+  HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
+    return move(unit, count, moved, false);
+  }
+
+ private:
+  HtmlDocument::TextIndex& index() const { return DocumentAccess::index(m_document); }
+
+  // Brings the index up to date and keeps the range inside the text.
+  void sync() {
+    ensureIndex(m_document);
+    const std::size_t size = index().folded.size();
+    m_end = std::min(m_end, size);
+    m_start = std::min(m_start, m_end);
+  }
+
+  void points(TextPoint& a, TextPoint& b) const {
+    const NodeMap& nodes = index().nodes;
+    a = startPoint(nodes, m_start);
+    b = endPoint(nodes, m_end);
+    if (!a.node) a = b;
+    if (!b.node) b = a;
+    if (m_start == m_end || a.position() > b.position()) b = a;
+  }
+
+  // The body text between two positions, separators as '\n' (for
+  // case-sensitive matching).
+  std::u16string originalText(std::size_t from, std::size_t to) const {
+    std::u16string text(to - from, u'\n');
+    const NodeMap& nodes = index().nodes;
+    auto it = nodes.upper_bound(from);
+    if (it != nodes.begin()) --it;
+    for (; it != nodes.end() && it->first < to; ++it) {
+      const std::u16string_view nodeText = it->second->text();
+      for (std::size_t i = 0; i < nodeText.size(); ++i) {
+        const std::size_t at = it->first + i;
+        if (at >= from && at < to) text[at - from] = nodeText[i];
+      }
+    }
+    return text;
+  }
+
+  // Splits text node `node` at offset; the new node holds the rest and
+  // follows it. Constant time but for the index's map insertion.
+  Node* splitText(Node* node, std::size_t offset) {
+    Node* rest = DocumentAccess::newNode(m_document, NodeKind::text);
+    const std::size_t begin = DocumentAccess::textBegin(*node);
+    const std::size_t length = textLength(node);
+    DocumentAccess::setText(*rest, begin + offset, length - offset);
+    DocumentAccess::setText(*node, begin, offset);
+    DocumentAccess::link(node->parent(), rest, node->nextSibling());
+    if (DocumentAccess::indexed(*node)) {
+      DocumentAccess::indexed(*rest) = true;
+      DocumentAccess::indexPos(*rest) = DocumentAccess::indexPos(*node) + offset;
+      index().nodes[DocumentAccess::indexPos(*rest)] = rest;
+    }
+    return rest;
+  }
+
+  // Splits the tree at the point up to `top`, so that the point becomes a
+  // place between two children of `top`; returns the child after it
+  // (nullptr: the end). Elements are split only where the point lies inside
+  // their content, never leaving an empty half behind.
+  Node* splitUpTo(const TextPoint& point, Node* top) {
+    Node* parent = point.node->parent();
+    Node* child;
+    if (point.offset == 0) {
+      child = point.node;
+    } else if (point.offset >= textLength(point.node)) {
+      child = point.node->nextSibling();
+    } else {
+      child = splitText(point.node, point.offset);
+    }
+    while (parent != top) {
+      Node* grandParent = parent->parent();
+      if (child == parent->firstChild()) {
+        child = parent;
+      } else if (!child) {
+        child = parent->nextSibling();
+      } else {
+        Node* clone = DocumentAccess::newNode(m_document, NodeKind::element);
+        DocumentAccess::name(*clone) = parent->name();
+        DocumentAccess::attributes(*clone) = parent->attributes();
+        DocumentAccess::link(grandParent, clone, parent->nextSibling());
+        while (child) {
+          Node* next = child->nextSibling();
+          DocumentAccess::link(clone, child, nullptr);
+          child = next;
+        }
+        child = clone;
+      }
+      parent = grandParent;
+    }
+    return child;
+  }
+
+  // The markup between two points, elements cut by either point closed and
+  // reopened around it, as DOM Range cloning gives it.
+  static void serializeBetween(const TextPoint& a, const TextPoint& b, std::string& out) {
+    if (a.node == b.node) {
+      escapeText(out, a.node->text().substr(a.offset, b.offset - a.offset));
+      return;
+    }
+    Node* top = commonAncestor(a.node, b.node);
+    const std::vector<Node*> left = chainBelow(a.node, top);
+    const std::vector<Node*> right = chainBelow(b.node, top);
+    for (std::size_t level = left.size(); level-- > 1;) appendStartTag(out, *left[level]);
+    escapeText(out, a.node->text().substr(a.offset));
+    for (std::size_t level = 1; level < left.size(); ++level) {
+      for (Node* s = left[level - 1]->nextSibling(); s; s = s->nextSibling()) serializeNode(out, *s);
+      appendEndTag(out, *left[level]);
+    }
+    for (Node* s = left.back()->nextSibling(); s && s != right.back(); s = s->nextSibling()) {
+      serializeNode(out, *s);
+    }
+    for (std::size_t level = right.size(); level-- > 1;) {
+      appendStartTag(out, *right[level]);
+      for (Node* s = right[level]->firstChild(); s && s != right[level - 1]; s = s->nextSibling()) {
+        serializeNode(out, *s);
+      }
+    }
+    escapeText(out, b.node->text().substr(0, b.offset));
+    for (std::size_t level = 1; level < right.size(); ++level) appendEndTag(out, *right[level]);
+  }
+
+  HResult move(std::u16string_view unit, std::int32_t count, std::int32_t* moved, bool start) {
+    if (!moved) return hr::pointer;
+    *moved = 0;
+    sync();
+    const std::u16string& text = index().folded;
+    std::size_t& position = start ? m_start : m_end;
+    if (equalsIgnoringAsciiCase(unit, u"textedit")) {
+      const std::size_t target = count > 0 ? text.size() : count < 0 ? 0 : position;
+      if (target != position) *moved = count > 0 ? 1 : -1;
+      position = target;
+    } else if (equalsIgnoringAsciiCase(unit, u"character")) {
+      std::int32_t done = 0;
+      while (done < count && position < text.size()) {
+        ++position;
+        if (position < text.size() && isLowSurrogate(text[position]) &&
+            isHighSurrogate(text[position - 1])) {
+          ++position;
+        }
+        ++done;
+      }
+      while (done > count && position > 0) {
+        --position;
+        if (position > 0 && isLowSurrogate(text[position]) && isHighSurrogate(text[position - 1])) {
+          --position;
+        }
+        --done;
+      }
+      *moved = done;
+    } else {
+      return hr::invalidArg;
+    }
+    // A start moved past the end drags the end along, and the reverse.
+    if (start && m_start > m_end) m_end = m_start;
+    if (!start && m_end < m_start) m_start = m_end;
+    return hr::ok;
+  }
+
+  HtmlDocument& m_document;
+  std::size_t m_start = 0;
+  std::size_t m_end = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TextRange> makeTextRange(HtmlDocument& document) {
+  return std::make_unique<HtmlTextRange>(document);
+}
+
+}  // namespace glintmark::html

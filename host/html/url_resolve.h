@@ -1,0 +1,25 @@
+// resolveUrl: a link target resolved against a base address, as a browser's
+// href property reports it.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace glintmark::html {
+
+// resolveUrl
+//
+// Resolves `reference` against `base` (both UTF-8) by RFC 3986 reference
+// resolution, with the browser's habits: leading and trailing spaces and
+// control characters are trimmed and tabs and newlines removed; for the
+// hierarchical web schemes (http, https, ftp, file, ws, wss) a backslash
+// counts as a slash, the scheme and host are lowercased and an empty path
+// becomes "/". When `base` is not an absolute address with a hierarchical
+// part (empty, relative, "about:blank"), a relative reference is returned as
+// written, trimmed. Nothing is percent-encoded.
+//
+//   resolveUrl("http://a.example/b/c?q", "../d#x") == "http://a.example/d#x"
+//   resolveUrl("", "page.html") == "page.html"
+std::string resolveUrl(std::string_view base, std::string_view reference);
+
+}  // namespace glintmark::html
