@@ -1,0 +1,114 @@
+// SettingsKeyGuard: lets a Windows test start from "nothing stored" in the
+// real registry and puts back afterwards what was there before.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "settings/settings_store.h"
+
+namespace glintmark::testkit {
+
+// The process's own store, except that writes can be refused; counts the
+// writes and the messages shown (which the real store still shows).
+class RefusingStore final : public SettingsStore {
+ public:
+  bool refuseWrites = false;
+  int writes = 0;
+  int messages = 0;
+
+  bool readValue(void* data, std::uint32_t* size) override { return real_.readValue(data, size); }
+  bool writeValue(std::uint32_t word) override {
+    ++writes;
+    return !refuseWrites && real_.writeValue(word);
+  }
+  void showMessage(const char* text, const char* caption) override {
+    ++messages;
+    real_.showMessage(text, caption);
+  }
+
+ private:
+  SettingsStore& real_ = platformSettingsStore();
+};
+
+struct RawValue {
+  DWORD type;
+  std::vector<std::uint8_t> data;
+  friend bool operator==(const RawValue&, const RawValue&) = default;
+};
+
+inline constexpr char productKey[] = "Software\\Glintmark";
+inline constexpr char bhoKey[] = "Software\\Glintmark\\BHO";
+
+inline bool keyExists(const char* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// The "Setting" value as stored, or nothing.
+inline std::optional<RawValue> storedSetting() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, bhoKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  RawValue value{0, std::vector<std::uint8_t>(4096)};
+  DWORD size = static_cast<DWORD>(value.data.size());
+  const LSTATUS status = RegQueryValueExA(key, "Setting", nullptr, &value.type, value.data.data(), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return {};
+  value.data.resize(size);
+  return value;
+}
+
+inline bool storeSetting(const RawValue& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, bhoKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const LSTATUS status = RegSetValueExA(key, "Setting", 0, value.type, value.data.data(),
+                                        static_cast<DWORD>(value.data.size()));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+inline void removeBhoKey() { RegDeleteTreeA(HKEY_CURRENT_USER, bhoKey); }
+
+class SettingsKeyGuard {
+ public:
+  SettingsKeyGuard()
+      : productExisted_(keyExists(productKey)), bhoExisted_(keyExists(bhoKey)), saved_(storedSetting()) {
+    removeBhoKey();
+  }
+  ~SettingsKeyGuard() {
+    removeBhoKey();
+    if (bhoExisted_) {
+      HKEY key = nullptr;
+      if (RegCreateKeyExA(HKEY_CURRENT_USER, bhoKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                          nullptr) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+      }
+      if (saved_) storeSetting(*saved_);
+    } else if (!productExisted_) {
+      RegDeleteKeyA(HKEY_CURRENT_USER, productKey);
+    }
+  }
+  SettingsKeyGuard(const SettingsKeyGuard&) = delete;
+  SettingsKeyGuard& operator=(const SettingsKeyGuard&) = delete;
+
+ private:
+  bool productExisted_;
+  bool bhoExisted_;
+  std::optional<RawValue> saved_;
+};
+
+inline RawValue dword(std::uint32_t word) {
+  return {REG_DWORD,
+          {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
+           static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)}};
+}
+
+}  // namespace glintmark::testkit
