@@ -6,13 +6,11 @@
 #include <atomic>
 #include <new>
 
+#include "bho/com/highlighter_interface.h"
+
 namespace glintmark::bho {
 namespace {
 
-// {5A7D3C10-4E2B-11D5-9F31-0050DA2B7E10}: the type library SHEENPADLib.
-constexpr GUID kLibraryId = {0x5A7D3C10, 0x4E2B, 0x11D5, {0x9F, 0x31, 0x00, 0x50, 0xDA, 0x2B, 0x7E, 0x10}};
-// {5A7D3C1C-4E2B-11D5-9F31-0050DA2B7E10}: IHighlighter.
-constexpr GUID kHighlighterIid = {0x5A7D3C1C, 0x4E2B, 0x11D5, {0x9F, 0x31, 0x00, 0x50, 0xDA, 0x2B, 0x7E, 0x10}};
 constexpr WORD kLibraryMajor = 1;
 constexpr WORD kLibraryMinor = 0;
 
@@ -55,10 +53,10 @@ class LockGuard {
 
 HRESULT loadTypeInfo(LCID lcid) {
   ITypeLib* library = nullptr;
-  HRESULT result = LoadRegTypeLib(kLibraryId, kLibraryMajor, kLibraryMinor, lcid, &library);
+  HRESULT result = LoadRegTypeLib(kLibidSheenpad, kLibraryMajor, kLibraryMinor, lcid, &library);
   if (FAILED(result)) return result;
   ITypeInfo* info = nullptr;
-  result = library->GetTypeInfoOfGuid(kHighlighterIid, &info);
+  result = library->GetTypeInfoOfGuid(kIidIHighlighter, &info);
   library->Release();
   if (FAILED(result)) return result;
   result = addCleanup(releaseTypeInfo, nullptr);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bho/com/highlighter_interface.h"
 #include "bho/server.h"
 
 namespace {
@@ -28,9 +29,9 @@ using glintmark::bho::helpDirectoryOf;
 using glintmark::bho::isShellHostPath;
 using glintmark::bho::typeLibraryBeside;
 
-constexpr CLSID kClsid = {0x5A7D3C1D, 0x4E2B, 0x11D5, {0x9F, 0x31, 0x00, 0x50, 0xDA, 0x2B, 0x7E, 0x10}};
-constexpr GUID kLibid = {0x5A7D3C10, 0x4E2B, 0x11D5, {0x9F, 0x31, 0x00, 0x50, 0xDA, 0x2B, 0x7E, 0x10}};
-constexpr IID kIidIHighlighter = {0x5A7D3C1C, 0x4E2B, 0x11D5, {0x9F, 0x31, 0x00, 0x50, 0xDA, 0x2B, 0x7E, 0x10}};
+using glintmark::bho::kIidIHighlighter;
+constexpr const CLSID& kClsid = glintmark::bho::kClsidHighlighter;
+constexpr const GUID& kLibid = glintmark::bho::kLibidSheenpad;
 constexpr char kClsidText[] = "{5A7D3C1D-4E2B-11D5-9F31-0050DA2B7E10}";
 constexpr char kLibidText[] = "{5A7D3C10-4E2B-11D5-9F31-0050DA2B7E10}";
 constexpr char kBhoKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects";
