@@ -121,6 +121,28 @@ def draw_options(c):
     c.line([(20, 25), (23, 28), (28, 22)], GREEN)
 
 
+@design("button")
+def draw_button(c):
+    """The toolbar button: a sheet of text with one word marked in yellow."""
+    c.fill(6, 2, 26, 30, WHITE)
+    c.frame(6, 2, 26, 30, GREY)
+    for y, x1 in ((7, 21), (11, 22), (21, 22), (25, 18)):
+        c.fill(9, y, x1, y + 2, SILVER)
+    c.fill(8, 14, 24, 20, YELLOW)
+    c.fill(10, 16, 22, 18, BLACK)
+
+
+@design("button_hot")
+def draw_button_hot(c):
+    """The toolbar button under the mouse: the same sheet, with the marker
+    pen that marks the word lying across it."""
+    draw_button(c)
+    for d in range(4):
+        c.line([(16 + d, 17), (30, 31 - d)], RED)
+    c.line([(20, 17), (31, 28)], MAROON)
+    c.fill(14, 15, 18, 19, OLIVE)
+
+
 def image_bytes(canvas):
     """One icon image: BITMAPINFOHEADER, palette, 4-bit colours, 1-bit mask."""
     size = canvas.size
