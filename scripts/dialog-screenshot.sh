@@ -2,7 +2,7 @@
 # Captures the options dialog as the user sees it: runs the settings tests'
 # screenshot case under Wine, which opens the dialog and holds it open, takes
 # the X screen with ImageMagick's import while it is up, and crops the image
-# to the dialog's window.
+# to the dialog's window rectangle.
 #   dialog-screenshot.sh WINEPREFIX SETTINGS-TEST-EXE OUTPUT.png
 # Needs an X display (run under xvfb-run, like the rest of the Windows suite).
 set -u
@@ -27,9 +27,7 @@ if [ ! -f "$signal.open" ]; then
   exit 1
 fi
 read -r x y width height < <(tr -d '\r' <"$signal.open")
-# A margin of a few pixels around the window, within the screen.
-x=$((x > 4 ? x - 4 : 0)) y=$((y > 4 ? y - 4 : 0))
-import -window root -crop "$((width + 8))x$((height + 8))+$x+$y" +repage "$out"
+import -window root -crop "${width}x${height}+$x+$y" +repage "$out"
 captured=$?
 touch "$signal.taken"
 wait "$pid"
