@@ -80,17 +80,18 @@ class PageWriter {
         std::size_t cut = 1 + m_random.below(word.size() - 1);
         // Never inside a multibyte character.
         while (cut > 1 && (static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80) --cut;
-        m_out += word.substr(0, cut) + "<b>" + word.substr(cut) + "</b>";
+        m_out.append(word, 0, cut).append("<b>").append(word, cut).append("</b>");
       } else if (kind < 13) {
-        m_out += "<a href=\"/pages/" + std::to_string(m_random.below(100000)) +
-                 ".html\" title=\"glint weather\">" + std::string(pick(m_random, m_keywords)) +
-                 " " + std::string(fillerWords[m_random.below(fillerWords.size())]) + "</a>";
+        m_out.append("<a href=\"/pages/").append(std::to_string(m_random.below(100000)));
+        m_out.append(".html\" title=\"glint weather\">").append(pick(m_random, m_keywords));
+        m_out.append(" ").append(fillerWords[m_random.below(fillerWords.size())]).append("</a>");
       } else if (kind < 16) {
         static constexpr std::array<std::string_view, 4> tags = {"em", "strong", "i", "span"};
         const std::string_view tag = tags[m_random.below(tags.size())];
-        m_out += "<" + std::string(tag) + ">" +
-                 std::string(fillerWords[m_random.below(fillerWords.size())]) + " " +
-                 casing(m_random, pick(m_random, m_keywords)) + "</" + std::string(tag) + ">";
+        m_out.append("<").append(tag).append(">");
+        m_out.append(fillerWords[m_random.below(fillerWords.size())]).append(" ");
+        m_out.append(casing(m_random, pick(m_random, m_keywords)));
+        m_out.append("</").append(tag).append(">");
       } else if (kind < 17) {
         m_out += "&amp; &lt;tag&gt;";
       } else if (kind < 18) {
@@ -108,7 +109,7 @@ class PageWriter {
       inlineText(20 + m_random.below(60));
       m_out += "</p>\n";
     } else if (kind < 58) {
-      m_out += "<h2 id=\"river-" + std::to_string(m_random.below(1000)) + "\">";
+      m_out.append("<h2 id=\"river-").append(std::to_string(m_random.below(1000))).append("\">");
       inlineText(3 + m_random.below(5));
       m_out += "</h2>\n";
     } else if (kind < 68) {

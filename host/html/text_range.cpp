@@ -241,7 +241,7 @@ class HtmlTextRange final : public TextRange {
     b = endPoint(nodes, m_end);
     if (!a.node) a = b;
     if (!b.node) b = a;
-    if (m_start == m_end || a.position() > b.position()) b = a;
+    if (a.node && (m_start == m_end || a.position() > b.position())) b = a;
   }
 
   // The body text between two positions, separators as '\n' (for

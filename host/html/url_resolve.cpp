@@ -173,7 +173,7 @@ std::string resolveUrl(std::string_view baseText, std::string_view referenceText
     target.fragment = ref.fragment;
   }
   if (target.scheme && isWebScheme(*target.scheme) && target.authority && target.path.empty()) {
-    target.path = "/";
+    target.path.assign(1, '/');
   }
   return join(target);
 }
