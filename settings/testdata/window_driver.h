@@ -11,22 +11,25 @@
 
 namespace glintmark::testkit {
 
+struct WindowSearch {
+  const char* caption;
+  std::vector<HWND> found;
+};
+
+// EnumThreadWindows' callback. A named CALLBACK function, not a lambda: on
+// 32-bit Windows the callback is __stdcall, which a lambda does not convert to.
+inline BOOL CALLBACK collectCaptioned(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<WindowSearch*>(context);
+  char text[256] = {};
+  GetWindowTextA(window, text, sizeof text);
+  if (std::string(text) == search->caption) search->found.push_back(window);
+  return TRUE;
+}
+
 // The top-level windows of a thread whose caption is caption.
 inline std::vector<HWND> threadWindows(DWORD thread, const char* caption) {
-  struct Search {
-    const char* caption;
-    std::vector<HWND> found;
-  } search{caption, {}};
-  EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM context) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(context);
-        char text[256] = {};
-        GetWindowTextA(window, text, sizeof text);
-        if (std::string(text) == s->caption) s->found.push_back(window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  WindowSearch search{caption, {}};
+  EnumThreadWindows(thread, collectCaptioned, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
