@@ -9,7 +9,7 @@ packages=(
   libgumbo-dev nlohmann-json3-dev libcli11-dev
   mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 fonts-wine libwine-dev
-  xvfb xauth imagemagick x11-apps
+  xvfb xauth imagemagick x11-apps chromium
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 file python3
 )
 # Extra packages a caller asks for (run.sh adds chromium, for instance).

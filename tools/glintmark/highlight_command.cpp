@@ -1,0 +1,87 @@
+// glintmark highlight: one page pass over an HTML file, as the browser runs it
+// when the page completes.
+//
+//   glintmark highlight page.html --url https://site.example/a.html
+//       --referrer 'https://engine.example/search?q=new+york' -o out.html --json
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "tools/glintmark/command.h"
+#include "tools/glintmark/page_run.h"
+
+namespace glintmark::tool {
+namespace {
+
+struct HighlightArguments {
+  std::string page;
+  std::string url;
+  std::string referrer;
+  std::string options = std::to_string(defaultOptionsWord);
+  std::optional<std::string> saved;
+  std::string codePage = "1252";
+  std::string output;
+  bool json = false;
+};
+
+int fail(int status, const std::string& message) {
+  std::cerr << "glintmark highlight: " << message << "\n";
+  return status;
+}
+
+int runHighlight(const HighlightArguments& arguments) {
+  const std::optional<std::uint32_t> word = parseOptionsWord(arguments.options);
+  if (!word) {
+    return fail(exitUsage, "bad option word '" + arguments.options +
+                               "' (a number such as 13 or 0xD: bit 0 intelligently, 1 search "
+                               "results, 2 returned documents, 3 link tooltips)");
+  }
+  const std::unique_ptr<CodePage> codePage = codePageByName(arguments.codePage);
+  if (!codePage) return fail(exitUsage, "unknown code page '" + arguments.codePage + "'");
+  std::string error;
+  std::optional<std::string> bytes = readFile(arguments.page, &error);
+  if (!bytes) return fail(exitUsage, "cannot read the page: " + error);
+
+  PageSession session;
+  if (arguments.saved) session.m_savedSearchText = savedTextFromArgument(*arguments.saved, *codePage);
+  const PageOutcome outcome = runPage({std::move(*bytes), arguments.url, arguments.referrer},
+                                      optionsFromWord(*word), session, *codePage);
+  const nlohmann::json report = reportJson(outcome, session, *codePage);
+
+  if (!arguments.output.empty()) {
+    if (!writeFileAtomically(arguments.output, outcome.html, &error)) {
+      return fail(exitFailure, "cannot write the page: " + error);
+    }
+  } else if (!arguments.json) {
+    std::cout << outcome.html;
+  }
+  // The report goes where the page does not.
+  if (arguments.json) {
+    std::cout << report.dump(2) << "\n";
+  } else {
+    (arguments.output.empty() ? std::cerr : std::cout) << reportText(report, "");
+  }
+  return failed(outcome.result) ? exitFailure : exitOk;
+}
+
+const CommandRegistration highlight{
+    "highlight", "Run the page pass on an HTML page: keyword spans and link tooltips",
+    [](CLI::App& command) -> CommandRunner {
+      auto arguments = std::make_shared<HighlightArguments>();
+      command.add_option("PAGE", arguments->page, "the HTML file")->required();
+      command.add_option("--url", arguments->url, "the page's own address")->required();
+      command.add_option("--referrer", arguments->referrer, "the address of the page that led here");
+      command.add_option("--options", arguments->options,
+                         "the stored options word (default 13: intelligently, returned documents, "
+                         "link tooltips)");
+      command.add_option("--saved", arguments->saved,
+                         "the search text saved from an earlier page of the window");
+      command.add_option("--codepage", arguments->codePage, "the ANSI code page: 1252 or 932");
+      command.add_option("-o,--output", arguments->output,
+                         "write the page here (default: standard output, unless --json)");
+      command.add_flag("--json", arguments->json, "print the report as JSON on standard output");
+      return [arguments] { return runHighlight(*arguments); };
+    }};
+
+}  // namespace
+}  // namespace glintmark::tool

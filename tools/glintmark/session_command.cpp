@@ -1,0 +1,150 @@
+// glintmark session: a browsing session of one window, page after page, with
+// the saved search text carried from one pass to the next as the window's
+// Highlighter carries it.
+//
+// STEPS lists one page per line: FILE URL [REFERRER]. FILE is relative to the
+// STEPS file's folder; blank lines and lines starting with '#' are skipped.
+//
+//   glintmark session examples/session.txt -d build/session
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/glintmark/command.h"
+#include "tools/glintmark/page_run.h"
+
+namespace glintmark::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct SessionArguments {
+  std::string steps;
+  std::string outputFolder;
+  std::string options = std::to_string(defaultOptionsWord);
+  std::string codePage = "1252";
+  bool json = false;
+};
+
+struct Step {
+  fs::path file;
+  std::string url;
+  std::string referrer;
+  std::string bytes;
+};
+
+int fail(int status, const std::string& message) {
+  std::cerr << "glintmark session: " << message << "\n";
+  return status;
+}
+
+// Reads and checks every step before any page runs, so a bad line or a
+// missing file stops the session before anything is written.
+bool readSteps(const fs::path& stepsFile, std::vector<Step>* steps, std::string* error) {
+  const std::optional<std::string> text = readFile(stepsFile, error);
+  if (!text) return false;
+  std::istringstream lines(*text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::istringstream fields(line);
+    std::vector<std::string> words;
+    for (std::string word; fields >> word;) words.push_back(word);
+    if (words.empty() || words[0][0] == '#') continue;
+    const std::string where = stepsFile.string() + ":" + std::to_string(number) + ": ";
+    if (words.size() < 2 || words.size() > 3) {
+      *error = where + "expected FILE URL [REFERRER], got " + std::to_string(words.size()) + " field(s)";
+      return false;
+    }
+    Step step{stepsFile.parent_path() / words[0], words[1], words.size() == 3 ? words[2] : "", ""};
+    std::optional<std::string> bytes = readFile(step.file, error);
+    if (!bytes) {
+      *error = where + *error;
+      return false;
+    }
+    step.bytes = std::move(*bytes);
+    steps->push_back(std::move(step));
+  }
+  if (steps->empty()) {
+    *error = stepsFile.string() + ": no pages listed";
+    return false;
+  }
+  return true;
+}
+
+// "03-result.html" for the third step's page result.html.
+std::string outputName(std::size_t index, const fs::path& file) {
+  char prefix[24];
+  std::snprintf(prefix, sizeof prefix, "%02zu-", index + 1);
+  return prefix + file.filename().string();
+}
+
+int runSession(const SessionArguments& arguments) {
+  const std::optional<std::uint32_t> word = parseOptionsWord(arguments.options);
+  if (!word) return fail(exitUsage, "bad option word '" + arguments.options + "'");
+  const std::unique_ptr<CodePage> codePage = codePageByName(arguments.codePage);
+  if (!codePage) return fail(exitUsage, "unknown code page '" + arguments.codePage + "'");
+  std::vector<Step> steps;
+  std::string error;
+  if (!readSteps(arguments.steps, &steps, &error)) return fail(exitUsage, error);
+
+  const fs::path folder = arguments.outputFolder;
+  if (!folder.empty()) {
+    std::error_code code;
+    fs::create_directories(folder, code);
+    if (code) return fail(exitFailure, folder.string() + ": " + code.message());
+  }
+
+  const HighlightOptions options = optionsFromWord(*word);
+  PageSession session;  // one window: the saved text lives as long as the session
+  nlohmann::json reports = nlohmann::json::array();
+  int status = exitOk;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const Step& step = steps[i];
+    const PageOutcome outcome = runPage({step.bytes, step.url, step.referrer}, options, session, *codePage);
+    nlohmann::json report = reportJson(outcome, session, *codePage);
+    report["page"] = step.file.filename().string();
+    report["url"] = step.url;
+    report["referrer"] = step.referrer;
+    if (!folder.empty()) {
+      const fs::path output = folder / outputName(i, step.file);
+      if (!writeFileAtomically(output, outcome.html, &error)) return fail(exitFailure, error);
+      report["output"] = output.string();
+    }
+    if (failed(outcome.result)) status = exitFailure;
+    if (!arguments.json) {
+      std::cout << "page " << i + 1 << ": " << step.file.filename().string() << "\n"
+                << "  url " << step.url << "\n"
+                << "  referrer " << (step.referrer.empty() ? "(none)" : step.referrer) << "\n"
+                << reportText(report, "  ");
+      if (report.contains("output")) std::cout << "  written to " << report["output"].get<std::string>() << "\n";
+    }
+    reports.push_back(std::move(report));
+  }
+  if (arguments.json) std::cout << reports.dump(2) << "\n";
+  if (!folder.empty() && !writeFileAtomically(folder / "report.json", reports.dump(2) + "\n", &error)) {
+    return fail(exitFailure, error);
+  }
+  return status;
+}
+
+const CommandRegistration session{
+    "session", "Run the page pass over a browsing session of one window (STEPS: FILE URL [REFERRER])",
+    [](CLI::App& command) -> CommandRunner {
+      auto arguments = std::make_shared<SessionArguments>();
+      command.add_option("STEPS", arguments->steps, "the session: one page per line, FILE URL [REFERRER]")
+          ->required();
+      command.add_option("-d,--directory", arguments->outputFolder,
+                         "write each highlighted page and report.json here");
+      command.add_option("--options", arguments->options, "the stored options word (default 13)");
+      command.add_option("--codepage", arguments->codePage, "the ANSI code page: 1252 or 932");
+      command.add_flag("--json", arguments->json, "print the reports as one JSON array");
+      return [arguments] { return runSession(*arguments); };
+    }};
+
+}  // namespace
+}  // namespace glintmark::tool
