@@ -2,7 +2,7 @@
 # The main job: builds the tool and runs it on sample URLs.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh
+scripts/install-deps.sh chromium
 cmake --preset native >/dev/null
 cmake --build --preset native >/dev/null
 tool=build/native/tools/glintmark/glintmark
@@ -12,6 +12,21 @@ for url in \
   'https://www.example.org/index.html'; do
   "$tool" keywords "$url"
 done
+
+# The page pass on a browsing session of one window (examples/session.txt): a
+# search results page, a result reached from it, a page one link further on,
+# and a typed address. Prints each page's report, writes the highlighted pages
+# to build/examples/ and a screenshot of one of them, rendered by Chromium.
+echo "== glintmark session examples/session.txt -d build/examples"
+rm -rf build/examples
+"$tool" session examples/session.txt -d build/examples
+profile=$(mktemp -d)
+chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking \
+  --disable-component-update --disable-sync --user-data-dir="$profile" --hide-scrollbars \
+  --window-size=900,560 --screenshot="$PWD/build/examples/02-leopards.png" \
+  "file://$PWD/build/examples/02-leopards.html" >/dev/null 2>&1
+rm -rf "$profile"
+echo "screenshot of the highlighted result page: build/examples/02-leopards.png"
 
 # The library itself: Sheenpad.dll for 32-bit Windows (build/win32/bho/, the
 # file users install) and the 64-bit build of the same sources, which registers
