@@ -5,6 +5,7 @@
 #include "bho/testing/browser_doubles.h"
 #include "bho/testing/pages.h"
 #include "core/code_page.h"
+#include "core/fake_document.h"
 #include "core/page_pass.h"
 
 namespace glintmark::bho {
@@ -110,6 +111,16 @@ TEST_F(DocumentAdapterTest, LinkTooltipsGoThroughTagsAndItem) {
   browser->setDocument(nullptr);
 }
 
+// The COM document double over a FakePage of core/, the model that offers
+// every operation (duplicate and compareEndPoints included) and can misbehave.
+ComPtr<IDispatch> fakeDocument(fake::FakePage& page) {
+  std::unique_ptr<Document> model;
+  page.browser()->document(&model);
+  ComPtr<IDispatch> document;
+  document.attach(static_cast<IHTMLDocument2*>(new testing::DocumentDouble(std::move(model))));
+  return document;
+}
+
 // Whichever browser call fails, the pass ends or goes on as it decides, and
 // every interface, BSTR and double handed out on the way is released.
 TEST_F(DocumentAdapterTest, EveryFailureReleasesWhatThePassObtained) {
@@ -131,22 +142,46 @@ TEST_F(DocumentAdapterTest, EveryFailureReleasesWhatThePassObtained) {
     SCOPED_TRACE(call);
     const int live = liveDoubles();
     {
-      auto page = makePage("<p>alpha <a href='/x'>beta</a> alpha beta</p>",
-                           u"http://s.example/find?q=alpha+beta", u"http://s.example/");
+      fake::FakePage page;
+      page.url = u"http://s.example/find?q=alpha+beta";
+      page.referrer = u"http://s.example/";
+      page.text = u"alpha beta alpha beta";
+      page.links = {{u"http://a.example/", u"old"}, {u"http://b.example/", std::nullopt}};
       auto browser = makeDouble<FakeBrowser>();
-      browser->setDocument(page.com.get());
+      browser->setDocument(fakeDocument(page).get());
       testing::clearFailures();
       failCall(call, E_FAIL);
       PageSession session;
       ComBrowser adapter(asBrowser(browser.get()));
-      const HResult result = HighlightPage(&adapter, options, session, ansiCodePage());
+      HighlightPage(&adapter, options, session, ansiCodePage());
       EXPECT_GE(testing::callCount(call), 1) << "the failure was never reached";
-      (void)result;
       browser->setDocument(nullptr);
       EXPECT_EQ(browser->refCount(), 2) << "the adapter's reference only";
     }
     EXPECT_EQ(liveDoubles(), live);
   }
+}
+
+// A document whose findText keeps answering the same match: the pass stops
+// because duplicate and compareEndPoints reach the browser's range through
+// the adapter (without them this loop would not end).
+TEST_F(DocumentAdapterTest, RangeComparisonStopsARangeThatMakesNoProgress) {
+  fake::FakePage page;
+  page.url = u"http://s.example/find?q=cat";
+  page.referrer = u"http://s.example/";
+  page.text = u"a cat and a cat";
+  page.findFromBodyStart = true;
+  HighlightOptions options;
+  options.highlightSearchResults = 1;
+  options.linkTooltips = 0;
+  auto browser = makeDouble<FakeBrowser>();
+  browser->setDocument(fakeDocument(page).get());
+  PageSession session;
+  ComBrowser adapter(asBrowser(browser.get()));
+  EXPECT_EQ(HighlightPage(&adapter, options, session, ansiCodePage()), S_OK);
+  EXPECT_EQ(page.pastes.size(), 1u);
+  EXPECT_GE(testing::callCount("IHTMLTxtRange::compareEndPoints"), 1);
+  browser->setDocument(nullptr);
 }
 
 TEST_F(DocumentAdapterTest, ThePassHighlightsThroughTheAdapter) {

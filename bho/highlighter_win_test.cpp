@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "bho/class_factory.h"
 #include "bho/module.h"
 #include "bho/testing/browser_doubles.h"
 #include "bho/testing/pages.h"
@@ -343,7 +344,7 @@ TEST_F(HighlighterTest, InvokeIgnoresOtherEventsAndWritesNoOutParameter) {
   }
   EXPECT_EQ(callCount("IWebBrowser2::get_Document"), 0);
   EXPECT_EQ(browser->events().unadviseCalls, 0);
-  EXPECT_EQ(browser->refCount(), 3) << "site, browser and event source only";
+  EXPECT_EQ(browser->refCount(), 4) << "the test's, the site, the browser and the event source";
   EXPECT_HRESULT_SUCCEEDED(browser->events().fireOnQuit());
 }
 
@@ -510,7 +511,15 @@ TEST_F(HighlighterTest, LifecycleAsTheBrowserDrivesIt) {
                           u"http://nyc.example/");
   auto framed = makePage("<p>A new frame</p>", u"http://nyc.example/frame", u"http://nyc.example/");
   {
-    auto object = makeHighlighter();
+    // Created as the browser creates it: through the class factory.
+    ComPtr<IUnknown> factoryObject;
+    ASSERT_EQ(ClassFactory::create(createHighlighter, factoryObject.put()), S_OK);
+    auto factory = queryOrNull<IClassFactory>(factoryObject.get());
+    ComPtr<IObjectWithSite> object;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IObjectWithSite, object.putVoid()), S_OK);
+    factory.reset();
+    factoryObject.reset();
+
     ASSERT_EQ(object->SetSite(browser->dispatch()), S_OK);
     auto& events = browser->events();
     ASSERT_EQ(events.connections(), 1u);
