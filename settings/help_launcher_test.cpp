@@ -140,12 +140,5 @@ TEST(HelpLauncher, NullAddressReadsNothing) {
   EXPECT_TRUE(root.reads.empty());
 }
 
-TEST(HelpLauncher, AddressIsAnHttpsPage) {
-  const std::string page = helpPageAddress;
-  EXPECT_EQ(page.rfind("https://", 0), 0u);
-  EXPECT_EQ(page.substr(page.size() - 5), ".html");
-  EXPECT_LT(page.size(), registryStringSize);
-}
-
 }  // namespace
 }  // namespace glintmark
