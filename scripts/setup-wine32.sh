@@ -77,7 +77,7 @@ missing=()
 dpkg --print-foreign-architectures | grep -qx i386 || missing+=("the i386 architecture (dpkg --add-architecture i386)")
 [ "$(installed_version libwine:i386)" = "$wine_version" ] || missing+=("package libwine:i386=$wine_version")
 if [ ${#missing[@]} -gt 0 ]; then
-  is_root || die "missing, and installing needs root: $(IFS=';'; echo "${missing[*]}")"
+  is_root || die "missing, and installing needs root: $(printf '%s; ' "${missing[@]}" | sed 's/; $//')"
   dpkg --print-foreign-architectures | grep -qx i386 || run "dpkg --add-architecture i386" dpkg --add-architecture i386
   if [ -z "$(apt-cache madison libwine:i386 2>/dev/null | grep -F " $wine_version ")" ]; then
     run "apt-get update" apt-get update -o DPkg::Lock::Timeout=600
