@@ -62,8 +62,21 @@ class ScriptRun {
   ScriptRun(std::string_view text, reg::Registry& registry, const CodePage& codePage)
       : text_(text), registry_(registry), codePage_(codePage) {}
 
+  // Checks the whole script in the given mode without touching the
+  // registry, then runs it. Every parse error is thus found before the first
+  // write: bad input never leaves half a registration behind. What can still
+  // fail during the real run is the registry itself, and the undo of a
+  // failing root block then sees a script that parses to its end.
   HResult run(ScriptMode mode) {
-    skipWhite();
+    dryRun_ = true;
+    GLINTMARK_RETURN_IF_FAILED(runBlocks(mode));
+    dryRun_ = false;
+    position_ = 0;
+    return runBlocks(mode);
+  }
+
+ private:
+  HResult runBlocks(ScriptMode mode) {
     while (position_ < text_.size()) {
       std::string token;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
@@ -79,12 +92,14 @@ class ScriptRun {
         const HResult result = registerBlock(root->key, 1);
         if (failed(result)) {
           // Undo what this root block wrote; earlier root blocks stay.
-          position_ = blockStart;
-          unregisterBlock(root->key, true, 1);
+          if (!dryRun_) {
+            position_ = blockStart;
+            unregisterBlock(root->key, true, 1);
+          }
           return result;
         }
       } else {
-        GLINTMARK_RETURN_IF_FAILED(unregisterBlock(root->key, true, 1));
+        GLINTMARK_RETURN_IF_FAILED(unregisterBlock(root->key, !dryRun_, 1));
       }
       skipWhite();
     }
@@ -174,11 +189,13 @@ class ScriptRun {
     std::string text;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&text));
     if (isString) {
+      if (dryRun_) return hr::ok;
       registry_.setValueEx(key, name.c_str(), reg::regSz, text.c_str(),
                            static_cast<std::uint32_t>(text.size() + 1));
     } else if (isNumber) {
       std::uint32_t number = 0;
       if (failed(varUI4FromStr(codePage_.toWide(text), &number))) return hr::dispException;
+      if (dryRun_) return hr::ok;
       const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(number),
                                      static_cast<std::uint8_t>(number >> 8),
                                      static_cast<std::uint8_t>(number >> 16),
@@ -186,6 +203,7 @@ class ScriptRun {
       registry_.setValueEx(key, name.c_str(), reg::regDword, bytes, 4);
     } else {
       if (text.size() % 2 != 0) return hr::fail;
+      if (dryRun_) return hr::ok;
       std::string bytes(text.size() / 2, '\0');
       for (std::size_t i = 0; i < text.size(); ++i) {
         bytes[i / 2] = static_cast<char>(bytes[i / 2] | (hexValue(text[i]) << (i % 2 == 0 ? 4 : 0)));
@@ -243,7 +261,7 @@ class ScriptRun {
       if (sameWord(token, "NoRemove")) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       const std::string name = token;
       GLINTMARK_RETURN_IF_FAILED(checkKeyName(name));
-      if ((forceRemove || deleteOnly) && !isNeverDelete(name)) {
+      if ((forceRemove || deleteOnly) && !isNeverDelete(name) && !dryRun_) {
         itemKey.close();
         deleteTree(parent, name, depth);  // failures are ignored: the key may not exist
       }
@@ -257,7 +275,8 @@ class ScriptRun {
         continue;
       }
       itemKey.close();
-      if (registry_.openKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put()) != reg::errorSuccess &&
+      if (!dryRun_ &&
+          registry_.openKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put()) != reg::errorSuccess &&
           registry_.openKeyEx(parent, name.c_str(), reg::keyRead, itemKey.put()) != reg::errorSuccess &&
           registry_.createKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put(), nullptr) !=
               reg::errorSuccess) {
@@ -328,6 +347,7 @@ class ScriptRun {
 
   std::string_view text_;
   std::size_t position_ = 0;
+  bool dryRun_ = false;  // parse and check only
   reg::Registry& registry_;
   const CodePage& codePage_;
 };

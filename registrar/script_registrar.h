@@ -32,6 +32,11 @@
 //   - Keywords, root names and types are compared without regard to case.
 //
 // Choices made where the language leaves room (each one tested):
+//   - The whole script is parsed and checked (in the mode it runs in) before
+//     the registry is touched, so a parse error changes nothing at all, not
+//     even in earlier root blocks. The undo of a failing root block is thus
+//     only needed for registry failures, and always runs over text that
+//     parses to its end.
 //   - "NoRemove" protects only the key it stands before.
 //   - "Delete" or "Val" followed by a block is rejected (DISP_E_EXCEPTION),
 //     in both modes: neither has a key the block could belong to.
