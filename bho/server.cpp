@@ -5,7 +5,7 @@
 #include <oleauto.h>
 
 #include <atomic>
-#include <exception>
+#include <new>
 
 #include "bho/class_factory.h"
 #include "bho/com/highlighter_interface.h"
