@@ -323,8 +323,12 @@ namespace {
 std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
                          const Node* pointChild) {
   HtmlDocument::TextIndex& index = DocumentAccess::index(document);
-  for (auto& [position, node] : index.nodes) DocumentAccess::indexed(*node) = false;
-  index.nodes.clear();
+  for (Node* node = index.first; node; node = DocumentAccess::nextIndexed(*node)) {
+    DocumentAccess::indexed(*node) = false;
+    DocumentAccess::segment(*node) = 0;
+  }
+  index.first = index.last = nullptr;
+  index.segments.clear();
   index.folded.clear();
   index.valid = true;
   std::size_t pointPosition = 0;
@@ -337,7 +341,12 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
         if (node->text().empty()) return;
         DocumentAccess::indexed(*node) = true;
         DocumentAccess::indexPos(*node) = index.folded.size();
-        index.nodes.emplace_hint(index.nodes.end(), index.folded.size(), node);
+        DocumentAccess::prevIndexed(*node) = index.last;
+        DocumentAccess::nextIndexed(*node) = nullptr;
+        (index.last ? DocumentAccess::nextIndexed(*index.last) : index.first) = node;
+        index.last = node;
+        index.segments.emplace_back(index.folded.size(), node);
+        DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segments.size());
         for (char16_t c : node->text()) index.folded.push_back(foldChar(c));
       },
       [&] { index.folded.push_back(separatorChar); },

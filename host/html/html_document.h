@@ -57,7 +57,9 @@
 //     give E_INVALIDARG. The count moved is returned; a null count pointer is
 //     E_POINTER.
 //   A range is a pair of positions in the body text. The body text is indexed
-//   once (one string, separators included, with a case-folded copy); a paste
+//   once (a case-folded copy, separators included, and the text nodes linked
+//   in order with their positions, plus a sorted table of where each node
+//   of the indexed tree started); a paste
 //   that keeps the text (the highlighting case: a span around the range's
 //   own markup) keeps the index, so highlighting costs no re-indexing and a
 //   split text node is O(1). Any other change re-indexes lazily.
@@ -66,7 +68,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -111,6 +112,7 @@ class Node {
   friend struct DocumentAccess;
   NodeKind m_kind = NodeKind::element;
   bool m_indexed = false;  // a text node with a place in the text index
+  std::uint32_t m_segment = 0;  // 1 + its entry in the index's segments, or 0
   Node* m_parent = nullptr;
   Node* m_first = nullptr;
   Node* m_last = nullptr;
@@ -122,6 +124,8 @@ class Node {
   std::size_t m_textBegin = 0;
   std::size_t m_textLength = 0;
   std::size_t m_indexPos = 0;  // position of the text in the body text
+  Node* m_prevIndexed = nullptr;  // the indexed text nodes in order
+  Node* m_nextIndexed = nullptr;
 };
 
 struct ParseOptions {
@@ -195,8 +199,12 @@ class HtmlDocument {
   // invalidated it.
   struct TextIndex {
     bool valid = false;
-    std::u16string folded;               // body text, case-folded, separators as u'\xFFFF'
-    std::map<std::size_t, Node*> nodes;  // indexed text nodes by position
+    std::u16string folded;  // body text, case-folded, separators as u'\xFFFF'
+    Node* first = nullptr;  // the indexed text nodes, linked in order
+    Node* last = nullptr;
+    // The text nodes as indexed, by position, each entry kept pointing at the
+    // node that holds its position: where a search for a position starts.
+    std::vector<std::pair<std::size_t, Node*>> segments;
   };
 
  private:

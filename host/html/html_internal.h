@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,9 @@ struct DocumentAccess {
   static std::size_t textLength(const Node& n) { return n.m_textLength; }
   static bool& indexed(Node& n) { return n.m_indexed; }
   static std::size_t& indexPos(Node& n) { return n.m_indexPos; }
+  static Node*& prevIndexed(Node& n) { return n.m_prevIndexed; }
+  static std::uint32_t& segment(Node& n) { return n.m_segment; }
+  static Node*& nextIndexed(Node& n) { return n.m_nextIndexed; }
   static std::string& name(Node& n) { return n.m_name; }
   static std::vector<Attribute>& attributes(Node& n) { return n.m_attributes; }
   static void setDoctype(HtmlDocument& d, bool has, std::string name, std::string publicId,

@@ -22,29 +22,10 @@ struct TextPoint {
   std::size_t position() const { return DocumentAccess::indexPos(*node) + offset; }
 };
 
-using NodeMap = std::map<std::size_t, Node*>;
-
 std::size_t textLength(const Node* node) { return DocumentAccess::textLength(*node); }
-
-TextPoint startPoint(const NodeMap& nodes, std::size_t p) {
-  auto it = nodes.upper_bound(p);
-  if (it != nodes.begin()) {
-    const auto before = std::prev(it);
-    if (p < before->first + textLength(before->second)) return {before->second, p - before->first};
-  }
-  if (it != nodes.end()) return {it->second, 0};
-  return {};
-}
-
-TextPoint endPoint(const NodeMap& nodes, std::size_t q) {
-  auto it = nodes.lower_bound(q);
-  if (it != nodes.begin()) {
-    const auto before = std::prev(it);
-    return {before->second, std::min(q - before->first, textLength(before->second))};
-  }
-  if (it != nodes.end()) return {it->second, 0};
-  return {};
-}
+std::size_t positionOf(Node* node) { return DocumentAccess::indexPos(*node); }
+Node* nextIndexed(Node* node) { return DocumentAccess::nextIndexed(*node); }
+Node* prevIndexed(Node* node) { return DocumentAccess::prevIndexed(*node); }
 
 std::size_t depthOf(const Node* node) {
   std::size_t depth = 0;
@@ -185,30 +166,50 @@ class HtmlTextRange final : public TextRange {
     for (Node* node : fragment) DocumentAccess::link(container, node, after);
 
     HtmlDocument::TextIndex& idx = index();
-    const Node* anchor = nullptr;
-    std::size_t anchorOffset = 0;
+    Node* firstRemoved = nullptr;
+    Node* lastRemoved = nullptr;
+    std::size_t firstRemovedOffset = 0;
     for (auto& [node, offset] : removed.textNodes) {
-      if (DocumentAccess::indexed(*node)) {
-        anchor = node;
-        anchorOffset = offset;
-        break;
+      if (!DocumentAccess::indexed(*node)) continue;
+      if (!firstRemoved) {
+        firstRemoved = node;
+        firstRemovedOffset = offset;
       }
+      lastRemoved = node;
     }
-    if (idx.valid && anchor && removed.folded == inserted.folded) {
+    if (idx.valid && firstRemoved && removed.folded == inserted.folded) {
       // The text is unchanged (the markup wraps the range's own): the new
       // text nodes take the places of the old ones and the index stands.
-      const std::size_t base = DocumentAccess::indexPos(*const_cast<Node*>(anchor)) - anchorOffset;
-      for (auto& [node, offset] : removed.textNodes) {
-        if (!DocumentAccess::indexed(*node)) continue;
-        idx.nodes.erase(DocumentAccess::indexPos(*node));
+      const std::size_t base = positionOf(firstRemoved) - firstRemovedOffset;
+      Node* before = prevIndexed(firstRemoved);
+      Node* behind = nextIndexed(lastRemoved);
+      for (Node* node = firstRemoved; node != behind; node = nextIndexed(node)) {
         DocumentAccess::indexed(*node) = false;
+        if (const std::uint32_t segment = DocumentAccess::segment(*node)) {
+          // The inserted node holding this position takes the entry over.
+          for (auto& [insertedNode, offset] : inserted.textNodes) {
+            if (base + offset <= positionOf(node) &&
+                positionOf(node) < base + offset + textLength(insertedNode)) {
+              idx.segments[segment - 1].second = insertedNode;
+              DocumentAccess::segment(*insertedNode) = segment;
+              break;
+            }
+          }
+          DocumentAccess::segment(*node) = 0;
+        }
       }
+      Node* previous = before;
       for (auto& [node, offset] : inserted.textNodes) {
         if (textLength(node) == 0) continue;
         DocumentAccess::indexed(*node) = true;
         DocumentAccess::indexPos(*node) = base + offset;
-        idx.nodes[base + offset] = node;
+        DocumentAccess::prevIndexed(*node) = previous;
+        (previous ? DocumentAccess::nextIndexed(*previous) : idx.first) = node;
+        previous = node;
       }
+      (previous ? DocumentAccess::nextIndexed(*previous) : idx.first) = behind;
+      (behind ? DocumentAccess::prevIndexed(*behind) : idx.last) = previous;
+      m_finger = previous;
       m_start = m_end = base + inserted.folded.size();
     } else {
       m_start = m_end = positionOfPoint(m_document, container, after);
@@ -235,10 +236,53 @@ class HtmlTextRange final : public TextRange {
     m_start = std::min(m_start, m_end);
   }
 
-  void points(TextPoint& a, TextPoint& b) const {
-    const NodeMap& nodes = index().nodes;
-    a = startPoint(nodes, m_start);
-    b = endPoint(nodes, m_end);
+  // The indexed text node that holds position p, or else the first one after
+  // it, or the last one when none follows; nullptr when there is none. Starts
+  // from the nearest of the indexed tree's node at or before p and the node
+  // this range found last, so that a pass through the text walks little.
+  Node* locate(std::size_t p) {
+    const HtmlDocument::TextIndex& idx = index();
+    Node* node = nullptr;
+    const auto it = std::upper_bound(idx.segments.begin(), idx.segments.end(), p,
+                                     [](std::size_t q, const auto& entry) { return q < entry.first; });
+    if (it != idx.segments.begin() && DocumentAccess::indexed(*std::prev(it)->second)) {
+      node = std::prev(it)->second;
+    }
+    if (m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p &&
+        (!node || positionOf(m_finger) > positionOf(node))) {
+      node = m_finger;
+    }
+    if (!node) node = idx.first;
+    if (!node) return nullptr;
+    while (positionOf(node) > p && prevIndexed(node)) node = prevIndexed(node);
+    while (positionOf(node) + textLength(node) <= p && nextIndexed(node)) node = nextIndexed(node);
+    m_finger = node;
+    return node;
+  }
+
+  // A start position lies in the node holding the character at it.
+  TextPoint startPoint(std::size_t p) {
+    Node* node = locate(p);
+    if (!node) return {};
+    if (positionOf(node) > p) return {node, 0};
+    if (p < positionOf(node) + textLength(node)) return {node, p - positionOf(node)};
+    return {};
+  }
+
+  // An end position lies in the node holding the character before it.
+  TextPoint endPoint(std::size_t q) {
+    Node* node = locate(q);
+    if (!node) return {};
+    if (positionOf(node) >= q) {
+      if (Node* before = prevIndexed(node)) return {before, textLength(before)};
+      return {node, 0};
+    }
+    return {node, std::min(q - positionOf(node), textLength(node))};
+  }
+
+  void points(TextPoint& a, TextPoint& b) {
+    a = startPoint(m_start);
+    b = endPoint(m_end);
     if (!a.node) a = b;
     if (!b.node) b = a;
     if (a.node && (m_start == m_end || a.position() > b.position())) b = a;
@@ -246,15 +290,12 @@ class HtmlTextRange final : public TextRange {
 
   // The body text between two positions, separators as '\n' (for
   // case-sensitive matching).
-  std::u16string originalText(std::size_t from, std::size_t to) const {
+  std::u16string originalText(std::size_t from, std::size_t to) {
     std::u16string text(to - from, u'\n');
-    const NodeMap& nodes = index().nodes;
-    auto it = nodes.upper_bound(from);
-    if (it != nodes.begin()) --it;
-    for (; it != nodes.end() && it->first < to; ++it) {
-      const std::u16string_view nodeText = it->second->text();
+    for (Node* node = locate(from); node && positionOf(node) < to; node = nextIndexed(node)) {
+      const std::u16string_view nodeText = node->text();
       for (std::size_t i = 0; i < nodeText.size(); ++i) {
-        const std::size_t at = it->first + i;
+        const std::size_t at = positionOf(node) + i;
         if (at >= from && at < to) text[at - from] = nodeText[i];
       }
     }
@@ -272,8 +313,12 @@ class HtmlTextRange final : public TextRange {
     DocumentAccess::link(node->parent(), rest, node->nextSibling());
     if (DocumentAccess::indexed(*node)) {
       DocumentAccess::indexed(*rest) = true;
-      DocumentAccess::indexPos(*rest) = DocumentAccess::indexPos(*node) + offset;
-      index().nodes[DocumentAccess::indexPos(*rest)] = rest;
+      DocumentAccess::indexPos(*rest) = positionOf(node) + offset;
+      Node* next = nextIndexed(node);
+      DocumentAccess::prevIndexed(*rest) = node;
+      DocumentAccess::nextIndexed(*rest) = next;
+      DocumentAccess::nextIndexed(*node) = rest;
+      (next ? DocumentAccess::prevIndexed(*next) : index().last) = rest;
     }
     return rest;
   }
@@ -382,6 +427,7 @@ class HtmlTextRange final : public TextRange {
   }
 
   HtmlDocument& m_document;
+  Node* m_finger = nullptr;  // the text node this range resolved last
   std::size_t m_start = 0;
   std::size_t m_end = 0;
 };
