@@ -470,6 +470,10 @@ DWORD loadFrom(const std::string& path) {
     CloseHandle(process.hProcess);
   }
   DeleteFileA(path.c_str());
+  // The folders made for the copy, innermost first (folders still in use stay).
+  for (std::size_t at = path.rfind('\\'); at != std::string::npos && at > 3; at = path.rfind('\\', at - 1)) {
+    RemoveDirectoryA(path.substr(0, at).c_str());
+  }
   return status;
 }
 
