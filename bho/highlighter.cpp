@@ -177,23 +177,24 @@ HRESULT Highlighter::OnQuit() {
 }
 
 HRESULT Highlighter::Connect() {
-  // Without an event source (no SetSite with a browser yet) there is nothing
-  // to connect to.
-  if (!m_eventSource) return E_UNEXPECTED;
   ComPtr<IConnectionPoint> point;
-  const HRESULT found = m_eventSource->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put());
-  if (FAILED(found)) return found;
-  if (!point) return E_UNEXPECTED;
+  GLINTMARK_RETURN_IF_FAILED(findEventPoint(&point));
   return point->Advise(static_cast<IObjectWithSite*>(this), &m_adviseCookie);
 }
 
 HRESULT Highlighter::Disconnect() {
-  if (!m_eventSource) return E_UNEXPECTED;
   ComPtr<IConnectionPoint> point;
-  const HRESULT found = m_eventSource->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put());
-  if (FAILED(found)) return found;
-  if (!point) return E_UNEXPECTED;
+  GLINTMARK_RETURN_IF_FAILED(findEventPoint(&point));
   return point->Unadvise(m_adviseCookie);
+}
+
+HRESULT Highlighter::findEventPoint(ComPtr<IConnectionPoint>* point) {
+  // Without an event source (no SetSite with a browser yet) there is nothing
+  // to connect to.
+  if (!m_eventSource) return E_UNEXPECTED;
+  const HRESULT found = m_eventSource->FindConnectionPoint(DIID_DWebBrowserEvents2, point->put());
+  if (FAILED(found)) return found;
+  return *point ? S_OK : E_UNEXPECTED;
 }
 
 HRESULT Highlighter::HighlightPage() {

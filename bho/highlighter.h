@@ -106,6 +106,9 @@ class Highlighter final : public IObjectWithSite, public IOleCommandTarget, publ
   // The table lookup without the outer object: adds a reference through the
   // pointer handed out.
   HRESULT queryTable(REFIID iid, void** out);
+  // The DWebBrowserEvents2 connection point of m_eventSource; whatever a
+  // failing FindConnectionPoint handed out is released.
+  HRESULT findEventPoint(ComPtr<IConnectionPoint>* point);
 
   IUnknown* m_outer;  // the controlling outer object, not counted; null when standalone
   InnerUnknown m_inner{*this};
