@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Compares `glintmark highlight` end to end with mark.js 8 under Node.js and
+# jsdom, and with the floor (parse + index + one scan per keyword +
+# serialise), on generated pages of 100 KB, 1 MB and 10 MB with 2, 5 and 7
+# keywords. jsdom and mark.js come from the npm registry into the build
+# folder, never into the repository.
+#
+#   scripts/bench-highlight.sh            # all sizes
+#   scripts/bench-highlight.sh 100000     # only the sizes given, in bytes
+set -euo pipefail
+cd "$(dirname "$0")/.."
+work=${GLINTMARK_BENCH_DIR:-build/bench}
+mkdir -p "$work"
+
+command -v node >/dev/null || { echo "bench-highlight: Node.js is needed (apt-get install nodejs npm)" >&2; exit 1; }
+if [ ! -f "$work/node_modules/mark.js/dist/mark.js" ] || [ ! -d "$work/node_modules/jsdom" ]; then
+  echo "bench-highlight: installing jsdom and mark.js 8 into $work" >&2
+  npm install --silent --no-audit --no-fund --prefix "$work" jsdom mark.js@8 >/dev/null
+fi
+
+cmake --preset native -B "$work/native" >/dev/null
+cmake --build "$work/native" -j2 --target glintmark >/dev/null
+python3 bench/run-bench.py "$work/native/tools/glintmark/glintmark" "$PWD/$work/node_modules" \
+  "$work/pages" "$@"

@@ -1,0 +1,71 @@
+// glintmark bench-floor: the least work any highlighter of a page must do,
+// for the highlighting benchmark (scripts/bench-highlight.sh) to measure
+// `glintmark highlight` against: read the file, parse it, index its body text
+// (one folded string), scan it once per keyword counting the matches,
+// serialise the page and write it. No spans are made.
+//
+//   glintmark bench-floor page.html -o out.html snow leopard
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/html/html_document.h"
+#include "host/html/html_internal.h"
+#include "tools/glintmark/command.h"
+#include "tools/glintmark/page_run.h"
+
+namespace glintmark::tool {
+namespace {
+
+struct FloorArguments {
+  std::string page;
+  std::string output;
+  std::vector<std::string> keywords;
+};
+
+std::u16string folded(std::u16string text) {
+  for (char16_t& c : text) c = html::foldChar(c);
+  return text;
+}
+
+int runFloor(const FloorArguments& arguments) {
+  std::string error;
+  const std::optional<std::string> bytes = readFile(arguments.page, &error);
+  if (!bytes) {
+    std::cerr << "glintmark bench-floor: cannot read the page: " << error << "\n";
+    return exitUsage;
+  }
+  const std::unique_ptr<html::HtmlDocument> document = html::parseHtml(*bytes);
+  const std::u16string text = folded(document->bodyText());
+  std::size_t total = 0;
+  for (const std::string& keyword : arguments.keywords) {
+    const std::u16string needle = folded(html::toUtf16(keyword));
+    std::size_t matches = 0;
+    for (std::size_t at = text.find(needle); !needle.empty() && at != std::u16string::npos;
+         at = text.find(needle, at + needle.size())) {
+      ++matches;
+    }
+    std::cout << keyword << " " << matches << "\n";
+    total += matches;
+  }
+  std::cout << "total " << total << "\n";
+  if (!writeFileAtomically(arguments.output, document->serialize(), &error)) {
+    std::cerr << "glintmark bench-floor: cannot write the page: " << error << "\n";
+    return exitFailure;
+  }
+  return exitOk;
+}
+
+const CommandRegistration benchFloor{
+    "bench-floor", "Benchmark aid: parse, index, scan once per keyword, serialise (no highlighting)",
+    [](CLI::App& command) -> CommandRunner {
+      auto arguments = std::make_shared<FloorArguments>();
+      command.add_option("PAGE", arguments->page, "the HTML file")->required();
+      command.add_option("-o,--output", arguments->output, "where the serialised page goes")->required();
+      command.add_option("KEYWORD", arguments->keywords, "the words to count")->required();
+      return [arguments] { return runFloor(*arguments); };
+    }};
+
+}  // namespace
+}  // namespace glintmark::tool
