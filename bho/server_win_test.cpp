@@ -470,8 +470,11 @@ DWORD loadFrom(const std::string& path) {
     CloseHandle(process.hProcess);
   }
   DeleteFileA(path.c_str());
-  // The folders made for the copy, innermost first (folders still in use stay).
-  for (std::size_t at = path.rfind('\\'); at != std::string::npos && at > 3; at = path.rfind('\\', at - 1)) {
+  // The folders made for the copy below the temporary folder, innermost first.
+  char temp[MAX_PATH];
+  const std::size_t tempLength = GetTempPathA(MAX_PATH, temp);
+  for (std::size_t at = path.rfind('\\'); at != std::string::npos && at >= tempLength;
+       at = path.rfind('\\', at - 1)) {
     RemoveDirectoryA(path.substr(0, at).c_str());
   }
   return status;
