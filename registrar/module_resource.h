@@ -6,8 +6,8 @@
 // (FindResourceA), loads and copies it, and frees the module. On Linux a
 // "module" is a folder and the resource (TYPE, ID) the file TYPE/ID inside
 // it, the type in capitals (resource types compare without regard to case);
-// the errors are those Windows gives: ERROR_MOD_NOT_FOUND (126) for a missing
-// module, ERROR_RESOURCE_TYPE_NOT_FOUND (1813) and
+// the errors are those Windows gives: ERROR_FILE_NOT_FOUND (2) for a missing
+// module (as Windows reports a data file that is not there), ERROR_RESOURCE_TYPE_NOT_FOUND (1813) and
 // ERROR_RESOURCE_NAME_NOT_FOUND (1814) for a missing resource.
 //
 // On failure the result is the system's last error as an HRESULT (S_OK when

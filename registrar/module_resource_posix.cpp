@@ -7,7 +7,7 @@
 
 namespace glintmark {
 namespace {
-constexpr std::uint32_t errorModNotFound = 126;
+constexpr std::uint32_t errorFileNotFound = 2;
 constexpr std::uint32_t errorResourceTypeNotFound = 1813;
 constexpr std::uint32_t errorResourceNameNotFound = 1814;
 }  // namespace
@@ -18,7 +18,7 @@ HResult loadModuleResource(const std::string& modulePath, unsigned id, const std
   bytes->clear();
   std::error_code error;
   const fs::path module(modulePath);
-  if (modulePath.empty() || !fs::is_directory(module, error)) return fromWin32(errorModNotFound);
+  if (modulePath.empty() || !fs::is_directory(module, error)) return fromWin32(errorFileNotFound);
   std::string typeName = type;
   for (char& c : typeName) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);

@@ -290,7 +290,7 @@ TEST_F(ScriptRegistrarTest, RegistryRefusalsThatAreIgnored) {
 
 TEST_F(ScriptRegistrarTest, DoubleByteTrailBackslashIsNoSeparator) {
   const auto cp932 = makeCodePage(932);
-  ASSERT_NE(cp932, nullptr);
+  if (cp932 == nullptr) GTEST_SKIP() << "code page 932 is not available here";
   MemoryRegistry japanese(*cp932);
   // 0x95 0x5C is one character in code page 932, its trail byte a "\".
   const char* script = "HKCU { '\x95\\' = s '\x95\\' }";

