@@ -1,0 +1,165 @@
+// glintmark registrar: runs a registration script against an in-memory
+// registry and shows the registry that results, so a script's effect can be
+// seen before it touches a real registry.
+//
+//   glintmark registrar resources/Sheenpad.rgs --define MODULE='C:\PROGRA~1\Sheenpad.dll'
+//   glintmark registrar script.rgs --unregister --registry before.reg -o after.reg
+//
+// The output is a REGEDIT4 file whose second line, a comment, holds the
+// result code; with -o it goes to that file (written whole or not at all) and
+// only the result line is printed. The script, the definitions and the .reg
+// files are text in the ANSI code page (windows-1252 unless --code-page says
+// otherwise). Exit status: 0 when the script succeeded, 1 when it failed
+// (the registry is still shown as the failing run left it), 2 for bad
+// arguments or unreadable input.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/code_page.h"
+#include "host/registry/memory_registry.h"
+#include "host/registry/reg_file.h"
+#include "registrar/script_registrar.h"
+#include "tools/glintmark/command.h"
+
+namespace glintmark::tool {
+namespace {
+
+struct RegistrarOptions {
+  std::string script;
+  bool unregister = false;
+  std::vector<std::string> defines;
+  std::string registryFile;
+  std::string output;
+  unsigned codePage = 1252;
+};
+
+bool readFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *text = buffer.str();
+  return !in.bad();
+}
+
+// Writes a file whole or not at all: a temporary file beside it, renamed
+// over it once complete.
+bool writeFileAtomically(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) {
+      std::remove(temporary.c_str());
+      return false;
+    }
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::string describe(HResult result) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(result));
+  const char* name = nullptr;
+  switch (result) {
+    case hr::ok: name = "S_OK"; break;
+    case hr::fail: name = "E_FAIL"; break;
+    case hr::outOfMemory: name = "E_OUTOFMEMORY"; break;
+    case hr::dispException: name = "DISP_E_EXCEPTION"; break;
+    case hr::pointer: name = "E_POINTER"; break;
+    default: break;
+  }
+  return name == nullptr ? std::string(hex) : std::string(hex) + " " + name;
+}
+
+int runRegistrar(const RegistrarOptions& options) {
+  const std::unique_ptr<CodePage> codePage = makeCodePage(options.codePage);
+  if (codePage == nullptr) {
+    std::cerr << "glintmark registrar: unknown code page " << options.codePage << "\n";
+    return exitUsage;
+  }
+  std::string script;
+  if (!readFile(options.script, &script)) {
+    std::cerr << "glintmark registrar: cannot read " << options.script << "\n";
+    return exitUsage;
+  }
+  reg::MemoryRegistry registry(*codePage);
+  if (!options.registryFile.empty()) {
+    std::string state;
+    if (!readFile(options.registryFile, &state)) {
+      std::cerr << "glintmark registrar: cannot read " << options.registryFile << "\n";
+      return exitUsage;
+    }
+    const reg::RegFileResult loaded = reg::readRegFile(state, registry);
+    if (!loaded.ok) {
+      std::cerr << "glintmark registrar: " << options.registryFile << ":" << loaded.line << ": "
+                << loaded.message << "\n";
+      return exitUsage;
+    }
+  }
+  ScriptRegistrar registrar(registry, *codePage);
+  for (const std::string& define : options.defines) {
+    const std::size_t equals = define.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      std::cerr << "glintmark registrar: --define needs NAME=TEXT, got " << define << "\n";
+      return exitUsage;
+    }
+    if (failed(registrar.defineReplacement(codePage->toWide(define.substr(0, equals)),
+                                           codePage->toWide(define.substr(equals + 1))))) {
+      std::cerr << "glintmark registrar: out of memory\n";
+      return exitFailure;
+    }
+  }
+  const HResult result = registrar.runRegistrationScript(
+      script.c_str(), options.unregister ? ScriptMode::unregistering : ScriptMode::registering);
+  const std::string resultLine = "; " + std::string(options.unregister ? "unregister" : "register") +
+                                 " " + options.script + ": " + describe(result);
+
+  std::string output = reg::writeRegFile(registry);
+  // The result as a comment right after the header keeps the output loadable.
+  output.insert(output.find("\r\n") + 2, resultLine + "\r\n");
+  if (options.output.empty()) {
+    std::cout << output << std::flush;
+  } else {
+    if (!writeFileAtomically(options.output, output)) {
+      std::cerr << "glintmark registrar: cannot write " << options.output << "\n";
+      return exitFailure;
+    }
+    std::cout << resultLine.substr(2) << "\n";
+  }
+  return succeeded(result) ? exitOk : exitFailure;
+}
+
+const CommandRegistration registrarCommand{
+    "registrar",
+    "Run a registration script against an in-memory registry and print the result as a .reg file",
+    [](CLI::App& command) -> CommandRunner {
+      auto options = std::make_shared<RegistrarOptions>();
+      command.add_option("SCRIPT", options->script, "registration script (.rgs)")->required();
+      command.add_flag("--unregister", options->unregister, "run in unregister mode");
+      command.add_option("--define", options->defines, "replacement for %NAME%, as NAME=TEXT");
+      command.add_option("--registry", options->registryFile,
+                         "REGEDIT4 file to start from (default: an empty registry)");
+      command.add_option("-o,--output", options->output, "write the resulting .reg file here");
+      command.add_option("--code-page", options->codePage,
+                         "ANSI code page of the texts (default 1252)");
+      return [options] { return runRegistrar(*options); };
+    }};
+
+}  // namespace
+}  // namespace glintmark::tool
