@@ -22,13 +22,17 @@ class HtmlLinkElement final : public LinkElement {
 
   HResult href(WideText* target) override {
     if (!target) return hr::pointer;
-    *target = m_document.resolvedHref(m_element);
-    return hr::ok;
+    return guarded([&] {
+      *target = m_document.resolvedHref(m_element);
+      return hr::ok;
+    });
   }
 
   HResult putTitle(std::u16string_view title) override {
-    m_document.setAttribute(m_element, "title", toUtf8(title));
-    return hr::ok;
+    return guarded([&] {
+      m_document.setAttribute(m_element, "title", toUtf8(title));
+      return hr::ok;
+    });
   }
 
  private:
@@ -44,13 +48,15 @@ class HtmlElementCollection final : public ElementCollection {
   HResult tags(std::u16string_view tagName, std::unique_ptr<ElementCollection>* result) override {
     if (!result) return hr::pointer;
     result->reset();
-    const std::string tag = lowercaseTag(tagName);
-    std::vector<Node*> matching;
-    for (Node* element : m_elements) {
-      if (!tag.empty() && element->name() == tag) matching.push_back(element);
-    }
-    *result = std::make_unique<HtmlElementCollection>(m_document, std::move(matching));
-    return hr::ok;
+    return guarded([&] {
+      const std::string tag = lowercaseTag(tagName);
+      std::vector<Node*> matching;
+      for (Node* element : m_elements) {
+        if (!tag.empty() && element->name() == tag) matching.push_back(element);
+      }
+      *result = std::make_unique<HtmlElementCollection>(m_document, std::move(matching));
+      return hr::ok;
+    });
   }
 
   HResult length(std::int32_t* count) override {
@@ -65,8 +71,10 @@ class HtmlElementCollection final : public ElementCollection {
     // Out of range is "no element", as the browser's collections answer.
     if (index < 0 || static_cast<std::size_t>(index) >= m_elements.size()) return hr::ok;
     Node* node = m_elements[static_cast<std::size_t>(index)];
-    if (node->is("a")) *element = std::make_unique<HtmlLinkElement>(m_document, node);
-    return hr::ok;
+    return guarded([&] {
+      if (node->is("a")) *element = std::make_unique<HtmlLinkElement>(m_document, node);
+      return hr::ok;
+    });
   }
 
  private:
@@ -80,8 +88,11 @@ class HtmlBodyElement final : public BodyElement {
 
   HResult createTextRange(std::unique_ptr<TextRange>* range) override {
     if (!range) return hr::pointer;
-    *range = makeTextRange(m_document);
-    return hr::ok;
+    range->reset();
+    return guarded([&] {
+      *range = makeTextRange(m_document);
+      return hr::ok;
+    });
   }
 
  private:
@@ -94,34 +105,45 @@ class HtmlDocumentView final : public Document {
 
   HResult title(WideText* title) override {
     if (!title) return hr::pointer;
-    *title = m_document.title();
-    return hr::ok;
+    return guarded([&] {
+      *title = m_document.title();
+      return hr::ok;
+    });
   }
 
   HResult url(WideText* url) override {
     if (!url) return hr::pointer;
-    *url = m_document.url();
-    return hr::ok;
+    return guarded([&] {
+      *url = m_document.url();
+      return hr::ok;
+    });
   }
 
   HResult referrer(WideText* referrer) override {
     if (!referrer) return hr::pointer;
-    *referrer = m_document.referrer();
-    return hr::ok;
+    return guarded([&] {
+      *referrer = m_document.referrer();
+      return hr::ok;
+    });
   }
 
   HResult body(std::unique_ptr<BodyElement>* body) override {
     if (!body) return hr::pointer;
     body->reset();
     const Node* element = m_document.body();
-    if (element && element->is("body")) *body = std::make_unique<HtmlBodyElement>(m_document);
-    return hr::ok;
+    return guarded([&] {
+      if (element && element->is("body")) *body = std::make_unique<HtmlBodyElement>(m_document);
+      return hr::ok;
+    });
   }
 
   HResult all(std::unique_ptr<ElementCollection>* all) override {
     if (!all) return hr::pointer;
-    *all = std::make_unique<HtmlElementCollection>(m_document, m_document.elementsByTagName("*"));
-    return hr::ok;
+    all->reset();
+    return guarded([&] {
+      *all = std::make_unique<HtmlElementCollection>(m_document, m_document.elementsByTagName("*"));
+      return hr::ok;
+    });
   }
 
  private:
@@ -134,8 +156,11 @@ class HtmlBrowser final : public Browser {
 
   HResult document(std::unique_ptr<Document>* document) override {
     if (!document) return hr::pointer;
-    *document = std::make_unique<HtmlDocumentView>(m_document);
-    return hr::ok;
+    document->reset();
+    return guarded([&] {
+      *document = std::make_unique<HtmlDocumentView>(m_document);
+      return hr::ok;
+    });
   }
 
  private:

@@ -330,11 +330,14 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
   index.first = index.last = nullptr;
   index.segments.clear();
   index.folded.clear();
-  index.valid = true;
+  index.valid = false;  // until complete: running out of memory leaves it invalid
   std::size_t pointPosition = 0;
   bool pointFound = false;
   const Node* top = document.body();
-  if (!top || !top->firstChild()) return 0;
+  if (!top || !top->firstChild()) {
+    index.valid = true;
+    return 0;
+  }
   walkBodyText(
       top->firstChild(), nullptr,
       [&](Node* node) {
@@ -356,6 +359,7 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
           pointPosition = index.folded.size();
         }
       });
+  index.valid = true;
   if (pointParent && !pointFound) {
     // The point lies in text that is not body text, or outside the body:
     // place it at the next text node after it, or at the end.

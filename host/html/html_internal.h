@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,6 +117,19 @@ void ensureIndex(const HtmlDocument& document);
 // The index position of the point before `child` in `parent` (child nullptr:
 // the end of parent's content), computed from the current tree.
 std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child);
+
+// Runs an interface method's body: no exception leaves an interface method;
+// running out of memory is E_OUTOFMEMORY, anything else E_FAIL.
+template <typename Body>
+HResult guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return hr::outOfMemory;
+  } catch (...) {
+    return hr::fail;
+  }
+}
 
 // The views of core/document.h.
 std::unique_ptr<TextRange> makeTextRange(HtmlDocument& document);

@@ -76,6 +76,30 @@ class HtmlTextRange final : public TextRange {
                    bool* found) override {
     if (!found) return hr::pointer;
     *found = false;
+    return guarded([&] { return find(text, count, flags, found); });
+  }
+
+  HResult htmlText(WideText* html) override {
+    if (!html) return hr::pointer;
+    html->reset();
+    return guarded([&] { return markupOf(html); });
+  }
+
+  HResult pasteHtml(std::u16string_view markup) override {
+    return guarded([&] { return paste(markup); });
+  }
+
+  HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
+    return guarded([&] { return move(unit, count, moved, true); });
+  }
+
+  HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
+    return guarded([&] { return move(unit, count, moved, false); });
+  }
+
+ private:
+  HResult find(std::u16string_view text, std::int32_t count, std::int32_t flags, bool* found) {
+    *found = false;
     sync();
     const std::u16string& folded = index().folded;
     std::u16string needle(text);
@@ -121,9 +145,7 @@ class HtmlTextRange final : public TextRange {
     return hr::ok;
   }
 
-  HResult htmlText(WideText* html) override {
-    if (!html) return hr::pointer;
-    html->reset();
+  HResult markupOf(WideText* html) {
     sync();
     TextPoint a, b;
     points(a, b);
@@ -133,7 +155,7 @@ class HtmlTextRange final : public TextRange {
     return hr::ok;
   }
 
-  HResult pasteHtml(std::u16string_view markup) override {
+  HResult paste(std::u16string_view markup) {
     sync();
     TextPoint a, b;
     points(a, b);
@@ -217,15 +239,6 @@ class HtmlTextRange final : public TextRange {
     return hr::ok;
   }
 
-  HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
-    return move(unit, count, moved, true);
-  }
-
-  HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
-    return move(unit, count, moved, false);
-  }
-
- private:
   HtmlDocument::TextIndex& index() const { return DocumentAccess::index(m_document); }
 
   // Brings the index up to date and keeps the range inside the text.
