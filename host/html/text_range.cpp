@@ -67,6 +67,7 @@ bool equalsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
 
 class HtmlTextRange final : public TextRange {
  public:
+  HtmlTextRange(const HtmlTextRange&) = default;
   explicit HtmlTextRange(HtmlDocument& document) : m_document(document) {
     ensureIndex(document);
     m_end = index().folded.size();
@@ -95,6 +96,37 @@ class HtmlTextRange final : public TextRange {
 
   HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
     return guarded([&] { return move(unit, count, moved, false); });
+  }
+
+  HResult duplicate(std::unique_ptr<TextRange>* copy) override {
+    if (!copy) return hr::pointer;
+    copy->reset();
+    return guarded([&] {
+      *copy = std::make_unique<HtmlTextRange>(*this);
+      return hr::ok;
+    });
+  }
+
+  HResult compareEndPoints(std::u16string_view how, TextRange& other,
+                           std::int32_t* result) override {
+    if (!result) return hr::pointer;
+    *result = 0;
+    const auto* peer = dynamic_cast<const HtmlTextRange*>(&other);
+    if (!peer || &peer->m_document != &m_document) return hr::invalidArg;
+    std::size_t mine, theirs;
+    if (equalsIgnoringAsciiCase(how, u"StartToStart")) {
+      mine = m_start, theirs = peer->m_start;
+    } else if (equalsIgnoringAsciiCase(how, u"StartToEnd")) {
+      mine = m_start, theirs = peer->m_end;
+    } else if (equalsIgnoringAsciiCase(how, u"EndToStart")) {
+      mine = m_end, theirs = peer->m_start;
+    } else if (equalsIgnoringAsciiCase(how, u"EndToEnd")) {
+      mine = m_end, theirs = peer->m_end;
+    } else {
+      return hr::invalidArg;
+    }
+    *result = mine < theirs ? -1 : mine > theirs ? 1 : 0;
+    return hr::ok;
   }
 
  private:

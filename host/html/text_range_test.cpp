@@ -202,6 +202,31 @@ TEST(TextRange, MovesByCharacterAndTextedit) {
   (void)found;
 }
 
+TEST(TextRange, DuplicatesAndComparesEndPoints) {
+  std::unique_ptr<HtmlDocument> document = parseSimpleHtml("<p>one two one</p>");
+  std::unique_ptr<TextRange> range = rangeOver(*document);
+  bool found = false;
+  ASSERT_EQ(range->findText(u"one", 0, 0, &found), hr::ok);
+  std::unique_ptr<TextRange> first;
+  ASSERT_EQ(range->duplicate(&first), hr::ok);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(htmlOf(*first), u"one");
+  std::int32_t moved = 0, order = 99;
+  ASSERT_EQ(range->moveStart(u"Character", 1, &moved), hr::ok);
+  ASSERT_EQ(range->moveEnd(u"Textedit", 1, &moved), hr::ok);
+  ASSERT_EQ(range->findText(u"one", 0, 0, &found), hr::ok);
+  ASSERT_EQ(range->compareEndPoints(u"StartToStart", *first, &order), hr::ok);
+  EXPECT_EQ(order, 1);
+  ASSERT_EQ(first->compareEndPoints(u"EndToStart", *range, &order), hr::ok);
+  EXPECT_EQ(order, -1);
+  ASSERT_EQ(range->compareEndPoints(u"EndToEnd", *range, &order), hr::ok);
+  EXPECT_EQ(order, 0);
+  EXPECT_EQ(range->compareEndPoints(u"Sideways", *first, &order), hr::invalidArg);
+  std::unique_ptr<HtmlDocument> otherDocument = parseSimpleHtml("<p>x</p>");
+  EXPECT_EQ(range->compareEndPoints(u"EndToEnd", *rangeOver(*otherDocument), &order),
+            hr::invalidArg);
+}
+
 TEST(TextRange, PasteThatChangesTheTextReindexes) {
   std::unique_ptr<HtmlDocument> document = parseSimpleHtml("<p>hello world, world</p>");
   std::unique_ptr<TextRange> range = rangeOver(*document);
