@@ -99,16 +99,21 @@ class HelpLauncherWinTest : public testing::Test {
   }
 
   // The command line the stand-in browser recorded, or nothing after wait.
+  // The file appears whole (the stand-in renames it into place), but for a
+  // moment after the rename the stand-in still holds it open for deletion and
+  // opening it fails with a sharing violation: so retry the open itself.
   std::optional<std::string> recorded(std::chrono::milliseconds wait = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (GetFileAttributesA(recordFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    for (;;) {
+      std::ifstream in(recordFile, std::ios::binary);
+      if (in.is_open()) {
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+      }
       if (std::chrono::steady_clock::now() >= deadline) return {};
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::ifstream in(recordFile, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
   }
 
   const std::string stub = quoted(besideThisProgram("record_command_line.exe"));
