@@ -1,0 +1,91 @@
+#include "tools/glintmark/page_run.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "core/fake_document.h"
+#include "host/html/html_document.h"
+
+namespace glintmark::tool {
+namespace {
+
+TEST(ParseOptionsWord, AcceptsDecimalAndHexWordsOnly) {
+  struct Row {
+    const char* text;
+    std::optional<std::uint32_t> word;
+  };
+  const Row rows[] = {
+      {"13", 13u},        {"0", 0u},          {"0xD", 13u},       {"0X0f", 15u},
+      {"4294967295", 0xFFFFFFFFu},             {"4294967296", {}}, {"-1", {}},
+      {"", {}},           {"0x", {}},         {" 13", {}},        {"13 ", {}},
+      {"1e3", {}},        {"thirteen", {}},   {"0x1FFFFFFFF", {}},
+  };
+  for (const Row& row : rows) EXPECT_EQ(parseOptionsWord(row.text), row.word) << "'" << row.text << "'";
+}
+
+TEST(WriteFileAtomically, ReplacesWholeOrLeavesEverythingAsItWas) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("glintmark-page-run-" + std::to_string(::getpid()));
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::string error;
+  ASSERT_TRUE(writeFileAtomically(folder / "page.html", "first, longer content", &error)) << error;
+  ASSERT_TRUE(writeFileAtomically(folder / "page.html", "second", &error)) << error;
+  EXPECT_EQ(readFile(folder / "page.html", &error), "second");
+  EXPECT_FALSE(writeFileAtomically(folder / "missing" / "page.html", "x", &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "no temporary left";
+  std::filesystem::remove_all(folder);
+}
+
+constexpr std::string_view kPage =
+    "<html><head><title>Snow leopards</title></head><body>"
+    "<h1>The Snow Leopard</h1><p>A <b>snow</b> leo<i>pard</i> in its habitat; snow again.</p>"
+    "<p><a href='/x' title='old'>link</a> <a name='top'>anchor</a></p></body></html>";
+
+// The page pass over the HTML model, with each call of the model failing in
+// turn: whatever fails, every object is released and the page's text is the
+// text it had.
+TEST(PageRun, PassOverTheHtmlModelSurvivesEveryFailure) {
+  using fake::Op;
+  const Op ops[] = {Op::document, Op::title,    Op::url,       Op::referrer,  Op::body,
+                    Op::all,      Op::tags,     Op::length,    Op::item,      Op::href,
+                    Op::putTitle, Op::createTextRange, Op::findText, Op::htmlText,
+                    Op::pasteHtml, Op::moveStart, Op::moveEnd};
+  const std::unique_ptr<CodePage> codePage = codePageByName("1252");
+  for (int run = -1; run < 2 * static_cast<int>(std::size(ops)); ++run) {
+    const int injected = run < 0 ? -1 : run / 2;
+    SCOPED_TRACE(run);
+    html::ParseOptions parse;
+    parse.url = u"https://wildcats.example/a.html";
+    parse.referrer = u"https://engine.example/search?q=snow+leopard+habitat";
+    const auto document = html::parseHtml(kPage, parse);
+    const std::u16string text = document->bodyText();
+    fake::Faults faults;
+    if (injected >= 0) faults.failOn(ops[injected], hr::fail, 1 + run % 2);
+    PageSession session;
+    PageReport report;
+    HResult result;
+    {
+      const auto browser = faults.wrap(document->browser());
+      result = HighlightPage(browser.get(), optionsFromWord(15), session, *codePage, &report);
+    }
+    EXPECT_EQ(faults.live(), 0);
+    EXPECT_TRUE(result == hr::ok || result == hr::fail) << hresultText(result);
+    EXPECT_EQ(document->bodyText(), text);
+    if (injected < 0) {
+      ASSERT_EQ(report.keywords.size(), 3u);
+      EXPECT_EQ(report.keywords[0].spans, 3);  // "snow" three times
+      EXPECT_EQ(report.keywords[1].spans, 2);  // "leopard", also across <i>
+      EXPECT_EQ(report.keywords[2].spans, 1);
+      EXPECT_EQ(report.tooltips, 2);
+      EXPECT_NE(document->serialize().find("<span style=\"color:black;background-color:#ffff66\">"),
+                std::string::npos);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace glintmark::tool
