@@ -164,10 +164,13 @@ class ScriptRun {
     return hr::ok;
   }
 
-  HResult nextValueName(std::string* name) {
+  // The "name =" of a Val item (its "Val" already read).
+  HResult valNameAndEquals(std::string* name) {
     GLINTMARK_RETURN_IF_FAILED(nextToken(name));
     if (name->size() > ScriptRegistrar::maxValueName) return hr::dispException;
-    return hr::ok;
+    std::string equals;
+    GLINTMARK_RETURN_IF_FAILED(nextToken(&equals));
+    return equals == "=" ? hr::ok : hr::dispException;
   }
 
   // "= type value" after its "=": reads both tokens without checking them.
@@ -247,9 +250,7 @@ class ScriptRun {
     while (token != "}") {
       if (sameWord(token, "Val")) {
         std::string name;
-        GLINTMARK_RETURN_IF_FAILED(nextValueName(&name));
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-        if (token != "=") return hr::dispException;
+        GLINTMARK_RETURN_IF_FAILED(valNameAndEquals(&name));
         GLINTMARK_RETURN_IF_FAILED(writeValue(parent, name));
         GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
         if (token == "{") return hr::dispException;
@@ -304,9 +305,7 @@ class ScriptRun {
     while (token != "}") {
       if (sameWord(token, "Val")) {
         std::string name;
-        GLINTMARK_RETURN_IF_FAILED(nextValueName(&name));
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-        if (token != "=") return hr::dispException;
+        GLINTMARK_RETURN_IF_FAILED(valNameAndEquals(&name));
         if (live) registry_.deleteValue(parent, name.c_str());
         GLINTMARK_RETURN_IF_FAILED(skipAssignment());
         GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
