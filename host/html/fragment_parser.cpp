@@ -3,6 +3,7 @@
 // tests build on every platform, without gumbo.
 #include <algorithm>
 #include <cstdint>
+#include <unordered_map>
 
 #include "host/html/html_internal.h"
 
@@ -245,11 +246,14 @@ class FragmentParser {
     const std::string name = readName();
     const std::size_t gt = std::min(m_text.find('>', m_at), m_text.size());
     m_at = gt < m_text.size() ? gt + 1 : gt;
-    for (std::size_t i = m_open.size(); i-- > 0;) {
-      if (m_open[i]->name() == name) {
-        m_open.resize(i);
-        return;
-      }
+    // An end tag of no open element is dropped at once, so that stray end
+    // tags cost nothing however deep the nesting.
+    const auto open = m_openCounts.find(name);
+    if (open == m_openCounts.end() || open->second == 0) return;
+    while (!m_open.empty()) {
+      const bool matches = m_open.back()->name() == name;
+      pop();
+      if (matches) return;
     }
   }
 
@@ -299,7 +303,7 @@ class FragmentParser {
         DocumentAccess::attributes(*element).push_back({attributeName, value});
       }
     }
-    while (!m_open.empty() && closesOpenElement(m_open.back()->name(), name)) m_open.pop_back();
+    while (!m_open.empty() && closesOpenElement(m_open.back()->name(), name)) pop();
     append(element);
     if (isVoidElement(name) || selfClosing) return;
     if (isRawTextElement(name) || name == "textarea" || name == "title") {
@@ -307,6 +311,12 @@ class FragmentParser {
       return;
     }
     m_open.push_back(element);
+    ++m_openCounts[name];
+  }
+
+  void pop() {
+    --m_openCounts[m_open.back()->name()];
+    m_open.pop_back();
   }
 
   // The content of a raw text element runs to its end tag.
@@ -343,6 +353,7 @@ class FragmentParser {
   std::string_view m_text;
   std::vector<Node*>& m_out;
   std::vector<Node*> m_open;
+  std::unordered_map<std::string, std::size_t> m_openCounts;  // open elements by name
   std::size_t m_at = 0;
 };
 
@@ -390,6 +401,28 @@ std::string decodeCharacterReferences(std::string_view text, bool inAttribute) {
     }
   }
   return out;
+}
+
+std::size_t estimateNestingDepth(std::string_view markup) {
+  std::size_t depth = 0, deepest = 0;
+  for (std::size_t at = markup.find('<'); at != std::string_view::npos; at = markup.find('<', at + 1)) {
+    const bool endTag = at + 1 < markup.size() && markup[at + 1] == '/';
+    std::size_t i = at + 1 + (endTag ? 1 : 0);
+    if (i >= markup.size() || !isAsciiAlpha(markup[i])) continue;
+    std::string name;
+    while (i < markup.size() && isAsciiAlnum(markup[i]) && name.size() < 16) name += lowerAscii(markup[i++]);
+    if (endTag) {
+      if (depth) --depth;
+      continue;
+    }
+    // Void elements and those a sibling closes do not nest.
+    if (isVoidElement(name) || name == "p" || name == "li" || name == "td" || name == "th" ||
+        name == "tr" || name == "option" || name == "dt" || name == "dd") {
+      continue;
+    }
+    deepest = std::max(deepest, ++depth);
+  }
+  return deepest;
 }
 
 void parseFragment(HtmlDocument& document, std::string_view utf8, std::vector<Node*>& out) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "host/html/html_document.h"
+#include "host/html/html_internal.h"
 
 namespace glintmark::html {
 namespace {
@@ -42,6 +43,13 @@ TEST(FragmentParser, ParsesWellFormedMarkup) {
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(reserialised(c.markup), c.expected) << c.markup;
+}
+
+TEST(FragmentParser, EstimatesNestingDepth) {
+  EXPECT_EQ(estimateNestingDepth(""), 0u);
+  EXPECT_EQ(estimateNestingDepth("<div><div><b>x</b></div><i>y</i></div>"), 3u);
+  EXPECT_EQ(estimateNestingDepth("<ul><li>a<li>b<li>c<br><img src=x><p>d<p>e</ul>"), 1u);
+  EXPECT_EQ(estimateNestingDepth("</b></b><b>a < b <3"), 1u);
 }
 
 TEST(FragmentParser, EndTagInsideScriptTextCannotEscapeIt) {

@@ -8,12 +8,15 @@
 //   converted to UTF-8 (a byte-order mark wins, then the caller's charset,
 //   then a <meta charset> or <meta http-equiv> declaration in the first
 //   1024 bytes, then UTF-8 when the bytes are valid UTF-8, else
-//   windows-1252) and parsed by gumbo, as a browser would parse them. The
+//   windows-1252; a declared charset that iconv does not know counts as
+//   none) and parsed by gumbo, as a browser would parse them. The
 //   Windows build has no gumbo: there `parseHtml` takes UTF-8 (or UTF-16 with
 //   a byte-order mark) and uses `parseSimpleHtml`, our own parser for
 //   well-formed markup, which also builds pages for tests on both platforms.
 //   `<noscript>` content is kept as raw text (a browser with scripting on
-//   never shows it), so it is never searched.
+//   never shows it), so it is never searched. gumbo's time grows with the
+//   square of the nesting depth, so a page nested deeper than 20,000 levels
+//   is read by parseSimpleHtml instead (linear, but not the HTML5 algorithm).
 // - Building. `HtmlDocument::create()` gives an empty page (html, head,
 //   body); createElement/createText/appendChild/setAttribute change it.
 // - Serialising: `serialize()` writes HTML5 in UTF-8: void elements without

@@ -50,6 +50,9 @@ bool isWordChar(char16_t c);
 // (numeric and the common named ones); tolerant of stray end tags and
 // unclosed elements.
 void parseFragment(HtmlDocument& document, std::string_view utf8, std::vector<Node*>& out);
+// A rough count of how deep the markup's elements nest (start tags less end
+// tags, void and sibling-closed elements not counted), in one linear scan.
+std::size_t estimateNestingDepth(std::string_view markup);
 // Decodes character references in text (also used for attribute values).
 std::string decodeCharacterReferences(std::string_view text, bool inAttribute);
 

@@ -12,6 +12,8 @@ namespace glintmark::html {
 
 namespace {
 
+constexpr std::size_t maxGumboNesting = 20000;
+
 std::string lower(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -158,18 +160,27 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     utf8 = converted;
   } else if (charset != "UTF-8") {
     std::optional<std::string> result = convertToUtf8(bytes, charset);
-    if (!result) {
-      if (!options.charset.empty()) {
-        if (error) *error = "unknown charset \"" + options.charset + "\"";
-        return nullptr;
-      }
-      // A page that declares a charset nobody knows is read as windows-1252.
-      result = convertToUtf8(bytes, "WINDOWS-1252");
+    if (!result && !options.charset.empty()) {
+      if (error) *error = "unknown charset \"" + options.charset + "\"";
+      return nullptr;
     }
-    converted = std::move(*result);
-    utf8 = converted;
+    // A page that declares a charset nobody knows is read as if it declared
+    // none: UTF-8 when it is valid UTF-8, else windows-1252.
+    if (!result && !isValidUtf8(bytes)) result = convertToUtf8(bytes, "WINDOWS-1252");
+    if (result) {
+      converted = std::move(*result);
+      utf8 = converted;
+    }
   }
 
+  if (estimateNestingDepth(utf8) > maxGumboNesting) {
+    // gumbo's time grows with the square of the nesting depth (100,000 nested
+    // divs take a minute): such a page is read by our own linear parser.
+    std::unique_ptr<HtmlDocument> document = parseSimpleHtml(utf8);
+    document->setUrl(options.url);
+    document->setReferrer(options.referrer);
+    return document;
+  }
   GumboOptions gumboOptions = kGumboDefaultOptions;
   gumboOptions.max_errors = 0;  // the errors are not used; recording them costs memory
   struct OutputDeleter {

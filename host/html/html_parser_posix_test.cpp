@@ -36,7 +36,8 @@ const CharsetCase charsetCases[] = {
      u"\ncafé\n"},
     {"Latin1MeansWindows1252", "<meta charset=latin1><p>\x93q\x94</p>", "", u"\n\u201Cq\u201D\n"},
     {"DeclaredUtf16MeansUtf8", "<meta charset=utf-16><p>caf\xC3\xA9</p>", "", u"\ncafé\n"},
-    {"UnknownMetaCharsetIsWindows1252", "<meta charset=x-nonsense><p>caf\xE9</p>", "", u"\ncafé\n"},
+    {"UnknownMetaCharsetIsIgnored", "<meta charset=x-nonsense><p>caf\xE9</p>", "", u"\ncafé\n"},
+    {"UnknownMetaCharsetOnUtf8", "<meta charset=x-nonsense><p>caf\xC3\xA9</p>", "", u"\ncafé\n"},
     {"CallerOverridesMeta", "<meta charset=utf-8><p>caf\xE9</p>", "windows-1252", u"\ncafé\n"},
     {"ShiftJis", "<meta charset=shift_jis><p>\x93\x8C\x8B\x9E</p>", "", u"\n東京\n"},
     {"Utf8ByteOrderMarkWinsOverCaller", "\xEF\xBB\xBF<p>caf\xC3\xA9</p>", "koi8-r", u"\ncafé\n"},
@@ -148,6 +149,8 @@ const BadInputCase badInputCases[] = {
     {"DeepDivs", nested(10000, "<div>", "</div>")},
     {"DeepSpans", nested(10000, "<span>", "</span>")},
     {"DeepUnclosed", nested(10000, "<div><b>", "")},
+    {"DeeperThanGumboCanTake", nested(100000, "<div>", "</div>")},
+    {"DeepWithStrayEndTags", nested(100000, "<div>", "</span>")},
     {"LongTextNode", "<p>" + std::string(4 << 20, 'a') + "</p>"},
     {"OnlyMarkup", "<<<>>></></ ><!><!-"},
     {"ManyMatchesInOneTextNode", "<p>" + [] {
