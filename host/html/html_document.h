@@ -15,7 +15,7 @@
 //   well-formed markup, which also builds pages for tests on both platforms.
 //   `<noscript>` content is kept as raw text (a browser with scripting on
 //   never shows it), so it is never searched. gumbo's time grows with the
-//   square of the nesting depth, so a page nested deeper than 20,000 levels
+//   square of the nesting depth, so a page nested deeper than 4,096 levels
 //   is read by parseSimpleHtml instead (linear, but not the HTML5 algorithm).
 // - Building. `HtmlDocument::create()` gives an empty page (html, head,
 //   body); createElement/createText/appendChild/setAttribute change it.

@@ -12,7 +12,7 @@ namespace glintmark::html {
 
 namespace {
 
-constexpr std::size_t maxGumboNesting = 20000;
+constexpr std::size_t maxGumboNesting = 4096;
 
 std::string lower(std::string text) {
   for (char& c : text) {

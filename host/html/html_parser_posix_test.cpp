@@ -146,6 +146,7 @@ const BadInputCase badInputCases[] = {
     {"InvalidUtf8", "<p>a\xC3\x28 \xF0\x28\x8C\x28 a\xFF</p>"},
     {"UnclosedEverything", "<p><b><i><table><tr><td>a<div>a"},
     {"MisnestedFormatting", "<p><b>a<i>b</b>a</i>a</p><b><p>a</b>a</p>"},
+    {"DeepDivsForGumbo", nested(4000, "<div>", "</div>")},
     {"DeepDivs", nested(10000, "<div>", "</div>")},
     {"DeepSpans", nested(10000, "<span>", "</span>")},
     {"DeepUnclosed", nested(10000, "<div><b>", "")},
