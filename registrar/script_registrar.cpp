@@ -356,14 +356,13 @@ class ScriptRun {
 ScriptRegistrar::ScriptRegistrar() : ScriptRegistrar(reg::systemRegistry(), ansiCodePage()) {}
 
 ScriptRegistrar::ScriptRegistrar(reg::Registry& registry, const CodePage& codePage)
-    : registry_(registry), codePage_(codePage) {
-  replacements_.reserve(10);
-}
+    : registry_(registry), codePage_(codePage) {}
 
 HResult ScriptRegistrar::defineReplacement(std::u16string_view name, std::u16string_view text) {
   try {
+    // Room for ten pairs at first, doubled whenever it is full.
     if (replacements_.size() == replacements_.capacity()) {
-      replacements_.reserve(replacements_.capacity() * 2);
+      replacements_.reserve(replacements_.empty() ? 10 : replacements_.capacity() * 2);
     }
     replacements_.emplace_back(std::u16string(name), std::u16string(text));
   } catch (const std::bad_alloc&) {
