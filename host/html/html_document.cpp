@@ -167,7 +167,13 @@ Node* HtmlDocument::createElement(std::string_view tagName) {
   return node;
 }
 
-Node* HtmlDocument::createText(std::string_view utf8) { return createText(toUtf16(utf8)); }
+Node* HtmlDocument::createText(std::string_view utf8) {
+  Node* node = newNode(NodeKind::text);
+  node->m_textBegin = m_store.size();
+  appendUtf16(m_store, utf8);
+  node->m_textLength = m_store.size() - node->m_textBegin;
+  return node;
+}
 
 Node* HtmlDocument::createText(std::u16string_view text) {
   Node* node = newNode(NodeKind::text);

@@ -105,7 +105,7 @@ class TreeCopier {
       case GUMBO_NODE_ELEMENT:
       case GUMBO_NODE_TEMPLATE: {
         const GumboElement& element = from->v.element;
-        Node* node = m_document.createElement("x");
+        Node* node = DocumentAccess::newNode(m_document, NodeKind::element);
         DocumentAccess::name(*node) = elementName(element);
         auto& attributes = DocumentAccess::attributes(*node);
         attributes.reserve(element.attributes.length);
@@ -199,6 +199,8 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     DocumentAccess::setDoctype(*document, true, parsed.name, parsed.public_identifier,
                                parsed.system_identifier);
   }
+  // The text takes at most as many UTF-16 units as the page has bytes.
+  DocumentAccess::store(*document).reserve(utf8.size());
   TreeCopier copier(*document, utf8);
   copier.copyChildren(output->document, root);
   copier.flattenNoscript();

@@ -59,7 +59,6 @@ bool inList(std::string_view tag, const std::string_view* begin, const std::stri
 }  // namespace
 
 void appendUtf16(std::u16string& out, std::string_view utf8) {
-  out.reserve(out.size() + utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
     const unsigned char b = static_cast<unsigned char>(utf8[i]);
     if (b < 0x80) {
