@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/html/html_document.h"
+#include "host/html/html_internal.h"
 #include "host/html/html_test_support.h"
 #include "host/html/page_generator.h"
 
@@ -26,7 +27,43 @@ TEST(PageGenerator, IsDeterministicAndReachesItsSize) {
   EXPECT_NE(page, generatePage(50'000, 8));
 }
 
+// The matches the page pass's loop must find, counted on the plain body text:
+// each search resumes one character after the previous match.
+long expectedMatches(std::u16string text, std::u16string needle, bool wholeWords) {
+  for (char16_t& c : text) c = foldChar(c);
+  for (char16_t& c : needle) c = foldChar(c);
+  long count = 0;
+  for (std::size_t at = text.find(needle); at != std::u16string::npos;) {
+    const bool bounded = (at == 0 || !isWordChar(text[at - 1])) &&
+                         (at + needle.size() >= text.size() || !isWordChar(text[at + needle.size()]));
+    if (wholeWords && !bounded) {
+      at = text.find(needle, at + 1);
+      continue;
+    }
+    ++count;
+    at = text.find(needle, at + needle.size() + 1);
+  }
+  return count;
+}
+
 class GeneratedPage : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(GeneratedPage, FindsEveryOccurrenceOfTheBodyText) {
+  std::unique_ptr<HtmlDocument> document = parseHtml(generatePage(40'000, GetParam()));
+  const std::u16string text = document->bodyText();
+  std::unique_ptr<BodyElement> body;
+  ASSERT_EQ(document->document()->body(&body), hr::ok);
+  // Text never changes, so every keyword's count is that of the plain text,
+  // however many spans earlier keywords left.
+  for (const int flags : {0, 2}) {
+    for (const std::string& keyword : generatedPageKeywords()) {
+      const std::u16string word = toUtf16(keyword);
+      EXPECT_EQ(testing::highlightKeyword(*body, word, u"#99ff99", flags),
+                expectedMatches(text, word, flags == 2))
+          << keyword << " with flags " << flags;
+    }
+  }
+}
 
 TEST_P(GeneratedPage, HighlightingKeepsTheTextAndMakesOneSpanPerMatch) {
   const std::string markup = generatePage(60'000, GetParam());
