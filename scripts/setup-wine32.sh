@@ -36,10 +36,9 @@ die() { say "$*"; say "cannot run the 32-bit Windows tests until this is fixed";
   die "needs a Debian amd64 host (dpkg reports '$(dpkg --print-architecture 2>/dev/null)')"
 [ -x /usr/lib/wine/wineserver64 ] ||
   die "missing: the 64-bit wine server /usr/lib/wine/wineserver64 (package wine64; run scripts/install-deps.sh)"
-wine_version=$(dpkg-query -W -f='${Version}' libwine:amd64 2>/dev/null)
-[ -n "$wine_version" ] || die "missing: package libwine:amd64 (run scripts/install-deps.sh)"
-
 installed_version() { dpkg-query -W -f='${db:Status-Abbrev}${Version}' "$1" 2>/dev/null | sed -n 's/^ii *//p'; }
+wine_version=$(installed_version libwine:amd64)
+[ -n "$wine_version" ] || die "missing: package libwine:amd64 (run scripts/install-deps.sh)"
 
 # The root is complete and matches the installed Wine: nothing to do.
 ready() {
