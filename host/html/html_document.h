@@ -10,9 +10,10 @@
 //   1024 bytes, then UTF-8 when the bytes are valid UTF-8, else
 //   windows-1252; a declared charset that iconv does not know counts as
 //   none) and parsed by gumbo, as a browser would parse them. The
-//   Windows build has no gumbo: there `parseHtml` takes UTF-8 (or UTF-16 with
-//   a byte-order mark) and uses `parseSimpleHtml`, our own parser for
-//   well-formed markup, which also builds pages for tests on both platforms.
+//   Windows build has no gumbo and no iconv: there `parseHtml` takes UTF-8
+//   (or UTF-16 with a byte-order mark; any other charset the caller names is
+//   an error) and uses `parseSimpleHtml`, our own parser for well-formed
+//   markup, which also builds pages for tests on both platforms.
 //   `<noscript>` content is kept as raw text (a browser with scripting on
 //   never shows it), so it is never searched. gumbo's time grows with the
 //   square of the nesting depth, so a page nested deeper than 4,096 levels
@@ -59,13 +60,18 @@
 //     the start or end of the body text), ASCII case-insensitive; other units
 //     give E_INVALIDARG. The count moved is returned; a null count pointer is
 //     E_POINTER.
-//   A range is a pair of positions in the body text. The body text is indexed
-//   once (a case-folded copy, separators included, and the text nodes linked
-//   in order with their positions, plus a sorted table of where each node
-//   of the indexed tree started); a paste
-//   that keeps the text (the highlighting case: a span around the range's
-//   own markup) keeps the index, so highlighting costs no re-indexing and a
-//   split text node is O(1). Any other change re-indexes lazily.
+//   * duplicate and compareEndPoints ("StartToStart", "StartToEnd",
+//     "EndToStart", "EndToEnd") as IHTMLTxtRange offers them, for ranges of
+//     the same document.
+//   A range is a pair of positions in the body text. The body text is
+//   indexed once: a case-folded copy with the separators, the text nodes
+//   linked in order with their positions, and a sorted table of where each
+//   indexed node started. A paste that keeps the text (the highlighting case:
+//   a span around the range's own markup) keeps the index: the new text nodes
+//   take the old ones' places, a split text node costs O(1), and nothing is
+//   re-indexed. Any other change re-indexes lazily, at the next range call.
+//   Elements are split only where a range cuts into their content, so no
+//   empty halves are left behind.
 #pragma once
 
 #include <cstddef>
