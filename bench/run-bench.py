@@ -2,9 +2,11 @@
 """Times `glintmark highlight`, the floor (`glintmark bench-floor`) and mark.js
 under jsdom on the same generated pages and keywords, end to end (process
 start to page written), and prints one table with times, peak memory and
-match counts side by side.
+match counts side by side. The pages come from `glintmark generate-page`,
+the keywords from `glintmark generate-page --keywords` (the words its pages
+are rich in).
 
-Usage: run-bench.py GLINTMARK MODULES WORKDIR [SIZE...]
+Usage: run-bench.py GLINTMARK MODULES WORKDIR [SIZE...]   (SIZE: 100K, 1M, 10M)
 """
 import json
 import os
@@ -13,7 +15,6 @@ import subprocess
 import sys
 import time
 
-KEYWORDS = ["snow", "leopard", "habitat", "mountain", "river", "glacier", "valley"]
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -38,21 +39,23 @@ def best_of(runs, command):
 
 
 def label(size):
-    return f"{size // 1000000} MB" if size >= 1000000 else f"{size // 1000} KB"
+    return size.replace("K", " KB").replace("M", " MB")
 
 
 def main():
     glintmark, modules, workdir = sys.argv[1:4]
-    sizes = [int(s) for s in sys.argv[4:]] or [100_000, 1_000_000, 10_000_000]
+    sizes = sys.argv[4:] or ["100K", "1M", "10M"]
     os.makedirs(workdir, exist_ok=True)
+    keywords = subprocess.run([glintmark, "generate-page", "--keywords"], capture_output=True,
+                              text=True, check=True).stdout.split()
     rows = []
     for size in sizes:
         page = os.path.join(workdir, f"page-{size}.html")
         if not os.path.exists(page):
-            subprocess.run(["node", os.path.join(HERE, "generate-page.js"), str(size), page], check=True)
+            subprocess.run([glintmark, "generate-page", size, "-o", page], check=True)
         for count in (2, 5, 7):
-            words = KEYWORDS[:count]
-            runs = 3 if size <= 1_000_000 else 2
+            words = keywords[:count]
+            runs = 2 if size == "10M" else 3
             out = os.path.join(workdir, "out.html")
             g = best_of(runs, [glintmark, "highlight", page, "--url", "https://bench.example/page.html",
                                "--referrer", "https://search.example/search?q=" + "+".join(words),
@@ -79,8 +82,8 @@ def main():
               f"{m[3] / g[3]:.0f}x | {g[3] / f[3]:.2f} |")
     by = {(r[0], r[1]): r for r in rows}
     for count in (2, 5, 7):
-        if (1_000_000, count) in by and (10_000_000, count) in by:
-            ratio = by[(10_000_000, count)][2][3] / by[(1_000_000, count)][2][3]
+        if ("1M", count) in by and ("10M", count) in by:
+            ratio = by[("10M", count)][2][3] / by[("1M", count)][2][3]
             print(f"growth 1 MB -> 10 MB, {count} keywords: glintmark x{ratio:.1f} CPU time")
 
 

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Compares `glintmark highlight` end to end with mark.js 8 under Node.js and
 # jsdom, and with the floor (parse + index + one scan per keyword +
-# serialise), on generated pages of 100 KB, 1 MB and 10 MB with 2, 5 and 7
+# serialise), on the pages of `glintmark generate-page` (100 KB, 1 MB, 10 MB) with 2, 5 and 7
 # keywords. jsdom and mark.js come from the npm registry into the build
 # folder, never into the repository.
 #
 #   scripts/bench-highlight.sh            # all sizes
-#   scripts/bench-highlight.sh 100000     # only the sizes given, in bytes
+#   scripts/bench-highlight.sh 100K 1M    # only the sizes given
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${GLINTMARK_BENCH_DIR:-build/bench}
