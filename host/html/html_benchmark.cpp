@@ -5,11 +5,13 @@
 // resident memory.
 //
 //   build/<dir>/host/html/html_benchmark [--benchmark_filter=Highlight]
+//       [--benchmark_repetitions=5]   # ratios from the medians
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 
 #include "host/html/html_internal.h"
@@ -125,11 +127,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration) continue;
-      times[run.benchmark_name()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+      // With --benchmark_repetitions the median stands for the runs.
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
+      if (!median && medians.count(run.run_name.str())) continue;
+      if (median) medians.insert(run.run_name.str());
+      times[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
     }
   }
   std::map<std::string, std::pair<double, double>> times;  // wall, CPU
+  std::set<std::string> medians;
 };
 
 }  // namespace

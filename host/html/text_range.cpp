@@ -286,6 +286,17 @@ class HtmlTextRange final : public TextRange {
   // from the nearest of the indexed tree's node at or before p and the node
   // this range found last, so that a pass through the text walks little.
   Node* locate(std::size_t p) {
+    // Mostly the position lies a few nodes after the last one found.
+    if (m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p) {
+      Node* node = m_finger;
+      for (int step = 0; step < 8; ++step) {
+        if (positionOf(node) + textLength(node) > p || !nextIndexed(node)) {
+          m_finger = node;
+          return node;
+        }
+        node = nextIndexed(node);
+      }
+    }
     const HtmlDocument::TextIndex& idx = index();
     Node* node = nullptr;
     const auto it = std::upper_bound(idx.segments.begin(), idx.segments.end(), p,
