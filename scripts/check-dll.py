@@ -18,6 +18,7 @@ Prints one line per failed check and a summary; exits 1 on any failure.
 Plain Python, no PE library: only the structures these checks read.
 """
 import argparse
+import os
 import re
 import struct
 import sys
@@ -236,7 +237,11 @@ def check(args):
     registry = resources[("REGISTRY", 101, LANG_EN_US)]
     if registry != script:
         fail("REGISTRY 101 differs from %s" % args.registry_script)
-    if args.same_registry_as:
+    if args.same_registry_as and not os.path.isfile(args.same_registry_as):
+        fail("cannot compare REGISTRY 101 with that of %s: the file is missing (build that library "
+             "first; the win32 build takes its path from the CMake cache variable "
+             "GLINTMARK_WIN64_SHEENPAD)" % args.same_registry_as)
+    elif args.same_registry_as:
         with open(args.same_registry_as, "rb") as f:
             other = Pe(f.read()).resources().get(("REGISTRY", 101, LANG_EN_US))
         if other != registry:
