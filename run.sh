@@ -29,31 +29,40 @@ rm -rf "$profile"
 echo "screenshot of the highlighted result page: build/examples/02-leopards.png"
 
 # The library itself: Sheenpad.dll for 32-bit Windows (build/win32/bho/, the
-# file users install) and the 64-bit build of the same sources, which registers
-# itself here in the project's Wine prefix, shows what it wrote and removes it.
+# file users install) and the 64-bit build of the same sources. Each registers
+# itself in a Wine prefix of its own kind, the 64-bit one under wine and the
+# 32-bit one under 32-bit Wine emulated by qemu-i386 (scripts/setup-wine32.sh);
+# each shows what it wrote and removes it again.
 for preset in win64 win32; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" --target Sheenpad >/dev/null
   echo "built build/$preset/bho/Sheenpad.dll"
 done
-(
-  export WINEPREFIX=$PWD/build/win64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-  cmake/wine-prefix.sh "$WINEPREFIX" wine
-  dll=$(winepath -w build/win64/bho/Sheenpad.dll </dev/null | tr -d '\r')
-  echo "== wine regsvr32 $dll"
-  wine regsvr32 /s "$dll" </dev/null
+# show_registration WINE PRESET: registers build/PRESET/bho/Sheenpad.dll with
+# the regsvr32 of WINE in build/PRESET/wineprefix, prints the registry it
+# wrote and unregisters it.
+show_registration() (
+  wine=$1 preset=$2
+  export WINEPREFIX=$PWD/build/$preset/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+  cmake/wine-prefix.sh "$WINEPREFIX" "$wine"
+  dll=$("$wine" winepath -w "build/$preset/bho/Sheenpad.dll" </dev/null | tr -d '\r')
+  echo "== $wine regsvr32 $dll"
+  "$wine" regsvr32 /s "$dll" </dev/null
   clsid='{5A7D3C1D-4E2B-11D5-9F31-0050DA2B7E10}'
   for key in 'HKCR\Sheenpad.Highlighter.1' 'HKCR\Sheenpad.Highlighter' "HKCR\\CLSID\\$clsid" \
              'HKCR\TypeLib\{5A7D3C10-4E2B-11D5-9F31-0050DA2B7E10}' \
              "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Browser Helper Objects\\$clsid" \
              'HKLM\SOFTWARE\Microsoft\Internet Explorer\Extensions\{c4e1a9f2-4e2c-11d5-9f3B-0050da2b7e10}'; do
-    wine reg query "$key" /s </dev/null | tr -d '\r' | sed '/^$/d'
+    "$wine" reg query "$key" /s </dev/null | tr -d '\r' | sed '/^$/d'
   done
-  echo "== wine regsvr32 /u $dll"
-  wine regsvr32 /u /s "$dll" </dev/null
-  if wine reg query "HKCR\\CLSID\\$clsid" </dev/null >/dev/null 2>&1; then
+  echo "== $wine regsvr32 /u $dll"
+  "$wine" regsvr32 /u /s "$dll" </dev/null
+  if "$wine" reg query "HKCR\\CLSID\\$clsid" </dev/null >/dev/null 2>&1; then
     echo "unregistration left HKCR\\CLSID\\$clsid behind" >&2; exit 1
   fi
   echo "unregistered: the class, its ProgIDs, type library, helper object and button entries are gone"
   wineserver -w
 )
+show_registration wine win64
+scripts/setup-wine32.sh
+show_registration cmake/wine32.sh win32
