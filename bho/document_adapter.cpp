@@ -1,6 +1,8 @@
 // The core/document.h operations over the browser's COM interfaces.
 #include "bho/document_adapter.h"
 
+#include "core/guarded.h"
+
 #include <mshtml.h>
 
 #include <new>
@@ -8,19 +10,6 @@
 
 namespace glintmark::bho {
 namespace {
-
-// Runs one adapter operation so that no exception leaves it: running out of
-// memory (the only thing that can throw here) becomes E_OUTOFMEMORY.
-template <typename Body>
-HResult guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return hr::outOfMemory;
-  } catch (...) {
-    return hr::fail;
-  }
-}
 
 // A BSTR with the given text; throws std::bad_alloc when none can be made.
 UniqueBstr makeBstr(std::u16string_view text) {

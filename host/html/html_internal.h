@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/guarded.h"
 #include "host/html/html_document.h"
 
 namespace glintmark::html {
@@ -120,19 +121,6 @@ void ensureIndex(const HtmlDocument& document);
 // The index position of the point before `child` in `parent` (child nullptr:
 // the end of parent's content), computed from the current tree.
 std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child);
-
-// Runs an interface method's body: no exception leaves an interface method;
-// running out of memory is E_OUTOFMEMORY, anything else E_FAIL.
-template <typename Body>
-HResult guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return hr::outOfMemory;
-  } catch (...) {
-    return hr::fail;
-  }
-}
 
 // The views of core/document.h.
 std::unique_ptr<TextRange> makeTextRange(HtmlDocument& document);
