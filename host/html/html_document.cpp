@@ -143,6 +143,7 @@ std::unique_ptr<HtmlDocument> HtmlDocument::create() {
 
 Node* HtmlDocument::newNode(NodeKind kind) {
   Node& node = m_nodes.emplace_back();
+  ++m_generation;
   node.m_kind = kind;
   node.m_store = &m_store;
   return &node;
@@ -199,17 +200,20 @@ void HtmlDocument::insertBefore(Node* parent, Node* child, Node* before) {
   }
   DocumentAccess::link(parent, child, before);
   m_index.valid = false;
+  ++m_generation;
 }
 
 void HtmlDocument::removeChild(Node* child) {
   if (!child) return;
   DocumentAccess::unlink(child);
   m_index.valid = false;
+  ++m_generation;
 }
 
 void HtmlDocument::setAttribute(Node* element, std::string_view name, std::string_view value) {
   if (!element || !element->isElement()) return;
   const std::string key = lowercaseAscii(name);
+  if (element->is("base")) ++m_generation;
   for (Attribute& attribute : element->m_attributes) {
     if (attribute.name == key) {
       attribute.value = std::string(value);
@@ -296,17 +300,25 @@ std::vector<Node*> HtmlDocument::elementsByTagName(std::string_view tagName) con
   return found;
 }
 
+std::string HtmlDocument::baseUrl() const {
+  if (m_baseGeneration != m_generation) {
+    std::string base = toUtf8(m_url);
+    for (const Node* n = m_root; n; n = nextInOrder(n, m_root)) {
+      if (n->is("base") && n->attribute("href")) {
+        base = resolveUrl(base, *n->attribute("href"));
+        break;
+      }
+    }
+    m_base = std::move(base);
+    m_baseGeneration = m_generation;
+  }
+  return m_base;
+}
+
 std::u16string HtmlDocument::resolvedHref(const Node* element) const {
   const std::string* href = element ? element->attribute("href") : nullptr;
   if (!href) return {};
-  std::string base = toUtf8(m_url);
-  for (const Node* n = m_root; n; n = nextInOrder(n, m_root)) {
-    if (n->is("base") && n->attribute("href")) {
-      base = resolveUrl(base, *n->attribute("href"));
-      break;
-    }
-  }
-  return toUtf16(resolveUrl(base, *href));
+  return toUtf16(resolveUrl(baseUrl(), *href));
 }
 
 // --- The body text index ----------------------------------------------------

@@ -179,7 +179,10 @@ class HtmlDocument {
   bool hasDoctype() const { return m_hasDoctype; }
 
   // The caller's view of where the page came from.
-  void setUrl(std::u16string url) { m_url = std::move(url); }
+  void setUrl(std::u16string url) {
+    m_url = std::move(url);
+    ++m_generation;
+  }
   void setReferrer(std::u16string referrer) { m_referrer = std::move(referrer); }
   const std::u16string& url() const { return m_url; }
   const std::u16string& referrer() const { return m_referrer; }
@@ -230,6 +233,15 @@ class HtmlDocument {
   std::u16string m_url, m_referrer;
 
   mutable TextIndex m_index;
+
+  // The base address for links (the document URL, or the first <base href>),
+  // cached per tree generation: the link tooltips ask for every link's href,
+  // and finding <base> walks the whole document. The generation changes with
+  // every new node, move, removal, URL and <base> attribute change.
+  std::string baseUrl() const;
+  std::uint64_t m_generation = 0;
+  mutable std::uint64_t m_baseGeneration = ~std::uint64_t{0};
+  mutable std::string m_base;
 };
 
 // parseHtml: a page's bytes as a document. Returns nullptr only when the

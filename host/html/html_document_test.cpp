@@ -127,5 +127,27 @@ TEST(DocumentView, BaseElementSetsTheBase) {
             u"http://example.com/root/x");
 }
 
+// The base address is cached between links; every change that can move it
+// must show in the next href.
+TEST(DocumentView, BaseFollowsChangesAfterItWasCached) {
+  std::unique_ptr<HtmlDocument> document = parseSimpleHtml("<a href=\"x\">x</a>");
+  document->setUrl(u"http://example.com/a/b");
+  Node* link = document->elementsByTagName("a").at(0);
+  EXPECT_EQ(document->resolvedHref(link), u"http://example.com/a/x");
+  document->setAttribute(link, "title", "tooltip");  // not a base: nothing moves
+  EXPECT_EQ(document->resolvedHref(link), u"http://example.com/a/x");
+
+  Node* base = document->createElement("base");
+  document->setAttribute(base, "href", "/root/");
+  document->appendChild(document->head(), base);
+  EXPECT_EQ(document->resolvedHref(link), u"http://example.com/root/x");
+  document->setAttribute(base, "href", "/other/");
+  EXPECT_EQ(document->resolvedHref(link), u"http://example.com/other/x");
+  document->setUrl(u"http://example.org/");
+  EXPECT_EQ(document->resolvedHref(link), u"http://example.org/other/x");
+  document->removeChild(base);
+  EXPECT_EQ(document->resolvedHref(link), u"http://example.org/x");
+}
+
 }  // namespace
 }  // namespace glintmark::html
