@@ -112,6 +112,17 @@ function(glintmark_fuzzer name)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
 endfunction()
 
+# glintmark_fuzzers(<dir> LIBS ...): one libFuzzer target per *_fuzz.cpp of
+# the folder, each named after its file (test.sh runs every one it finds).
+function(glintmark_fuzzers dir)
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  file(GLOB fuzzers CONFIGURE_DEPENDS ${dir}/*_fuzz.cpp)
+  foreach(f IN LISTS fuzzers)
+    get_filename_component(n ${f} NAME_WE)
+    glintmark_fuzzer(${n} SOURCES ${f} LIBS ${F_LIBS})
+  endforeach()
+endfunction()
+
 # glintmark_benchmark(<name> SOURCES ... LIBS ...): a Google Benchmark program
 # (native builds only; not a test).
 function(glintmark_benchmark name)
