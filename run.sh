@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# The main job: builds the tool and runs it on sample URLs.
+# The main job: builds the tool and runs it on sample URLs and on the example
+# browsing session (with a Chromium screenshot), then builds Sheenpad.dll for
+# 64-bit and 32-bit Windows and registers each under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh chromium
+# 32-bit Wine (for registering the 32-bit library below) is set up first, so
+# that no step depends on what a later one installs.
+scripts/setup-wine32.sh
 cmake --preset native >/dev/null
 cmake --build --preset native >/dev/null
 tool=build/native/tools/glintmark/glintmark
@@ -64,5 +69,4 @@ show_registration() (
   wineserver -w
 )
 show_registration wine win64
-scripts/setup-wine32.sh
 show_registration cmake/wine32.sh win32

@@ -68,21 +68,27 @@ fi
 # Windows builds: the 64-bit suite under Wine, and the same suite on the
 # 32-bit build (the product) under 32-bit Wine emulated by qemu-i386, each in
 # an Xvfb display of the same size.
+# 32-bit Wine is set up before anything of the win32 preset is built, so that
+# nothing there can depend on the order of the steps.
 for preset in win64 win32; do
-  if build "$preset"; then
-    wine=wine
-    if [ "$preset" = win32 ]; then
-      wine=$root/cmake/wine32.sh
-      if ! scripts/setup-wine32.sh 2>"$log/setup-wine32.log"; then
-        echo "== win32: 32-bit Wine could not be set up, so the 32-bit suite cannot run:"
-        sed 's/^/   /' "$log/setup-wine32.log"
-        failed=$((failed + 1)); broken+=("setup-wine32")
-        # The static checks of the 32-bit binaries need no Wine.
-        ctest --preset win32 -R '^(pe|check_dll)_' >"$log/test-$preset.log" 2>&1
-        count "$preset static checks" "$log/test-$preset.log" $?
-        continue
-      fi
+  wine=wine wine_ready=1
+  if [ "$preset" = win32 ]; then
+    wine=$root/cmake/wine32.sh
+    if scripts/setup-wine32.sh 2>"$log/setup-wine32.log"; then
       sed 's/^/== /' "$log/setup-wine32.log"
+    else
+      echo "== win32: 32-bit Wine could not be set up, so the 32-bit suite cannot run:"
+      sed 's/^/   /' "$log/setup-wine32.log"
+      failed=$((failed + 1)); broken+=("setup-wine32")
+      wine_ready=0
+    fi
+  fi
+  if build "$preset"; then
+    if [ "$wine_ready" -eq 0 ]; then
+      # The static checks of the 32-bit binaries need no Wine.
+      ctest --preset win32 -R '^(pe|check_dll)_' >"$log/test-$preset.log" 2>&1
+      count "$preset static checks" "$log/test-$preset.log" $?
+      continue
     fi
     started=$SECONDS
     xvfb-run -a -s "-screen 0 1280x1024x24" \

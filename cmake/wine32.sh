@@ -11,6 +11,13 @@ if ! [ -x "$root/usr/lib/wine/wine-preloader" ] || ! [ -x "$root/usr/bin/qemu-i3
   echo "wine32.sh: 32-bit Wine is not set up in $root: run scripts/setup-wine32.sh" >&2
   exit 1
 fi
-export WINESERVER=/usr/lib/wine/wineserver64
+# The one wine server serves 32-bit and 64-bit processes alike.
+server=${GLINTMARK_WINESERVER64:-/usr/lib/wine/wineserver64}
+if ! [ -x "$server" ]; then
+  echo "wine32.sh: the 64-bit wine server $server is missing (package wine64; run scripts/install-deps.sh," \
+       "or name it in GLINTMARK_WINESERVER64)" >&2
+  exit 1
+fi
+export WINESERVER=$server
 export WINEARCH=win32
 exec "$root/usr/lib/wine/wine-preloader" "$root/usr/lib/wine/wine" "$@"

@@ -238,9 +238,9 @@ def check(args):
     if registry != script:
         fail("REGISTRY 101 differs from %s" % args.registry_script)
     if args.same_registry_as and not os.path.isfile(args.same_registry_as):
-        fail("cannot compare REGISTRY 101 with that of %s: the file is missing (build that library "
-             "first; the win32 build takes its path from the CMake cache variable "
-             "GLINTMARK_WIN64_SHEENPAD)" % args.same_registry_as)
+        fail("cannot compare REGISTRY 101 with that of %s: the file is missing (the win32 build "
+             "makes it with its target win64_sheenpad, or takes the path set in the CMake cache "
+             "variable GLINTMARK_WIN64_SHEENPAD)" % args.same_registry_as)
     elif args.same_registry_as:
         with open(args.same_registry_as, "rb") as f:
             other = Pe(f.read()).resources().get(("REGISTRY", 101, LANG_EN_US))

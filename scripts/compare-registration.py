@@ -190,8 +190,9 @@ def main():
         return 2
     dll, prefix, reference, reference_prefix = sys.argv[1:]
     if not os.path.isfile(reference):
-        print("compare-registration: the reference library %s is missing: build it first (the win32 "
-              "build takes its path from the CMake cache variable GLINTMARK_WIN64_SHEENPAD)"
+        print("compare-registration: the reference library %s is missing: the win32 build makes it "
+              "with its target win64_sheenpad, or takes the path set in the CMake cache variable "
+              "GLINTMARK_WIN64_SHEENPAD"
               % reference, file=sys.stderr)
         return 1
     with tempfile.TemporaryDirectory(prefix="compare-registration.") as folder:

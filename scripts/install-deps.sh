@@ -28,5 +28,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Another apt run (an unattended upgrade, a second script) may hold the lock:
+# wait for it rather than fail.
+apt-get update -qq -o DPkg::Lock::Timeout=600
+apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
