@@ -18,7 +18,9 @@ class Files : public ::testing::Test {
     fs::create_directories(folder);
   }
   void TearDown() override { fs::remove_all(folder); }
-  std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {})); }
+  std::size_t entries() const {
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), {}));
+  }
   const fs::path folder = fs::temp_directory_path() / ("glintmark-files-" + std::to_string(::getpid()));
 };
 

@@ -38,7 +38,9 @@ int runHighlight(const HighlightArguments& arguments) {
                                "results, 2 returned documents, 3 link tooltips)");
   }
   const std::unique_ptr<CodePage> codePage = makeCodePage(arguments.codePage);
-  if (!codePage) return fail(exitUsage, "code page " + std::to_string(arguments.codePage) + " is not available");
+  if (!codePage) {
+    return fail(exitUsage, "code page " + std::to_string(arguments.codePage) + " is not available");
+  }
   std::string error;
   // A target that cannot be written is refused before any work is done.
   if (!arguments.output.empty() && !checkOutputTarget(arguments.output, &error)) {

@@ -72,7 +72,8 @@ int runRegistrar(const RegistrarOptions& options) {
   // The interpreter reads a zero-terminated text: a NUL inside the file would
   // silently end the script there.
   if (const std::size_t nul = script->find('\0'); nul != std::string::npos) {
-    const auto line = std::count(script->begin(), script->begin() + static_cast<std::ptrdiff_t>(nul), '\n') + 1;
+    const auto line =
+        std::count(script->begin(), script->begin() + static_cast<std::ptrdiff_t>(nul), '\n') + 1;
     return fail(exitUsage, options.script + ":" + std::to_string(line) +
                                ": a NUL byte; a registration script is text");
   }
@@ -113,7 +114,9 @@ int runRegistrar(const RegistrarOptions& options) {
   if (options.output.empty()) {
     std::cout << output << std::flush;
   } else {
-    if (!writeFileAtomically(options.output, output, &error)) return fail(exitFailure, "cannot write " + error);
+    if (!writeFileAtomically(options.output, output, &error)) {
+      return fail(exitFailure, "cannot write " + error);
+    }
     std::cout << resultLine.substr(2) << "\n";
   }
   return succeeded(result) ? exitOk : exitFailure;

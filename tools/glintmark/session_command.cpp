@@ -88,7 +88,9 @@ int runSession(const SessionArguments& arguments) {
   const std::optional<std::uint32_t> word = parseOptionsWord(arguments.options);
   if (!word) return fail(exitUsage, "bad option word '" + arguments.options + "'");
   const std::unique_ptr<CodePage> codePage = makeCodePage(arguments.codePage);
-  if (!codePage) return fail(exitUsage, "code page " + std::to_string(arguments.codePage) + " is not available");
+  if (!codePage) {
+    return fail(exitUsage, "code page " + std::to_string(arguments.codePage) + " is not available");
+  }
   std::vector<Step> steps;
   std::string error;
   if (!readSteps(arguments.steps, &steps, &error)) return fail(exitUsage, error);
