@@ -238,6 +238,8 @@ void installStandardOutput() {
   if (checkedOutput != nullptr) return;
   checkedOutput = new CheckedOutput;
   std::cout.rdbuf(checkedOutput);
+  // A person watching a terminal sees each line as it is printed.
+  if (::isatty(STDOUT_FILENO)) std::cout.setf(std::ios::unitbuf);
 }
 
 bool finishStandardOutput(std::string* error) {
