@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <random>
 #include <streambuf>
 
 namespace glintmark::tool {
@@ -59,6 +60,17 @@ bool writeAll(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
+}
+
+// ".NAME.XXXXXX" with six random characters (the name cut to 200 bytes, so
+// that the whole stays a valid file name).
+std::string temporaryName(const std::string& name) {
+  static constexpr std::string_view letters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  std::string out = "." + name.substr(0, 200) + ".";
+  for (int i = 0; i < 6; ++i) out += letters[random() % letters.size()];
+  return out;
 }
 
 mode_t newFileMode() {
@@ -157,27 +169,55 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::stri
     return false;
   }
   const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  // mkostemp: six random characters and O_CREAT | O_EXCL, so the name cannot
-  // be guessed and a file or link planted under it is never opened.
-  std::string temporary = (folder / ("." + name.substr(0, 200) + ".XXXXXX")).string();
-  Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (file.get() < 0) {
-    *error = path.string() + ": cannot create a file in " + folder.string() + ": " + reason(errno);
-    return false;
-  }
-  const auto failure = [&](int code) {
-    *error = path.string() + ": " + reason(code);
-    ::unlink(temporary.c_str());
-    return false;
-  };
   struct stat old {};
   const mode_t mode = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)
                           ? old.st_mode & 07777
                           : newFileMode();
-  if (!writeAll(file.get(), bytes)) return failure(errno);
-  if (::fchmod(file.get(), mode) != 0) return failure(errno);
-  if (::fsync(file.get()) != 0) return failure(errno);
-  if (file.close() != 0) return failure(errno);
+  std::string temporary;  // the temporary file's name, once it has one of ours
+  const auto failure = [&](int code) {
+    *error = path.string() + ": " + reason(code);
+    if (!temporary.empty()) ::unlink(temporary.c_str());
+    return false;
+  };
+  const auto fill = [&](int fd) {
+    return writeAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  };
+
+  // First an unnamed file (O_TMPFILE): if the process dies while writing,
+  // nothing is left behind. It is named only once whole, and link() neither
+  // follows nor replaces what is at the new name, so a planted name only
+  // costs another random one.
+  bool written = false;
+  {
+    Descriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (file.get() >= 0) {
+      if (!fill(file.get())) return failure(errno);
+      const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+      for (int attempt = 0; attempt < 100 && !written; ++attempt) {
+        const std::string candidate = (folder / temporaryName(name)).string();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          temporary = candidate;
+          written = true;
+        } else if (errno != EEXIST) {
+          break;  // no /proc, or a file system that cannot: the named way below
+        }
+      }
+      if (written && file.close() != 0) return failure(errno);
+    }
+  }
+  if (!written) {
+    // mkostemp: six random characters and O_CREAT | O_EXCL, so the name
+    // cannot be guessed and a file or link planted under it is never opened.
+    std::string pattern = (folder / ("." + name.substr(0, 200) + ".XXXXXX")).string();
+    Descriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (file.get() < 0) {
+      *error = path.string() + ": cannot create a file in " + folder.string() + ": " + reason(errno);
+      return false;
+    }
+    temporary = pattern;
+    if (!fill(file.get())) return failure(errno);
+    if (file.close() != 0) return failure(errno);
+  }
   // Checked again just before the rename, which would replace whatever is there.
   if (!checkOutputTarget(path, error)) {
     ::unlink(temporary.c_str());

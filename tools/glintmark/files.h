@@ -30,12 +30,15 @@ std::optional<std::string> readInputFile(const std::filesystem::path& path, std:
 bool checkOutputTarget(const std::filesystem::path& path, std::string* error);
 
 // writeFileAtomically: writes `bytes` to `path` whole or not at all. The bytes
-// go to a new temporary file in the same folder, created with an
-// unpredictable name and O_EXCL (so a file or link planted there is never
-// opened), flushed to the disk, given the permissions of the file it replaces
-// (a new file: 0666 less the umask) and renamed over `path`. On failure
-// nothing but the temporary file was touched, and it is removed; *error says
-// why ("out.html: No space left on device").
+// go to a new unnamed file in the same folder (O_TMPFILE, so a process killed
+// while writing leaves nothing behind), flushed to the disk and given the
+// permissions of the file it replaces (a new file: 0666 less the umask); it
+// is then linked under an unpredictable name (link() never follows nor
+// replaces a file or link planted there) and renamed over `path`. Where the
+// file system has no unnamed files, mkostemp makes the temporary file
+// (unpredictable name, O_EXCL). On failure nothing but the temporary file was
+// touched, and it is removed; *error says why ("out.html: No space left on
+// device").
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
 
 // printable: UTF-8 text made safe for a terminal: control characters (C0,

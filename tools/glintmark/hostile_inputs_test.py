@@ -69,10 +69,13 @@ def listing():
     return found
 
 
-def run(args, stdout=None, limit=None):
+def run(args, stdout=None, limit=None, killed=False):
+    """Runs glintmark in WORK. With a file size limit, a write beyond it fails
+    (a full disk), or with `killed` ends the process there (an interruption)."""
     def prepare():
         if limit is not None:
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            signal.signal(signal.SIGXFSZ, signal.SIG_DFL if killed else signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
             resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
     out = open(stdout, "wb") if stdout else subprocess.PIPE
     try:
@@ -207,9 +210,9 @@ class HostileInputs(unittest.TestCase):
 
 
 class FailedWrites(unittest.TestCase):
-    """A write cut off at any size (a full disk, simulated by a file size
-    limit) changes nothing but its own target, which keeps its old bytes,
-    and says why."""
+    """A write cut off at any size, failed (a full disk) or interrupted (the
+    process killed there), changes nothing but its own target, which keeps
+    its old bytes or has all the new ones; a failure says why."""
 
     COMMANDS = [
         (HIGHLIGHT + ["page.html", "-o", "out.html"], "out.html"),
@@ -225,15 +228,19 @@ class FailedWrites(unittest.TestCase):
             self.assertEqual(result.returncode, OK, result.stderr)
             full = listing()
             size = max(len(v) for k, v in full.items() if k not in FIXTURE and isinstance(v, bytes))
-            for limit in sorted({l for l in (0, 1, 17, 4096, size // 2, size - 1) if l < size}):
-                with self.subTest(command=args[0], limit=limit):
+            limits = sorted({n for n in (0, 1, 17, 4096, size // 2, size - 1) if n < size})
+            for limit, killed in [(n, k) for n in limits for k in (False, True)]:
+                with self.subTest(command=args[0], limit=limit, killed=killed):
                     setup_work()
                     with open(w(target), "wb") as f:
                         f.write(b"old")
                     before = listing()
-                    result = run(args, limit=limit)
-                    self.assertEqual(result.returncode, FAILURE, result.stderr)
-                    self.assertIn(b"File too large", result.stderr)
+                    result = run(args, limit=limit, killed=killed)
+                    if killed:
+                        self.assertEqual(result.returncode, -signal.SIGXFSZ, result.stderr)
+                    else:
+                        self.assertEqual(result.returncode, FAILURE, result.stderr)
+                        self.assertIn(b"File too large", result.stderr)
                     # Every file is as it was, or (a session writes its pages one
                     # by one, the target only when it is whole) exactly as a
                     # successful run leaves it.
