@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Real-browser check of highlighted pages.
 
-Runs `glintmark session` over the example session, then opens every original
+Runs `glintmark session` over a session (the example session, or the pages in
+other encodings of tools/glintmark/testdata/encodings), then opens every original
 page and its highlighted copy in headless Chromium. A small script appended to
 a temporary copy of each page reports what the browser built: the body's text
 and, for every highlight span, its computed background colour and the colour
@@ -62,11 +63,13 @@ def find_chromium():
 
 def probe(chromium, page, workdir):
     """What the browser built from `page` (text and spans)."""
-    with open(page, encoding="utf-8") as f:
+    # Bytes, not text: the page is in whatever encoding it declares, and the
+    # probe is ASCII, which every encoding a browser knows keeps as it is.
+    with open(page, "rb") as f:
         html = f.read()
     probed = os.path.join(workdir, "probe-" + os.path.basename(page))
-    with open(probed, "w", encoding="utf-8") as f:
-        f.write(html + PROBE)
+    with open(probed, "wb") as f:
+        f.write(html + PROBE.encode("ascii"))
     profile = tempfile.mkdtemp(prefix="chromium-profile-", dir=workdir)
     try:
         dom = subprocess.run([chromium, *FLAGS, "--user-data-dir=" + profile, "--dump-dom",

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace glintmark::html {
 
@@ -12,27 +13,38 @@ namespace glintmark::html {
 // that byte-order mark (its length in *length), else empty.
 std::string byteOrderMark(std::string_view bytes, std::size_t* length);
 
-// prescanMetaCharset: the charset that a <meta charset> or a <meta
-// http-equiv="Content-Type" content="...; charset=..."> declares within the
-// first 1024 bytes, as written (comments skipped); empty when none does.
+// prescanMetaCharset: the label that the first <meta charset> or <meta
+// http-equiv="Content-Type" content="...; charset=..."> within the first 1024
+// bytes declares, lowercased (comments skipped). A declaration whose label
+// names no encoding is passed over, as browsers pass it over; empty when none
+// names one.
 std::string prescanMetaCharset(std::string_view bytes);
 
-// canonicalCharset: the name under which the converter knows a charset label,
-// mapped as browsers map labels: latin1, iso-8859-1, us-ascii and ascii are
-// windows-1252; utf8 is UTF-8; shift-jis spellings are SHIFT_JIS. Other labels
-// are uppercased and trimmed.
+// charsetInContent: where the charset label stands in a meta element's
+// content attribute ("text/html; charset=koi8-r": offset 19, length 6), as
+// the prescan reads it; none when the content names no charset.
+std::optional<std::pair<std::size_t, std::size_t>> charsetInContent(std::string_view content);
+
+// canonicalCharset: the encoding that a label names under the WHATWG Encoding
+// Standard, upper case ("latin1", "ascii" and "iso-8859-1" are
+// "WINDOWS-1252", "sjis" is "SHIFT_JIS", "iso-2022-kr" is "REPLACEMENT");
+// empty for anything else ("utf-7", "ucs-2", "ibm037"), which a browser does
+// not decode with.
 std::string canonicalCharset(std::string_view label);
 
-// chooseCharset: the byte-order mark wins, then the caller's charset, then the
-// page's meta declaration (a declared UTF-16 means UTF-8, as browsers read an
-// ASCII-compatible declaration), then UTF-8 when the bytes are valid UTF-8,
-// else windows-1252. *bomLength receives the bytes to skip.
+// chooseCharset: the byte-order mark wins, then the caller's charset (empty
+// when the caller's label names no encoding), then the page's meta
+// declaration (a declared UTF-16 means UTF-8, as browsers read an
+// ASCII-compatible declaration, and x-user-defined means windows-1252), then
+// UTF-8 when the bytes are valid UTF-8, else windows-1252. *bomLength
+// receives the bytes to skip.
 std::string chooseCharset(std::string_view bytes, std::string_view callerCharset,
                           std::size_t* bomLength);
 
-// convertToUtf8: the bytes in `charset` (a canonical name) as UTF-8; invalid
-// or truncated sequences become U+FFFD. nullopt when the charset is unknown.
-// Linux only (iconv).
+// convertToUtf8: the bytes in `charset` (a name canonicalCharset returns) as
+// UTF-8; invalid or truncated sequences become U+FFFD. "REPLACEMENT" reads
+// any bytes as one U+FFFD, as browsers do. nullopt when the converter lacks
+// the charset. Linux only (iconv).
 std::optional<std::string> convertToUtf8(std::string_view bytes, const std::string& charset);
 
 }  // namespace glintmark::html

@@ -8,8 +8,9 @@
 //   converted to UTF-8 (a byte-order mark wins, then the caller's charset,
 //   then a <meta charset> or <meta http-equiv> declaration in the first
 //   1024 bytes, then UTF-8 when the bytes are valid UTF-8, else
-//   windows-1252; a declared charset that iconv does not know counts as
-//   none) and parsed by gumbo, as a browser would parse them. The
+//   windows-1252; only the labels of the WHATWG Encoding Standard name an
+//   encoding, any other declaration counts as none) and parsed by gumbo, as
+//   a browser would parse them. The
 //   Windows build has no gumbo and no iconv: there `parseHtml` takes UTF-8
 //   (or UTF-16 with a byte-order mark; any other charset the caller names is
 //   an error) and uses `parseSimpleHtml`, our own parser for well-formed
@@ -40,8 +41,8 @@
 //     element has no href. putTitle sets the title attribute.
 // - Text ranges: createTextRange covers the whole body text. The body text
 //   is the text of the body's text nodes outside script, style, noscript,
-//   template, textarea, select, option, title and comments, in document
-//   order; block elements and <br> separate it (no match crosses a
+//   template, textarea, select, option, title, comments and foreign content
+//   (svg, math), in document order; block elements and <br> separate it (no match crosses a
 //   separator), inline elements do not ("wea<b>ther</b>" reads "weather").
 //   * findText(text, count, flags): case-insensitive (ASCII, Latin-1, Latin
 //     Extended-A, Greek, Cyrillic; white space and no-break space count as a

@@ -152,6 +152,10 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
                                         std::string* error) {
   std::size_t bomLength = 0;
   const std::string charset = chooseCharset(bytes, options.charset, &bomLength);
+  if (charset.empty()) {
+    if (error) *error = "unknown charset \"" + options.charset + "\"";
+    return nullptr;
+  }
   bytes.remove_prefix(bomLength);
   std::string converted;
   std::string_view utf8 = bytes;
@@ -161,11 +165,12 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
   } else if (charset != "UTF-8") {
     std::optional<std::string> result = convertToUtf8(bytes, charset);
     if (!result && !options.charset.empty()) {
-      if (error) *error = "unknown charset \"" + options.charset + "\"";
+      if (error) *error = "charset \"" + options.charset + "\" is not available here";
       return nullptr;
     }
-    // A page that declares a charset nobody knows is read as if it declared
-    // none: UTF-8 when it is valid UTF-8, else windows-1252.
+    // An encoding the converter lacks is read as if none were declared:
+    // UTF-8 when the bytes are valid UTF-8, else windows-1252 (every
+    // encoding browsers know keeps ASCII as it is, so no markup appears).
     if (!result && !isValidUtf8(bytes)) result = convertToUtf8(bytes, "WINDOWS-1252");
     if (result) {
       converted = std::move(*result);

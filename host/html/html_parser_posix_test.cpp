@@ -1,6 +1,7 @@
 // parseHtml on Linux: charsets, gumbo's tree in ours, noscript, bad input.
 #include <gtest/gtest.h>
 
+#include "host/html/charset.h"
 #include "host/html/html_document.h"
 #include "host/html/html_test_support.h"
 
@@ -44,12 +45,27 @@ const CharsetCase charsetCases[] = {
     {"Utf16LittleEndianByteOrderMark",
      std::string("\xFF\xFE<\0p\0>\0\xE9\0", 10), "", u"\né\n"},
     {"Utf16BigEndianByteOrderMark", std::string("\xFE\xFF\0<\0p\0>\0\xE9", 10), "", u"\né\n"},
+    // Labels that browsers do not know read as no declaration: the UTF-7 of
+    // "<script>" stays text.
+    {"Utf7IsNoEncoding", "<meta charset=utf-7><p>+ADw-script+AD4-x</p>", "",
+     u"\n+ADw-script+AD4-x\n"},
+    {"EbcdicIsNoEncoding", "<meta charset=ibm037><p>\x4C\x4C</p>", "", u"\nLL\n"},
+    {"ReplacementEncodingReadsAsOneReplacementCharacter",
+     "<meta charset=iso-2022-kr><p>\x1B$)C<script>x</script></p>", "", u"\uFFFD"},
     {"InvalidSequenceBecomesReplacement", "<meta charset=shift_jis><p>a\x81</p>", "",
      u"\na\uFFFD\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, Charset, ::testing::ValuesIn(charsetCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ConvertToUtf8, Windows1252ReadsEveryByteAsBrowsersDo) {
+  // The five bytes Microsoft left undefined are the C1 controls of the same number.
+  EXPECT_EQ(convertToUtf8("\x80\x81\x8D\x8F\x90\x9D\x9F\xE9", "WINDOWS-1252"),
+            "\u20AC\u0081\u008D\u008F\u0090\u009D\u0178\u00E9");
+  EXPECT_EQ(convertToUtf8("<p>\x1B$)C\x0E", "REPLACEMENT"), "\uFFFD");
+  EXPECT_EQ(convertToUtf8("", "REPLACEMENT"), "");
+}
 
 TEST(ParseHtml, UnknownCallerCharsetIsAnError) {
   ParseOptions options;

@@ -10,7 +10,8 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
   std::size_t bomLength = 0;
   const std::string bom = byteOrderMark(bytes, &bomLength);
   const std::string charset = bom.empty() ? canonicalCharset(options.charset) : bom;
-  if (!charset.empty() && charset != "UTF-8" && charset != "UTF-16LE" && charset != "UTF-16BE") {
+  if (!options.charset.empty() && charset != "UTF-8" && charset != "UTF-16LE" &&
+      charset != "UTF-16BE") {
     if (error) *error = "charset \"" + options.charset + "\" needs the Linux build";
     return nullptr;
   }

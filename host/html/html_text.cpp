@@ -157,9 +157,13 @@ bool isRawTextElement(std::string_view tag) {
 }
 
 bool isHiddenTextElement(std::string_view tag) {
+  // svg and math hold foreign content: their text is not the page's HTML
+  // text, and an HTML span put there would be moved out of them by the next
+  // browser that reads the page.
   static constexpr std::string_view tags[] = {
       "script", "style",  "noscript", "template", "textarea", "select",   "option",
-      "title",  "iframe", "noembed",  "noframes", "datalist", "optgroup", "head"};
+      "title",  "iframe", "noembed",  "noframes", "datalist", "optgroup", "head",
+      "svg",    "math"};
   return inList(tag, std::begin(tags), std::end(tags));
 }
 

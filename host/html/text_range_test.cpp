@@ -113,6 +113,9 @@ const HighlightCase highlightCases[] = {
      "<script>new</script><style>new</style><!--new--><textarea>new</textarea>"
      "<select><option>new</option></select><noscript>new</noscript>"
      "<p title=\"new\">x <mark>new</mark></p>"},
+    {"ForeignContentIsNotSearched",
+     "<svg><text>new</text></svg><math><mi>new</mi></math><p>new</p>", u"new", 0,
+     "<svg><text>new</text></svg><math><mi>new</mi></math><p><mark>new</mark></p>"},
     {"TableCellsSeparate", "<table><tr><td>ne</td><td>w</td><td>new</td></tr></table>", u"new", 0,
      "<table><tr><td>ne</td><td>w</td><td><mark>new</mark></td></tr></table>"},
     {"NoMatch", "<p>nothing here</p>", u"york", 0, "<p>nothing here</p>"},

@@ -13,6 +13,7 @@
 #include "host/html/html_document.h"
 #include "host/html/html_internal.h"
 #include "tools/glintmark/command.h"
+#include "tools/glintmark/files.h"
 #include "tools/glintmark/page_run.h"
 
 namespace glintmark::tool {
@@ -31,7 +32,7 @@ std::u16string folded(std::u16string text) {
 
 int runFloor(const FloorArguments& arguments) {
   std::string error;
-  const std::optional<std::string> bytes = readFile(arguments.page, &error);
+  const std::optional<std::string> bytes = readInputFile(arguments.page, &error);
   if (!bytes) {
     std::cerr << "glintmark bench-floor: cannot read the page: " << error << "\n";
     return exitUsage;

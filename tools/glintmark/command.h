@@ -32,6 +32,14 @@ struct CommandRegistration {
   }
 };
 
+// --codepage: the ANSI code page of a page pass or a script, one of the two
+// that the product serves (1252 Western, 932 Japanese), checked the same way
+// by every command.
+inline CLI::Option* addCodePageOption(CLI::App& command, unsigned& codePage, const std::string& help,
+                                      const std::string& names = "--codepage") {
+  return command.add_option(names, codePage, help)->check(CLI::IsMember({1252u, 932u}));
+}
+
 // Exit statuses shared by every command.
 inline constexpr int exitOk = 0;
 inline constexpr int exitFailure = 1;  // the operation ran and reported a failure

@@ -3,15 +3,17 @@
 //
 //   glintmark generate-page 10M -o page.html [--seed 2]
 //   glintmark generate-page --keywords     # the words the pages are rich in
+#include <charconv>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "host/html/page_generator.h"
 #include "tools/glintmark/command.h"
+#include "tools/glintmark/files.h"
 
 namespace glintmark::tool {
 namespace {
@@ -23,21 +25,28 @@ struct GenerateArguments {
   bool keywords = false;
 };
 
-// "100K", "1M", "10MB", "2048": a byte count (K and M are binary).
-std::optional<std::size_t> parseSize(std::string text) {
-  std::size_t unit = 1;
-  if (text.size() > 1 && (text.back() == 'B' || text.back() == 'b')) text.pop_back();
-  if (!text.empty() && (text.back() == 'K' || text.back() == 'k')) {
-    unit = 1024;
-    text.pop_back();
-  } else if (!text.empty() && (text.back() == 'M' || text.back() == 'm')) {
-    unit = 1024 * 1024;
-    text.pop_back();
+constexpr std::uint64_t kMaxSize = std::uint64_t{1} << 30;
+
+// "2048", "100K", "10M", "1G" (an optional B after the unit: "10MB"; units
+// are binary, 1K = 1024): a byte count of at most 1G. None for anything else.
+std::optional<std::size_t> parseSize(std::string_view text) {
+  if (text.size() > 1 && (text.back() == 'B' || text.back() == 'b')) text.remove_suffix(1);
+  std::uint64_t unit = 1;
+  if (!text.empty()) {
+    switch (text.back()) {
+      case 'K': case 'k': unit = std::uint64_t{1} << 10; break;
+      case 'M': case 'm': unit = std::uint64_t{1} << 20; break;
+      case 'G': case 'g': unit = std::uint64_t{1} << 30; break;
+      default: break;
+    }
+    if (unit != 1) text.remove_suffix(1);
   }
-  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+  std::uint64_t count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || count > kMaxSize / unit) {
     return std::nullopt;
   }
-  return static_cast<std::size_t>(std::stoul(text)) * unit;
+  return static_cast<std::size_t>(count * unit);
 }
 
 int runGenerate(const GenerateArguments& arguments) {
@@ -46,22 +55,25 @@ int runGenerate(const GenerateArguments& arguments) {
     return exitOk;
   }
   const std::optional<std::size_t> size = parseSize(arguments.size);
-  if (!size || *size > (std::size_t{1} << 30)) {
-    std::cerr << "glintmark generate-page: SIZE must be a byte count up to 1G such as 100K, 1M "
-                 "or 10M, not \""
-              << arguments.size << "\"\n";
+  if (!size) {
+    std::cerr << "glintmark generate-page: SIZE must be a byte count of at most 1G (1073741824 "
+                 "bytes), plain or with a K, M or G suffix (1K = 1024 bytes), such as 100K, 10M "
+                 "or 1G, not \""
+              << printable(arguments.size) << "\"\n";
+    return exitUsage;
+  }
+  std::string error;
+  if (!arguments.output.empty() && !checkOutputTarget(arguments.output, &error)) {
+    std::cerr << "glintmark generate-page: cannot write " << error << "\n";
     return exitUsage;
   }
   const std::string page = html::generatePage(*size, arguments.seed);
   if (arguments.output.empty()) {
-    std::cout << page;
-    return std::cout ? exitOk : exitFailure;
+    std::cout << page;  // a failed write is reported when the command ends
+    return exitOk;
   }
-  std::ofstream file(arguments.output, std::ios::binary | std::ios::trunc);
-  file << page;
-  file.close();
-  if (!file) {
-    std::cerr << "glintmark generate-page: cannot write " << arguments.output << "\n";
+  if (!writeFileAtomically(arguments.output, page, &error)) {
+    std::cerr << "glintmark generate-page: cannot write " << error << "\n";
     return exitFailure;
   }
   return exitOk;
@@ -71,7 +83,8 @@ const CommandRegistration generatePage{
     "generate-page", "Write a deterministic test page of about SIZE bytes",
     [](CLI::App& command) -> CommandRunner {
       auto arguments = std::make_shared<GenerateArguments>();
-      command.add_option("SIZE", arguments->size, "the page's size: 100K, 1M, 10M, or bytes");
+      command.add_option("SIZE", arguments->size,
+                         "the page's size: bytes, or with a K, M or G suffix (100K, 10M; at most 1G)");
       command.add_option("-o,--output", arguments->output, "the file to write (default: stdout)");
       command.add_option("--seed", arguments->seed, "another seed gives another page");
       command.add_flag("--keywords", arguments->keywords, "print the keywords the pages are rich in");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "tools/glintmark/command.h"
+#include "tools/glintmark/files.h"
 #include "tools/glintmark/page_run.h"
 
 namespace glintmark::tool {
@@ -19,7 +20,7 @@ struct HighlightArguments {
   std::string referrer;
   std::string options = std::to_string(defaultOptionsWord);
   std::optional<std::string> saved;
-  std::string codePage = "1252";
+  unsigned codePage = 1252;
   std::string output;
   bool json = false;
 };
@@ -36,10 +37,16 @@ int runHighlight(const HighlightArguments& arguments) {
                                "' (a number such as 13 or 0xD: bit 0 intelligently, 1 search "
                                "results, 2 returned documents, 3 link tooltips)");
   }
-  const std::unique_ptr<CodePage> codePage = codePageByName(arguments.codePage);
-  if (!codePage) return fail(exitUsage, "unknown code page '" + arguments.codePage + "'");
+  const std::unique_ptr<CodePage> codePage = makeCodePage(arguments.codePage);
+  if (!codePage) {
+    return fail(exitUsage, "code page " + std::to_string(arguments.codePage) + " is not available");
+  }
   std::string error;
-  std::optional<std::string> bytes = readFile(arguments.page, &error);
+  // A target that cannot be written is refused before any work is done.
+  if (!arguments.output.empty() && !checkOutputTarget(arguments.output, &error)) {
+    return fail(exitUsage, "cannot write the page: " + error);
+  }
+  std::optional<std::string> bytes = readInputFile(arguments.page, &error);
   if (!bytes) return fail(exitUsage, "cannot read the page: " + error);
 
   PageSession session;
@@ -76,7 +83,7 @@ const CommandRegistration highlight{
                          "link tooltips)");
       command.add_option("--saved", arguments->saved,
                          "the search text saved from an earlier page of the window");
-      command.add_option("--codepage", arguments->codePage, "the ANSI code page: 1252 or 932");
+      addCodePageOption(command, arguments->codePage, "the ANSI code page: 1252 or 932 (default 1252)");
       command.add_option("-o,--output", arguments->output,
                          "write the page here (default: standard output, unless --json)");
       command.add_flag("--json", arguments->json, "print the report as JSON on standard output");

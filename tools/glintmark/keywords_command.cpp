@@ -15,6 +15,7 @@
 #include "core/keywords.h"
 #include "core/search_query.h"
 #include "tools/glintmark/command.h"
+#include "tools/glintmark/files.h"
 
 namespace glintmark::tool {
 namespace {
@@ -147,16 +148,16 @@ void print(const nlohmann::ordered_json& result, bool json) {
     std::cout << result.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
     return;
   }
+  const auto text = [](const nlohmann::ordered_json& value) { return printable(value.get<std::string>()); };
   if (result.contains("url")) {
-    std::cout << result["url"].get<std::string>() << "\n  search text: "
-              << (result["searchText"].is_null() ? "none"
-                                                 : "\"" + result["searchText"].get<std::string>() + "\"")
+    std::cout << text(result["url"]) << "\n  search text: "
+              << (result["searchText"].is_null() ? "none" : "\"" + text(result["searchText"]) + "\"")
               << "\n";
   } else {
-    std::cout << "title: " << result["title"].get<std::string>() << "\n  page URL: "
-              << (result["pageUrl"].is_null() ? "none" : result["pageUrl"].get<std::string>()) << "\n";
+    std::cout << "title: " << text(result["title"]) << "\n  page URL: "
+              << (result["pageUrl"].is_null() ? "none" : text(result["pageUrl"])) << "\n";
   }
-  std::cout << "  keywords: " << joined(result["keywords"]) << "\n";
+  std::cout << "  keywords: " << printable(joined(result["keywords"])) << "\n";
 }
 
 const CommandRegistration registration{
@@ -174,8 +175,7 @@ const CommandRegistration registration{
       auto* title = command.add_option("--title", options->title, "Run title-word mode on this page title");
       command.add_option("--page-url", options->pageUrl, "The page URL for title-word mode")->needs(title);
       title->excludes(urls);
-      command.add_option("--codepage", options->codePage, "ANSI code page (default: the process's own)")
-          ->check(CLI::IsMember({1252u, 932u}));
+      addCodePageOption(command, options->codePage, "the ANSI code page: 1252 or 932 (default 1252)");
       command.add_flag("--json", options->json, "One JSON object per line");
       return [options] {
         std::unique_ptr<CodePage> chosen;

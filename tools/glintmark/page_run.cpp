@@ -1,16 +1,13 @@
 #include "tools/glintmark/page_run.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
+#include "host/html/charset.h"
 #include "host/html/html_document.h"
 #include "host/html/html_internal.h"
+#include "tools/glintmark/files.h"
 
 namespace glintmark::tool {
 
@@ -26,59 +23,31 @@ std::optional<std::uint32_t> parseOptionsWord(std::string_view text) {
   return word;
 }
 
-std::unique_ptr<CodePage> codePageByName(std::string_view number) {
-  unsigned value = 0;
-  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (number.empty() || error != std::errc() || end != number.data() + number.size()) return nullptr;
-  return makeCodePage(value);
+namespace {
+
+// Every charset declaration of the page (a meta charset attribute, or the
+// charset in the content of a meta http-equiv="Content-Type") that does not
+// already name UTF-8 now says "utf-8": the page is written in UTF-8, and a
+// declaration must never claim another encoding for its bytes.
+void declareUtf8(html::HtmlDocument& document) {
+  for (html::Node* meta : document.elementsByTagName("meta")) {
+    if (const std::string* charset = meta->attribute("charset")) {
+      if (html::canonicalCharset(*charset) != "UTF-8") document.setAttribute(meta, "charset", "utf-8");
+      continue;
+    }
+    const std::string* content = meta->attribute("content");
+    if (content == nullptr) continue;
+    const auto label = html::charsetInContent(*content);
+    if (!label || html::canonicalCharset(content->substr(label->first, label->second)) == "UTF-8") {
+      continue;
+    }
+    std::string relabelled = *content;
+    relabelled.replace(label->first, label->second, "utf-8");
+    document.setAttribute(meta, "content", relabelled);
+  }
 }
 
-std::optional<std::string> readFile(const std::filesystem::path& path, std::string* error) {
-  std::error_code code;
-  if (std::filesystem::is_directory(path, code)) {
-    *error = path.string() + ": is a folder, not a file";
-    return std::nullopt;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path.string() + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) {
-    *error = path.string() + ": read error";
-    return std::nullopt;
-  }
-  return std::move(bytes).str();
-}
-
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error) {
-  const std::filesystem::path temporary =
-      path.parent_path() / ("." + path.filename().string() + ".tmp" + std::to_string(::getpid()));
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      *error = temporary.string() + ": " + std::strerror(errno);
-      return false;
-    }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      *error = temporary.string() + ": write error";
-      std::filesystem::remove(temporary);
-      return false;
-    }
-  }
-  std::error_code code;
-  std::filesystem::rename(temporary, path, code);
-  if (code) {
-    *error = path.string() + ": " + code.message();
-    std::filesystem::remove(temporary, code);
-    return false;
-  }
-  return true;
-}
+}  // namespace
 
 PageOutcome runPage(const PageInput& input, const HighlightOptions& options, PageSession& session,
                     const CodePage& codePage) {
@@ -91,7 +60,13 @@ PageOutcome runPage(const PageInput& input, const HighlightOptions& options, Pag
     const std::unique_ptr<Browser> browser = document->browser();
     outcome.result = HighlightPage(browser.get(), options, session, codePage, &outcome.report);
   }
-  outcome.html = document->serialize();
+  // The original's reading is pinned by a byte-order mark unless it was
+  // UTF-8 found by its declaration or by its bytes, which hold for the
+  // written page just the same.
+  std::size_t bomLength = 0;
+  const bool markNeeded = html::chooseCharset(input.bytes, "", &bomLength) != "UTF-8" || bomLength > 0;
+  declareUtf8(*document);
+  outcome.html = (markNeeded ? "\xEF\xBB\xBF" : "") + document->serialize();
   return outcome;
 }
 
@@ -134,7 +109,7 @@ nlohmann::json reportJson(const PageOutcome& outcome, const PageSession& session
 
 std::string reportText(const nlohmann::json& report, std::string_view indent) {
   const auto quoted = [](const nlohmann::json& text) {
-    return text.is_null() ? std::string("(none)") : "\"" + text.get<std::string>() + "\"";
+    return text.is_null() ? std::string("(none)") : "\"" + printable(text.get<std::string>()) + "\"";
   };
   std::ostringstream out;
   out << indent << "result " << report["result"].get<std::string>() << ", source "
@@ -143,7 +118,7 @@ std::string reportText(const nlohmann::json& report, std::string_view indent) {
   out << indent << "keywords:";
   if (report["keywords"].empty()) out << " (none)";
   for (const nlohmann::json& keyword : report["keywords"]) {
-    out << " " << keyword["word"].get<std::string>() << " " << keyword["colour"].get<std::string>()
+    out << " " << printable(keyword["word"].get<std::string>()) << " " << keyword["colour"].get<std::string>()
         << " x" << keyword["spans"].get<int>() << ";";
   }
   out << "\n"

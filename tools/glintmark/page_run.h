@@ -21,17 +21,6 @@ namespace glintmark::tool {
 // the pass). None for anything else.
 std::optional<std::uint32_t> parseOptionsWord(std::string_view text);
 
-// The code page by its number ("1252", "932"); nullptr for an unknown one.
-std::unique_ptr<CodePage> codePageByName(std::string_view number);
-
-// readFile: the whole file, or none with the reason in *error.
-std::optional<std::string> readFile(const std::filesystem::path& path, std::string* error);
-
-// writeFileAtomically: writes a temporary file beside `path` and renames it
-// over `path`, so a reader never sees a half-written page. On failure the
-// temporary file is removed, `path` is untouched and *error says why.
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
-
 // One page: its bytes and where it came from (URLs in UTF-8).
 struct PageInput {
   std::string bytes;
@@ -42,10 +31,14 @@ struct PageInput {
 struct PageOutcome {
   HResult result = hr::ok;
   PageReport report;
-  std::string html;  // the page after the pass, UTF-8
+  std::string html;  // the page after the pass, as it is written
 };
 
 // runPage: parses the page, runs one pass with `session` and serialises it.
+// The page is written in UTF-8 and says so: every charset declaration that
+// names another encoding is changed to "utf-8", and a UTF-8 byte-order mark
+// leads the page when it was read in another encoding or began with a mark,
+// so that a browser reads the written page with the text of the original.
 PageOutcome runPage(const PageInput& input, const HighlightOptions& options, PageSession& session,
                     const CodePage& codePage);
 

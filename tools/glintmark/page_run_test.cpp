@@ -1,9 +1,6 @@
 #include "tools/glintmark/page_run.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "core/fake_document.h"
 #include "host/html/html_document.h"
@@ -25,21 +22,6 @@ TEST(ParseOptionsWord, AcceptsDecimalAndHexWordsOnly) {
   for (const Row& row : rows) EXPECT_EQ(parseOptionsWord(row.text), row.word) << "'" << row.text << "'";
 }
 
-TEST(WriteFileAtomically, ReplacesWholeOrLeavesEverythingAsItWas) {
-  const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / ("glintmark-page-run-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
-  std::string error;
-  ASSERT_TRUE(writeFileAtomically(folder / "page.html", "first, longer content", &error)) << error;
-  ASSERT_TRUE(writeFileAtomically(folder / "page.html", "second", &error)) << error;
-  EXPECT_EQ(readFile(folder / "page.html", &error), "second");
-  EXPECT_FALSE(writeFileAtomically(folder / "missing" / "page.html", "x", &error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "no temporary left";
-  std::filesystem::remove_all(folder);
-}
-
 constexpr std::string_view kPage =
     "<html><head><title>Snow leopards</title></head><body>"
     "<h1>The Snow Leopard</h1><p>A <b>snow</b> leo<i>pard</i> in its habitat; snow again.</p>"
@@ -54,7 +36,7 @@ TEST(PageRun, PassOverTheHtmlModelSurvivesEveryFailure) {
                     Op::all,      Op::tags,     Op::length,    Op::item,      Op::href,
                     Op::putTitle, Op::createTextRange, Op::findText, Op::htmlText,
                     Op::pasteHtml, Op::moveStart, Op::moveEnd};
-  const std::unique_ptr<CodePage> codePage = codePageByName("1252");
+  const std::unique_ptr<CodePage> codePage = makeCodePage(1252);
   for (int run = -1; run < 2 * static_cast<int>(std::size(ops)); ++run) {
     const int injected = run < 0 ? -1 : run / 2;
     SCOPED_TRACE(run);

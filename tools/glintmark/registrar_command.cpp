@@ -8,18 +8,14 @@
 // The output is a REGEDIT4 file whose second line, a comment, holds the
 // result code; with -o it goes to that file (written whole or not at all) and
 // only the result line is printed. The script, the definitions and the .reg
-// files are text in the ANSI code page (windows-1252 unless --code-page says
+// files are text in the ANSI code page (windows-1252 unless --codepage says
 // otherwise). Exit status: 0 when the script succeeded, 1 when it failed
 // (the registry is still shown as the failing run left it), 2 for bad
 // arguments or unreadable input.
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +24,7 @@
 #include "host/registry/reg_file.h"
 #include "registrar/script_registrar.h"
 #include "tools/glintmark/command.h"
+#include "tools/glintmark/files.h"
 
 namespace glintmark::tool {
 namespace {
@@ -40,37 +37,6 @@ struct RegistrarOptions {
   std::string output;
   unsigned codePage = 1252;
 };
-
-bool readFile(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  *text = buffer.str();
-  return !in.bad();
-}
-
-// Writes a file whole or not at all: a temporary file beside it, renamed
-// over it once complete.
-bool writeFileAtomically(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp-" + std::to_string(getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
-}
 
 std::string describe(HResult result) {
   char hex[16];
@@ -87,25 +53,35 @@ std::string describe(HResult result) {
   return name == nullptr ? std::string(hex) : std::string(hex) + " " + name;
 }
 
+int fail(int status, const std::string& message) {
+  std::cerr << "glintmark registrar: " << message << "\n";
+  return status;
+}
+
 int runRegistrar(const RegistrarOptions& options) {
   const std::unique_ptr<CodePage> codePage = makeCodePage(options.codePage);
   if (codePage == nullptr) {
-    std::cerr << "glintmark registrar: unknown code page " << options.codePage << "\n";
-    return exitUsage;
+    return fail(exitUsage, "code page " + std::to_string(options.codePage) + " is not available");
   }
-  std::string script;
-  if (!readFile(options.script, &script)) {
-    std::cerr << "glintmark registrar: cannot read " << options.script << "\n";
-    return exitUsage;
+  std::string error;
+  if (!options.output.empty() && !checkOutputTarget(options.output, &error)) {
+    return fail(exitUsage, "cannot write " + error);
+  }
+  const std::optional<std::string> script = readInputFile(options.script, &error);
+  if (!script) return fail(exitUsage, "cannot read " + error);
+  // The interpreter reads a zero-terminated text: a NUL inside the file would
+  // silently end the script there.
+  if (const std::size_t nul = script->find('\0'); nul != std::string::npos) {
+    const auto line =
+        std::count(script->begin(), script->begin() + static_cast<std::ptrdiff_t>(nul), '\n') + 1;
+    return fail(exitUsage, options.script + ":" + std::to_string(line) +
+                               ": a NUL byte; a registration script is text");
   }
   reg::MemoryRegistry registry(*codePage);
   if (!options.registryFile.empty()) {
-    std::string state;
-    if (!readFile(options.registryFile, &state)) {
-      std::cerr << "glintmark registrar: cannot read " << options.registryFile << "\n";
-      return exitUsage;
-    }
-    const reg::RegFileResult loaded = reg::readRegFile(state, registry);
+    const std::optional<std::string> state = readInputFile(options.registryFile, &error);
+    if (!state) return fail(exitUsage, "cannot read " + error);
+    const reg::RegFileResult loaded = reg::readRegFile(*state, registry);
     if (!loaded.ok) {
       std::cerr << "glintmark registrar: " << options.registryFile << ":" << loaded.line << ": "
                 << loaded.message << "\n";
@@ -126,9 +102,11 @@ int runRegistrar(const RegistrarOptions& options) {
     }
   }
   const HResult result = registrar.runRegistrationScript(
-      script.c_str(), options.unregister ? ScriptMode::unregistering : ScriptMode::registering);
+      script->c_str(), options.unregister ? ScriptMode::unregistering : ScriptMode::registering);
+  // The script's name is escaped: a line break in it would end the comment
+  // and put the rest of the name into the .reg file as content.
   const std::string resultLine = "; " + std::string(options.unregister ? "unregister" : "register") +
-                                 " " + options.script + ": " + describe(result);
+                                 " " + printable(options.script) + ": " + describe(result);
 
   std::string output = reg::writeRegFile(registry);
   // The result as a comment right after the header keeps the output loadable.
@@ -136,9 +114,8 @@ int runRegistrar(const RegistrarOptions& options) {
   if (options.output.empty()) {
     std::cout << output << std::flush;
   } else {
-    if (!writeFileAtomically(options.output, output)) {
-      std::cerr << "glintmark registrar: cannot write " << options.output << "\n";
-      return exitFailure;
+    if (!writeFileAtomically(options.output, output, &error)) {
+      return fail(exitFailure, "cannot write " + error);
     }
     std::cout << resultLine.substr(2) << "\n";
   }
@@ -156,8 +133,9 @@ const CommandRegistration registrarCommand{
       command.add_option("--registry", options->registryFile,
                          "REGEDIT4 file to start from (default: an empty registry)");
       command.add_option("-o,--output", options->output, "write the resulting .reg file here");
-      command.add_option("--code-page", options->codePage,
-                         "ANSI code page of the texts (default 1252)");
+      addCodePageOption(command, options->codePage,
+                        "ANSI code page of the texts: 1252 or 932 (default 1252)",
+                        "--codepage,--code-page");
       return [options] { return runRegistrar(*options); };
     }};
 

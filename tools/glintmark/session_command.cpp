@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tools/glintmark/command.h"
+#include "tools/glintmark/files.h"
 #include "tools/glintmark/page_run.h"
 
 namespace glintmark::tool {
@@ -26,7 +27,7 @@ struct SessionArguments {
   std::string steps;
   std::string outputFolder;
   std::string options = std::to_string(defaultOptionsWord);
-  std::string codePage = "1252";
+  unsigned codePage = 1252;
   bool json = false;
 };
 
@@ -45,7 +46,7 @@ int fail(int status, const std::string& message) {
 // Reads and checks every step before any page runs, so a bad line or a
 // missing file stops the session before anything is written.
 bool readSteps(const fs::path& stepsFile, std::vector<Step>* steps, std::string* error) {
-  const std::optional<std::string> text = readFile(stepsFile, error);
+  const std::optional<std::string> text = readInputFile(stepsFile, error);
   if (!text) return false;
   std::istringstream lines(*text);
   std::string line;
@@ -61,7 +62,7 @@ bool readSteps(const fs::path& stepsFile, std::vector<Step>* steps, std::string*
       return false;
     }
     Step step{stepsFile.parent_path() / words[0], words[1], words.size() == 3 ? words[2] : "", ""};
-    std::optional<std::string> bytes = readFile(step.file, error);
+    std::optional<std::string> bytes = readInputFile(step.file, error);
     if (!bytes) {
       *error = where + *error;
       return false;
@@ -86,14 +87,21 @@ std::string outputName(std::size_t index, const fs::path& file) {
 int runSession(const SessionArguments& arguments) {
   const std::optional<std::uint32_t> word = parseOptionsWord(arguments.options);
   if (!word) return fail(exitUsage, "bad option word '" + arguments.options + "'");
-  const std::unique_ptr<CodePage> codePage = codePageByName(arguments.codePage);
-  if (!codePage) return fail(exitUsage, "unknown code page '" + arguments.codePage + "'");
+  const std::unique_ptr<CodePage> codePage = makeCodePage(arguments.codePage);
+  if (!codePage) {
+    return fail(exitUsage, "code page " + std::to_string(arguments.codePage) + " is not available");
+  }
   std::vector<Step> steps;
   std::string error;
   if (!readSteps(arguments.steps, &steps, &error)) return fail(exitUsage, error);
 
   const fs::path folder = arguments.outputFolder;
   if (!folder.empty()) {
+    // Every file the session writes is checked before anything runs.
+    for (std::size_t i = 0; i <= steps.size(); ++i) {
+      const fs::path output = folder / (i < steps.size() ? outputName(i, steps[i].file) : "report.json");
+      if (!checkOutputTarget(output, &error)) return fail(exitUsage, error);
+    }
     std::error_code code;
     fs::create_directories(folder, code);
     if (code) return fail(exitFailure, folder.string() + ": " + code.message());
@@ -117,16 +125,21 @@ int runSession(const SessionArguments& arguments) {
     }
     if (failed(outcome.result)) status = exitFailure;
     if (!arguments.json) {
-      std::cout << "page " << i + 1 << ": " << step.file.filename().string() << "\n"
-                << "  url " << step.url << "\n"
-                << "  referrer " << (step.referrer.empty() ? "(none)" : step.referrer) << "\n"
+      std::cout << "page " << i + 1 << ": " << printable(step.file.filename().string()) << "\n"
+                << "  url " << printable(step.url) << "\n"
+                << "  referrer " << (step.referrer.empty() ? "(none)" : printable(step.referrer)) << "\n"
                 << reportText(report, "  ");
-      if (report.contains("output")) std::cout << "  written to " << report["output"].get<std::string>() << "\n";
+      if (report.contains("output")) {
+        std::cout << "  written to " << printable(report["output"].get<std::string>()) << "\n";
+      }
     }
     reports.push_back(std::move(report));
   }
-  if (arguments.json) std::cout << reports.dump(2) << "\n";
-  if (!folder.empty() && !writeFileAtomically(folder / "report.json", reports.dump(2) + "\n", &error)) {
+  // URLs are the steps file's bytes as written: ones that are not UTF-8 are
+  // shown with U+FFFD.
+  const std::string json = reports.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  if (arguments.json) std::cout << json;
+  if (!folder.empty() && !writeFileAtomically(folder / "report.json", json, &error)) {
     return fail(exitFailure, error);
   }
   return status;
@@ -141,7 +154,7 @@ const CommandRegistration session{
       command.add_option("-d,--directory", arguments->outputFolder,
                          "write each highlighted page and report.json here");
       command.add_option("--options", arguments->options, "the stored options word (default 13)");
-      command.add_option("--codepage", arguments->codePage, "the ANSI code page: 1252 or 932");
+      addCodePageOption(command, arguments->codePage, "the ANSI code page: 1252 or 932 (default 1252)");
       command.add_flag("--json", arguments->json, "print the reports as one JSON array");
       return [arguments] { return runSession(*arguments); };
     }};

@@ -1,0 +1,293 @@
+#include "tools/glintmark/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <random>
+#include <streambuf>
+
+namespace glintmark::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now, for callers that must know whether the close failed.
+  int close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string kindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+std::string reason(int error) { return std::strerror(error); }
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// ".NAME.XXXXXX" with six random characters (the name cut to 200 bytes, so
+// that the whole stays a valid file name).
+std::string temporaryName(const std::string& name) {
+  static constexpr std::string_view letters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  std::string out = "." + name.substr(0, 200) + ".";
+  for (int i = 0; i < 6; ++i) out += letters[random() % letters.size()];
+  return out;
+}
+
+mode_t newFileMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// std::cout's buffer: writes standard output with write(2) and keeps the
+// errno of the first write that failed (after which it writes nothing more).
+class CheckedOutput final : public std::streambuf {
+ public:
+  CheckedOutput() { setp(buffer_, buffer_ + sizeof buffer_); }
+  int error() const { return error_; }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!drain()) return traits_type::eof();
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+  }
+  int sync() override { return drain() ? 0 : -1; }
+
+ private:
+  bool drain() {
+    const std::string_view pending(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+    setp(buffer_, buffer_ + sizeof buffer_);
+    if (error_ == 0 && !writeAll(STDOUT_FILENO, pending)) error_ = errno;
+    return error_ == 0;
+  }
+
+  char buffer_[1 << 16];
+  int error_ = 0;
+};
+
+CheckedOutput* checkedOutput = nullptr;  // lives until the process ends
+
+}  // namespace
+
+std::optional<std::string> readInputFile(const fs::path& path, std::string* error) {
+  const auto failure = [&](const std::string& why) {
+    *error = path.string() + ": " + why;
+    return std::nullopt;
+  };
+  // Non-blocking, so that a FIFO without a writer is refused rather than waited on.
+  Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (file.get() < 0) return failure(reason(errno));
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) return failure(reason(errno));
+  if (S_ISDIR(info.st_mode)) return failure("is a folder, not a file");
+  if (!S_ISREG(info.st_mode)) return failure("is " + kindOf(info.st_mode) + ", not a regular file");
+  const auto tooLarge = [&] { return failure("is larger than 1 GiB, the most the tool reads"); };
+  if (static_cast<std::uint64_t>(info.st_size) > maxInputBytes) return tooLarge();
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(info.st_size));
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return failure(reason(errno));
+    }
+    if (got == 0) break;
+    // The file may have grown since fstat.
+    if (bytes.size() + static_cast<std::size_t>(got) > maxInputBytes) return tooLarge();
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  return bytes;
+}
+
+bool checkOutputTarget(const fs::path& path, std::string* error) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return true;  // a new file (a missing folder fails at the write)
+    *error = path.string() + ": " + reason(errno);
+    return false;
+  }
+  if (S_ISLNK(info.st_mode)) {
+    *error = path.string() + ": is a symbolic link; the tool neither writes through nor replaces one";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = path.string() + ": is " + kindOf(info.st_mode) + "; the tool writes regular files only";
+    return false;
+  }
+  return true;
+}
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
+  if (!checkOutputTarget(path, error)) return false;
+  const std::string name = path.filename().string();
+  if (name.empty() || name == "." || name == "..") {
+    *error = path.string() + ": names a folder, not a file";
+    return false;
+  }
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  struct stat old {};
+  const mode_t mode = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)
+                          ? old.st_mode & 07777
+                          : newFileMode();
+  std::string temporary;  // the temporary file's name, once it has one of ours
+  const auto failure = [&](int code) {
+    *error = path.string() + ": " + reason(code);
+    if (!temporary.empty()) ::unlink(temporary.c_str());
+    return false;
+  };
+  const auto fill = [&](int fd) {
+    return writeAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+  };
+
+  // First an unnamed file (O_TMPFILE): if the process dies while writing,
+  // nothing is left behind. It is named only once whole, and link() neither
+  // follows nor replaces what is at the new name, so a planted name only
+  // costs another random one.
+  bool written = false;
+  {
+    Descriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (file.get() >= 0) {
+      if (!fill(file.get())) return failure(errno);
+      const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+      for (int attempt = 0; attempt < 100 && !written; ++attempt) {
+        const std::string candidate = (folder / temporaryName(name)).string();
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+          temporary = candidate;
+          written = true;
+        } else if (errno != EEXIST) {
+          break;  // no /proc, or a file system that cannot: the named way below
+        }
+      }
+      if (written && file.close() != 0) return failure(errno);
+    }
+  }
+  if (!written) {
+    // mkostemp: six random characters and O_CREAT | O_EXCL, so the name
+    // cannot be guessed and a file or link planted under it is never opened.
+    std::string pattern = (folder / ("." + name.substr(0, 200) + ".XXXXXX")).string();
+    Descriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (file.get() < 0) {
+      *error = path.string() + ": cannot create a file in " + folder.string() + ": " + reason(errno);
+      return false;
+    }
+    temporary = pattern;
+    if (!fill(file.get())) return failure(errno);
+    if (file.close() != 0) return failure(errno);
+  }
+  // Checked again just before the rename, which would replace whatever is there.
+  if (!checkOutputTarget(path, error)) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  if (::rename(temporary.c_str(), path.c_str()) != 0) return failure(errno);
+  // Make the rename itself durable; a folder that cannot be synced is no error.
+  Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.get() >= 0) ::fsync(directory.get());
+  return true;
+}
+
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto escape = [&out](const char* format, unsigned value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    out += buffer;
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                                                  : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    bool valid = length > 0 && i + static_cast<std::size_t>(length) <= text.size();
+    for (int k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
+      valid = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3F);
+    }
+    valid = valid && !(length == 3 && c < 0x800) && !(length == 4 && (c < 0x10000 || c > 0x10FFFF)) &&
+            !(c >= 0xD800 && c <= 0xDFFF);
+    if (!valid) {
+      escape("\\x%02X", lead);
+      ++i;
+      continue;
+    }
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+      switch (c) {
+        case '\b': out += "\\b"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\f': out += "\\f"; break;
+        case '\r': out += "\\r"; break;
+        default: escape("\\u%04x", static_cast<unsigned>(c));
+      }
+    } else {
+      out.append(text.substr(i, static_cast<std::size_t>(length)));
+    }
+    i += static_cast<std::size_t>(length);
+  }
+  return out;
+}
+
+void installStandardOutput() {
+  if (checkedOutput != nullptr) return;
+  checkedOutput = new CheckedOutput;
+  std::cout.rdbuf(checkedOutput);
+  // A person watching a terminal sees each line as it is printed.
+  if (::isatty(STDOUT_FILENO)) std::cout.setf(std::ios::unitbuf);
+}
+
+bool finishStandardOutput(std::string* error) {
+  std::cout.flush();
+  const int code = checkedOutput != nullptr ? checkedOutput->error() : 0;
+  if (code == 0 && std::cout) return true;
+  *error = code != 0 ? reason(code) : "write error";
+  return false;
+}
+
+}  // namespace glintmark::tool

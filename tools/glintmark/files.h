@@ -1,0 +1,56 @@
+// How every glintmark command reads its inputs and writes its outputs: one
+// reader, one writer and one check of standard output, so that all commands
+// refuse, report and leave files behind in the same way.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace glintmark::tool {
+
+// The largest input the tool reads (pages, steps, scripts, .reg files).
+inline constexpr std::uint64_t maxInputBytes = std::uint64_t{1} << 30;
+
+// readInputFile: the whole of a regular file of at most maxInputBytes. A
+// folder, FIFO, device or socket is refused without waiting on it (the file is
+// opened non-blocking and checked before the first read), and so is a file
+// that is or grows larger than the cap. On failure *error names the path and
+// the reason ("x.html: is a folder, not a file", "p: is a FIFO, not a regular
+// file", "x: No such file or directory").
+std::optional<std::string> readInputFile(const std::filesystem::path& path, std::string* error);
+
+// checkOutputTarget: whether writeFileAtomically may put a file at `path`:
+// nothing there yet, or a regular file (which it replaces). A symbolic link
+// is refused (a file is never written through one, nor is the link replaced),
+// and so is anything that is not a regular file: a folder, a device such as
+// /dev/null or /dev/full, a FIFO or a socket.
+bool checkOutputTarget(const std::filesystem::path& path, std::string* error);
+
+// writeFileAtomically: writes `bytes` to `path` whole or not at all. The bytes
+// go to a new unnamed file in the same folder (O_TMPFILE, so a process killed
+// while writing leaves nothing behind), flushed to the disk and given the
+// permissions of the file it replaces (a new file: 0666 less the umask); it
+// is then linked under an unpredictable name (link() never follows nor
+// replaces a file or link planted there) and renamed over `path`. Where the
+// file system has no unnamed files, mkostemp makes the temporary file
+// (unpredictable name, O_EXCL). On failure nothing but the temporary file was
+// touched, and it is removed; *error says why ("out.html: No space left on
+// device").
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
+
+// printable: UTF-8 text made safe for a terminal: control characters (C0,
+// DEL and C1, which can drive a terminal) are escaped as \u001b, the way JSON
+// escapes them, and bytes that are not UTF-8 as \xNN. Other text is kept.
+std::string printable(std::string_view utf8);
+
+// Standard output, checked: the tool writes std::cout through a buffer of its
+// own that remembers the first failed write. installStandardOutput() puts it
+// in place; finishStandardOutput() flushes it and returns false with the
+// reason ("No space left on device") if any write to standard output failed.
+void installStandardOutput();
+bool finishStandardOutput(std::string* error);
+
+}  // namespace glintmark::tool
