@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "bho/com/highlighter_interface.h"
+#include "bho/module.h"
 #include "bho/server.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -498,6 +500,39 @@ TEST(ShellRefusal, NoLoadWhereverExplorerExeStandsInTheHostPath) {
       {base + "explorer.ex\\host.exe", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(loadFrom(c.path), c.expected) << c.path;
+}
+
+// --- Process attach --------------------------------------------------------
+
+// A settings store that notes whether the server state was set up when the
+// options were read.
+class RecordingStore final : public glintmark::SettingsStore {
+ public:
+  bool readValue(void*, std::uint32_t*) override {
+    ++reads;
+    serverStateAtRead = glintmark::bho::serverStateStarted();
+    return false;
+  }
+  bool writeValue(std::uint32_t) override { return false; }
+  void showMessage(const char*, const char*) override {}
+  int reads = 0;
+  bool serverStateAtRead = true;
+};
+
+TEST(ProcessAttach, LoadsTheOptionsBeforeSettingUpTheServerState) {
+  using namespace glintmark::bho;
+  RecordingStore store;
+  glintmark::setSettingsStore(&store);
+  ASSERT_FALSE(serverStateStarted());
+  const HINSTANCE self = GetModuleHandleW(nullptr);
+  EXPECT_TRUE(processAttach(self));
+  glintmark::setSettingsStore(nullptr);
+  EXPECT_EQ(store.reads, 1);
+  EXPECT_FALSE(store.serverStateAtRead) << "the server state was set up first";
+  EXPECT_TRUE(serverStateStarted());
+  EXPECT_EQ(moduleInstance(), self);
+  processDetach();
+  EXPECT_FALSE(serverStateStarted());
 }
 
 // --- Helpers of registration ---------------------------------------------
