@@ -538,7 +538,10 @@ TEST_F(ScriptRegistrarTest, ProductScriptWritesItsTablesAndUnregistersCleanly) {
   ASSERT_FALSE(script.empty());
   ASSERT_EQ(run(script), hr::ok);
   EXPECT_EQ(dump(), productRegistry);
-  ASSERT_EQ(run(script), hr::ok);  // registering twice gives the same content
+  // Registering twice gives the same content; a stray subkey under a
+  // ForceRemove key goes.
+  given("[HKCR\\CLSID\\{5A7D3C1D-4E2B-11D5-9F31-0050DA2B7E10}\\Stray\\Deeper]\n");
+  ASSERT_EQ(run(script), hr::ok);
   EXPECT_EQ(dump(), productRegistry);
 
   // Other software's keys keep the shared parents alive.
