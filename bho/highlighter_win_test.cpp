@@ -76,18 +76,17 @@ class WindowWatcher {
   void watch() {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!m_done && std::chrono::steady_clock::now() < deadline) {
-      EnumWindows(
-          [](HWND window, LPARAM self) -> BOOL {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(window)) {
-              reinterpret_cast<WindowWatcher*>(self)->seen(window);
-            }
-            return TRUE;
-          },
-          reinterpret_cast<LPARAM>(this));
+      EnumWindows(onWindow, reinterpret_cast<LPARAM>(this));
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+  }
+  static BOOL CALLBACK onWindow(HWND window, LPARAM self) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window)) {
+      reinterpret_cast<WindowWatcher*>(self)->seen(window);
+    }
+    return TRUE;
   }
   void seen(HWND window) {
     m_anyShown = true;
