@@ -97,6 +97,12 @@ class WindowWatcher {
       m_optionsDialogOwned = GetWindow(window, GW_OWNER) != nullptr;
     }
     PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    // One Cancel per window: a second one could outlive it and reach a later
+    // window that happens to get the same handle.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (IsWindow(window) && IsWindowVisible(window) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
 
   std::atomic<bool> m_done{false};
