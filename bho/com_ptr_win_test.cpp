@@ -55,6 +55,41 @@ TEST(ComPtr, QueryAndCopyTo) {
   EXPECT_EQ(object->refCount(), 2);
 }
 
+// A handle type whose deleter counts what it frees.
+int g_freed = 0;
+int g_lastFreed = 0;
+struct CountingDeleter {
+  void operator()(int handle) const noexcept {
+    ++g_freed;
+    g_lastFreed = handle;
+  }
+};
+using CountedHandle = UniqueHandle<int, CountingDeleter>;
+
+TEST(UniqueHandle, FreesEachHandleOnceAndNeverTheNullOne) {
+  g_freed = 0;
+  {
+    CountedHandle held(1);
+    held.reset(2);
+    EXPECT_EQ(g_freed, 1) << "reset frees the old handle";
+    EXPECT_EQ(g_lastFreed, 1);
+    *held.put() = 3;
+    EXPECT_EQ(g_freed, 2) << "put frees the old handle first";
+    EXPECT_EQ(g_lastFreed, 2);
+    EXPECT_EQ(held.release(), 3);
+    EXPECT_EQ(g_freed, 2) << "release hands over without freeing";
+    CountedHandle other(4);
+    held = std::move(other);
+    held = CountedHandle(5);
+    EXPECT_EQ(g_freed, 3) << "a move frees the target's handle only";
+    EXPECT_EQ(g_lastFreed, 4);
+    CountedHandle empty;
+    empty.reset();
+  }
+  EXPECT_EQ(g_freed, 4) << "destruction frees; the null handle never is";
+  EXPECT_EQ(g_lastFreed, 5);
+}
+
 TEST(UniqueHandle, FreesOnResetAndHandsOverOnRelease) {
   UniqueBstr text(SysAllocString(L"abc"));
   EXPECT_TRUE(text);

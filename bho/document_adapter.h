@@ -8,11 +8,17 @@
 // when destroyed; every BSTR and VARIANT made or received for a call is freed
 // before the call returns, on every path. HRESULTs pass through unchanged; a
 // null BSTR comes back as an empty WideText and a null interface (or one that
-// lacks the interface asked for) as a succeeded call with no object. Running
-// out of memory answers E_OUTOFMEMORY; no exception leaves a wrapper.
+// lacks the interface asked for) as a succeeded call with no object.
+//
+// Running out of memory in the adapter itself (a BSTR for the browser or a
+// copy of the browser's text that cannot be made) is not the browser's
+// failure: std::bad_alloc leaves the wrapper, and the page pass ends with
+// E_OUTOFMEMORY. Answered as an HRESULT it would pass for a failed findText
+// or pasteHTML, which the pass ignores, and the pass would end with S_OK.
 #pragma once
 
 #include <exdisp.h>
+#include <oleauto.h>
 
 #include <memory>
 
@@ -21,14 +27,20 @@
 
 namespace glintmark::bho {
 
+// How the adapter makes the BSTRs it hands to the browser: SysAllocStringLen,
+// or a stand-in through which a test runs out of memory.
+using BstrMaker = BSTR(STDAPICALLTYPE*)(const OLECHAR* text, UINT length);
+
 class ComBrowser final : public Browser {
  public:
   // `browser` may be null: document() then succeeds with no document.
-  explicit ComBrowser(ComPtr<IWebBrowser2> browser) : m_browser(std::move(browser)) {}
+  explicit ComBrowser(ComPtr<IWebBrowser2> browser, BstrMaker makeBstr = SysAllocStringLen)
+      : m_browser(std::move(browser)), m_makeBstr(makeBstr) {}
   HResult document(std::unique_ptr<Document>* document) override;
 
  private:
   ComPtr<IWebBrowser2> m_browser;
+  BstrMaker m_makeBstr;
 };
 
 }  // namespace glintmark::bho

@@ -162,6 +162,53 @@ TEST_F(DocumentAdapterTest, EveryFailureReleasesWhatThePassObtained) {
   }
 }
 
+// The BSTR maker of the out-of-memory test: it refuses the one text named
+// in g_refusedText and makes every other.
+std::u16string g_refusedText;
+bool g_refused = false;
+BSTR STDAPICALLTYPE refusingBstrMaker(const OLECHAR* text, UINT length) {
+  if (std::u16string_view(reinterpret_cast<const char16_t*>(text), length) == g_refusedText) {
+    g_refused = true;
+    return nullptr;
+  }
+  return SysAllocStringLen(text, length);
+}
+
+// A string for the browser that cannot be made ends the pass with
+// E_OUTOFMEMORY, though the pass ignores the browser's own failures of the
+// same calls; whatever was obtained is released.
+TEST_F(DocumentAdapterTest, AStringForTheBrowserThatCannotBeMadeEndsThePassOutOfMemory) {
+  const std::u16string refused[] = {
+      u"a",                  // the tag name of the links
+      u"http://a.example/",  // a link's title
+      u"alpha",              // a word to find
+      u"<span style='color:black;background-color:#ffff66'>alpha</span>",
+      u"Character",
+      u"Textedit",
+      u"StartToStart",
+  };
+  HighlightOptions options;
+  options.highlightSearchResults = 1;
+  for (const std::u16string& text : refused) {
+    SCOPED_TRACE(std::string(text.begin(), text.end()));
+    fake::FakePage page;
+    page.url = u"http://s.example/find?q=alpha";
+    page.referrer = u"http://s.example/";
+    page.text = u"alpha beta alpha";
+    page.links = {{u"http://a.example/", u"old"}};
+    auto browser = makeDouble<FakeBrowser>();
+    browser->setDocument(fakeDocument(page).get());
+    g_refusedText = text;
+    g_refused = false;
+    PageSession session;
+    ComBrowser adapter(asBrowser(browser.get()), refusingBstrMaker);
+    EXPECT_EQ(HighlightPage(&adapter, options, session, ansiCodePage()), E_OUTOFMEMORY);
+    EXPECT_TRUE(g_refused) << "the text was never asked for";
+    browser->setDocument(nullptr);
+    EXPECT_EQ(browser->refCount(), 2) << "the adapter's reference only";
+  }
+}
+
 // A document whose findText keeps answering the same match: the pass stops
 // because duplicate and compareEndPoints reach the browser's range through
 // the adapter (without them this loop would not end).

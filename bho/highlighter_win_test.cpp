@@ -6,6 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cwchar>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "bho/class_factory.h"
@@ -31,19 +34,83 @@ void* const kPoison = reinterpret_cast<void*>(static_cast<std::uintptr_t>(0xDEAD
 // Any command group: the object does not look at it.
 constexpr GUID kSomeCommandGroup = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
 
+// An IID as its registry text, "{...}".
+std::string iidText(REFIID iid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(iid, text, 40);
+  return std::string(text, text + wcslen(text));
+}
+
 // checkInterface: obj answers iid with `expected`; on failure the out pointer
-// is null. Reports the caller's line.
+// is null. Reports the caller's line and the IID.
 void checkInterface(int line, IUnknown* obj, REFIID iid, HRESULT expected) {
+  const std::string where = "line " + std::to_string(line) + ", " + iidText(iid);
   void* out = kPoison;
   const HRESULT result = obj->QueryInterface(iid, &out);
-  EXPECT_EQ(result, expected) << "line " << line;
+  EXPECT_EQ(result, expected) << where;
   if (SUCCEEDED(result)) {
-    EXPECT_NE(out, nullptr) << "line " << line;
+    EXPECT_NE(out, nullptr) << where;
     static_cast<IUnknown*>(out)->Release();
   } else {
-    EXPECT_EQ(out, nullptr) << "line " << line;
+    EXPECT_EQ(out, nullptr) << where;
   }
 }
+
+// Watches, from a second thread, for any visible top-level window of this
+// process while the test's thread calls Exec, whose dialog runs its loop on
+// the calling thread. Each window that appears is noted and cancelled, so a
+// test never blocks on it.
+class WindowWatcher {
+ public:
+  WindowWatcher() : m_thread([this] { watch(); }) {}
+  ~WindowWatcher() { stop(); }
+  void stop() {
+    m_done = true;
+    if (m_thread.joinable()) m_thread.join();
+  }
+  bool anyShown() const { return m_anyShown; }
+  bool optionsDialogShown() const { return m_optionsDialogShown; }
+  bool optionsDialogOwned() const { return m_optionsDialogOwned; }
+
+ private:
+  void watch() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!m_done && std::chrono::steady_clock::now() < deadline) {
+      EnumWindows(onWindow, reinterpret_cast<LPARAM>(this));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  static BOOL CALLBACK onWindow(HWND window, LPARAM self) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window)) {
+      reinterpret_cast<WindowWatcher*>(self)->seen(window);
+    }
+    return TRUE;
+  }
+  void seen(HWND window) {
+    m_anyShown = true;
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    if (std::wstring_view(title) == L"Glintmark Options") {
+      m_optionsDialogShown = true;
+      m_optionsDialogOwned = GetWindow(window, GW_OWNER) != nullptr;
+    }
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    // One Cancel per window: a second one could outlive it and reach a later
+    // window that happens to get the same handle.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (IsWindow(window) && IsWindowVisible(window) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  std::atomic<bool> m_done{false};
+  std::atomic<bool> m_anyShown{false};
+  std::atomic<bool> m_optionsDialogShown{false};
+  std::atomic<bool> m_optionsDialogOwned{false};
+  std::thread m_thread;  // last: it starts once the flags exist
+};
 
 template <typename T>
 ComPtr<T> queryOrNull(IUnknown* obj) {
@@ -433,37 +500,25 @@ TEST_F(HighlighterTest, QueryStatusMarksEveryCommandSupportedAndEnabled) {
 TEST_F(HighlighterTest, ExecWithAnyOtherOptionShowsNothing) {
   auto object = makeHighlighter();
   auto command = queryOrNull<IOleCommandTarget>(object.get());
+  WindowWatcher watcher;
   for (DWORD option : {DWORD{OLECMDEXECOPT_PROMPTUSER}, DWORD{OLECMDEXECOPT_DONTPROMPTUSER},
                        DWORD{OLECMDEXECOPT_SHOWHELP}, DWORD{0x7FFF}}) {
     EXPECT_EQ(command->Exec(nullptr, 0, option, nullptr, nullptr), S_OK) << option;
   }
+  watcher.stop();
+  EXPECT_FALSE(watcher.anyShown()) << "a window appeared";
 }
 
 TEST_F(HighlighterTest, ExecWithTheDefaultOptionShowsTheOptionsDialogModally) {
   auto object = makeHighlighter();
   auto command = queryOrNull<IOleCommandTarget>(object.get());
-  std::atomic<bool> shown{false};
-  std::atomic<bool> owned{false};
-  std::atomic<bool> done{false};
-  // The dialog's own loop runs on this thread; a second thread presses Cancel.
-  std::thread closer([&] {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!done && std::chrono::steady_clock::now() < deadline) {
-      if (HWND dialog = FindWindowW(L"#32770", L"Glintmark Options")) {
-        shown = true;
-        owned = GetWindow(dialog, GW_OWNER) != nullptr;
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  });
+  // The watcher presses Cancel.
+  WindowWatcher watcher;
   const HighlightOptions before = highlightOptions();
   EXPECT_EQ(command->Exec(&kSomeCommandGroup, 12, OLECMDEXECOPT_DODEFAULT, nullptr, nullptr), S_OK);
-  done = true;
-  closer.join();
-  EXPECT_TRUE(shown) << "no dialog appeared";
-  EXPECT_FALSE(owned);
+  watcher.stop();
+  EXPECT_TRUE(watcher.optionsDialogShown()) << "no dialog appeared";
+  EXPECT_FALSE(watcher.optionsDialogOwned());
   EXPECT_EQ(wordFromOptions(highlightOptions()), wordFromOptions(before)) << "Cancel changes nothing";
 }
 

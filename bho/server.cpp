@@ -178,8 +178,10 @@ bool processAttach(HINSTANCE instance) {
   if (length > 0 && isShellHostPath(std::string(host, length < kPathBuffer ? length : kPathBuffer - 1))) {
     return false;
   }
-  startServerState(instance);
+  // The option flags first, then the server state: the flags are in place
+  // before anything of the server exists.
   loadHighlightOptions();
+  startServerState(instance);
   DisableThreadLibraryCalls(instance);
   return true;
 }

@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "bho/com/highlighter_interface.h"
+#include "bho/module.h"
 #include "bho/server.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -386,7 +388,14 @@ TEST_F(Registration, Regsvr32WritesExactlyTheScriptsKeysAndTheTypeLibrary) {
   SysFreeString(registeredPath);
   EXPECT_EQ(std::string(wide.begin(), wide.end()), dllPath());
 
-  // Again: the ForceRemove keys are written anew, the content is the same.
+  // Again: the ForceRemove keys are written anew, a stray subkey planted
+  // under one of them goes, the content is the same.
+  HKEY stray = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + kClsidText + "\\Stray\\Deeper").c_str(), 0,
+                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &stray, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(stray);
+  ASSERT_NE(scriptArea(), first);
   ASSERT_EQ(regsvr32(quoted(dllPath())), 0u);
   EXPECT_EQ(scriptArea(), first);
 }
@@ -406,12 +415,14 @@ TEST_F(Registration, UnregisterRemovesExactlyWhatRegistrationAdded) {
 
 TEST_F(Registration, ThePathInTheRegistryKeepsItsSingleQuotes) {
   // A folder name with a quote: the script doubles it, the registry holds one.
+  // The name is a valid short name, so the short path keeps the quote.
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  const std::string folder = std::string(temp) + "glintmark it's here";
+  const std::string folder = std::string(temp) + "glint'mk";
   CreateDirectoryA(folder.c_str(), nullptr);
   const std::string copy = folder + "\\Sheenpad.dll";
   ASSERT_TRUE(CopyFileA(dllPath().c_str(), copy.c_str(), FALSE));
+  ASSERT_NE(shortPath(copy).find('\''), std::string::npos) << shortPath(copy);
   EXPECT_EQ(regsvr32(quoted(copy)), 0u);
   const Snapshot registered = scriptArea();
   EXPECT_EQ(registered, expectedScriptArea(shortPath(copy)));
@@ -498,6 +509,39 @@ TEST(ShellRefusal, NoLoadWhereverExplorerExeStandsInTheHostPath) {
       {base + "explorer.ex\\host.exe", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(loadFrom(c.path), c.expected) << c.path;
+}
+
+// --- Process attach --------------------------------------------------------
+
+// A settings store that notes whether the server state was set up when the
+// options were read.
+class RecordingStore final : public glintmark::SettingsStore {
+ public:
+  bool readValue(void*, std::uint32_t*) override {
+    ++reads;
+    serverStateAtRead = glintmark::bho::serverStateStarted();
+    return false;
+  }
+  bool writeValue(std::uint32_t) override { return false; }
+  void showMessage(const char*, const char*) override {}
+  int reads = 0;
+  bool serverStateAtRead = true;
+};
+
+TEST(ProcessAttach, LoadsTheOptionsBeforeSettingUpTheServerState) {
+  using namespace glintmark::bho;
+  RecordingStore store;
+  glintmark::setSettingsStore(&store);
+  ASSERT_FALSE(serverStateStarted());
+  const HINSTANCE self = GetModuleHandleW(nullptr);
+  EXPECT_TRUE(processAttach(self));
+  glintmark::setSettingsStore(nullptr);
+  EXPECT_EQ(store.reads, 1);
+  EXPECT_FALSE(store.serverStateAtRead) << "the server state was set up first";
+  EXPECT_TRUE(serverStateStarted());
+  EXPECT_EQ(moduleInstance(), self);
+  processDetach();
+  EXPECT_FALSE(serverStateStarted());
 }
 
 // --- Helpers of registration ---------------------------------------------

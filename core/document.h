@@ -21,6 +21,11 @@
 //   and an element.
 // - A string that the call "gives no string for" (a null BSTR) is an empty
 //   std::optional; the empty string is a present, empty one.
+// - Memory running out while an implementation makes what it hands on (a
+//   string built for the browser, a copy of one the browser gave) is not the
+//   document's failure: std::bad_alloc leaves the call, and the page pass
+//   ends with E_OUTOFMEMORY. What the document itself answers, its own
+//   E_OUTOFMEMORY included, is an HResult like any other.
 #pragma once
 
 #include <cstdint>

@@ -258,6 +258,9 @@ class Faults {
   void noneOn(Op op, int onCall = 0) { faults_[op] = {Kind::none, hr::ok, onCall}; }
   // The call throws std::bad_alloc, as a model out of memory does.
   void throwOn(Op op, int onCall = 0) { faults_[op] = {Kind::outOfMemory, hr::ok, onCall}; }
+  // Every call from the nth on fails with `code`: a cap that ends a loop
+  // which would otherwise repeat the call for ever.
+  void failFrom(Op op, HResult code, int fromCall) { faults_[op] = {Kind::fail, code, fromCall, true}; }
 
   int calls(Op op) const {
     const auto it = calls_.find(op);
@@ -275,9 +278,11 @@ class Faults {
     *none = false;
     const int n = ++calls_[op];
     const auto it = faults_.find(op);
-    if (it == faults_.end() || (it->second.onCall != 0 && it->second.onCall != n)) return hr::ok;
-    switch (it->second.kind) {
-      case Kind::fail: return it->second.code;
+    if (it == faults_.end()) return hr::ok;
+    const Fault& fault = it->second;
+    if (fault.onward ? n < fault.onCall : fault.onCall != 0 && fault.onCall != n) return hr::ok;
+    switch (fault.kind) {
+      case Kind::fail: return fault.code;
       case Kind::none: *none = true; return hr::ok;
       case Kind::outOfMemory: throw std::bad_alloc();
     }
@@ -303,6 +308,7 @@ class Faults {
     Kind kind;
     HResult code;
     int onCall;
+    bool onward = false;  // onCall and every later call
   };
   std::map<Op, Fault> faults_;
   std::map<Op, int> calls_;

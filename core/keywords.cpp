@@ -74,6 +74,8 @@ bool isStopWord(std::string_view word) {
   return std::binary_search(kStopWords.begin(), kStopWords.end(), word);
 }
 
+std::span<const std::string_view> stopWords() { return kStopWords; }
+
 KeywordList splitKeywords(const char* text, bool fromTitle, const char* pageUrl,
                           const CodePage& codePage) {
   KeywordList list;

@@ -1,6 +1,7 @@
 // KeywordList, splitKeywords and isStopWord: the words to highlight on a page.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,5 +30,8 @@ KeywordList splitKeywords(const char* text, bool fromTitle, const char* pageUrl,
 // isStopWord: whether `word` equals (same bytes, same length) one of the 320
 // common English words of the stop-word list.
 bool isStopWord(std::string_view word);
+
+// stopWords: the 320 entries of the stop-word list, in ascending byte order.
+std::span<const std::string_view> stopWords();
 
 }  // namespace glintmark

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -99,6 +101,27 @@ TEST(SplitKeywords, ShiftJisSplitsByteWiseButSearchesTheUrlByCharacter) {
   // page finds it and skips it.
   EXPECT_EQ(splitTitle("qrs", "h/\x81qrs", *cp), (Words{"qrs"}));
   EXPECT_EQ(splitTitle("qrs", "h/\x81qrs", ansiCodePage()), Words{});
+}
+
+// The whole list, pinned by its size and the FNV-1a hash (64 bits) of its
+// entries joined by line feeds: a changed, added, dropped or moved entry
+// changes it.
+TEST(IsStopWord, TheWholeListIsPinned) {
+  const std::span<const std::string_view> words = stopWords();
+  ASSERT_EQ(words.size(), 320u);
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  std::size_t bytes = 0;
+  auto mix = [&](char c) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
+    ++bytes;
+  };
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) mix('\n');
+    for (const char c : words[i]) mix(c);
+    EXPECT_TRUE(isStopWord(words[i])) << words[i];
+  }
+  EXPECT_EQ(bytes, 1921u);
+  EXPECT_EQ(hash, 0xf67b56d8b036e580u);
 }
 
 TEST(IsStopWord, ExactMatchesOnly) {

@@ -112,6 +112,44 @@ TEST(HighlightPage, ChoosesTheTextByTheDecisionTable) {
   }
 }
 
+// Title, URL and referrer are lowercased before anything looks at them: the
+// search parameters, the saved text, the stop words and the page-URL test of
+// title words all see lower case only.
+TEST(HighlightPage, LowercasesTitleUrlAndReferrer) {
+  struct Row {
+    const char* name;
+    std::u16string url;
+    std::u16string referrer;
+    std::uint32_t options;
+    std::string text;
+    std::vector<std::string> words;
+    std::optional<std::string> savedAfter;
+  };
+  const std::vector<Row> rows = {
+      {"url", u"HTTPS://Engine.Example/Search?HL=en&Q=Alpha+BETA", u"https://site.example/", 2, "alpha+beta",
+       {"alpha", "beta"}, "alpha+beta"},
+      {"referrer", kPlain, u"HTTPS://ENGINE.EXAMPLE/FIND?Q=Gamma", 4, "gamma", {"gamma"}, {}},
+      // "the" is a stop word and "gamma" stands in the page URL.
+      {"title", u"https://Site.Example/GAMMA-rays.html", u"", 1, "the gamma delta", {"delta"}, {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakePage page;
+    page.text = kText;
+    page.title = u"The Gamma DELTA";
+    page.url = row.url;
+    page.referrer = row.referrer;
+    PageSession session;
+    const Pass pass = run(page, row.options, session);
+    EXPECT_EQ(pass.result, hr::ok);
+    EXPECT_EQ(pass.report.text, row.text);
+    std::vector<std::string> words;
+    for (const PageReport::Keyword& keyword : pass.report.keywords) words.push_back(keyword.word);
+    EXPECT_EQ(words, row.words);
+    EXPECT_EQ(session.m_savedSearchText, row.savedAfter);
+  }
+}
+
 TEST(HighlightPage, CarriesTheSearchThroughABrowsingSession) {
   PageSession session;
   struct Step {
@@ -384,7 +422,12 @@ TEST(HighlightPage, NeverSpinsOnAMisbehavingDocumentModel) {
     page.moveStartIgnored = row.moveStartIgnored;
     page.offersCompare = row.offersCompare;
     PageSession session;
-    ASSERT_EQ(run(page, defaultOptionsWord, session).result, hr::ok);
+    // Should the loop spin after all, the capped findText ends it.
+    constexpr int kFindCap = 1000;
+    Faults faults;
+    faults.failFrom(Op::findText, hr::fail, kFindCap);
+    ASSERT_EQ(run(page, defaultOptionsWord, session, faults).result, hr::ok);
+    EXPECT_LT(faults.calls(Op::findText), kFindCap) << "the loop kept searching";
     EXPECT_EQ(page.pastes.size(), row.pastes + 1) << "cat, then dog";
   }
 }

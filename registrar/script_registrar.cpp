@@ -151,10 +151,10 @@ class ScriptRun {
     return hr::ok;
   }
 
-  // A key name: non-empty and without "\" (looked for by whole characters,
-  // so the trail byte of a double-byte character is no separator).
+  // A key name: without "\" (looked for by whole characters, so the trail
+  // byte of a double-byte character is no separator). The empty name is
+  // allowed: it addresses the parent key itself.
   HResult checkKeyName(std::string_view name) const {
-    if (name.empty()) return hr::dispException;
     for (std::size_t i = 0; i < name.size();) {
       const std::size_t length =
           (codePage_.isLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
@@ -224,8 +224,11 @@ class ScriptRun {
     return false;
   }
 
-  // Deletes parent\name with all its subkeys, deepest first.
+  // Deletes parent\name with all its subkeys, deepest first. An empty name
+  // would open the parent itself and wipe its whole subtree before the
+  // registry refused to delete the parent: it is refused up front.
   reg::Status deleteTree(reg::Key parent, const std::string& name, std::size_t depth) {
+    if (name.empty()) return reg::errorAccessDenied;
     reg::KeyHolder key(registry_);
     reg::Status status = registry_.openKeyEx(parent, name.c_str(), reg::keyRead | reg::keyWrite, key.put());
     if (status != reg::errorSuccess) return status;
@@ -339,7 +342,8 @@ class ScriptRun {
         continue;
       }
       if (key.close() != reg::errorSuccess) return hr::dispException;
-      if (!noRemove) registry_.deleteKey(parent, name.c_str());
+      // The empty name is the parent itself, which this item does not own.
+      if (!noRemove && !name.empty()) registry_.deleteKey(parent, name.c_str());
     }
     return hr::ok;
   }

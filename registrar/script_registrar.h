@@ -45,9 +45,12 @@
 //     DISP_E_EXCEPTION.
 //   - A "D" value that VarUI4FromStr rejects fails the run with
 //     DISP_E_EXCEPTION rather than storing a made-up 0.
-//   - An empty key name ('') is rejected with DISP_E_EXCEPTION: it would
-//     address the parent key itself, so that "ForceRemove ''" would wipe the
-//     parent's whole subtree and unregistering would delete the parent.
+//   - An empty key name ('') addresses the parent key itself, as the
+//     registry's own calls read it: "'' = s 'text'" sets the parent's default
+//     value, and a block after it adds to or removes from the parent. It is
+//     never deleted: "ForceRemove ''" and "Delete ''" leave the parent and
+//     its subtree alone, and unregistering never removes the parent through
+//     it.
 //   - "B" values count bytes: each byte is one hexadecimal digit (a byte that
 //     is not one counts as 0).
 //   - The text after replacement ends at its first zero byte, as a

@@ -78,6 +78,16 @@ TEST_F(ScriptRegistrarTest, ReplacesPlaceholdersCaseInsensitivelyFirstDefinition
   EXPECT_EQ(value("HKCU\\k", "d"), text("%NameA%"));
 }
 
+TEST_F(ScriptRegistrarTest, AZeroInAReplacementEndsTheText) {
+  ScriptRegistrar registrar(registry);
+  ASSERT_EQ(registrar.defineReplacement(u"Cut", std::u16string_view(u"HKCU { b }\0HKCU { c }", 21)), hr::ok);
+  ASSERT_EQ(registrar.runRegistrationScript("HKCU { a } %CUT% HKCU { d }", registering), hr::ok);
+  EXPECT_TRUE(registry.keyExists("HKCU\\a"));
+  EXPECT_TRUE(registry.keyExists("HKCU\\b"));
+  EXPECT_FALSE(registry.keyExists("HKCU\\c"));
+  EXPECT_FALSE(registry.keyExists("HKCU\\d"));
+}
+
 TEST_F(ScriptRegistrarTest, ReplacementFailuresChangeNothing) {
   const std::string name31(31, 'n');
   const std::string name32(32, 'n');
@@ -163,8 +173,6 @@ TEST_F(ScriptRegistrarTest, ErrorTable) {
       {"HKCU { a\\b }", hr::dispException},                     // "\" in a key name
       {"HKCU { a { ForceRemove x\\y } }", hr::dispException},
       {"HKCU { a { Delete x\\y } }", hr::dispException},
-      {"HKCU { '' = s x }", hr::dispException},                 // empty key name
-      {"HKCU { ForceRemove '' }", hr::dispException},
       {"HKCU { a { val v s x } }", hr::dispException},          // no "=" after Val's name
       {"HKCU { a = q x }", hr::dispException},                  // type not S, D or B
       {"HKCU { a = b 0A1 }", hr::fail},                         // odd B value
@@ -180,6 +188,14 @@ TEST_F(ScriptRegistrarTest, ErrorTable) {
     EXPECT_EQ(run(row.script), row.result);
     EXPECT_TRUE(registry.empty()) << dump();  // the failing root block is undone
     EXPECT_EQ(registry.openHandleCount(), 0u);
+  }
+  // Neither Val nor Delete has a key a block could belong to, in either mode.
+  given("[HKCU\\a\\b\\c]\n\"v\"=\"x\"\n");
+  const std::string before = dump();
+  for (const char* script : {"HKCU { a { val v = s x { b } } }", "HKCU { a { Delete b { c } } }"}) {
+    SCOPED_TRACE(script);
+    EXPECT_EQ(run(script, unregistering), hr::dispException);
+    EXPECT_EQ(dump(), before);
   }
 }
 
@@ -275,8 +291,29 @@ TEST_F(ScriptRegistrarTest, DeleteRemovesWithoutCreating) {
   EXPECT_TRUE(registry.keyExists("HKCU\\Keep"));
 }
 
+TEST_F(ScriptRegistrarTest, EmptyKeyNameIsTheParentItselfAndIsNeverDeleted) {
+  given("[HKCU\\k\\Child]\n[HKCU\\Kept]\n\"v\"=\"1\"\n\"w\"=\"2\"\n");
+  // Register mode: the parent's default value and values; ForceRemove and
+  // Delete leave the parent and its subtree alone.
+  ASSERT_EQ(run("HKCU { k { '' = s text ForceRemove '' { val added = s 1 } Delete '' } }"), hr::ok);
+  EXPECT_EQ(value("HKCU\\k"), text("text"));
+  EXPECT_EQ(value("HKCU\\k", "added"), text("1"));
+  EXPECT_TRUE(registry.keyExists("HKCU\\k\\Child"));
+  // Unregister mode: the block works on the parent, which stays.
+  ASSERT_EQ(run("HKCU { NoRemove Kept { '' { val v = s 1 } } }", unregistering), hr::ok);
+  EXPECT_TRUE(registry.keyExists("HKCU\\Kept"));
+  EXPECT_FALSE(value("HKCU\\Kept", "v"));
+  EXPECT_TRUE(value("HKCU\\Kept", "w"));
+}
+
 TEST_F(ScriptRegistrarTest, RegistryRefusalsThatAreIgnored) {
-  given("[HKCU\\ReadOnly]\n");
+  given("[HKCU\\ReadOnly]\n[HKCU\\Stuck\\Fast]\n");
+  // A ForceRemove whose deletion fails half-way uses the key as it is left.
+  registry.injectFault({Operation::deleteKey, "HKCU\\Stuck\\Fast"});
+  ASSERT_EQ(run("HKCU { ForceRemove Stuck = s kept }"), hr::ok);
+  EXPECT_TRUE(registry.keyExists("HKCU\\Stuck\\Fast"));
+  EXPECT_EQ(value("HKCU\\Stuck"), text("kept"));
+  registry.clearFaults();
   // Opening for all access is refused, opening for reading works: the key is
   // used as it is and the refused value write does not stop the run.
   registry.injectFault({Operation::openKey, "HKCU\\ReadOnly", reg::errorAccessDenied, reg::keySetValue});
@@ -288,7 +325,7 @@ TEST_F(ScriptRegistrarTest, RegistryRefusalsThatAreIgnored) {
   EXPECT_EQ(value("HKCU\\After"), text("z"));
 }
 
-TEST_F(ScriptRegistrarTest, DoubleByteTrailBackslashIsNoSeparator) {
+TEST_F(ScriptRegistrarTest, DoubleByteTrailBackslashIsNoSeparatorAndBDigitsAreBytes) {
   const auto cp932 = makeCodePage(932);
   if (cp932 == nullptr) GTEST_SKIP() << "code page 932 is not available here";
   MemoryRegistry japanese(*cp932);
@@ -299,6 +336,11 @@ TEST_F(ScriptRegistrarTest, DoubleByteTrailBackslashIsNoSeparator) {
   EXPECT_EQ(japanese.openHandleCount(), 0u);
   // In a single-byte code page the same bytes hold a "\": rejected.
   EXPECT_EQ(run(script), hr::dispException);
+  // "B" digits are counted in bytes: a double-byte character is two digits,
+  // neither of them hexadecimal (each counts 0).
+  ASSERT_EQ(ScriptRegistrar(japanese, *cp932).runRegistrationScript("HKCU { k = b '\x82\xa0" "FF' }", registering),
+            hr::ok);
+  EXPECT_EQ(japanese.value("HKCU\\k", ""), (reg::RegValue{reg::regBinary, {0x00, 0xFF}}));
 }
 
 // ---- unregister mode ---------------------------------------------------------
@@ -496,7 +538,10 @@ TEST_F(ScriptRegistrarTest, ProductScriptWritesItsTablesAndUnregistersCleanly) {
   ASSERT_FALSE(script.empty());
   ASSERT_EQ(run(script), hr::ok);
   EXPECT_EQ(dump(), productRegistry);
-  ASSERT_EQ(run(script), hr::ok);  // registering twice gives the same content
+  // Registering twice gives the same content; a stray subkey under a
+  // ForceRemove key goes.
+  given("[HKCR\\CLSID\\{5A7D3C1D-4E2B-11D5-9F31-0050DA2B7E10}\\Stray\\Deeper]\n");
+  ASSERT_EQ(run(script), hr::ok);
   EXPECT_EQ(dump(), productRegistry);
 
   // Other software's keys keep the shared parents alive.

@@ -149,5 +149,42 @@ TEST(ProductRegistration, RealRegistryMatchesTheTables) {
   EXPECT_EQ(parentsOf(table), parentsBefore);
 }
 
+// On the real registry an empty key name opens the parent itself, and
+// nothing deletes the parent through it.
+TEST(RealRegistry, EmptyKeyNameIsTheParentItselfAndIsNeverDeleted) {
+  const std::string base = "Software\\GlintmarkEmptyKeyName";
+  RegDeleteTreeA(HKEY_CURRENT_USER, base.c_str());
+  HKEY created = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (base + "\\Keep\\Child").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &created, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(created);
+  ScriptRegistrar registrar;
+  EXPECT_EQ(registrar.runRegistrationScript(
+                "HKCU { Software { GlintmarkEmptyKeyName { Keep { '' = s text ForceRemove '' Delete '' } } } }",
+                ScriptMode::registering),
+            hr::ok);
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, base + "\\Keep\\Child"));
+  char data[16] = {};
+  LONG size = sizeof data;
+  EXPECT_EQ(RegQueryValueA(HKEY_CURRENT_USER, (base + "\\Keep").c_str(), data, &size), ERROR_SUCCESS);
+  EXPECT_STREQ(data, "text");
+
+  EXPECT_EQ(registrar.runRegistrationScript(
+                "HKCU { Software { NoRemove GlintmarkEmptyKeyName { NoRemove Keep { '' { Child } } } } }",
+                ScriptMode::unregistering),
+            hr::ok);
+  EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, base + "\\Keep\\Child"));
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, base + "\\Keep"));
+  // The registry behind the interpreter refuses the empty name too.
+  HKEY keep = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (base + "\\Keep").c_str(), 0, KEY_ALL_ACCESS, &keep), ERROR_SUCCESS);
+  EXPECT_EQ(reg::systemRegistry().deleteKey(reg::Key(reinterpret_cast<std::uintptr_t>(keep)), ""),
+            reg::errorAccessDenied);
+  RegCloseKey(keep);
+  EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, base + "\\Keep"));
+  RegDeleteTreeA(HKEY_CURRENT_USER, base.c_str());
+}
+
 }  // namespace
 }  // namespace glintmark

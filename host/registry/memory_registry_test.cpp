@@ -136,6 +136,10 @@ TEST_F(MemoryRegistryTest, DeleteKeyRefusesKeysWithSubkeysAndInvalidatesOpenHand
   registry.closeKey(create(hkeyLocalMachine, "A\\B"));
   EXPECT_EQ(registry.deleteKey(hkeyLocalMachine, "A"), errorAccessDenied);
   Key b = nullKey;
+  // An empty name would be the key behind the handle itself: refused.
+  ASSERT_EQ(registry.openKeyEx(hkeyLocalMachine, "A\\B", keyAllAccess, &b), errorSuccess);
+  EXPECT_EQ(registry.deleteKey(b, ""), errorAccessDenied);
+  EXPECT_EQ(registry.closeKey(b), errorSuccess);
   ASSERT_EQ(registry.openKeyEx(hkeyLocalMachine, "A\\B", keyAllAccess, &b), errorSuccess);
   EXPECT_EQ(registry.deleteKey(hkeyLocalMachine, "a\\b"), errorSuccess);
   EXPECT_EQ(registry.setValueEx(b, "v", regSz, "", 1), errorKeyDeleted);
