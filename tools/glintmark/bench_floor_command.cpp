@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/utf.h"
 #include "host/html/html_document.h"
 #include "host/html/html_internal.h"
 #include "tools/glintmark/command.h"
@@ -41,7 +42,7 @@ int runFloor(const FloorArguments& arguments) {
   const std::u16string text = folded(document->bodyText());
   std::size_t total = 0;
   for (const std::string& keyword : arguments.keywords) {
-    const std::u16string needle = folded(html::toUtf16(keyword));
+    const std::u16string needle = folded(toUtf16(keyword));
     std::size_t matches = 0;
     for (std::size_t at = text.find(needle); !needle.empty() && at != std::u16string::npos;
          at = text.find(needle, at + needle.size())) {

@@ -14,77 +14,12 @@
 #include "core/code_page.h"
 #include "core/keywords.h"
 #include "core/search_query.h"
+#include "core/utf.h"
 #include "tools/glintmark/command.h"
 #include "tools/glintmark/files.h"
 
 namespace glintmark::tool {
 namespace {
-
-constexpr char16_t kReplacement = 0xFFFD;
-
-// UTF-8 (what the terminal hands over) to UTF-16. Each byte of a malformed,
-// overlong or surrogate sequence becomes U+FFFD.
-std::u16string fromUtf8(std::string_view in) {
-  std::u16string out;
-  std::size_t i = 0;
-  while (i < in.size()) {
-    const auto b = static_cast<unsigned char>(in[i]);
-    int length = b < 0x80 ? 1 : b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
-    char32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
-    for (int k = 1; k < length; ++k) {
-      const auto next = i + k < in.size() ? static_cast<unsigned char>(in[i + k]) : 0;
-      if ((next & 0xC0) != 0x80) {
-        length = 0;
-        break;
-      }
-      c = (c << 6) | (next & 0x3F);
-    }
-    const bool shortest = length == 1 || (length == 2 && c >= 0x80) || (length == 3 && c >= 0x800) ||
-                          (length == 4 && c >= 0x10000);
-    if (length == 0 || !shortest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-    i += static_cast<std::size_t>(length);
-  }
-  return out;
-}
-
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string toUtf8(std::u16string_view in) {
-  std::string out;
-  for (std::size_t i = 0; i < in.size(); ++i) {
-    char32_t c = in[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
 
 class Keywords {
  public:
@@ -92,7 +27,7 @@ class Keywords {
 
   // Narrow text as the page pass gets it: converted to the code page, lowercased.
   std::string lowered(const std::string& utf8) const {
-    std::string narrow = cp_.toNarrow(fromUtf8(utf8));
+    std::string narrow = cp_.toNarrow(toUtf16(utf8));
     lowerInPlace(cp_, narrow);
     return narrow;
   }

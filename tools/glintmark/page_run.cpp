@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "core/utf.h"
 #include "host/html/charset.h"
 #include "host/html/html_document.h"
 #include "host/html/html_internal.h"
@@ -52,8 +53,8 @@ void declareUtf8(html::HtmlDocument& document) {
 PageOutcome runPage(const PageInput& input, const HighlightOptions& options, PageSession& session,
                     const CodePage& codePage) {
   html::ParseOptions parse;
-  parse.url = html::toUtf16(input.url);
-  parse.referrer = html::toUtf16(input.referrer);
+  parse.url = toUtf16(input.url);
+  parse.referrer = toUtf16(input.referrer);
   const std::unique_ptr<html::HtmlDocument> document = html::parseHtml(input.bytes, parse);
   PageOutcome outcome;
   {
@@ -71,7 +72,7 @@ PageOutcome runPage(const PageInput& input, const HighlightOptions& options, Pag
 }
 
 std::string savedTextFromArgument(std::string_view utf8, const CodePage& codePage) {
-  std::string text = codePage.toNarrow(html::toUtf16(utf8));
+  std::string text = codePage.toNarrow(toUtf16(utf8));
   lowerInPlace(codePage, text);
   return text;
 }
@@ -80,7 +81,7 @@ namespace {
 
 // Narrow text of the code page as UTF-8, for reports.
 std::string utf8Of(std::string_view narrow, const CodePage& codePage) {
-  return html::toUtf8(codePage.toWide(narrow));
+  return toUtf8(codePage.toWide(narrow));
 }
 
 nlohmann::json textOrNull(const std::optional<std::string>& text, const CodePage& codePage) {
