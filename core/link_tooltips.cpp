@@ -1,7 +1,5 @@
 // ApplyLinkTooltips: every link of the document shows its target as tooltip.
-#include <new>
-#include <stdexcept>
-
+#include "core/guarded.h"
 #include "core/page_pass.h"
 
 namespace glintmark {
@@ -9,7 +7,7 @@ namespace glintmark {
 HResult ApplyLinkTooltips(Document& document, std::int32_t* applied) {
   std::int32_t count = 0;
   if (applied != nullptr) *applied = 0;
-  try {
+  return memoryGuarded([&] {
     std::unique_ptr<ElementCollection> all;
     if (failed(document.all(&all)) || !all) return hr::ok;
     const std::u16string tagName = u"a";
@@ -31,11 +29,7 @@ HResult ApplyLinkTooltips(Document& document, std::int32_t* applied) {
       }
     }
     return hr::ok;
-  } catch (const std::bad_alloc&) {
-    return hr::outOfMemory;
-  } catch (const std::length_error&) {
-    return hr::outOfMemory;
-  }
+  });
 }
 
 HResult ApplyLinkTooltips(Document& document) { return ApplyLinkTooltips(document, nullptr); }

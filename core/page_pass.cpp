@@ -3,10 +3,9 @@
 #include "core/page_pass.h"
 
 #include <array>
-#include <new>
-#include <stdexcept>
 #include <utility>
 
+#include "core/guarded.h"
 #include "core/keywords.h"
 #include "core/search_query.h"
 
@@ -222,13 +221,7 @@ HResult HighlightPage(Browser* browser, const HighlightOptions& options, PageSes
   PageReport scratch;
   PageReport& out = report != nullptr ? *report : scratch;
   out = PageReport();
-  try {
-    return runPass(browser, options, session, codePage, out);
-  } catch (const std::bad_alloc&) {
-    return hr::outOfMemory;
-  } catch (const std::length_error&) {
-    return hr::outOfMemory;  // a string that cannot grow is memory running out too
-  }
+  return memoryGuarded([&] { return runPass(browser, options, session, codePage, out); });
 }
 
 HResult HighlightPage(Browser* browser, const HighlightOptions& options, PageSession& session,
