@@ -87,6 +87,32 @@ std::int32_t highlightOccurrences(TextRange& range, std::u16string_view word, st
   return spans;
 }
 
+// Highlighting the keywords: each one from a fresh range over the whole body.
+HResult highlightKeywords(BodyElement& body, const KeywordList& keywords, const CodePage& codePage,
+                          PageReport& report) {
+  Markup markup{codePage.toWide(kCharacterUnit), codePage.toWide(kTexteditUnit),
+                codePage.toWide(kSpanClose)};
+  const std::int32_t flags = keywords.fromTitle ? kWholeWordsOnly : 0;
+  std::u16string open;
+  for (std::size_t position = 0; position < keywords.words.size(); ++position) {
+    const std::string& word = keywords.words[position];
+    const std::string_view colour = highlightColour(position);
+    report.keywords.push_back({word, colour, 0});
+
+    std::unique_ptr<TextRange> range;
+    GLINTMARK_RETURN_IF_FAILED(body.createTextRange(&range));
+    if (!range) return hr::ok;
+
+    open = codePage.toWide(kSpanOpen);
+    open += codePage.toWide(kSpanStyle);
+    open += codePage.toWide(colour);
+    open += codePage.toWide(kSpanOpenEnd);
+    report.keywords.back().spans =
+        highlightOccurrences(*range, codePage.toWide(word), flags, open, markup);
+  }
+  return hr::ok;
+}
+
 HResult runPass(Browser* browser, const HighlightOptions& options, PageSession& session,
                 const CodePage& codePage, PageReport& report) {
   // Getting the document.
@@ -100,12 +126,8 @@ HResult runPass(Browser* browser, const HighlightOptions& options, PageSession& 
     if (ApplyLinkTooltips(*document, &report.tooltips) == hr::outOfMemory) return hr::outOfMemory;
   }
 
-  // Choosing the text. The search text is a view into one of the buffers
-  // below or into the saved text, each alive until the pass ends.
-  using Source = PageReport::Source;
-  std::optional<std::string_view> searchText;
-  Source source = Source::none;
-
+  // Choosing the text. The referrer is read only when the page URL leaves the
+  // choice open, so that its failure cannot end a pass the URL already ended.
   WideText wide;
   const HResult titleResult = document->title(&wide);
   const std::optional<std::string> title =
@@ -114,92 +136,86 @@ HResult runPass(Browser* browser, const HighlightOptions& options, PageSession& 
   wide.reset();
   GLINTMARK_RETURN_IF_FAILED(document->url(&wide));
   std::string url = lowered(codePage, wide).value_or(std::string());
-  const bool hasUrl = !url.empty();
-  if (hasUrl) {
-    if (findInText(codePage, url, "?") != std::string_view::npos ||
-        findInText(codePage, url, "&") != std::string_view::npos) {
-      searchText = extractSearchText(url.data(), codePage);
-      source = Source::url;
-    }
-    if (nonEmpty(searchText)) {
-      session.m_savedSearchText = std::string(*searchText);
-      if (!options.highlightSearchResults) return hr::ok;
-    }
-  }
+  TextChooser chooser(options, session.m_savedSearchText, codePage);
+  if (!chooser.pageUrl(url)) return hr::ok;
 
   wide.reset();
   GLINTMARK_RETURN_IF_FAILED(document->referrer(&wide));
   std::string referrer = lowered(codePage, wide).value_or(std::string());
-  if (!referrer.empty()) {
-    searchText = extractSearchText(referrer.data(), codePage);
-    source = Source::referrer;
-  } else {
-    session.m_savedSearchText.reset();
-    if (!options.highlightIntelligently) return hr::ok;
-  }
-
-  if (!nonEmpty(searchText)) {
-    if (session.m_savedSearchText) {
-      searchText = *session.m_savedSearchText;
-      source = Source::saved;
-    } else if (!options.highlightIntelligently) {
-      return hr::ok;
-    }
-  }
-
-  if (!options.highlightSearchResults && !options.highlightReturnedDocuments &&
-      !options.highlightIntelligently) {
-    return hr::ok;
-  }
+  TextChoice choice = chooser.referrer(referrer, title);
+  if (!choice.highlight) return hr::ok;
 
   std::unique_ptr<BodyElement> body;
   GLINTMARK_RETURN_IF_FAILED(document->body(&body));
-  if (!body) return hr::ok;
+  if (!body || !choice.text) return hr::ok;
 
-  // An empty search text still wins over the title: it splits into nothing.
-  std::string text;
-  bool fromTitle = false;
-  if (searchText) {
-    text.assign(*searchText);
-  } else {
-    if (!title) return hr::ok;
-    text = *title;
-    fromTitle = true;
-    source = Source::title;
-  }
   // `url` is the lowercased page URL as extractSearchText left it (cut at
   // the "&" behind its value); c_str stops at that cut.
-  const KeywordList keywords = splitKeywords(text.c_str(), fromTitle, hasUrl ? url.c_str() : nullptr,
-                                             codePage);
-  report.source = source;
-  report.text = std::move(text);
+  const KeywordList keywords = splitKeywords(choice.text->c_str(), choice.fromTitle,
+                                             url.empty() ? nullptr : url.c_str(), codePage);
+  report.source = choice.source;
+  report.text = std::move(choice.text);
   report.fromTitle = keywords.fromTitle;
-
-  // Highlighting the keywords.
-  Markup markup{codePage.toWide(kCharacterUnit), codePage.toWide(kTexteditUnit),
-                codePage.toWide(kSpanClose)};
-  const std::int32_t flags = keywords.fromTitle ? kWholeWordsOnly : 0;
-  std::u16string open;
-  for (std::size_t position = 0; position < keywords.words.size(); ++position) {
-    const std::string& word = keywords.words[position];
-    const std::string_view colour = highlightColour(position);
-    report.keywords.push_back({word, colour, 0});
-
-    std::unique_ptr<TextRange> range;
-    GLINTMARK_RETURN_IF_FAILED(body->createTextRange(&range));
-    if (!range) return hr::ok;
-
-    open = codePage.toWide(kSpanOpen);
-    open += codePage.toWide(kSpanStyle);
-    open += codePage.toWide(colour);
-    open += codePage.toWide(kSpanOpenEnd);
-    report.keywords.back().spans =
-        highlightOccurrences(*range, codePage.toWide(word), flags, open, markup);
-  }
-  return hr::ok;
+  return highlightKeywords(*body, keywords, codePage, report);
 }
 
 }  // namespace
+
+TextChooser::TextChooser(const HighlightOptions& options, std::optional<std::string>& saved,
+                         const CodePage& codePage)
+    : m_options(options), m_saved(saved), m_codePage(codePage) {}
+
+bool TextChooser::pageUrl(std::string& url) {
+  if (url.empty()) return true;
+  if (findInText(m_codePage, url, "?") != std::string_view::npos ||
+      findInText(m_codePage, url, "&") != std::string_view::npos) {
+    m_searchText = extractSearchText(url.data(), m_codePage);
+    m_source = PageReport::Source::url;
+  }
+  if (!nonEmpty(m_searchText)) return true;
+  // Saved whether or not this page is highlighted: the pages it leads to are.
+  m_saved = std::string(*m_searchText);
+  return m_options.highlightSearchResults;
+}
+
+TextChoice TextChooser::referrer(std::string& referrer, const std::optional<std::string>& title) {
+  using Source = PageReport::Source;
+  TextChoice choice;
+  if (!referrer.empty()) {
+    m_searchText = extractSearchText(referrer.data(), m_codePage);
+    m_source = Source::referrer;
+  } else {
+    // A page opened without a referrer ends the run of a search.
+    m_saved.reset();
+    if (!m_options.highlightIntelligently) return choice;
+  }
+
+  if (!nonEmpty(m_searchText)) {
+    if (m_saved) {
+      m_searchText = *m_saved;
+      m_source = Source::saved;
+    } else if (!m_options.highlightIntelligently) {
+      return choice;
+    }
+  }
+
+  if (!m_options.highlightSearchResults && !m_options.highlightReturnedDocuments &&
+      !m_options.highlightIntelligently) {
+    return choice;
+  }
+
+  // An empty search text still wins over the title: it splits into nothing.
+  choice.highlight = true;
+  if (m_searchText) {
+    choice.text = std::string(*m_searchText);
+    choice.source = m_source;
+  } else if (title) {
+    choice.text = *title;
+    choice.fromTitle = true;
+    choice.source = Source::title;
+  }
+  return choice;
+}
 
 std::string_view sourceName(PageReport::Source source) {
   switch (source) {

@@ -53,6 +53,42 @@ std::string_view sourceName(PageReport::Source source);
 //   highlightColour(0) == "#ffff66";  highlightColour(9) == "#ff8c00"
 std::string_view highlightColour(std::size_t position);
 
+// The choice of the text a page is highlighted with, made from the page's
+// lowercased URL, referrer and title and the session's saved text, without
+// a call to the document. It comes in two steps because the pass reads the
+// referrer only when the page URL leaves the choice open:
+//
+//   TextChooser chooser(options, session.m_savedSearchText, codePage);
+//   if (!chooser.pageUrl(url)) return;            // not highlighted
+//   TextChoice choice = chooser.referrer(referrer, title);
+struct TextChoice {
+  bool highlight = false;           // false: the page is not highlighted
+  std::optional<std::string> text;  // the text to split; none in title-word mode without a title
+  bool fromTitle = false;
+  PageReport::Source source = PageReport::Source::none;
+};
+
+class TextChooser {
+ public:
+  // `saved` is the session's saved text, which the choice updates.
+  TextChooser(const HighlightOptions& options, std::optional<std::string>& saved, const CodePage& codePage);
+
+  // The page URL, lowercased, empty for none; a search value found in it is
+  // cut in place behind its "&". A non-empty search text is saved. False
+  // when the choice ends here, the page not highlighted.
+  bool pageUrl(std::string& url);
+  // The referrer, lowercased, empty for none (cut in place like the URL),
+  // and the lowercased title; the choice.
+  TextChoice referrer(std::string& referrer, const std::optional<std::string>& title);
+
+ private:
+  const HighlightOptions& m_options;
+  std::optional<std::string>& m_saved;
+  const CodePage& m_codePage;
+  std::optional<std::string_view> m_searchText;  // into the URL, the referrer or m_saved
+  PageReport::Source m_source = PageReport::Source::none;
+};
+
 // HighlightPage: runs the page pass on `browser` (nullptr: nothing to do, S_OK)
 // with the given options; reads and updates `session.m_savedSearchText`.
 // Returns S_OK or the failing code of an essential call; E_OUTOFMEMORY when

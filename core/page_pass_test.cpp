@@ -112,6 +112,62 @@ TEST(HighlightPage, ChoosesTheTextByTheDecisionTable) {
   }
 }
 
+// The same decisions without a document: what the chooser answers for each
+// row, including where it stops (nullopt text with highlight: title words
+// wanted but no title).
+TEST(TextChooser, ChoosesTheTextByTheDecisionTable) {
+  struct Row {
+    const char* name;
+    std::string url;
+    std::string referrer;
+    std::optional<std::string> title;
+    std::optional<std::string> savedBefore;
+    std::uint32_t options;
+    bool urlGoesOn;
+    bool highlight;
+    std::optional<std::string> text;
+    std::string_view source;
+    std::optional<std::string> savedAfter;
+  };
+  const std::string urlA = "https://e.example/search?hl=en&q=alpha";
+  const std::string referrerB = "https://e.example/find?q=beta";
+  const std::string plain = "https://site.example/page.html";
+  const std::string noSearch = "https://other.example/page?id=7";
+  const std::vector<Row> rows = {
+      {"url A, referrer B", urlA, referrerB, "delta", {}, 2, true, true, "beta", "referrer", "alpha"},
+      {"url A, results off: ends at the url", urlA, referrerB, "delta", {}, 13, false, false, {}, "none",
+       "alpha"},
+      {"url A, referrer yields nothing", urlA, noSearch, "delta", {}, 2, true, true, "alpha", "saved", "alpha"},
+      {"url A, no referrer", urlA, "", "delta", "gamma", 3, true, true, "alpha", "url", {}},
+      {"url A, no referrer, not intelligent", urlA, "", "delta", {}, 2, true, false, {}, "none", {}},
+      {"referrer B, returned only", plain, referrerB, "delta", {}, 4, true, true, "beta", "referrer", {}},
+      {"referrer B, all off", plain, referrerB, "delta", "gamma", 8, true, false, {}, "none", "gamma"},
+      {"saved S", plain, noSearch, "delta", "gamma", 4, true, true, "gamma", "saved", "gamma"},
+      {"nothing saved: title words", plain, noSearch, "delta", {}, 1, true, true, "delta", "title", {}},
+      {"title words, no title", plain, noSearch, {}, {}, 1, true, true, {}, "none", {}},
+      {"no referrer drops S", plain, "", "delta", "gamma", 4, true, false, {}, "none", {}},
+      {"empty value splits into nothing", plain, "https://e.example/?q=", "delta", {}, 1, true, true, "",
+       "referrer", {}},
+      {"url without ? or & not looked at", "https://e.example/find_q=alpha", "", "delta", {}, 1, true, true,
+       "delta", "title", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const HighlightOptions options = optionsFromWord(row.options);
+    std::optional<std::string> saved = row.savedBefore;
+    TextChooser chooser(options, saved, ansiCodePage());
+    std::string url = row.url;
+    std::string referrer = row.referrer;
+    ASSERT_EQ(chooser.pageUrl(url), row.urlGoesOn);
+    const TextChoice choice = row.urlGoesOn ? chooser.referrer(referrer, row.title) : TextChoice();
+    EXPECT_EQ(choice.highlight, row.highlight);
+    EXPECT_EQ(choice.text, row.text);
+    EXPECT_EQ(choice.fromTitle, row.source == "title");
+    EXPECT_EQ(sourceName(choice.source), row.source);
+    EXPECT_EQ(saved, row.savedAfter);
+  }
+}
+
 // Title, URL and referrer are lowercased before anything looks at them: the
 // search parameters, the saved text, the stop words and the page-URL test of
 // title words all see lower case only.
