@@ -3,6 +3,7 @@
 #include <array>
 #include <new>
 
+#include "core/dword_bytes.h"
 #include "registrar/module_resource.h"
 #include "registrar/var_ui4.h"
 
@@ -199,11 +200,8 @@ class ScriptRun {
       std::uint32_t number = 0;
       if (failed(varUI4FromStr(codePage_.toWide(text), &number))) return hr::dispException;
       if (dryRun_) return hr::ok;
-      const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(number),
-                                     static_cast<std::uint8_t>(number >> 8),
-                                     static_cast<std::uint8_t>(number >> 16),
-                                     static_cast<std::uint8_t>(number >> 24)};
-      registry_.setValueEx(key, name.c_str(), reg::regDword, bytes, 4);
+      const auto bytes = dwordBytes(number);
+      registry_.setValueEx(key, name.c_str(), reg::regDword, bytes.data(), bytes.size());
     } else {
       if (text.size() % 2 != 0) return hr::fail;
       if (dryRun_) return hr::ok;

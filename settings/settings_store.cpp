@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/dword_bytes.h"
 #include "core/highlight_options.h"
 
 namespace glintmark {
@@ -62,10 +63,8 @@ bool RegistrySettingsStore::writeValue(std::uint32_t word) {
                             nullptr) != reg::errorSuccess) {
     return false;
   }
-  const unsigned char data[4] = {static_cast<unsigned char>(word), static_cast<unsigned char>(word >> 8),
-                                 static_cast<unsigned char>(word >> 16),
-                                 static_cast<unsigned char>(word >> 24)};
-  return registry_.setValueEx(key.get(), settingsValue, reg::regDword, data, sizeof data) ==
+  const auto data = dwordBytes(word);
+  return registry_.setValueEx(key.get(), settingsValue, reg::regDword, data.data(), data.size()) ==
          reg::errorSuccess;
 }
 

@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+#include "core/dword_bytes.h"
+
 namespace glintmark::reg {
 namespace {
 
@@ -59,8 +61,7 @@ void appendValue(std::string& out, const std::string& name, const RegValue& valu
     appendQuoted(out, std::string_view(reinterpret_cast<const char*>(value.data.data()),
                                        value.data.size() - 1));
   } else if (value.type == regDword && value.data.size() == 4) {
-    const std::uint32_t number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                                 static_cast<std::uint32_t>(value.data[3]) << 24;
+    const std::uint32_t number = dwordFromBytes(value.data.data());
     char text[9];
     static constexpr char digits[] = "0123456789abcdef";
     for (int i = 0; i < 8; ++i) text[i] = digits[(number >> (28 - 4 * i)) & 0xF];
@@ -255,9 +256,8 @@ class Parser {
         number32 = number32 << 4 | static_cast<std::uint32_t>(hexDigit(c));
       }
       value.type = regDword;
-      value.data = {static_cast<std::uint8_t>(number32), static_cast<std::uint8_t>(number32 >> 8),
-                    static_cast<std::uint8_t>(number32 >> 16),
-                    static_cast<std::uint8_t>(number32 >> 24)};
+      const auto bytes = dwordBytes(number32);
+      value.data.assign(bytes.begin(), bytes.end());
     } else if (rest.starts_with("hex")) {
       std::string_view after = rest.substr(3);
       value.type = regBinary;
