@@ -2,6 +2,8 @@
 
 #include <array>
 #include <new>
+#include <optional>
+#include <vector>
 
 #include "core/dword_bytes.h"
 #include "registrar/module_resource.h"
@@ -57,27 +59,47 @@ int hexValue(char c) {
   return 0;
 }
 
-// One run over the replaced text: the read position and the registry calls.
-class ScriptRun {
- public:
-  ScriptRun(std::string_view text, reg::Registry& registry, const CodePage& codePage)
-      : text_(text), registry_(registry), codePage_(codePage) {}
-
-  // Checks the whole script in the given mode without touching the
-  // registry, then runs it. Every parse error is thus found before the first
-  // write: bad input never leaves half a registration behind. What can still
-  // fail during the real run is the registry itself, and the undo of a
-  // failing root block then sees a script that parses to its end.
-  HResult run(ScriptMode mode) {
-    dryRun_ = true;
-    GLINTMARK_RETURN_IF_FAILED(runBlocks(mode));
-    dryRun_ = false;
-    position_ = 0;
-    return runBlocks(mode);
+bool isNeverDelete(std::string_view name) {
+  for (std::string_view word : neverDeleteNames) {
+    if (sameWord(name, word)) return true;
   }
+  return false;
+}
 
- private:
-  HResult runBlocks(ScriptMode mode) {
+// A value of the script as the registry takes it: its type and its bytes.
+struct ScriptValue {
+  reg::ValueType type = reg::regSz;
+  std::string data;
+};
+
+// One item of a block: a key, with its modifiers, its default value and its
+// nested block, or (isValue) a named value of the block's key. Values are
+// read in register mode only; unregister mode skips them unread.
+struct ScriptItem {
+  bool isValue = false;
+  bool forceRemove = false;
+  bool deleteOnly = false;
+  bool noRemove = false;
+  std::string name;
+  std::optional<ScriptValue> value;
+  std::vector<ScriptItem> items;
+};
+
+struct RootBlock {
+  reg::Key key;
+  std::vector<ScriptItem> items;
+};
+
+// Reads the replaced text into root blocks. The whole script is read before
+// the registry is touched: bad input never leaves half a registration
+// behind, and the undo of a failing root block walks the items that the
+// register walk used.
+class ScriptParser {
+ public:
+  ScriptParser(std::string_view text, ScriptMode mode, const CodePage& codePage)
+      : text_(text), mode_(mode), codePage_(codePage) {}
+
+  HResult parse(std::vector<RootBlock>* roots) {
     while (position_ < text_.size()) {
       std::string token;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
@@ -88,20 +110,8 @@ class ScriptRun {
       if (root == nullptr) return hr::dispException;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       if (token != "{") return hr::dispException;
-      const std::size_t blockStart = position_;
-      if (mode == ScriptMode::registering) {
-        const HResult result = registerBlock(root->key, 1);
-        if (failed(result)) {
-          // Undo what this root block wrote; earlier root blocks stay.
-          if (!dryRun_) {
-            position_ = blockStart;
-            unregisterBlock(root->key, true, 1);
-          }
-          return result;
-        }
-      } else {
-        GLINTMARK_RETURN_IF_FAILED(unregisterBlock(root->key, !dryRun_, 1));
-      }
+      RootBlock& block = roots->emplace_back(RootBlock{root->key, {}});
+      GLINTMARK_RETURN_IF_FAILED(parseBlock(&block.items, 1));
       skipWhite();
     }
     return hr::ok;
@@ -174,16 +184,14 @@ class ScriptRun {
     return equals == "=" ? hr::ok : hr::dispException;
   }
 
-  // "= type value" after its "=": reads both tokens without checking them.
-  HResult skipAssignment() {
-    std::string ignored;
-    GLINTMARK_RETURN_IF_FAILED(nextToken(&ignored));
-    return nextToken(&ignored);
-  }
-
-  // Reads "type value" and writes the value under `name` into `key`; a
-  // value the registry refuses is ignored.
-  HResult writeValue(reg::Key key, const std::string& name) {
+  // "type value" after an "=": read into *value when `keep`, else skipped
+  // without looking at either token.
+  HResult assignment(bool keep, std::optional<ScriptValue>* value) {
+    if (!keep) {
+      std::string ignored;
+      GLINTMARK_RETURN_IF_FAILED(nextToken(&ignored));
+      return nextToken(&ignored);
+    }
     std::string type;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&type));
     const bool isString = sameWord(type, "S");
@@ -192,34 +200,98 @@ class ScriptRun {
     if (!isString && !isNumber && !isBinary) return hr::dispException;
     std::string text;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&text));
+    ScriptValue& result = value->emplace();
     if (isString) {
-      if (dryRun_) return hr::ok;
-      registry_.setValueEx(key, name.c_str(), reg::regSz, text.c_str(),
-                           static_cast<std::uint32_t>(text.size() + 1));
+      result.data = std::move(text);
+      result.data.push_back('\0');  // stored with its terminating zero
     } else if (isNumber) {
       std::uint32_t number = 0;
       if (failed(varUI4FromStr(codePage_.toWide(text), &number))) return hr::dispException;
-      if (dryRun_) return hr::ok;
       const auto bytes = dwordBytes(number);
-      registry_.setValueEx(key, name.c_str(), reg::regDword, bytes.data(), bytes.size());
+      result.type = reg::regDword;
+      result.data.assign(bytes.begin(), bytes.end());
     } else {
       if (text.size() % 2 != 0) return hr::fail;
-      if (dryRun_) return hr::ok;
-      std::string bytes(text.size() / 2, '\0');
+      result.type = reg::regBinary;
+      result.data.assign(text.size() / 2, '\0');
       for (std::size_t i = 0; i < text.size(); ++i) {
-        bytes[i / 2] = static_cast<char>(bytes[i / 2] | (hexValue(text[i]) << (i % 2 == 0 ? 4 : 0)));
+        result.data[i / 2] =
+            static_cast<char>(result.data[i / 2] | (hexValue(text[i]) << (i % 2 == 0 ? 4 : 0)));
       }
-      registry_.setValueEx(key, name.c_str(), reg::regBinary, bytes.data(),
-                           static_cast<std::uint32_t>(bytes.size()));
     }
     return hr::ok;
   }
 
-  static bool isNeverDelete(std::string_view name) {
-    for (std::string_view word : neverDeleteNames) {
-      if (sameWord(name, word)) return true;
+  // The items of a block, up to and including its "}".
+  HResult parseBlock(std::vector<ScriptItem>* items, std::size_t depth) {
+    if (depth > ScriptRegistrar::maxNesting) return hr::dispException;
+    const bool registering = mode_ == ScriptMode::registering;
+    std::string token;
+    GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
+    while (token != "}") {
+      ScriptItem& item = items->emplace_back();
+      if (sameWord(token, "Val")) {
+        item.isValue = true;
+        GLINTMARK_RETURN_IF_FAILED(valNameAndEquals(&item.name));
+        GLINTMARK_RETURN_IF_FAILED(assignment(registering, &item.value));
+        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
+        if (token == "{") return hr::dispException;
+        continue;
+      }
+      item.forceRemove = sameWord(token, "ForceRemove");
+      item.deleteOnly = sameWord(token, "Delete");
+      if (item.forceRemove || item.deleteOnly) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
+      item.noRemove = sameWord(token, "NoRemove");
+      if (item.noRemove) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
+      item.name = token;
+      GLINTMARK_RETURN_IF_FAILED(checkKeyName(item.name));
+      GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
+      if (token == "=") {
+        // A Delete item's value is never written, so never read.
+        GLINTMARK_RETURN_IF_FAILED(assignment(registering && !item.deleteOnly, &item.value));
+        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
+      }
+      if (token == "{") {
+        if (item.deleteOnly) return hr::dispException;
+        GLINTMARK_RETURN_IF_FAILED(parseBlock(&item.items, depth + 1));
+        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
+      }
     }
-    return false;
+    return hr::ok;
+  }
+
+  std::string_view text_;
+  std::size_t position_ = 0;
+  ScriptMode mode_;
+  const CodePage& codePage_;
+};
+
+// Walks parsed root blocks over the registry, in either mode.
+class ScriptRun {
+ public:
+  explicit ScriptRun(reg::Registry& registry) : registry_(registry) {}
+
+  HResult run(const std::vector<RootBlock>& roots, ScriptMode mode) {
+    for (const RootBlock& root : roots) {
+      if (mode == ScriptMode::unregistering) {
+        GLINTMARK_RETURN_IF_FAILED(unregisterItems(root.key, root.items));
+        continue;
+      }
+      const HResult result = registerItems(root.key, root.items, 1);
+      if (failed(result)) {
+        // Undo what this root block wrote; earlier root blocks stay.
+        unregisterItems(root.key, root.items);
+        return result;
+      }
+    }
+    return hr::ok;
+  }
+
+ private:
+  // A value the registry refuses is ignored.
+  void writeValue(reg::Key key, const std::string& name, const ScriptValue& value) {
+    registry_.setValueEx(key, name.c_str(), value.type, value.data.data(),
+                         static_cast<std::uint32_t>(value.data.size()));
   }
 
   // Deletes parent\name with all its subkeys, deepest first. An empty name
@@ -242,98 +314,43 @@ class ScriptRun {
     return registry_.deleteKey(parent, name.c_str());
   }
 
-  // The items of a block in register mode, up to and including its "}".
-  HResult registerBlock(reg::Key parent, std::size_t depth) {
-    if (depth > ScriptRegistrar::maxNesting) return hr::dispException;
-    reg::KeyHolder itemKey(registry_);
-    std::string token;
-    GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-    while (token != "}") {
-      if (sameWord(token, "Val")) {
-        std::string name;
-        GLINTMARK_RETURN_IF_FAILED(valNameAndEquals(&name));
-        GLINTMARK_RETURN_IF_FAILED(writeValue(parent, name));
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-        if (token == "{") return hr::dispException;
+  HResult registerItems(reg::Key parent, const std::vector<ScriptItem>& items, std::size_t depth) {
+    for (const ScriptItem& item : items) {
+      if (item.isValue) {
+        writeValue(parent, item.name, *item.value);
         continue;
       }
-      const bool forceRemove = sameWord(token, "ForceRemove");
-      const bool deleteOnly = sameWord(token, "Delete");
-      if (forceRemove || deleteOnly) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      if (sameWord(token, "NoRemove")) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      const std::string name = token;
-      GLINTMARK_RETURN_IF_FAILED(checkKeyName(name));
-      if ((forceRemove || deleteOnly) && !isNeverDelete(name) && !dryRun_) {
-        itemKey.close();
-        deleteTree(parent, name, depth);  // failures are ignored: the key may not exist
+      if ((item.forceRemove || item.deleteOnly) && !isNeverDelete(item.name)) {
+        deleteTree(parent, item.name, depth);  // failures are ignored: the key may not exist
       }
-      if (deleteOnly) {
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-        if (token == "=") {
-          GLINTMARK_RETURN_IF_FAILED(skipAssignment());
-          GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-        }
-        if (token == "{") return hr::dispException;
-        continue;
-      }
-      itemKey.close();
-      if (!dryRun_ &&
-          registry_.openKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put()) != reg::errorSuccess &&
-          registry_.openKeyEx(parent, name.c_str(), reg::keyRead, itemKey.put()) != reg::errorSuccess &&
-          registry_.createKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put(), nullptr) !=
-              reg::errorSuccess) {
+      if (item.deleteOnly) continue;
+      reg::KeyHolder key(registry_);
+      const char* name = item.name.c_str();
+      if (registry_.openKeyEx(parent, name, reg::keyAllAccess, key.put()) != reg::errorSuccess &&
+          registry_.openKeyEx(parent, name, reg::keyRead, key.put()) != reg::errorSuccess &&
+          registry_.createKeyEx(parent, name, reg::keyAllAccess, key.put(), nullptr) != reg::errorSuccess) {
         return hr::dispException;
       }
-      GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      if (token == "=") {
-        GLINTMARK_RETURN_IF_FAILED(writeValue(itemKey.get(), std::string()));
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      }
-      if (token == "{") {
-        GLINTMARK_RETURN_IF_FAILED(registerBlock(itemKey.get(), depth + 1));
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      }
+      if (item.value) writeValue(key.get(), std::string(), *item.value);
+      GLINTMARK_RETURN_IF_FAILED(registerItems(key.get(), item.items, depth + 1));
     }
     return hr::ok;
   }
 
-  // The items of a block in unregister mode, up to and including its "}".
-  // In a skipped block (live false) nothing is touched; it is only parsed.
-  HResult unregisterBlock(reg::Key parent, bool live, std::size_t depth) {
-    if (depth > ScriptRegistrar::maxNesting) return hr::dispException;
-    std::string token;
-    GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-    while (token != "}") {
-      if (sameWord(token, "Val")) {
-        std::string name;
-        GLINTMARK_RETURN_IF_FAILED(valNameAndEquals(&name));
-        if (live) registry_.deleteValue(parent, name.c_str());
-        GLINTMARK_RETURN_IF_FAILED(skipAssignment());
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-        if (token == "{") return hr::dispException;
+  // A key that cannot be opened is skipped with its whole block; a key that
+  // keeps subkeys after its block stays.
+  HResult unregisterItems(reg::Key parent, const std::vector<ScriptItem>& items) {
+    for (const ScriptItem& item : items) {
+      if (item.isValue) {
+        registry_.deleteValue(parent, item.name.c_str());
         continue;
       }
-      const bool deleteItem = sameWord(token, "Delete");
-      if (deleteItem || sameWord(token, "ForceRemove")) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      const bool noRemove = sameWord(token, "NoRemove");
-      if (noRemove) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      const std::string name = token;
-      GLINTMARK_RETURN_IF_FAILED(checkKeyName(name));
       reg::KeyHolder key(registry_);
-      const bool itemLive =
-          live && registry_.openKeyEx(parent, name.c_str(), reg::keyRead | reg::keySetValue,
-                                      key.put()) == reg::errorSuccess;
-      GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      if (token == "=") {
-        GLINTMARK_RETURN_IF_FAILED(skipAssignment());
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
+      if (registry_.openKeyEx(parent, item.name.c_str(), reg::keyRead | reg::keySetValue, key.put()) !=
+          reg::errorSuccess) {
+        continue;
       }
-      if (token == "{") {
-        if (deleteItem) return hr::dispException;
-        GLINTMARK_RETURN_IF_FAILED(unregisterBlock(key.get(), itemLive, depth + 1));
-        GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      }
-      if (!itemLive) continue;
+      GLINTMARK_RETURN_IF_FAILED(unregisterItems(key.get(), item.items));
       std::uint32_t subKeys = 0;
       // A key whose subkeys cannot be counted is kept, as one that has some.
       if (registry_.queryInfoKey(key.get(), &subKeys, nullptr) != reg::errorSuccess || subKeys != 0) {
@@ -341,16 +358,12 @@ class ScriptRun {
       }
       if (key.close() != reg::errorSuccess) return hr::dispException;
       // The empty name is the parent itself, which this item does not own.
-      if (!noRemove && !name.empty()) registry_.deleteKey(parent, name.c_str());
+      if (!item.noRemove && !item.name.empty()) registry_.deleteKey(parent, item.name.c_str());
     }
     return hr::ok;
   }
 
-  std::string_view text_;
-  std::size_t position_ = 0;
-  bool dryRun_ = false;  // parse and check only
   reg::Registry& registry_;
-  const CodePage& codePage_;
 };
 
 }  // namespace
@@ -426,7 +439,9 @@ HResult ScriptRegistrar::runRegistrationScript(const char* script, ScriptMode mo
   try {
     std::string text;
     GLINTMARK_RETURN_IF_FAILED(replacePlaceholders(script, &text));
-    return ScriptRun(text, registry_, codePage_).run(mode);
+    std::vector<RootBlock> roots;
+    GLINTMARK_RETURN_IF_FAILED(ScriptParser(text, mode, codePage_).parse(&roots));
+    return ScriptRun(registry_).run(roots, mode);
   } catch (const std::bad_alloc&) {
     return hr::outOfMemory;
   }
