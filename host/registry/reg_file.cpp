@@ -220,6 +220,63 @@ class Parser {
     }
   }
 
+  // "text": a string, stored with its terminating zero.
+  static RegFileResult stringData(std::string_view rest, std::size_t number, RegValue* value) {
+    std::string text;
+    std::size_t used = 0;
+    if (!readQuoted(rest, &text, &used) || !trim(rest.substr(used)).empty()) {
+      return error(number, "bad quoted string");
+    }
+    value->type = regSz;
+    value->data.assign(text.begin(), text.end());
+    value->data.push_back(0);
+    return {};
+  }
+
+  // The hex digits after "dword:".
+  static RegFileResult dwordData(std::string_view digits, std::size_t number, RegValue* value) {
+    std::uint32_t number32 = 0;
+    if (digits.empty() || digits.size() > 8) return error(number, "dword: needs 1 to 8 hex digits");
+    for (char c : digits) {
+      if (hexDigit(c) < 0) return error(number, "dword: needs 1 to 8 hex digits");
+      number32 = number32 << 4 | static_cast<std::uint32_t>(hexDigit(c));
+    }
+    value->type = regDword;
+    const auto bytes = dwordBytes(number32);
+    value->data.assign(bytes.begin(), bytes.end());
+    return {};
+  }
+
+  // What follows "hex": an optional "(type)", then ":" and a byte list that
+  // a trailing "\" continues on the next line.
+  RegFileResult hexData(std::string_view after, std::size_t number, RegValue* value) {
+    value->type = regBinary;
+    if (!after.empty() && after.front() == '(') {
+      const std::size_t close = after.find(')');
+      if (close == std::string_view::npos || close == 1 || close > 9) {
+        return error(number, "bad hex(type)");
+      }
+      std::uint32_t type = 0;
+      for (char c : after.substr(1, close - 1)) {
+        if (hexDigit(c) < 0) return error(number, "bad hex(type)");
+        type = type << 4 | static_cast<std::uint32_t>(hexDigit(c));
+      }
+      value->type = type;
+      after.remove_prefix(close + 1);
+    }
+    if (after.empty() || after.front() != ':') return error(number, "expected : after hex");
+    std::string list(after.substr(1));
+    while (!trim(list).empty() && trim(list).back() == '\\') {
+      list = std::string(trim(list));
+      list.pop_back();
+      std::string next;
+      if (!nextLine(&next)) return error(lineNumber_, "the file ends inside a hex list");
+      list += next;
+    }
+    if (!parseHexList(list, &value->data)) return error(number, "bad hex byte list");
+    return {};
+  }
+
   RegFileResult parseValue(std::string_view line, std::size_t number, std::vector<Step>* steps) {
     std::string name;
     std::size_t used = 0;
@@ -239,55 +296,17 @@ class Parser {
       return {};
     }
     RegValue value;
+    RegFileResult result;
     if (!rest.empty() && rest.front() == '"') {
-      std::string text;
-      if (!readQuoted(rest, &text, &used) || !trim(rest.substr(used)).empty()) {
-        return error(number, "bad quoted string");
-      }
-      value.type = regSz;
-      value.data.assign(text.begin(), text.end());
-      value.data.push_back(0);
+      result = stringData(rest, number, &value);
     } else if (rest.starts_with("dword:")) {
-      const std::string_view digits = rest.substr(6);
-      std::uint32_t number32 = 0;
-      if (digits.empty() || digits.size() > 8) return error(number, "dword: needs 1 to 8 hex digits");
-      for (char c : digits) {
-        if (hexDigit(c) < 0) return error(number, "dword: needs 1 to 8 hex digits");
-        number32 = number32 << 4 | static_cast<std::uint32_t>(hexDigit(c));
-      }
-      value.type = regDword;
-      const auto bytes = dwordBytes(number32);
-      value.data.assign(bytes.begin(), bytes.end());
+      result = dwordData(rest.substr(6), number, &value);
     } else if (rest.starts_with("hex")) {
-      std::string_view after = rest.substr(3);
-      value.type = regBinary;
-      if (!after.empty() && after.front() == '(') {
-        const std::size_t close = after.find(')');
-        if (close == std::string_view::npos || close == 1 || close > 9) {
-          return error(number, "bad hex(type)");
-        }
-        std::uint32_t type = 0;
-        for (char c : after.substr(1, close - 1)) {
-          if (hexDigit(c) < 0) return error(number, "bad hex(type)");
-          type = type << 4 | static_cast<std::uint32_t>(hexDigit(c));
-        }
-        value.type = type;
-        after.remove_prefix(close + 1);
-      }
-      if (after.empty() || after.front() != ':') return error(number, "expected : after hex");
-      std::string list(after.substr(1));
-      // Continuation lines: a trailing "\" joins the next line.
-      while (!trim(list).empty() && trim(list).back() == '\\') {
-        list = std::string(trim(list));
-        list.pop_back();
-        std::string next;
-        if (!nextLine(&next)) return error(lineNumber_, "the file ends inside a hex list");
-        list += next;
-      }
-      if (!parseHexList(list, &value.data)) return error(number, "bad hex byte list");
+      result = hexData(rest.substr(3), number, &value);
     } else {
-      return error(number, "unknown value data (expected \"text\", dword:, hex: or hex(T):)");
+      result = error(number, "unknown value data (expected \"text\", dword:, hex: or hex(T):)");
     }
+    if (!result.ok) return result;
     steps->push_back({number, SetValue{name, std::move(value)}});
     return {};
   }
