@@ -40,6 +40,23 @@ struct ParsedNumber {
   bool negative = false;
 };
 
+// The signs and symbols read before the digits; each may stand there once,
+// and the trailing ones depend on them.
+struct Leading {
+  bool plus = false;
+  bool minus = false;
+  bool currency = false;
+  bool parens = false;
+};
+
+// The exponent: whether an "e" was read, whether its digits are still
+// expected, and its sign.
+struct Exponent {
+  bool seen = false;
+  bool open = false;
+  bool negative = false;
+};
+
 class Parser {
  public:
   explicit Parser(std::u16string_view text) : text_(text.substr(0, text.find(u'\0'))) {}
@@ -47,7 +64,7 @@ class Parser {
   HResult parse(ParsedNumber* number) {
     number_ = number;
     GLINTMARK_RETURN_IF_FAILED(leadingSymbols());
-    if (!decimal_ && !currency_ && peek() == u'&') {
+    if (!decimal_ && !leading_.currency && peek() == u'&') {
       const char16_t kind = peek(1);
       if (kind == u'H' || kind == u'h') number_->baseShift = 4;
       if (kind == u'O' || kind == u'o') number_->baseShift = 3;
@@ -56,7 +73,7 @@ class Parser {
     skipLeadingZeros();
     GLINTMARK_RETURN_IF_FAILED(body());
     if (number_->digits.empty() && leadingZero_) number_->digits.push_back(0);
-    if (inExponent_) return hr::typeMismatch;  // "1e" or "1e-"
+    if (exponent_.open) return hr::typeMismatch;  // "1e" or "1e-"
     if (number_->baseShift == 0) {
       while (number_->digits.size() > 1 && number_->digits.back() == 0) {
         number_->digits.pop_back();
@@ -66,7 +83,7 @@ class Parser {
       number_->power10 = 0;
     }
     trailingSymbols();
-    if (parens_ && !number_->negative) return hr::typeMismatch;
+    if (leading_.parens && !number_->negative) return hr::typeMismatch;
     if (position_ != text_.size() || number_->digits.empty()) return hr::typeMismatch;
     return hr::ok;
   }
@@ -90,18 +107,18 @@ class Parser {
         while (peek() != u'\0' && isWhite(peek())) ++position_;
       } else if (c == thousandsSeparator) {
         return hr::typeMismatch;  // not before the first digit
-      } else if (c == positiveSign && !leadingPlus_) {
-        leadingPlus_ = true;
+      } else if (c == positiveSign && !leading_.plus) {
+        leading_.plus = true;
         ++position_;
-      } else if (c == negativeSign && !leadingMinus_) {
-        leadingMinus_ = true;
+      } else if (c == negativeSign && !leading_.minus) {
+        leading_.minus = true;
         number_->negative = true;
         ++position_;
-      } else if (c == currencySymbol && !currency_) {
-        currency_ = true;
+      } else if (c == currencySymbol && !leading_.currency) {
+        leading_.currency = true;
         ++position_;
-      } else if (c == u'(' && !parens_) {
-        parens_ = true;
+      } else if (c == u'(' && !leading_.parens) {
+        leading_.parens = true;
         ++position_;
       } else {
         return hr::ok;
@@ -136,18 +153,23 @@ class Parser {
     number_->digits.push_back(digit);
   }
 
+  // The exponent's digits scale the number; huge exponents saturate.
+  void exponentDigits() {
+    long long exponent = 0;
+    while (isDigit(peek())) {
+      if (exponent < 1000000) exponent = exponent * 10 + (peek() - u'0');
+      ++position_;
+    }
+    number_->power10 += exponent_.negative ? -exponent : exponent;
+    exponent_.open = false;
+  }
+
   HResult body() {
     while (position_ < text_.size()) {
       const char16_t c = peek();
       if (isDigit(c)) {
-        if (inExponent_) {
-          long long exponent = 0;
-          while (isDigit(peek())) {
-            if (exponent < 1000000) exponent = exponent * 10 + (peek() - u'0');
-            ++position_;
-          }
-          number_->power10 += negativeExponent_ ? -exponent : exponent;
-          inExponent_ = false;
+        if (exponent_.open) {
+          exponentDigits();
           continue;
         }
         if (number_->baseShift == 3 && (c == u'8' || c == u'9')) return hr::ok;
@@ -155,7 +177,7 @@ class Parser {
         addDigit(static_cast<std::uint8_t>(c - u'0'));
       } else if (c == thousandsSeparator && !hexOrOctal()) {
         // accepted anywhere after the first digit, and ignored
-      } else if (c == decimalPoint && !hexOrOctal() && !decimal_ && !exponent_) {
+      } else if (c == decimalPoint && !hexOrOctal() && !decimal_ && !exponent_.seen) {
         decimal_ = true;
         if (number_->digits.empty()) {
           ++position_;
@@ -165,13 +187,13 @@ class Parser {
       } else if (number_->baseShift == 4 && hexLetter(c) >= 0) {
         if (number_->digits.size() >= maxDigits) return hr::overflow;
         number_->digits.push_back(static_cast<std::uint8_t>(hexLetter(c)));
-      } else if ((c == u'e' || c == u'E') && !hexOrOctal() && !currency_ && !exponent_) {
-        exponent_ = true;
-        inExponent_ = true;
-      } else if (inExponent_ && c == positiveSign) {
+      } else if ((c == u'e' || c == u'E') && !hexOrOctal() && !leading_.currency && !exponent_.seen) {
+        exponent_.seen = true;
+        exponent_.open = true;
+      } else if (exponent_.open && c == positiveSign) {
         // an explicit positive exponent
-      } else if (inExponent_ && c == negativeSign) {
-        negativeExponent_ = true;
+      } else if (exponent_.open && c == negativeSign) {
+        exponent_.negative = true;
       } else {
         return hr::ok;
       }
@@ -188,12 +210,12 @@ class Parser {
         ++position_;
       } else if (c != u'\0' && isWhite(c)) {
         while (peek() != u'\0' && isWhite(peek())) ++position_;
-      } else if (c == positiveSign && !leadingPlus_) {
+      } else if (c == positiveSign && !leading_.plus) {
         ++position_;
-      } else if (c == negativeSign && !leadingMinus_) {
+      } else if (c == negativeSign && !leading_.minus) {
         number_->negative = true;
         ++position_;
-      } else if (c == u')' && parens_) {
+      } else if (c == u')' && leading_.parens) {
         number_->negative = true;
         ++position_;
       } else if (c == currencySymbol && !hexOrOctal()) {
@@ -207,9 +229,10 @@ class Parser {
   std::u16string_view text_;
   std::size_t position_ = 0;
   ParsedNumber* number_ = nullptr;
-  bool decimal_ = false, currency_ = false, parens_ = false;
-  bool leadingPlus_ = false, leadingMinus_ = false, leadingZero_ = false;
-  bool exponent_ = false, inExponent_ = false, negativeExponent_ = false;
+  bool decimal_ = false;      // a decimal point was read
+  bool leadingZero_ = false;  // a zero was skipped before the first digit
+  Leading leading_;
+  Exponent exponent_;
 };
 
 HResult toUnsigned32(const ParsedNumber& number, std::uint32_t* out) {
