@@ -38,19 +38,6 @@ void releaseTypeInfo(void*) {
   if (ITypeInfo* info = g_typeInfo.exchange(nullptr)) info->Release();
 }
 
-// The critical section's own owner record. Entering and leaving in one scope
-// keeps every early return of the loading path from leaving the lock held.
-class LockGuard {
- public:
-  explicit LockGuard(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
-  ~LockGuard() { LeaveCriticalSection(&m_lock); }
-  LockGuard(const LockGuard&) = delete;
-  LockGuard& operator=(const LockGuard&) = delete;
-
- private:
-  CRITICAL_SECTION& m_lock;
-};
-
 HRESULT loadTypeInfo(LCID lcid) {
   ITypeLib* library = nullptr;
   HRESULT result = LoadRegTypeLib(kLibidSheenpad, kLibraryMajor, kLibraryMinor, lcid, &library);

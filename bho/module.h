@@ -35,6 +35,18 @@ bool serverStateStarted();
 // The lock that serialises the creation of a class factory.
 CRITICAL_SECTION& classTableLock();
 
+// Enters a critical section for one scope, so that no early return leaves it held.
+class LockGuard {
+ public:
+  explicit LockGuard(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
+  ~LockGuard() { LeaveCriticalSection(&m_lock); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+
+ private:
+  CRITICAL_SECTION& m_lock;
+};
+
 // addCleanup: fn(arg) runs at stopServerState, newest entry first.
 // E_OUTOFMEMORY when the entry cannot be allocated.
 HRESULT addCleanup(void (*fn)(void*), void* arg);

@@ -208,16 +208,13 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
     for (ClassTableRow& row : g_classTable) {
       if (!IsEqualCLSID(clsid, *row.clsid)) continue;
       if (row.factory.load() == nullptr) {
-        EnterCriticalSection(&classTableLock());
-        HRESULT result = S_OK;
+        const LockGuard lock(classTableLock());
         // A second check: another thread may have built it while this one waited.
         if (row.factory.load() == nullptr) {
           IUnknown* factory = nullptr;
-          result = row.makeFactory(row.makeObject, &factory);
-          if (SUCCEEDED(result)) row.factory.store(factory);
+          GLINTMARK_RETURN_IF_FAILED(row.makeFactory(row.makeObject, &factory));
+          row.factory.store(factory);
         }
-        LeaveCriticalSection(&classTableLock());
-        if (FAILED(result)) return result;
       }
       return row.factory.load()->QueryInterface(iid, out);
     }
