@@ -1,6 +1,7 @@
 // ComPtr<T> and UniqueHandle<T, Deleter>: the two owning holders of the COM
 // code. WIL's com_ptr_nothrow and unique_any do the same, but WIL does not
-// build with MinGW, so these keep to what this library needs.
+// build with MinGW, so these keep to what this library needs. UniqueHandle
+// lives in win/unique_handle.h, where registrar/ and settings/ use it too.
 //
 //   ComPtr<IWebBrowser2> browser;
 //   HRESULT result = site->QueryInterface(IID_IWebBrowser2, browser.putVoid());
@@ -12,6 +13,8 @@
 
 #include <cstddef>
 #include <utility>
+
+#include "win/unique_handle.h"
 
 namespace glintmark::bho {
 
@@ -77,50 +80,5 @@ class ComPtr {
   }
   T* m_ptr = nullptr;
 };
-
-// UniqueHandle: owns one handle of type T and frees it with Deleter{}(handle)
-// unless it is the null value T{}.
-template <typename T, typename Deleter>
-class UniqueHandle {
- public:
-  UniqueHandle() noexcept = default;
-  explicit UniqueHandle(T handle) noexcept : m_handle(handle) {}
-  UniqueHandle(UniqueHandle&& other) noexcept : m_handle(std::exchange(other.m_handle, T{})) {}
-  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.m_handle, T{}));
-    return *this;
-  }
-  UniqueHandle(const UniqueHandle&) = delete;
-  UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { reset(); }
-
-  T get() const noexcept { return m_handle; }
-  explicit operator bool() const noexcept { return m_handle != T{}; }
-  void reset(T handle = T{}) noexcept {
-    if (T old = std::exchange(m_handle, handle); old != T{}) Deleter{}(old);
-  }
-  T* put() noexcept {
-    reset();
-    return &m_handle;
-  }
-  [[nodiscard]] T release() noexcept { return std::exchange(m_handle, T{}); }
-
- private:
-  T m_handle{};
-};
-
-struct BstrDeleter {
-  void operator()(BSTR text) const noexcept { SysFreeString(text); }
-};
-struct HkeyDeleter {
-  void operator()(HKEY key) const noexcept { RegCloseKey(key); }
-};
-struct HmoduleDeleter {
-  void operator()(HMODULE module) const noexcept { FreeLibrary(module); }
-};
-
-using UniqueBstr = UniqueHandle<BSTR, BstrDeleter>;
-using UniqueHkey = UniqueHandle<HKEY, HkeyDeleter>;
-using UniqueHmodule = UniqueHandle<HMODULE, HmoduleDeleter>;
 
 }  // namespace glintmark::bho

@@ -3,6 +3,7 @@
 
 #include "settings/help_launcher.h"
 #include "settings/help_launcher_win.h"
+#include "win/unique_handle.h"
 
 namespace glintmark {
 namespace {
@@ -22,8 +23,8 @@ void startCommandLine(char (&commandLine)[commandLineSize]) {
   PROCESS_INFORMATION process{};
   if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                      &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    const UniqueKernelHandle thread(process.hThread);
+    const UniqueKernelHandle started(process.hProcess);
   }
 }
 
@@ -36,16 +37,14 @@ ShellOpenFunction setShellOpenFunction(ShellOpenFunction shellOpen) {
 }
 
 bool SystemClassesRoot::readDefaultValue(const char* key, char (&value)[registryStringSize]) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) {
+  UniqueHkey opened;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_QUERY_VALUE, opened.put()) != ERROR_SUCCESS) {
     return false;
   }
   LONG size = static_cast<LONG>(registryStringSize);
   // RegQueryValueA reads the default value, "" for a key without one, and
   // fails with ERROR_MORE_DATA when the value needs more than 260 bytes.
-  const LSTATUS status = RegQueryValueA(opened, nullptr, value, &size);
-  RegCloseKey(opened);
-  return status == ERROR_SUCCESS;
+  return RegQueryValueA(opened.get(), nullptr, value, &size) == ERROR_SUCCESS;
 }
 
 void openHelpPage(const char* address) {
