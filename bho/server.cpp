@@ -9,6 +9,7 @@
 
 #include "bho/class_factory.h"
 #include "bho/com/highlighter_interface.h"
+#include "bho/com_ptr.h"
 #include "bho/highlighter.h"
 #include "bho/module.h"
 #include "core/code_page.h"
@@ -42,12 +43,10 @@ ClassTableRow g_classTable[] = {
     {&kClsidHighlighter, runRegistrationScriptResource, ClassFactory::create, createHighlighter, nullptr},
 };
 
+// Narrow text of the ANSI code page as the wide text of the OLE calls.
 std::wstring widen(std::string_view narrow) {
-  if (narrow.empty()) return {};
-  const int length = MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, narrow.data(), static_cast<int>(narrow.size()), wide.data(), length);
-  return wide;
+  const std::u16string wide = ansiCodePage().toWide(narrow);
+  return std::wstring(wide.begin(), wide.end());
 }
 
 // The module's own file name. A name that does not fit the buffer is an
@@ -89,15 +88,14 @@ HRESULT runRegistrationScriptResource(bool registering) {
 // Loads the type library from the module's own "TYPELIB" 1 resource, or else
 // from the ".tlb" file beside the module. *loadedFrom receives the path that
 // loaded.
-HRESULT loadModuleTypeLibrary(ITypeLib** library, std::wstring* loadedFrom) {
-  *library = nullptr;
+HRESULT loadModuleTypeLibrary(ComPtr<ITypeLib>& library, std::wstring* loadedFrom) {
   std::string path;
   GLINTMARK_RETURN_IF_FAILED(modulePath(path));
   std::wstring wide = widen(path);
-  HRESULT result = LoadTypeLib(wide.c_str(), library);
+  HRESULT result = LoadTypeLib(wide.c_str(), library.put());
   if (FAILED(result)) {
     wide = typeLibraryBeside(wide);
-    result = LoadTypeLib(wide.c_str(), library);
+    result = LoadTypeLib(wide.c_str(), library.put());
     if (FAILED(result)) return result;
   }
   *loadedFrom = std::move(wide);
@@ -105,36 +103,32 @@ HRESULT loadModuleTypeLibrary(ITypeLib** library, std::wstring* loadedFrom) {
 }
 
 HRESULT registerTypeLibrary() {
-  ITypeLib* library = nullptr;
+  ComPtr<ITypeLib> library;
   std::wstring path;
-  GLINTMARK_RETURN_IF_FAILED(loadModuleTypeLibrary(&library, &path));
+  GLINTMARK_RETURN_IF_FAILED(loadModuleTypeLibrary(library, &path));
   std::wstring helpDirectory = helpDirectoryOf(path);
-  const HRESULT result = RegisterTypeLib(library, path.data(), helpDirectory.data());
-  library->Release();
-  return result;
+  return RegisterTypeLib(library.get(), path.data(), helpDirectory.data());
 }
 
 // Removes the type library's registration. UnRegisterTypeLib is looked up in
 // oleaut32.dll at run time, as systems without it must still unregister the
 // rest; every failure here is ignored.
 void unregisterTypeLibrary() {
-  ITypeLib* library = nullptr;
+  ComPtr<ITypeLib> library;
   std::wstring path;
-  if (FAILED(loadModuleTypeLibrary(&library, &path))) return;
+  if (FAILED(loadModuleTypeLibrary(library, &path))) return;
   TLIBATTR* attributes = nullptr;
-  if (SUCCEEDED(library->GetLibAttr(&attributes))) {
-    if (HMODULE oleaut = LoadLibraryA("oleaut32.dll")) {
-      using UnRegisterFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-      if (auto unregister = reinterpret_cast<UnRegisterFunction>(
-              reinterpret_cast<void*>(GetProcAddress(oleaut, "UnRegisterTypeLib")))) {
-        unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
-                   attributes->syskind);
-      }
-      FreeLibrary(oleaut);
+  if (FAILED(library->GetLibAttr(&attributes))) return;
+  const UniqueHmodule oleaut(LoadLibraryA("oleaut32.dll"));
+  using UnRegisterFunction = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+  if (oleaut) {
+    if (auto unregister = reinterpret_cast<UnRegisterFunction>(
+            reinterpret_cast<void*>(GetProcAddress(oleaut.get(), "UnRegisterTypeLib")))) {
+      unregister(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                 attributes->syskind);
     }
-    library->ReleaseTLibAttr(attributes);
   }
-  library->Release();
+  library->ReleaseTLibAttr(attributes);
 }
 
 }  // namespace
