@@ -7,6 +7,8 @@
 #include <new>
 
 #include "bho/com/highlighter_interface.h"
+#include "bho/com_ptr.h"
+#include "core/hresult.h"
 
 namespace glintmark::bho {
 namespace {
@@ -39,19 +41,12 @@ void releaseTypeInfo(void*) {
 }
 
 HRESULT loadTypeInfo(LCID lcid) {
-  ITypeLib* library = nullptr;
-  HRESULT result = LoadRegTypeLib(kLibidSheenpad, kLibraryMajor, kLibraryMinor, lcid, &library);
-  if (FAILED(result)) return result;
-  ITypeInfo* info = nullptr;
-  result = library->GetTypeInfoOfGuid(kIidIHighlighter, &info);
-  library->Release();
-  if (FAILED(result)) return result;
-  result = addCleanup(releaseTypeInfo, nullptr);
-  if (FAILED(result)) {
-    info->Release();
-    return result;
-  }
-  g_typeInfo.store(info);
+  ComPtr<ITypeLib> library;
+  GLINTMARK_RETURN_IF_FAILED(LoadRegTypeLib(kLibidSheenpad, kLibraryMajor, kLibraryMinor, lcid, library.put()));
+  ComPtr<ITypeInfo> info;
+  GLINTMARK_RETURN_IF_FAILED(library->GetTypeInfoOfGuid(kIidIHighlighter, info.put()));
+  GLINTMARK_RETURN_IF_FAILED(addCleanup(releaseTypeInfo, nullptr));
+  g_typeInfo.store(info.detach());
   return S_OK;
 }
 
