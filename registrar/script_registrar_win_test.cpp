@@ -8,6 +8,7 @@
 #include "host/registry/memory_registry.h"
 #include "host/registry/reg_file.h"
 #include "registrar/script_registrar.h"
+#include "win/unique_handle.h"
 
 namespace glintmark {
 namespace {
@@ -83,10 +84,8 @@ std::vector<Expected> productTable() {
 }
 
 bool keyExists(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  UniqueHkey key;
+  return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 // Every parent key of the table's keys, with whether it exists now.
@@ -118,25 +117,24 @@ TEST(ProductRegistration, RealRegistryMatchesTheTables) {
   ASSERT_EQ(registrar.runScriptResource(ownPath(), 101, u"REGISTRY", ScriptMode::registering), hr::ok);
   for (const Expected& row : table) {
     SCOPED_TRACE(std::string(row.path) + " : " + (row.name ? row.name : "(key)"));
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(row.root, row.path, 0, KEY_READ, &key), ERROR_SUCCESS);
+    UniqueHkey key;
+    ASSERT_EQ(RegOpenKeyExA(row.root, row.path, 0, KEY_READ, key.put()), ERROR_SUCCESS);
     if (row.name != nullptr) {
       char data[300] = {};
       DWORD size = sizeof data;
       DWORD type = 0;
-      EXPECT_EQ(RegQueryValueExA(key, row.name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size),
+      EXPECT_EQ(RegQueryValueExA(key.get(), row.name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size),
                 ERROR_SUCCESS);
       EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
       EXPECT_STREQ(data, row.value);
     } else {
       DWORD subKeys = 1, values = 1;
-      EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+      EXPECT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
                                  nullptr, nullptr, nullptr, nullptr),
                 ERROR_SUCCESS);
       EXPECT_EQ(subKeys, 0u);
       EXPECT_EQ(values, 0u);
     }
-    RegCloseKey(key);
   }
 
   // Registering again gives the same result.
@@ -154,11 +152,11 @@ TEST(ProductRegistration, RealRegistryMatchesTheTables) {
 TEST(RealRegistry, EmptyKeyNameIsTheParentItselfAndIsNeverDeleted) {
   const std::string base = "Software\\GlintmarkEmptyKeyName";
   RegDeleteTreeA(HKEY_CURRENT_USER, base.c_str());
-  HKEY created = nullptr;
+  UniqueHkey created;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (base + "\\Keep\\Child").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &created, nullptr),
+                            nullptr, created.put(), nullptr),
             ERROR_SUCCESS);
-  RegCloseKey(created);
+  created.reset();
   ScriptRegistrar registrar;
   EXPECT_EQ(registrar.runRegistrationScript(
                 "HKCU { Software { GlintmarkEmptyKeyName { Keep { '' = s text ForceRemove '' Delete '' } } } }",
@@ -177,11 +175,12 @@ TEST(RealRegistry, EmptyKeyNameIsTheParentItselfAndIsNeverDeleted) {
   EXPECT_FALSE(keyExists(HKEY_CURRENT_USER, base + "\\Keep\\Child"));
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, base + "\\Keep"));
   // The registry behind the interpreter refuses the empty name too.
-  HKEY keep = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (base + "\\Keep").c_str(), 0, KEY_ALL_ACCESS, &keep), ERROR_SUCCESS);
-  EXPECT_EQ(reg::systemRegistry().deleteKey(reg::Key(reinterpret_cast<std::uintptr_t>(keep)), ""),
+  UniqueHkey keep;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, (base + "\\Keep").c_str(), 0, KEY_ALL_ACCESS, keep.put()),
+            ERROR_SUCCESS);
+  EXPECT_EQ(reg::systemRegistry().deleteKey(reg::Key(reinterpret_cast<std::uintptr_t>(keep.get())), ""),
             reg::errorAccessDenied);
-  RegCloseKey(keep);
+  keep.reset();
   EXPECT_TRUE(keyExists(HKEY_CURRENT_USER, base + "\\Keep"));
   RegDeleteTreeA(HKEY_CURRENT_USER, base.c_str());
 }

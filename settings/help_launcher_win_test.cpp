@@ -15,6 +15,7 @@
 
 #include "settings/help_launcher.h"
 #include "settings/help_launcher_win.h"
+#include "win/unique_handle.h"
 
 namespace glintmark {
 namespace {
@@ -24,12 +25,11 @@ constexpr char testCommandKey[] = "Glintmark.TestPage\\shell\\open\\command";
 
 // The default value of an HKEY_CLASSES_ROOT key, or nothing when the key is absent.
 std::optional<std::string> defaultValue(const char* key) {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS) return {};
+  UniqueHkey opened;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_QUERY_VALUE, opened.put()) != ERROR_SUCCESS) return {};
   char value[4096] = {};
   LONG size = sizeof value;
-  RegQueryValueA(opened, nullptr, value, &size);
-  RegCloseKey(opened);
+  RegQueryValueA(opened.get(), nullptr, value, &size);
   return std::string(value);
 }
 
