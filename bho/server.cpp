@@ -43,7 +43,7 @@ ClassTableRow g_classTable[] = {
     {&kClsidHighlighter, runRegistrationScriptResource, ClassFactory::create, createHighlighter, nullptr},
 };
 
-// Narrow text of the ANSI code page as the wide text of the OLE calls.
+// Narrow text of the ANSI code page as the wchar_t text of the OLE calls.
 std::wstring widen(std::string_view narrow) {
   const std::u16string wide = ansiCodePage().toWide(narrow);
   return std::wstring(wide.begin(), wide.end());
@@ -69,19 +69,15 @@ std::string shortPathOf(const std::string& path) {
   return std::string(buffer, length);
 }
 
-std::u16string_view asUtf16(const std::wstring& text) {
-  return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
-}
-
 HRESULT runRegistrationScriptResource(bool registering) {
   std::string path;
   GLINTMARK_RETURN_IF_FAILED(modulePath(path));
   const std::string shortPath = shortPathOf(path);
-  const std::wstring module = widen(doubleSingleQuotes(shortPath));
-  const std::wstring scriptModule = widen(shortPath);
+  const CodePage& codePage = ansiCodePage();
   ScriptRegistrar registrar;
-  GLINTMARK_RETURN_IF_FAILED(registrar.defineReplacement(u"Module", asUtf16(module)));
-  return registrar.runScriptResource(asUtf16(scriptModule), IDR_REGISTRY, u"REGISTRY",
+  GLINTMARK_RETURN_IF_FAILED(
+      registrar.defineReplacement(u"Module", codePage.toWide(doubleSingleQuotes(shortPath))));
+  return registrar.runScriptResource(codePage.toWide(shortPath), IDR_REGISTRY, u"REGISTRY",
                                      registering ? ScriptMode::registering : ScriptMode::unregistering);
 }
 
