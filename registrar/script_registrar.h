@@ -73,7 +73,7 @@
 
 #include "core/code_page.h"
 #include "core/hresult.h"
-#include "registrar/registry.h"
+#include "core/registry.h"
 
 namespace glintmark {
 

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "registrar/registry.h"
+#include "core/registry.h"
 
 namespace glintmark {
 

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "core/code_page.h"
-#include "registrar/registry.h"
+#include "core/registry.h"
 
 namespace glintmark::reg {
 
