@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "core/fake_document.h"
+#include "core/testing/fake_document.h"
 
 namespace glintmark {
 namespace {

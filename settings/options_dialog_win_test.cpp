@@ -18,8 +18,8 @@
 #include "settings/help_launcher.h"
 #include "settings/help_launcher_win.h"
 #include "settings/settings_store.h"
-#include "settings/testdata/settings_key_guard.h"
-#include "settings/testdata/window_driver.h"
+#include "settings/testing/settings_key_guard.h"
+#include "settings/testing/window_driver.h"
 
 namespace glintmark {
 namespace {
