@@ -60,7 +60,7 @@ int hexValue(char c) {
 class ScriptRun {
  public:
   ScriptRun(std::string_view text, reg::Registry& registry, const CodePage& codePage)
-      : text_(text), registry_(registry), codePage_(codePage) {}
+      : m_text(text), m_registry(registry), m_codePage(codePage) {}
 
   // Checks the whole script in the given mode without touching the
   // registry, then runs it. Every parse error is thus found before the first
@@ -68,16 +68,16 @@ class ScriptRun {
   // fail during the real run is the registry itself, and the undo of a
   // failing root block then sees a script that parses to its end.
   HResult run(ScriptMode mode) {
-    dryRun_ = true;
+    m_dryRun = true;
     GLINTMARK_RETURN_IF_FAILED(runBlocks(mode));
-    dryRun_ = false;
-    position_ = 0;
+    m_dryRun = false;
+    m_position = 0;
     return runBlocks(mode);
   }
 
  private:
   HResult runBlocks(ScriptMode mode) {
-    while (position_ < text_.size()) {
+    while (m_position < m_text.size()) {
       std::string token;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       const RootRow* root = nullptr;
@@ -87,19 +87,19 @@ class ScriptRun {
       if (root == nullptr) return hr::dispException;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       if (token != "{") return hr::dispException;
-      const std::size_t blockStart = position_;
+      const std::size_t blockStart = m_position;
       if (mode == ScriptMode::registering) {
         const HResult result = registerBlock(root->key, 1);
         if (failed(result)) {
           // Undo what this root block wrote; earlier root blocks stay.
-          if (!dryRun_) {
-            position_ = blockStart;
+          if (!m_dryRun) {
+            m_position = blockStart;
             unregisterBlock(root->key, true, 1);
           }
           return result;
         }
       } else {
-        GLINTMARK_RETURN_IF_FAILED(unregisterBlock(root->key, !dryRun_, 1));
+        GLINTMARK_RETURN_IF_FAILED(unregisterBlock(root->key, !m_dryRun, 1));
       }
       skipWhite();
     }
@@ -108,44 +108,44 @@ class ScriptRun {
 
  private:
   std::size_t characterLength(std::size_t at) const {
-    return (codePage_.isLeadByte(static_cast<unsigned char>(text_[at])) && at + 1 < text_.size())
+    return (m_codePage.isLeadByte(static_cast<unsigned char>(m_text[at])) && at + 1 < m_text.size())
                ? 2
                : 1;
   }
 
   void skipWhite() {
-    while (position_ < text_.size() && isWhite(text_[position_])) ++position_;
+    while (m_position < m_text.size() && isWhite(m_text[m_position])) ++m_position;
   }
 
   HResult nextToken(std::string* token) {
     token->clear();
     skipWhite();
-    if (position_ >= text_.size()) return hr::dispException;
-    if (text_[position_] == '\'') {
-      ++position_;
+    if (m_position >= m_text.size()) return hr::dispException;
+    if (m_text[m_position] == '\'') {
+      ++m_position;
       while (true) {
-        if (position_ >= text_.size()) return hr::dispException;
-        if (text_[position_] == '\'') {
-          if (position_ + 1 < text_.size() && text_[position_ + 1] == '\'') {
+        if (m_position >= m_text.size()) return hr::dispException;
+        if (m_text[m_position] == '\'') {
+          if (m_position + 1 < m_text.size() && m_text[m_position + 1] == '\'') {
             token->push_back('\'');
-            position_ += 2;
+            m_position += 2;
           } else {
-            ++position_;
+            ++m_position;
             break;
           }
         } else {
-          const std::size_t length = characterLength(position_);
-          token->append(text_.substr(position_, length));
-          position_ += length;
+          const std::size_t length = characterLength(m_position);
+          token->append(m_text.substr(m_position, length));
+          m_position += length;
         }
         if (token->size() > ScriptRegistrar::maxQuotedToken) return hr::dispException;
       }
       return hr::ok;
     }
-    while (position_ < text_.size() && !isWhite(text_[position_])) {
-      const std::size_t length = characterLength(position_);
-      token->append(text_.substr(position_, length));
-      position_ += length;
+    while (m_position < m_text.size() && !isWhite(m_text[m_position])) {
+      const std::size_t length = characterLength(m_position);
+      token->append(m_text.substr(m_position, length));
+      m_position += length;
       if (token->size() > ScriptRegistrar::maxToken) return hr::dispException;
     }
     return hr::ok;
@@ -157,7 +157,7 @@ class ScriptRun {
   HResult checkKeyName(std::string_view name) const {
     for (std::size_t i = 0; i < name.size();) {
       const std::size_t length =
-          (codePage_.isLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
+          (m_codePage.isLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
       if (length == 1 && name[i] == '\\') return hr::dispException;
       i += length;
     }
@@ -192,26 +192,26 @@ class ScriptRun {
     std::string text;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&text));
     if (isString) {
-      if (dryRun_) return hr::ok;
-      registry_.setValueEx(key, name.c_str(), reg::regSz, text.c_str(),
+      if (m_dryRun) return hr::ok;
+      m_registry.setValueEx(key, name.c_str(), reg::regSz, text.c_str(),
                            static_cast<std::uint32_t>(text.size() + 1));
     } else if (isNumber) {
       std::uint32_t number = 0;
-      if (failed(varUI4FromStr(codePage_.toWide(text), &number))) return hr::dispException;
-      if (dryRun_) return hr::ok;
+      if (failed(varUI4FromStr(m_codePage.toWide(text), &number))) return hr::dispException;
+      if (m_dryRun) return hr::ok;
       const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(number),
                                      static_cast<std::uint8_t>(number >> 8),
                                      static_cast<std::uint8_t>(number >> 16),
                                      static_cast<std::uint8_t>(number >> 24)};
-      registry_.setValueEx(key, name.c_str(), reg::regDword, bytes, 4);
+      m_registry.setValueEx(key, name.c_str(), reg::regDword, bytes, 4);
     } else {
       if (text.size() % 2 != 0) return hr::fail;
-      if (dryRun_) return hr::ok;
+      if (m_dryRun) return hr::ok;
       std::string bytes(text.size() / 2, '\0');
       for (std::size_t i = 0; i < text.size(); ++i) {
         bytes[i / 2] = static_cast<char>(bytes[i / 2] | (hexValue(text[i]) << (i % 2 == 0 ? 4 : 0)));
       }
-      registry_.setValueEx(key, name.c_str(), reg::regBinary, bytes.data(),
+      m_registry.setValueEx(key, name.c_str(), reg::regBinary, bytes.data(),
                            static_cast<std::uint32_t>(bytes.size()));
     }
     return hr::ok;
@@ -229,25 +229,25 @@ class ScriptRun {
   // registry refused to delete the parent: it is refused up front.
   reg::Status deleteTree(reg::Key parent, const std::string& name, std::size_t depth) {
     if (name.empty()) return reg::errorAccessDenied;
-    reg::KeyHolder key(registry_);
-    reg::Status status = registry_.openKeyEx(parent, name.c_str(), reg::keyRead | reg::keyWrite, key.put());
+    reg::KeyHolder key(m_registry);
+    reg::Status status = m_registry.openKeyEx(parent, name.c_str(), reg::keyRead | reg::keyWrite, key.put());
     if (status != reg::errorSuccess) return status;
     if (depth > ScriptRegistrar::maxNesting) return reg::errorCantWrite;
     char child[256];
     while (true) {
       std::uint32_t size = sizeof child;
-      if (registry_.enumKeyEx(key.get(), 0, child, &size) != reg::errorSuccess) break;
+      if (m_registry.enumKeyEx(key.get(), 0, child, &size) != reg::errorSuccess) break;
       status = deleteTree(key.get(), child, depth + 1);
       if (status != reg::errorSuccess) return status;
     }
     key.close();
-    return registry_.deleteKey(parent, name.c_str());
+    return m_registry.deleteKey(parent, name.c_str());
   }
 
   // The items of a block in register mode, up to and including its "}".
   HResult registerBlock(reg::Key parent, std::size_t depth) {
     if (depth > ScriptRegistrar::maxNesting) return hr::dispException;
-    reg::KeyHolder itemKey(registry_);
+    reg::KeyHolder itemKey(m_registry);
     std::string token;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
     while (token != "}") {
@@ -265,7 +265,7 @@ class ScriptRun {
       if (sameWord(token, "NoRemove")) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       const std::string name = token;
       GLINTMARK_RETURN_IF_FAILED(checkKeyName(name));
-      if ((forceRemove || deleteOnly) && !isNeverDelete(name) && !dryRun_) {
+      if ((forceRemove || deleteOnly) && !isNeverDelete(name) && !m_dryRun) {
         itemKey.close();
         deleteTree(parent, name, depth);  // failures are ignored: the key may not exist
       }
@@ -279,10 +279,10 @@ class ScriptRun {
         continue;
       }
       itemKey.close();
-      if (!dryRun_ &&
-          registry_.openKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put()) != reg::errorSuccess &&
-          registry_.openKeyEx(parent, name.c_str(), reg::keyRead, itemKey.put()) != reg::errorSuccess &&
-          registry_.createKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put(), nullptr) !=
+      if (!m_dryRun &&
+          m_registry.openKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put()) != reg::errorSuccess &&
+          m_registry.openKeyEx(parent, name.c_str(), reg::keyRead, itemKey.put()) != reg::errorSuccess &&
+          m_registry.createKeyEx(parent, name.c_str(), reg::keyAllAccess, itemKey.put(), nullptr) !=
               reg::errorSuccess) {
         return hr::dispException;
       }
@@ -309,7 +309,7 @@ class ScriptRun {
       if (sameWord(token, "Val")) {
         std::string name;
         GLINTMARK_RETURN_IF_FAILED(valNameAndEquals(&name));
-        if (live) registry_.deleteValue(parent, name.c_str());
+        if (live) m_registry.deleteValue(parent, name.c_str());
         GLINTMARK_RETURN_IF_FAILED(skipAssignment());
         GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
         if (token == "{") return hr::dispException;
@@ -321,9 +321,9 @@ class ScriptRun {
       if (noRemove) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       const std::string name = token;
       GLINTMARK_RETURN_IF_FAILED(checkKeyName(name));
-      reg::KeyHolder key(registry_);
+      reg::KeyHolder key(m_registry);
       const bool itemLive =
-          live && registry_.openKeyEx(parent, name.c_str(), reg::keyRead | reg::keySetValue,
+          live && m_registry.openKeyEx(parent, name.c_str(), reg::keyRead | reg::keySetValue,
                                       key.put()) == reg::errorSuccess;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       if (token == "=") {
@@ -338,21 +338,21 @@ class ScriptRun {
       if (!itemLive) continue;
       std::uint32_t subKeys = 0;
       // A key whose subkeys cannot be counted is kept, as one that has some.
-      if (registry_.queryInfoKey(key.get(), &subKeys, nullptr) != reg::errorSuccess || subKeys != 0) {
+      if (m_registry.queryInfoKey(key.get(), &subKeys, nullptr) != reg::errorSuccess || subKeys != 0) {
         continue;
       }
       if (key.close() != reg::errorSuccess) return hr::dispException;
       // The empty name is the parent itself, which this item does not own.
-      if (!noRemove && !name.empty()) registry_.deleteKey(parent, name.c_str());
+      if (!noRemove && !name.empty()) m_registry.deleteKey(parent, name.c_str());
     }
     return hr::ok;
   }
 
-  std::string_view text_;
-  std::size_t position_ = 0;
-  bool dryRun_ = false;  // parse and check only
-  reg::Registry& registry_;
-  const CodePage& codePage_;
+  std::string_view m_text;
+  std::size_t m_position = 0;
+  bool m_dryRun = false;  // parse and check only
+  reg::Registry& m_registry;
+  const CodePage& m_codePage;
 };
 
 }  // namespace
@@ -360,15 +360,15 @@ class ScriptRun {
 ScriptRegistrar::ScriptRegistrar() : ScriptRegistrar(reg::systemRegistry(), ansiCodePage()) {}
 
 ScriptRegistrar::ScriptRegistrar(reg::Registry& registry, const CodePage& codePage)
-    : registry_(registry), codePage_(codePage) {}
+    : m_registry(registry), m_codePage(codePage) {}
 
 HResult ScriptRegistrar::defineReplacement(std::u16string_view name, std::u16string_view text) {
   try {
     // Room for ten pairs at first, doubled whenever it is full.
-    if (replacements_.size() == replacements_.capacity()) {
-      replacements_.reserve(replacements_.empty() ? 10 : replacements_.capacity() * 2);
+    if (m_replacements.size() == m_replacements.capacity()) {
+      m_replacements.reserve(m_replacements.empty() ? 10 : m_replacements.capacity() * 2);
     }
-    replacements_.emplace_back(std::u16string(name), std::u16string(text));
+    m_replacements.emplace_back(std::u16string(name), std::u16string(text));
   } catch (const std::bad_alloc&) {
     return hr::outOfMemory;
   }
@@ -377,10 +377,10 @@ HResult ScriptRegistrar::defineReplacement(std::u16string_view name, std::u16str
 
 const std::u16string* ScriptRegistrar::findReplacement(std::string_view name) const {
   std::string wanted(name);
-  lowerInPlace(codePage_, wanted);
-  for (const auto& [stored, text] : replacements_) {
-    std::string candidate = codePage_.toNarrow(stored);
-    lowerInPlace(codePage_, candidate);
+  lowerInPlace(m_codePage, wanted);
+  for (const auto& [stored, text] : m_replacements) {
+    std::string candidate = m_codePage.toNarrow(stored);
+    lowerInPlace(m_codePage, candidate);
     if (candidate == wanted) return &text;
   }
   return nullptr;
@@ -392,7 +392,7 @@ HResult ScriptRegistrar::replacePlaceholders(const char* script, std::string* ou
   out->reserve(text.size() * 2);
   std::size_t i = 0;
   auto length = [&](std::size_t at) {
-    return (codePage_.isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ? 2
+    return (m_codePage.isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ? 2
                                                                                                 : 1;
   };
   while (i < text.size()) {
@@ -414,7 +414,7 @@ HResult ScriptRegistrar::replacePlaceholders(const char* script, std::string* ou
     if (name.size() > maxReplacementName) return hr::fail;
     const std::u16string* replacement = findReplacement(name);
     if (replacement == nullptr) return hr::dispException;
-    out->append(codePage_.toNarrow(*replacement));
+    out->append(m_codePage.toNarrow(*replacement));
     i = end + 1;
   }
   // A zero from a replacement ends the text, as it would a zero-terminated one.
@@ -428,7 +428,7 @@ HResult ScriptRegistrar::runRegistrationScript(const char* script, ScriptMode mo
   try {
     std::string text;
     GLINTMARK_RETURN_IF_FAILED(replacePlaceholders(script, &text));
-    return ScriptRun(text, registry_, codePage_).run(mode);
+    return ScriptRun(text, m_registry, m_codePage).run(mode);
   } catch (const std::bad_alloc&) {
     return hr::outOfMemory;
   }
@@ -438,8 +438,8 @@ HResult ScriptRegistrar::runScriptResource(std::u16string_view modulePath, unsig
                                            std::u16string_view resourceType, ScriptMode mode) {
   try {
     std::string script;
-    GLINTMARK_RETURN_IF_FAILED(loadModuleResource(codePage_.toNarrow(modulePath), resourceId,
-                                                  codePage_.toNarrow(resourceType), &script));
+    GLINTMARK_RETURN_IF_FAILED(loadModuleResource(m_codePage.toNarrow(modulePath), resourceId,
+                                                  m_codePage.toNarrow(resourceType), &script));
     // The resource need not end with a zero: the copy in `script` always does.
     return runRegistrationScript(script.c_str(), mode);
   } catch (const std::bad_alloc&) {
