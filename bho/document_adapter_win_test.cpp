@@ -5,8 +5,8 @@
 #include "bho/testing/browser_doubles.h"
 #include "bho/testing/pages.h"
 #include "core/code_page.h"
-#include "core/fake_document.h"
 #include "core/page_pass.h"
+#include "core/testing/fake_document.h"
 
 namespace glintmark::bho {
 namespace {

@@ -65,8 +65,9 @@ inline void lowerInPlace(const CodePage& codePage, std::string& text) {
   codePage.lowerInPlace(text.data(), text.size());
 }
 
-// The process's ANSI code page: CP_ACP on Windows; windows-1252 on Linux unless
-// the tool chose another with makeCodePage.
+// The process's ANSI code page: CP_ACP on Windows, windows-1252 on Linux. A
+// caller that works in another code page makes it with makeCodePage and
+// passes it on; this one never changes.
 const CodePage& ansiCodePage();
 
 // makeCodePage: a code page by number (1252, 932, ...). Windows serves only the

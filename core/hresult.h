@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 namespace glintmark {
 
@@ -36,11 +37,21 @@ constexpr HResult fromWin32(std::uint32_t error) {
                     : static_cast<HResult>((error & 0x0000FFFFu) | (7u << 16) | 0x80000000u);
 }
 
+// isResultCode<T>: whether T is a COM result code: our HResult, or Windows'
+// HRESULT (a 32-bit long). Other types are refused, so that neither a Win32
+// error code (an unsigned reg::Status) nor a bool can pass for success.
+template <typename T>
+inline constexpr bool isResultCode =
+    std::is_same_v<T, HResult> || (std::is_same_v<T, long> && sizeof(long) == sizeof(HResult));
+
 }  // namespace glintmark
 
-// Evaluates expr once; returns its result from the calling function when it failed.
-#define GLINTMARK_RETURN_IF_FAILED(expr)                  \
-  do {                                                    \
-    const ::glintmark::HResult gmResult_ = (expr);        \
-    if (::glintmark::failed(gmResult_)) return gmResult_; \
+// Evaluates expr, an HResult or HRESULT, once; returns its result from the
+// calling function when it failed.
+#define GLINTMARK_RETURN_IF_FAILED(expr)                                                    \
+  do {                                                                                      \
+    const auto gmResult_ = (expr);                                                          \
+    static_assert(::glintmark::isResultCode<std::remove_const_t<decltype(gmResult_)>>,      \
+                  "GLINTMARK_RETURN_IF_FAILED takes an HRESULT");                           \
+    if (::glintmark::failed(gmResult_)) return gmResult_;                                   \
   } while (false)

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "core/fake_document.h"
 #include "core/page_pass.h"
+#include "core/testing/fake_document.h"
 
 namespace glintmark {
 namespace {

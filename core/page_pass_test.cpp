@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "core/fake_document.h"
+#include "core/testing/fake_document.h"
 
 namespace glintmark {
 namespace {
@@ -403,7 +403,7 @@ TEST(HighlightPage, MemoryExhaustionInAnyCallEndsThePassWithOutOfMemory) {
 // A code page that runs out of memory at its nth conversion.
 class ExhaustedCodePage : public CodePage {
  public:
-  explicit ExhaustedCodePage(int failAt) : failAt_(failAt) {}
+  explicit ExhaustedCodePage(int failAt) : m_failAt(failAt) {}
   std::string toNarrow(std::u16string_view wide) const override {
     spend();
     return inner().toNarrow(wide);
@@ -416,15 +416,15 @@ class ExhaustedCodePage : public CodePage {
   bool isLeadByte(unsigned char byte) const override { return inner().isLeadByte(byte); }
   bool isDoubleByte() const override { return inner().isDoubleByte(); }
   std::string name() const override { return inner().name(); }
-  bool exhausted() const { return calls_ >= failAt_; }
+  bool exhausted() const { return m_calls >= m_failAt; }
 
  private:
   static const CodePage& inner() { return ansiCodePage(); }
   void spend() const {
-    if (++calls_ == failAt_) throw std::bad_alloc();
+    if (++m_calls == m_failAt) throw std::bad_alloc();
   }
-  int failAt_;
-  mutable int calls_ = 0;
+  int m_failAt;
+  mutable int m_calls = 0;
 };
 
 TEST(HighlightPage, MemoryExhaustionInEveryConversionIsReported) {

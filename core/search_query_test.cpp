@@ -36,15 +36,15 @@ namespace {
 // the sanitizers catch any read past the terminator.
 class Url {
  public:
-  explicit Url(std::string_view text) : buffer_(text.begin(), text.end()) { buffer_.push_back('\0'); }
-  char* data() { return buffer_.data(); }
-  std::string text() const { return buffer_.data(); }  // up to the (possibly moved) terminator
+  explicit Url(std::string_view text) : m_buffer(text.begin(), text.end()) { m_buffer.push_back('\0'); }
+  char* data() { return m_buffer.data(); }
+  std::string text() const { return m_buffer.data(); }  // up to the (possibly moved) terminator
   bool contains(std::string_view view) const {
-    return view.data() >= buffer_.data() && view.data() + view.size() < buffer_.data() + buffer_.size();
+    return view.data() >= m_buffer.data() && view.data() + view.size() < m_buffer.data() + m_buffer.size();
   }
 
  private:
-  std::vector<char> buffer_;
+  std::vector<char> m_buffer;
 };
 
 // The documented table, written out independently of the code.

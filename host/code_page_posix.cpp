@@ -24,23 +24,23 @@ namespace {
 
 class Iconv {
  public:
-  Iconv(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
+  Iconv(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
   ~Iconv() {
-    if (valid()) iconv_close(handle_);
+    if (valid()) iconv_close(m_handle);
   }
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
-  bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+  bool valid() const { return m_handle != reinterpret_cast<iconv_t>(-1); }
 
   // Converts [in, in + inSize) as far as it goes; returns errno (0 when all of
   // it converted) and advances in/inSize, appending output to out.
   int convert(const char*& in, std::size_t& inSize, std::string& out) {
-    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
     while (inSize > 0) {
       char buffer[256];
       char* outPtr = buffer;
       std::size_t outLeft = sizeof buffer;
-      const std::size_t rc = iconv(handle_, const_cast<char**>(&in), &inSize, &outPtr, &outLeft);
+      const std::size_t rc = iconv(m_handle, const_cast<char**>(&in), &inSize, &outPtr, &outLeft);
       out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
       if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) return errno;
     }
@@ -48,7 +48,7 @@ class Iconv {
   }
 
  private:
-  iconv_t handle_;
+  iconv_t m_handle;
 };
 
 char16_t lowerUnicode(char16_t c) {
@@ -62,15 +62,15 @@ char16_t lowerUnicode(char16_t c) {
 class IconvCodePage final : public CodePage {
  public:
   IconvCodePage(unsigned number, std::string iconvName)
-      : number_(number),
-        toWide_("UTF-16LE", iconvName.c_str()),
-        toNarrow_(iconvName.c_str(), "UTF-16LE") {
-    if (!toWide_.valid() || !toNarrow_.valid()) throw std::runtime_error("unknown code page");
+      : m_number(number),
+        m_toWide("UTF-16LE", iconvName.c_str()),
+        m_toNarrow(iconvName.c_str(), "UTF-16LE") {
+    if (!m_toWide.valid() || !m_toNarrow.valid()) throw std::runtime_error("unknown code page");
     buildTables();
   }
 
   std::string toNarrow(std::u16string_view wide) const override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     std::string out;
     out.reserve(wide.size());
     std::size_t i = 0;
@@ -91,7 +91,7 @@ class IconvCodePage final : public CodePage {
   }
 
   std::u16string toWide(std::string_view narrow) const override {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(m_mutex);
     std::u16string out;
     out.reserve(narrow.size());
     std::size_t i = 0;
@@ -102,7 +102,7 @@ class IconvCodePage final : public CodePage {
         ++i;
         continue;
       }
-      const std::size_t length = (leadBytes_[byte] && i + 1 < narrow.size()) ? 2 : 1;
+      const std::size_t length = (m_leadBytes[byte] && i + 1 < narrow.size()) ? 2 : 1;
       const char16_t decoded = decode(narrow.substr(i, length));
       if (decoded == 0xFFFD && length == 2) {
         // An undefined pair: the lead byte alone is the bad character; the
@@ -121,31 +121,31 @@ class IconvCodePage final : public CodePage {
     std::size_t i = 0;
     while (i < length) {
       const auto byte = static_cast<unsigned char>(text[i]);
-      if (leadBytes_[byte] && i + 1 < length) {
+      if (m_leadBytes[byte] && i + 1 < length) {
         const auto trail = static_cast<unsigned char>(text[i + 1]);
-        const auto it = lowerPairs_.find(static_cast<std::uint16_t>(byte << 8 | trail));
-        if (it != lowerPairs_.end()) {
+        const auto it = m_lowerPairs.find(static_cast<std::uint16_t>(byte << 8 | trail));
+        if (it != m_lowerPairs.end()) {
           text[i] = static_cast<char>(it->second >> 8);
           text[i + 1] = static_cast<char>(it->second & 0xFF);
         }
         i += 2;
         continue;
       }
-      text[i] = static_cast<char>(lowerSingle_[byte]);
+      text[i] = static_cast<char>(m_lowerSingle[byte]);
       ++i;
     }
   }
 
-  bool isLeadByte(unsigned char byte) const override { return leadBytes_[byte]; }
-  bool isDoubleByte() const override { return doubleByte_; }
-  std::string name() const override { return std::to_string(number_); }
+  bool isLeadByte(unsigned char byte) const override { return m_leadBytes[byte]; }
+  bool isDoubleByte() const override { return m_doubleByte; }
+  std::string name() const override { return std::to_string(m_number); }
 
  private:
   std::string encodeUnits(const char16_t* units, std::size_t count) const {
     const char* in = reinterpret_cast<const char*>(units);
     std::size_t inSize = count * 2;
     std::string out;
-    if (toNarrow_.convert(in, inSize, out) != 0) return {};
+    if (m_toNarrow.convert(in, inSize, out) != 0) return {};
     return out;
   }
 
@@ -153,34 +153,34 @@ class IconvCodePage final : public CodePage {
     const char* in = bytes.data();
     std::size_t inSize = bytes.size();
     std::string out;
-    if (toWide_.convert(in, inSize, out) != 0 || out.size() != 2) return 0xFFFD;
+    if (m_toWide.convert(in, inSize, out) != 0 || out.size() != 2) return 0xFFFD;
     return static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
                                  static_cast<unsigned char>(out[1]) << 8);
   }
 
   void buildTables() {
     for (unsigned b = 0; b < 256; ++b) {
-      lowerSingle_[b] = static_cast<unsigned char>(b);
+      m_lowerSingle[b] = static_cast<unsigned char>(b);
       if (b < 0x80) continue;
       const char byte = static_cast<char>(b);
       const char* in = &byte;
       std::size_t inSize = 1;
       std::string out;
-      leadBytes_[b] = toWide_.convert(in, inSize, out) == EINVAL;
-      doubleByte_ = doubleByte_ || leadBytes_[b];
+      m_leadBytes[b] = m_toWide.convert(in, inSize, out) == EINVAL;
+      m_doubleByte = m_doubleByte || m_leadBytes[b];
     }
     for (unsigned b = 0; b < 256; ++b) {
-      if (leadBytes_[b]) continue;
+      if (m_leadBytes[b]) continue;
       const char16_t wide = decode(std::string_view(reinterpret_cast<const char*>(&b), 1));
       if (wide == 0xFFFD) continue;
       const char16_t lowered = lowerUnicode(wide);
       if (lowered == wide) continue;
       const std::string back = encodeUnits(&lowered, 1);
-      if (back.size() == 1) lowerSingle_[b] = static_cast<unsigned char>(back[0]);
+      if (back.size() == 1) m_lowerSingle[b] = static_cast<unsigned char>(back[0]);
     }
-    if (!doubleByte_) return;
+    if (!m_doubleByte) return;
     for (unsigned lead = 0x80; lead < 256; ++lead) {
-      if (!leadBytes_[lead]) continue;
+      if (!m_leadBytes[lead]) continue;
       for (unsigned trail = 0x40; trail < 256; ++trail) {
         const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
         const char16_t wide = decode(std::string_view(pair, 2));
@@ -188,22 +188,22 @@ class IconvCodePage final : public CodePage {
         const char16_t lowered = lowerUnicode(wide);
         if (lowered == wide) continue;
         const std::string back = encodeUnits(&lowered, 1);
-        if (back.size() == 2 && leadBytes_[static_cast<unsigned char>(back[0])]) {
-          lowerPairs_[static_cast<std::uint16_t>(lead << 8 | trail)] = static_cast<std::uint16_t>(
+        if (back.size() == 2 && m_leadBytes[static_cast<unsigned char>(back[0])]) {
+          m_lowerPairs[static_cast<std::uint16_t>(lead << 8 | trail)] = static_cast<std::uint16_t>(
               static_cast<unsigned char>(back[0]) << 8 | static_cast<unsigned char>(back[1]));
         }
       }
     }
   }
 
-  unsigned number_;
-  mutable Iconv toWide_;
-  mutable Iconv toNarrow_;
-  mutable std::mutex mutex_;  // an iconv descriptor keeps state: one conversion at a time
-  std::array<bool, 256> leadBytes_{};
-  std::array<unsigned char, 256> lowerSingle_{};
-  std::unordered_map<std::uint16_t, std::uint16_t> lowerPairs_;
-  bool doubleByte_ = false;
+  unsigned m_number;
+  mutable Iconv m_toWide;
+  mutable Iconv m_toNarrow;
+  mutable std::mutex m_mutex;  // an iconv descriptor keeps state: one conversion at a time
+  std::array<bool, 256> m_leadBytes{};
+  std::array<unsigned char, 256> m_lowerSingle{};
+  std::unordered_map<std::uint16_t, std::uint16_t> m_lowerPairs;
+  bool m_doubleByte = false;
 };
 
 }  // namespace

@@ -97,10 +97,10 @@ struct RootBlock {
 class ScriptParser {
  public:
   ScriptParser(std::string_view text, ScriptMode mode, const CodePage& codePage)
-      : text_(text), mode_(mode), codePage_(codePage) {}
+      : m_text(text), m_mode(mode), m_codePage(codePage) {}
 
   HResult parse(std::vector<RootBlock>* roots) {
-    while (position_ < text_.size()) {
+    while (m_position < m_text.size()) {
       std::string token;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       const RootRow* root = nullptr;
@@ -119,44 +119,44 @@ class ScriptParser {
 
  private:
   std::size_t characterLength(std::size_t at) const {
-    return (codePage_.isLeadByte(static_cast<unsigned char>(text_[at])) && at + 1 < text_.size())
+    return (m_codePage.isLeadByte(static_cast<unsigned char>(m_text[at])) && at + 1 < m_text.size())
                ? 2
                : 1;
   }
 
   void skipWhite() {
-    while (position_ < text_.size() && isWhite(text_[position_])) ++position_;
+    while (m_position < m_text.size() && isWhite(m_text[m_position])) ++m_position;
   }
 
   HResult nextToken(std::string* token) {
     token->clear();
     skipWhite();
-    if (position_ >= text_.size()) return hr::dispException;
-    if (text_[position_] == '\'') {
-      ++position_;
+    if (m_position >= m_text.size()) return hr::dispException;
+    if (m_text[m_position] == '\'') {
+      ++m_position;
       while (true) {
-        if (position_ >= text_.size()) return hr::dispException;
-        if (text_[position_] == '\'') {
-          if (position_ + 1 < text_.size() && text_[position_ + 1] == '\'') {
+        if (m_position >= m_text.size()) return hr::dispException;
+        if (m_text[m_position] == '\'') {
+          if (m_position + 1 < m_text.size() && m_text[m_position + 1] == '\'') {
             token->push_back('\'');
-            position_ += 2;
+            m_position += 2;
           } else {
-            ++position_;
+            ++m_position;
             break;
           }
         } else {
-          const std::size_t length = characterLength(position_);
-          token->append(text_.substr(position_, length));
-          position_ += length;
+          const std::size_t length = characterLength(m_position);
+          token->append(m_text.substr(m_position, length));
+          m_position += length;
         }
         if (token->size() > ScriptRegistrar::maxQuotedToken) return hr::dispException;
       }
       return hr::ok;
     }
-    while (position_ < text_.size() && !isWhite(text_[position_])) {
-      const std::size_t length = characterLength(position_);
-      token->append(text_.substr(position_, length));
-      position_ += length;
+    while (m_position < m_text.size() && !isWhite(m_text[m_position])) {
+      const std::size_t length = characterLength(m_position);
+      token->append(m_text.substr(m_position, length));
+      m_position += length;
       if (token->size() > ScriptRegistrar::maxToken) return hr::dispException;
     }
     return hr::ok;
@@ -168,7 +168,7 @@ class ScriptParser {
   HResult checkKeyName(std::string_view name) const {
     for (std::size_t i = 0; i < name.size();) {
       const std::size_t length =
-          (codePage_.isLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
+          (m_codePage.isLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
       if (length == 1 && name[i] == '\\') return hr::dispException;
       i += length;
     }
@@ -206,7 +206,7 @@ class ScriptParser {
       result.data.push_back('\0');  // stored with its terminating zero
     } else if (isNumber) {
       std::uint32_t number = 0;
-      if (failed(varUI4FromStr(codePage_.toWide(text), &number))) return hr::dispException;
+      if (failed(varUI4FromStr(m_codePage.toWide(text), &number))) return hr::dispException;
       const auto bytes = dwordBytes(number);
       result.type = reg::regDword;
       result.data.assign(bytes.begin(), bytes.end());
@@ -225,7 +225,7 @@ class ScriptParser {
   // The items of a block, up to and including its "}".
   HResult parseBlock(std::vector<ScriptItem>* items, std::size_t depth) {
     if (depth > ScriptRegistrar::maxNesting) return hr::dispException;
-    const bool registering = mode_ == ScriptMode::registering;
+    const bool registering = m_mode == ScriptMode::registering;
     std::string token;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
     while (token != "}") {
@@ -260,16 +260,16 @@ class ScriptParser {
     return hr::ok;
   }
 
-  std::string_view text_;
-  std::size_t position_ = 0;
-  ScriptMode mode_;
-  const CodePage& codePage_;
+  std::string_view m_text;
+  std::size_t m_position = 0;
+  ScriptMode m_mode;
+  const CodePage& m_codePage;
 };
 
 // Walks parsed root blocks over the registry, in either mode.
 class ScriptRun {
  public:
-  explicit ScriptRun(reg::Registry& registry) : registry_(registry) {}
+  explicit ScriptRun(reg::Registry& registry) : m_registry(registry) {}
 
   HResult run(const std::vector<RootBlock>& roots, ScriptMode mode) {
     for (const RootBlock& root : roots) {
@@ -290,7 +290,7 @@ class ScriptRun {
  private:
   // A value the registry refuses is ignored.
   void writeValue(reg::Key key, const std::string& name, const ScriptValue& value) {
-    registry_.setValueEx(key, name.c_str(), value.type, value.data.data(),
+    m_registry.setValueEx(key, name.c_str(), value.type, value.data.data(),
                          static_cast<std::uint32_t>(value.data.size()));
   }
 
@@ -299,19 +299,19 @@ class ScriptRun {
   // registry refused to delete the parent: it is refused up front.
   reg::Status deleteTree(reg::Key parent, const std::string& name, std::size_t depth) {
     if (name.empty()) return reg::errorAccessDenied;
-    reg::KeyHolder key(registry_);
-    reg::Status status = registry_.openKeyEx(parent, name.c_str(), reg::keyRead | reg::keyWrite, key.put());
+    reg::KeyHolder key(m_registry);
+    reg::Status status = m_registry.openKeyEx(parent, name.c_str(), reg::keyRead | reg::keyWrite, key.put());
     if (status != reg::errorSuccess) return status;
     if (depth > ScriptRegistrar::maxNesting) return reg::errorCantWrite;
     char child[256];
     while (true) {
       std::uint32_t size = sizeof child;
-      if (registry_.enumKeyEx(key.get(), 0, child, &size) != reg::errorSuccess) break;
+      if (m_registry.enumKeyEx(key.get(), 0, child, &size) != reg::errorSuccess) break;
       status = deleteTree(key.get(), child, depth + 1);
       if (status != reg::errorSuccess) return status;
     }
     key.close();
-    return registry_.deleteKey(parent, name.c_str());
+    return m_registry.deleteKey(parent, name.c_str());
   }
 
   HResult registerItems(reg::Key parent, const std::vector<ScriptItem>& items, std::size_t depth) {
@@ -324,11 +324,11 @@ class ScriptRun {
         deleteTree(parent, item.name, depth);  // failures are ignored: the key may not exist
       }
       if (item.deleteOnly) continue;
-      reg::KeyHolder key(registry_);
+      reg::KeyHolder key(m_registry);
       const char* name = item.name.c_str();
-      if (registry_.openKeyEx(parent, name, reg::keyAllAccess, key.put()) != reg::errorSuccess &&
-          registry_.openKeyEx(parent, name, reg::keyRead, key.put()) != reg::errorSuccess &&
-          registry_.createKeyEx(parent, name, reg::keyAllAccess, key.put(), nullptr) != reg::errorSuccess) {
+      if (m_registry.openKeyEx(parent, name, reg::keyAllAccess, key.put()) != reg::errorSuccess &&
+          m_registry.openKeyEx(parent, name, reg::keyRead, key.put()) != reg::errorSuccess &&
+          m_registry.createKeyEx(parent, name, reg::keyAllAccess, key.put(), nullptr) != reg::errorSuccess) {
         return hr::dispException;
       }
       if (item.value) writeValue(key.get(), std::string(), *item.value);
@@ -342,28 +342,28 @@ class ScriptRun {
   HResult unregisterItems(reg::Key parent, const std::vector<ScriptItem>& items) {
     for (const ScriptItem& item : items) {
       if (item.isValue) {
-        registry_.deleteValue(parent, item.name.c_str());
+        m_registry.deleteValue(parent, item.name.c_str());
         continue;
       }
-      reg::KeyHolder key(registry_);
-      if (registry_.openKeyEx(parent, item.name.c_str(), reg::keyRead | reg::keySetValue, key.put()) !=
+      reg::KeyHolder key(m_registry);
+      if (m_registry.openKeyEx(parent, item.name.c_str(), reg::keyRead | reg::keySetValue, key.put()) !=
           reg::errorSuccess) {
         continue;
       }
       GLINTMARK_RETURN_IF_FAILED(unregisterItems(key.get(), item.items));
       std::uint32_t subKeys = 0;
       // A key whose subkeys cannot be counted is kept, as one that has some.
-      if (registry_.queryInfoKey(key.get(), &subKeys, nullptr) != reg::errorSuccess || subKeys != 0) {
+      if (m_registry.queryInfoKey(key.get(), &subKeys, nullptr) != reg::errorSuccess || subKeys != 0) {
         continue;
       }
       if (key.close() != reg::errorSuccess) return hr::dispException;
       // The empty name is the parent itself, which this item does not own.
-      if (!item.noRemove && !item.name.empty()) registry_.deleteKey(parent, item.name.c_str());
+      if (!item.noRemove && !item.name.empty()) m_registry.deleteKey(parent, item.name.c_str());
     }
     return hr::ok;
   }
 
-  reg::Registry& registry_;
+  reg::Registry& m_registry;
 };
 
 }  // namespace
@@ -371,15 +371,15 @@ class ScriptRun {
 ScriptRegistrar::ScriptRegistrar() : ScriptRegistrar(reg::systemRegistry(), ansiCodePage()) {}
 
 ScriptRegistrar::ScriptRegistrar(reg::Registry& registry, const CodePage& codePage)
-    : registry_(registry), codePage_(codePage) {}
+    : m_registry(registry), m_codePage(codePage) {}
 
 HResult ScriptRegistrar::defineReplacement(std::u16string_view name, std::u16string_view text) {
   try {
     // Room for ten pairs at first, doubled whenever it is full.
-    if (replacements_.size() == replacements_.capacity()) {
-      replacements_.reserve(replacements_.empty() ? 10 : replacements_.capacity() * 2);
+    if (m_replacements.size() == m_replacements.capacity()) {
+      m_replacements.reserve(m_replacements.empty() ? 10 : m_replacements.capacity() * 2);
     }
-    replacements_.emplace_back(std::u16string(name), std::u16string(text));
+    m_replacements.emplace_back(std::u16string(name), std::u16string(text));
   } catch (const std::bad_alloc&) {
     return hr::outOfMemory;
   }
@@ -388,10 +388,10 @@ HResult ScriptRegistrar::defineReplacement(std::u16string_view name, std::u16str
 
 const std::u16string* ScriptRegistrar::findReplacement(std::string_view name) const {
   std::string wanted(name);
-  lowerInPlace(codePage_, wanted);
-  for (const auto& [stored, text] : replacements_) {
-    std::string candidate = codePage_.toNarrow(stored);
-    lowerInPlace(codePage_, candidate);
+  lowerInPlace(m_codePage, wanted);
+  for (const auto& [stored, text] : m_replacements) {
+    std::string candidate = m_codePage.toNarrow(stored);
+    lowerInPlace(m_codePage, candidate);
     if (candidate == wanted) return &text;
   }
   return nullptr;
@@ -403,7 +403,7 @@ HResult ScriptRegistrar::replacePlaceholders(const char* script, std::string* ou
   out->reserve(text.size() * 2);
   std::size_t i = 0;
   auto length = [&](std::size_t at) {
-    return (codePage_.isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ? 2
+    return (m_codePage.isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ? 2
                                                                                                 : 1;
   };
   while (i < text.size()) {
@@ -425,7 +425,7 @@ HResult ScriptRegistrar::replacePlaceholders(const char* script, std::string* ou
     if (name.size() > maxReplacementName) return hr::fail;
     const std::u16string* replacement = findReplacement(name);
     if (replacement == nullptr) return hr::dispException;
-    out->append(codePage_.toNarrow(*replacement));
+    out->append(m_codePage.toNarrow(*replacement));
     i = end + 1;
   }
   // A zero from a replacement ends the text, as it would a zero-terminated one.
@@ -440,8 +440,8 @@ HResult ScriptRegistrar::runRegistrationScript(const char* script, ScriptMode mo
     std::string text;
     GLINTMARK_RETURN_IF_FAILED(replacePlaceholders(script, &text));
     std::vector<RootBlock> roots;
-    GLINTMARK_RETURN_IF_FAILED(ScriptParser(text, mode, codePage_).parse(&roots));
-    return ScriptRun(registry_).run(roots, mode);
+    GLINTMARK_RETURN_IF_FAILED(ScriptParser(text, mode, m_codePage).parse(&roots));
+    return ScriptRun(m_registry).run(roots, mode);
   } catch (const std::bad_alloc&) {
     return hr::outOfMemory;
   }
@@ -451,8 +451,8 @@ HResult ScriptRegistrar::runScriptResource(std::u16string_view modulePath, unsig
                                            std::u16string_view resourceType, ScriptMode mode) {
   try {
     std::string script;
-    GLINTMARK_RETURN_IF_FAILED(loadModuleResource(codePage_.toNarrow(modulePath), resourceId,
-                                                  codePage_.toNarrow(resourceType), &script));
+    GLINTMARK_RETURN_IF_FAILED(loadModuleResource(m_codePage.toNarrow(modulePath), resourceId,
+                                                  m_codePage.toNarrow(resourceType), &script));
     // The resource need not end with a zero: the copy in `script` always does.
     return runRegistrationScript(script.c_str(), mode);
   } catch (const std::bad_alloc&) {

@@ -73,7 +73,7 @@
 
 #include "core/code_page.h"
 #include "core/hresult.h"
-#include "registrar/registry.h"
+#include "core/registry.h"
 
 namespace glintmark {
 
@@ -111,9 +111,9 @@ class ScriptRegistrar {
   HResult replacePlaceholders(const char* script, std::string* out) const;
   const std::u16string* findReplacement(std::string_view name) const;
 
-  reg::Registry& registry_;
-  const CodePage& codePage_;
-  std::vector<std::pair<std::u16string, std::u16string>> replacements_;
+  reg::Registry& m_registry;
+  const CodePage& m_codePage;
+  std::vector<std::pair<std::u16string, std::u16string>> m_replacements;
 };
 
 }  // namespace glintmark

@@ -397,7 +397,7 @@ TEST_F(ScriptRegistrarTest, UnregisterFailuresAndIgnoredRefusals) {
 // A random script of distinct, non-empty key names without NoRemove or Delete.
 class ScriptMaker {
  public:
-  explicit ScriptMaker(unsigned seed) : random_(seed) {}
+  explicit ScriptMaker(unsigned seed) : m_random(seed) {}
 
   std::string make() {
     std::string script;
@@ -412,10 +412,10 @@ class ScriptMaker {
   }
 
  private:
-  int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+  int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
 
   std::string name() {
-    const int n = ++counter_;
+    const int n = ++m_counter;
     switch (pick(0, 3)) {
       case 0: return "key" + std::to_string(n);
       case 1: return "'key " + std::to_string(n) + "'";
@@ -439,7 +439,7 @@ class ScriptMaker {
     const int count = pick(1, 3);
     for (int i = 0; i < count; ++i) {
       if (depth > 1 && pick(0, 3) == 0) {
-        *script += "val v" + std::to_string(++counter_) + " " + assignment() + "\n";
+        *script += "val v" + std::to_string(++m_counter) + " " + assignment() + "\n";
         continue;
       }
       if (pick(0, 3) == 0) *script += "ForceRemove ";
@@ -454,8 +454,8 @@ class ScriptMaker {
     }
   }
 
-  std::mt19937 random_;
-  int counter_ = 0;
+  std::mt19937 m_random;
+  int m_counter = 0;
 };
 
 TEST_F(ScriptRegistrarTest, RegisterThenUnregisterLeavesEmptyAndRegisterTwiceIsStable) {

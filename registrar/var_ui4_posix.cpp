@@ -59,67 +59,67 @@ struct Exponent {
 
 class Parser {
  public:
-  explicit Parser(std::u16string_view text) : text_(text.substr(0, text.find(u'\0'))) {}
+  explicit Parser(std::u16string_view text) : m_text(text.substr(0, text.find(u'\0'))) {}
 
   HResult parse(ParsedNumber* number) {
-    number_ = number;
+    m_number = number;
     GLINTMARK_RETURN_IF_FAILED(leadingSymbols());
-    if (!decimal_ && !leading_.currency && peek() == u'&') {
+    if (!m_decimal && !m_leading.currency && peek() == u'&') {
       const char16_t kind = peek(1);
-      if (kind == u'H' || kind == u'h') number_->baseShift = 4;
-      if (kind == u'O' || kind == u'o') number_->baseShift = 3;
-      if (number_->baseShift != 0) position_ += 2;
+      if (kind == u'H' || kind == u'h') m_number->baseShift = 4;
+      if (kind == u'O' || kind == u'o') m_number->baseShift = 3;
+      if (m_number->baseShift != 0) m_position += 2;
     }
     skipLeadingZeros();
     GLINTMARK_RETURN_IF_FAILED(body());
-    if (number_->digits.empty() && leadingZero_) number_->digits.push_back(0);
-    if (exponent_.open) return hr::typeMismatch;  // "1e" or "1e-"
-    if (number_->baseShift == 0) {
-      while (number_->digits.size() > 1 && number_->digits.back() == 0) {
-        number_->digits.pop_back();
-        ++number_->power10;
+    if (m_number->digits.empty() && m_leadingZero) m_number->digits.push_back(0);
+    if (m_exponent.open) return hr::typeMismatch;  // "1e" or "1e-"
+    if (m_number->baseShift == 0) {
+      while (m_number->digits.size() > 1 && m_number->digits.back() == 0) {
+        m_number->digits.pop_back();
+        ++m_number->power10;
       }
     } else {
-      number_->power10 = 0;
+      m_number->power10 = 0;
     }
     trailingSymbols();
-    if (leading_.parens && !number_->negative) return hr::typeMismatch;
-    if (position_ != text_.size() || number_->digits.empty()) return hr::typeMismatch;
+    if (m_leading.parens && !m_number->negative) return hr::typeMismatch;
+    if (m_position != m_text.size() || m_number->digits.empty()) return hr::typeMismatch;
     return hr::ok;
   }
 
  private:
   char16_t peek(std::size_t ahead = 0) const {
-    return position_ + ahead < text_.size() ? text_[position_ + ahead] : u'\0';
+    return m_position + ahead < m_text.size() ? m_text[m_position + ahead] : u'\0';
   }
-  bool hexOrOctal() const { return number_->baseShift != 0; }
+  bool hexOrOctal() const { return m_number->baseShift != 0; }
 
   HResult leadingSymbols() {
     while (true) {
       const char16_t c = peek();
       if (c == decimalPoint) {
-        decimal_ = true;
-        ++position_;
+        m_decimal = true;
+        ++m_position;
         skipZerosAfterPoint();
         return hr::ok;
       }
       if (c != u'\0' && isWhite(c)) {
-        while (peek() != u'\0' && isWhite(peek())) ++position_;
+        while (peek() != u'\0' && isWhite(peek())) ++m_position;
       } else if (c == thousandsSeparator) {
         return hr::typeMismatch;  // not before the first digit
-      } else if (c == positiveSign && !leading_.plus) {
-        leading_.plus = true;
-        ++position_;
-      } else if (c == negativeSign && !leading_.minus) {
-        leading_.minus = true;
-        number_->negative = true;
-        ++position_;
-      } else if (c == currencySymbol && !leading_.currency) {
-        leading_.currency = true;
-        ++position_;
-      } else if (c == u'(' && !leading_.parens) {
-        leading_.parens = true;
-        ++position_;
+      } else if (c == positiveSign && !m_leading.plus) {
+        m_leading.plus = true;
+        ++m_position;
+      } else if (c == negativeSign && !m_leading.minus) {
+        m_leading.minus = true;
+        m_number->negative = true;
+        ++m_position;
+      } else if (c == currencySymbol && !m_leading.currency) {
+        m_leading.currency = true;
+        ++m_position;
+      } else if (c == u'(' && !m_leading.parens) {
+        m_leading.parens = true;
+        ++m_position;
       } else {
         return hr::ok;
       }
@@ -128,29 +128,29 @@ class Parser {
 
   // Zeros right after the decimal point, before any digit, only scale.
   void skipZerosAfterPoint() {
-    if (!number_->digits.empty()) return;
+    if (!m_number->digits.empty()) return;
     while (peek() == u'0') {
-      leadingZero_ = true;
-      ++position_;
-      --number_->power10;
+      m_leadingZero = true;
+      ++m_position;
+      --m_number->power10;
     }
   }
 
   void skipLeadingZeros() {
     while (peek() == u'0') {
-      leadingZero_ = true;
-      ++position_;
+      m_leadingZero = true;
+      ++m_position;
     }
   }
 
   void addDigit(std::uint8_t digit) {
-    if (number_->digits.size() >= maxDigits && !hexOrOctal()) {
+    if (m_number->digits.size() >= maxDigits && !hexOrOctal()) {
       // Beyond the digit room a digit only moves the decimal point.
-      number_->power10 += decimal_ ? 0 : 1;
+      m_number->power10 += m_decimal ? 0 : 1;
       return;
     }
-    if (decimal_) --number_->power10;
-    number_->digits.push_back(digit);
+    if (m_decimal) --m_number->power10;
+    m_number->digits.push_back(digit);
   }
 
   // The exponent's digits scale the number; huge exponents saturate.
@@ -158,46 +158,46 @@ class Parser {
     long long exponent = 0;
     while (isDigit(peek())) {
       if (exponent < 1000000) exponent = exponent * 10 + (peek() - u'0');
-      ++position_;
+      ++m_position;
     }
-    number_->power10 += exponent_.negative ? -exponent : exponent;
-    exponent_.open = false;
+    m_number->power10 += m_exponent.negative ? -exponent : exponent;
+    m_exponent.open = false;
   }
 
   HResult body() {
-    while (position_ < text_.size()) {
+    while (m_position < m_text.size()) {
       const char16_t c = peek();
       if (isDigit(c)) {
-        if (exponent_.open) {
+        if (m_exponent.open) {
           exponentDigits();
           continue;
         }
-        if (number_->baseShift == 3 && (c == u'8' || c == u'9')) return hr::ok;
-        if (hexOrOctal() && number_->digits.size() >= maxDigits) return hr::overflow;
+        if (m_number->baseShift == 3 && (c == u'8' || c == u'9')) return hr::ok;
+        if (hexOrOctal() && m_number->digits.size() >= maxDigits) return hr::overflow;
         addDigit(static_cast<std::uint8_t>(c - u'0'));
       } else if (c == thousandsSeparator && !hexOrOctal()) {
         // accepted anywhere after the first digit, and ignored
-      } else if (c == decimalPoint && !hexOrOctal() && !decimal_ && !exponent_.seen) {
-        decimal_ = true;
-        if (number_->digits.empty()) {
-          ++position_;
+      } else if (c == decimalPoint && !hexOrOctal() && !m_decimal && !m_exponent.seen) {
+        m_decimal = true;
+        if (m_number->digits.empty()) {
+          ++m_position;
           skipZerosAfterPoint();
           continue;
         }
-      } else if (number_->baseShift == 4 && hexLetter(c) >= 0) {
-        if (number_->digits.size() >= maxDigits) return hr::overflow;
-        number_->digits.push_back(static_cast<std::uint8_t>(hexLetter(c)));
-      } else if ((c == u'e' || c == u'E') && !hexOrOctal() && !leading_.currency && !exponent_.seen) {
-        exponent_.seen = true;
-        exponent_.open = true;
-      } else if (exponent_.open && c == positiveSign) {
+      } else if (m_number->baseShift == 4 && hexLetter(c) >= 0) {
+        if (m_number->digits.size() >= maxDigits) return hr::overflow;
+        m_number->digits.push_back(static_cast<std::uint8_t>(hexLetter(c)));
+      } else if ((c == u'e' || c == u'E') && !hexOrOctal() && !m_leading.currency && !m_exponent.seen) {
+        m_exponent.seen = true;
+        m_exponent.open = true;
+      } else if (m_exponent.open && c == positiveSign) {
         // an explicit positive exponent
-      } else if (exponent_.open && c == negativeSign) {
-        exponent_.negative = true;
+      } else if (m_exponent.open && c == negativeSign) {
+        m_exponent.negative = true;
       } else {
         return hr::ok;
       }
-      ++position_;
+      ++m_position;
     }
     return hr::ok;
   }
@@ -207,32 +207,32 @@ class Parser {
       const char16_t c = peek();
       if (c == thousandsSeparator) {
         if (hexOrOctal()) return;
-        ++position_;
+        ++m_position;
       } else if (c != u'\0' && isWhite(c)) {
-        while (peek() != u'\0' && isWhite(peek())) ++position_;
-      } else if (c == positiveSign && !leading_.plus) {
-        ++position_;
-      } else if (c == negativeSign && !leading_.minus) {
-        number_->negative = true;
-        ++position_;
-      } else if (c == u')' && leading_.parens) {
-        number_->negative = true;
-        ++position_;
+        while (peek() != u'\0' && isWhite(peek())) ++m_position;
+      } else if (c == positiveSign && !m_leading.plus) {
+        ++m_position;
+      } else if (c == negativeSign && !m_leading.minus) {
+        m_number->negative = true;
+        ++m_position;
+      } else if (c == u')' && m_leading.parens) {
+        m_number->negative = true;
+        ++m_position;
       } else if (c == currencySymbol && !hexOrOctal()) {
-        ++position_;
+        ++m_position;
       } else {
         return;
       }
     }
   }
 
-  std::u16string_view text_;
-  std::size_t position_ = 0;
-  ParsedNumber* number_ = nullptr;
-  bool decimal_ = false;      // a decimal point was read
-  bool leadingZero_ = false;  // a zero was skipped before the first digit
-  Leading leading_;
-  Exponent exponent_;
+  std::u16string_view m_text;
+  std::size_t m_position = 0;
+  ParsedNumber* m_number = nullptr;
+  bool m_decimal = false;      // a decimal point was read
+  bool m_leadingZero = false;  // a zero was skipped before the first digit
+  Leading m_leading;
+  Exponent m_exponent;
 };
 
 HResult toUnsigned32(const ParsedNumber& number, std::uint32_t* out) {

@@ -2,7 +2,7 @@
 """Real-browser check of highlighted pages.
 
 Runs `glintmark session` over a session (the example session, or the pages in
-other encodings of tools/glintmark/testdata/encodings), then opens every original
+other encodings of tools/glintmark/testing/encodings), then opens every original
 page and its highlighted copy in headless Chromium. A small script appended to
 a temporary copy of each page reports what the browser built: the body's text
 and, for every highlight span, its computed background colour and the colour

@@ -12,7 +12,7 @@ packages=(
   xvfb xauth imagemagick x11-apps chromium
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 file python3
 )
-# Extra packages a caller asks for (run.sh adds chromium, for instance).
+# Extra packages a caller asks for, installed with the ones above.
 packages+=("$@")
 
 missing=()

@@ -42,20 +42,20 @@ void setDefaultValue(const char* key, const std::string& value) {
 // key it created) afterwards.
 class ClassesRootEntry {
  public:
-  explicit ClassesRootEntry(const char* key) : key_(key), saved_(defaultValue(key)) {}
+  explicit ClassesRootEntry(const char* key) : m_key(key), m_saved(defaultValue(key)) {}
   ~ClassesRootEntry() {
-    if (saved_) {
-      RegSetValueA(HKEY_CLASSES_ROOT, key_, REG_SZ, saved_->c_str(), static_cast<DWORD>(saved_->size()));
+    if (m_saved) {
+      RegSetValueA(HKEY_CLASSES_ROOT, m_key, REG_SZ, m_saved->c_str(), static_cast<DWORD>(m_saved->size()));
     } else {
-      RegDeleteTreeA(HKEY_CLASSES_ROOT, key_);
+      RegDeleteTreeA(HKEY_CLASSES_ROOT, m_key);
     }
   }
   ClassesRootEntry(const ClassesRootEntry&) = delete;
   ClassesRootEntry& operator=(const ClassesRootEntry&) = delete;
 
  private:
-  const char* key_;
-  std::optional<std::string> saved_;
+  const char* m_key;
+  std::optional<std::string> m_saved;
 };
 
 std::string besideThisProgram(const char* name) {

@@ -18,8 +18,8 @@
 #include "settings/help_launcher.h"
 #include "settings/help_launcher_win.h"
 #include "settings/settings_store.h"
-#include "settings/testdata/settings_key_guard.h"
-#include "settings/testdata/window_driver.h"
+#include "settings/testing/settings_key_guard.h"
+#include "settings/testing/window_driver.h"
 
 namespace glintmark {
 namespace {
@@ -35,12 +35,12 @@ constexpr int boxIds[] = {IDC_SEARCH_RESULTS, IDC_RETURNED_DOCUMENTS, IDC_INTELL
 
 class TemplateReader {
  public:
-  explicit TemplateReader(const std::uint8_t* data) : p_(data) {}
+  explicit TemplateReader(const std::uint8_t* data) : m_p(data) {}
   std::uint32_t dword() { return word() | (std::uint32_t{word()} << 16); }
   std::uint16_t word() {
     std::uint16_t w;
-    std::memcpy(&w, p_, 2);
-    p_ += 2;
+    std::memcpy(&w, m_p, 2);
+    m_p += 2;
     return w;
   }
   std::int16_t shortValue() { return static_cast<std::int16_t>(word()); }
@@ -57,11 +57,11 @@ class TemplateReader {
     return text;
   }
   void alignToDword(const std::uint8_t* base) {
-    while ((p_ - base) % 4 != 0) ++p_;
+    while ((m_p - base) % 4 != 0) ++m_p;
   }
 
  private:
-  const std::uint8_t* p_;
+  const std::uint8_t* m_p;
 };
 
 const std::uint8_t* resourceData(LPCSTR type, int id) {

@@ -46,28 +46,28 @@ void loadHighlightOptions() { loadHighlightOptions(settingsStore()); }
 void saveHighlightOptions(std::uint32_t word) { saveHighlightOptions(settingsStore(), word); }
 
 RegistrySettingsStore::RegistrySettingsStore(reg::Registry& registry, MessageSink sink)
-    : registry_(registry), sink_(sink ? sink : printMessage) {}
+    : m_registry(registry), m_sink(sink ? sink : printMessage) {}
 
 bool RegistrySettingsStore::readValue(void* data, std::uint32_t* size) {
-  reg::KeyHolder key(registry_);
-  if (registry_.openKeyEx(reg::hkeyCurrentUser, settingsKey, reg::keyQueryValue, key.put()) !=
+  reg::KeyHolder key(m_registry);
+  if (m_registry.openKeyEx(reg::hkeyCurrentUser, settingsKey, reg::keyQueryValue, key.put()) !=
       reg::errorSuccess) {
     return false;
   }
-  return registry_.queryValueEx(key.get(), settingsValue, nullptr, data, size) == reg::errorSuccess;
+  return m_registry.queryValueEx(key.get(), settingsValue, nullptr, data, size) == reg::errorSuccess;
 }
 
 bool RegistrySettingsStore::writeValue(std::uint32_t word) {
-  reg::KeyHolder key(registry_);
-  if (registry_.createKeyEx(reg::hkeyCurrentUser, settingsKey, reg::keySetValue, key.put(),
+  reg::KeyHolder key(m_registry);
+  if (m_registry.createKeyEx(reg::hkeyCurrentUser, settingsKey, reg::keySetValue, key.put(),
                             nullptr) != reg::errorSuccess) {
     return false;
   }
   const auto data = dwordBytes(word);
-  return registry_.setValueEx(key.get(), settingsValue, reg::regDword, data.data(), data.size()) ==
+  return m_registry.setValueEx(key.get(), settingsValue, reg::regDword, data.data(), data.size()) ==
          reg::errorSuccess;
 }
 
-void RegistrySettingsStore::showMessage(const char* text, const char* caption) { sink_(text, caption); }
+void RegistrySettingsStore::showMessage(const char* text, const char* caption) { m_sink(text, caption); }
 
 }  // namespace glintmark

@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "registrar/registry.h"
+#include "core/registry.h"
 
 namespace glintmark {
 
@@ -92,8 +92,8 @@ class RegistrySettingsStore final : public SettingsStore {
   void showMessage(const char* text, const char* caption) override;
 
  private:
-  reg::Registry& registry_;
-  MessageSink sink_;
+  reg::Registry& m_registry;
+  MessageSink m_sink;
 };
 
 }  // namespace glintmark

@@ -8,8 +8,8 @@
 
 #include "core/highlight_options.h"
 #include "settings/settings_store.h"
-#include "settings/testdata/settings_key_guard.h"
-#include "settings/testdata/window_driver.h"
+#include "settings/testing/settings_key_guard.h"
+#include "settings/testing/window_driver.h"
 
 namespace glintmark {
 namespace {

@@ -54,19 +54,19 @@ const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 }  // namespace
 
-MemoryRegistry::MemoryRegistry(const CodePage& codePage) : codePage_(codePage) { clear(); }
+MemoryRegistry::MemoryRegistry(const CodePage& codePage) : m_codePage(codePage) { clear(); }
 
 MemoryRegistry::~MemoryRegistry() = default;
 
 void MemoryRegistry::clear() {
-  roots_.clear();
-  handles_.clear();
-  faults_.clear();
+  m_roots.clear();
+  m_handles.clear();
+  m_faults.clear();
   for (const RootRow& row : rootTable) {
     auto node = std::make_shared<Node>();
     node->name = row.longName;
     node->path = row.longName;
-    roots_[static_cast<std::uintptr_t>(row.key)] = std::move(node);
+    m_roots[static_cast<std::uintptr_t>(row.key)] = std::move(node);
   }
 }
 
@@ -88,7 +88,7 @@ std::optional<Key> MemoryRegistry::rootByName(std::string_view name) {
 
 std::string MemoryRegistry::fold(std::string_view text) const {
   std::string folded(text);
-  lowerInPlace(codePage_, folded);
+  lowerInPlace(m_codePage, folded);
   return folded;
 }
 
@@ -102,7 +102,7 @@ Status MemoryRegistry::splitPath(const char* subKey, std::vector<std::string>* p
   std::size_t i = 0;
   while (i < path.size()) {
     const auto byte = static_cast<unsigned char>(path[i]);
-    if (codePage_.isLeadByte(byte) && i + 1 < path.size()) {
+    if (m_codePage.isLeadByte(byte) && i + 1 < path.size()) {
       current.append(path.substr(i, 2));
       i += 2;
       continue;
@@ -125,12 +125,12 @@ Status MemoryRegistry::splitPath(const char* subKey, std::vector<std::string>* p
 
 MemoryRegistry::Node* MemoryRegistry::resolveHandle(Key key, Status* error, Access* access) const {
   const auto raw = static_cast<std::uintptr_t>(key);
-  if (const auto root = roots_.find(raw); root != roots_.end()) {
+  if (const auto root = m_roots.find(raw); root != m_roots.end()) {
     *access = keyAllAccess;
     return root->second.get();
   }
-  const auto handle = handles_.find(raw);
-  if (handle == handles_.end()) {
+  const auto handle = m_handles.find(raw);
+  if (handle == m_handles.end()) {
     *error = errorInvalidHandle;
     return nullptr;
   }
@@ -144,12 +144,12 @@ MemoryRegistry::Node* MemoryRegistry::resolveHandle(Key key, Status* error, Acce
 
 Status MemoryRegistry::faultFor(Operation operation, const Node* node, Access access) {
   const std::string path = node == nullptr ? std::string() : fold(node->path);
-  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+  for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
     if (it->operation != operation) continue;
     if (it->onlyWithAccess != 0 && (it->onlyWithAccess & access) == 0) continue;
     if (!it->keyPath.empty() && it->keyPath != path) continue;
     const Status error = it->error;
-    if (it->remaining > 0 && --it->remaining == 0) faults_.erase(it);
+    if (it->remaining > 0 && --it->remaining == 0) m_faults.erase(it);
     return error;
   }
   return errorSuccess;
@@ -166,15 +166,15 @@ void MemoryRegistry::injectFault(Fault fault) {
     fault.keyPath = fold(full);
   }
   if (fault.remaining == 0) return;
-  faults_.push_back(std::move(fault));
+  m_faults.push_back(std::move(fault));
 }
 
-void MemoryRegistry::clearFaults() { faults_.clear(); }
+void MemoryRegistry::clearFaults() { m_faults.clear(); }
 
 Key MemoryRegistry::addHandle(std::shared_ptr<Node> node, Access access) {
-  const std::uintptr_t raw = nextHandle_;
-  nextHandle_ += 4;  // never reused, so a stale handle is caught
-  handles_[raw] = Handle{std::move(node), access};
+  const std::uintptr_t raw = m_nextHandle;
+  m_nextHandle += 4;  // never reused, so a stale handle is caught
+  m_handles[raw] = Handle{std::move(node), access};
   return Key(raw);
 }
 
@@ -191,7 +191,7 @@ Status MemoryRegistry::openKeyEx(Key parent, const char* subKey, Access access, 
   std::shared_ptr<Node> target;
   if (parts.empty()) {
     const auto raw = static_cast<std::uintptr_t>(parent);
-    target = roots_.contains(raw) ? roots_[raw] : handles_[raw].node;
+    target = m_roots.contains(raw) ? m_roots[raw] : m_handles[raw].node;
   } else {
     for (const std::string& part : parts) {
       const auto it = node->subKeys.find(fold(part));
@@ -221,7 +221,7 @@ Status MemoryRegistry::createKeyEx(Key parent, const char* subKey, Access access
   std::shared_ptr<Node> target;
   if (parts.empty()) {
     const auto raw = static_cast<std::uintptr_t>(parent);
-    target = roots_.contains(raw) ? roots_[raw] : handles_[raw].node;
+    target = m_roots.contains(raw) ? m_roots[raw] : m_handles[raw].node;
   }
   Node* walk = node;
   std::size_t existing = 0;
@@ -378,12 +378,12 @@ Status MemoryRegistry::queryInfoKey(Key key, std::uint32_t* subKeys, std::uint32
 
 Status MemoryRegistry::closeKey(Key key) {
   const auto raw = static_cast<std::uintptr_t>(key);
-  if (roots_.contains(raw)) return errorSuccess;
-  const auto handle = handles_.find(raw);
-  if (handle == handles_.end()) return errorInvalidHandle;
+  if (m_roots.contains(raw)) return errorSuccess;
+  const auto handle = m_handles.find(raw);
+  if (handle == m_handles.end()) return errorInvalidHandle;
   const std::shared_ptr<Node> node = handle->second.node;
   const Access access = handle->second.access;
-  handles_.erase(handle);
+  m_handles.erase(handle);
   return faultFor(Operation::closeKey, node.get(), access);
 }
 
@@ -391,7 +391,7 @@ const MemoryRegistry::Node* MemoryRegistry::findPath(std::string_view path) cons
   const std::size_t slash = path.find('\\');
   const auto root = rootByName(path.substr(0, slash));
   if (!root) return nullptr;
-  const Node* node = roots_.at(static_cast<std::uintptr_t>(*root)).get();
+  const Node* node = m_roots.at(static_cast<std::uintptr_t>(*root)).get();
   if (slash == std::string_view::npos) return node;
   std::vector<std::string> parts;
   const std::string rest(path.substr(slash + 1));
@@ -415,7 +415,7 @@ std::optional<RegValue> MemoryRegistry::value(std::string_view path, std::string
 }
 
 bool MemoryRegistry::empty() const {
-  return std::all_of(roots_.begin(), roots_.end(), [](const auto& root) {
+  return std::all_of(m_roots.begin(), m_roots.end(), [](const auto& root) {
     return root.second->subKeys.empty() && root.second->values.empty();
   });
 }
@@ -429,7 +429,7 @@ void MemoryRegistry::visit(const std::function<void(const KeyEntry&)>& visitor) 
     return entry;
   };
   for (const RootRow& row : rootTable) {
-    const Node& root = *roots_.at(static_cast<std::uintptr_t>(row.key));
+    const Node& root = *m_roots.at(static_cast<std::uintptr_t>(row.key));
     if (!root.values.empty()) visitor(entryOf(root));
     std::vector<const Node*> stack;
     for (auto it = root.subKeys.rbegin(); it != root.subKeys.rend(); ++it) {

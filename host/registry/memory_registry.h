@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "core/code_page.h"
-#include "registrar/registry.h"
+#include "core/registry.h"
 
 namespace glintmark::reg {
 
@@ -103,7 +103,7 @@ class MemoryRegistry final : public Registry {
   void injectFault(Fault fault);
   void clearFaults();
   // Handles opened and not yet closed (predefined roots never count).
-  std::size_t openHandleCount() const { return handles_.size(); }
+  std::size_t openHandleCount() const { return m_handles.size(); }
 
   // Inspection by full path ("HKCR\\a\\b" or "HKEY_CLASSES_ROOT\\a\\b").
   bool keyExists(std::string_view path) const;
@@ -142,11 +142,11 @@ class MemoryRegistry final : public Registry {
   const Node* findPath(std::string_view path) const;
   Key addHandle(std::shared_ptr<Node> node, Access access);
 
-  const CodePage& codePage_;
-  std::map<std::uintptr_t, std::shared_ptr<Node>> roots_;
-  std::map<std::uintptr_t, Handle> handles_;
-  std::uintptr_t nextHandle_ = 0x1000;
-  std::vector<Fault> faults_;
+  const CodePage& m_codePage;
+  std::map<std::uintptr_t, std::shared_ptr<Node>> m_roots;
+  std::map<std::uintptr_t, Handle> m_handles;
+  std::uintptr_t m_nextHandle = 0x1000;
+  std::vector<Fault> m_faults;
 };
 
 }  // namespace glintmark::reg

@@ -107,14 +107,14 @@ struct Step {
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : text_(text) {}
+  explicit Parser(std::string_view text) : m_text(text) {}
 
   RegFileResult parse(std::vector<Step>* steps) {
     std::string line;
     bool sawHeader = false;
     bool inKey = false;
     while (nextLine(&line)) {
-      const std::size_t number = lineNumber_;
+      const std::size_t number = m_lineNumber;
       const std::string_view trimmed = trim(line);
       if (!sawHeader) {
         if (trimmed.empty()) continue;
@@ -147,7 +147,7 @@ class Parser {
       RegFileResult result = parseValue(trimmed, number, steps);
       if (!result.ok) return result;
     }
-    if (!sawHeader) return error(lineNumber_ == 0 ? 1 : lineNumber_, "the file does not start with REGEDIT4");
+    if (!sawHeader) return error(m_lineNumber == 0 ? 1 : m_lineNumber, "the file does not start with REGEDIT4");
     return {};
   }
 
@@ -165,12 +165,12 @@ class Parser {
   }
 
   bool nextLine(std::string* line) {
-    if (position_ >= text_.size()) return false;
-    const std::size_t end = text_.find('\n', position_);
-    const std::size_t stop = end == std::string_view::npos ? text_.size() : end;
-    line->assign(text_.substr(position_, stop - position_));
-    position_ = stop == text_.size() ? stop : stop + 1;
-    ++lineNumber_;
+    if (m_position >= m_text.size()) return false;
+    const std::size_t end = m_text.find('\n', m_position);
+    const std::size_t stop = end == std::string_view::npos ? m_text.size() : end;
+    line->assign(m_text.substr(m_position, stop - m_position));
+    m_position = stop == m_text.size() ? stop : stop + 1;
+    ++m_lineNumber;
     return true;
   }
 
@@ -270,7 +270,7 @@ class Parser {
       list = std::string(trim(list));
       list.pop_back();
       std::string next;
-      if (!nextLine(&next)) return error(lineNumber_, "the file ends inside a hex list");
+      if (!nextLine(&next)) return error(m_lineNumber, "the file ends inside a hex list");
       list += next;
     }
     if (!parseHexList(list, &value->data)) return error(number, "bad hex byte list");
@@ -311,9 +311,9 @@ class Parser {
     return {};
   }
 
-  std::string_view text_;
-  std::size_t position_ = 0;
-  std::size_t lineNumber_ = 0;
+  std::string_view m_text;
+  std::size_t m_position = 0;
+  std::size_t m_lineNumber = 0;
 };
 
 // Deletes parent\name with its subkeys, deepest first.

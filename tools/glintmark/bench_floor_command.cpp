@@ -1,5 +1,5 @@
 // glintmark bench-floor: the least work any highlighter of a page must do,
-// for the highlighting benchmark (scripts/bench-highlight.sh) to measure
+// for the highlighting benchmark (bench/bench-highlight.sh) to measure
 // `glintmark highlight` against: read the file, parse it, index its body text
 // (one folded string), scan it once per keyword counting the matches,
 // serialise the page and write it. No spans are made.

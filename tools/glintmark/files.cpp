@@ -20,22 +20,22 @@ namespace fs = std::filesystem;
 // Closes a descriptor when it goes out of scope.
 class Descriptor {
  public:
-  explicit Descriptor(int fd) : fd_(fd) {}
+  explicit Descriptor(int fd) : m_fd(fd) {}
   ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
+    if (m_fd >= 0) ::close(m_fd);
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
+  int get() const { return m_fd; }
   // Closes now, for callers that must know whether the close failed.
   int close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
+    const int result = ::close(m_fd);
+    m_fd = -1;
     return result;
   }
 
  private:
-  int fd_;
+  int m_fd;
 };
 
 std::string kindOf(mode_t mode) {
@@ -83,8 +83,8 @@ mode_t newFileMode() {
 // errno of the first write that failed (after which it writes nothing more).
 class CheckedOutput final : public std::streambuf {
  public:
-  CheckedOutput() { setp(buffer_, buffer_ + sizeof buffer_); }
-  int error() const { return error_; }
+  CheckedOutput() { setp(m_buffer, m_buffer + sizeof m_buffer); }
+  int error() const { return m_error; }
 
  protected:
   int_type overflow(int_type c) override {
@@ -99,13 +99,13 @@ class CheckedOutput final : public std::streambuf {
  private:
   bool drain() {
     const std::string_view pending(pbase(), static_cast<std::size_t>(pptr() - pbase()));
-    setp(buffer_, buffer_ + sizeof buffer_);
-    if (error_ == 0 && !writeAll(STDOUT_FILENO, pending)) error_ = errno;
-    return error_ == 0;
+    setp(m_buffer, m_buffer + sizeof m_buffer);
+    if (m_error == 0 && !writeAll(STDOUT_FILENO, pending)) m_error = errno;
+    return m_error == 0;
   }
 
-  char buffer_[1 << 16];
-  int error_ = 0;
+  char m_buffer[1 << 16];
+  int m_error = 0;
 };
 
 CheckedOutput* checkedOutput = nullptr;  // lives until the process ends

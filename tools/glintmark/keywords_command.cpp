@@ -23,15 +23,15 @@ namespace {
 
 class Keywords {
  public:
-  explicit Keywords(const CodePage& codePage) : cp_(codePage) {}
+  explicit Keywords(const CodePage& codePage) : m_cp(codePage) {}
 
   // Narrow text as the page pass gets it: converted to the code page, lowercased.
   std::string lowered(const std::string& utf8) const {
-    std::string narrow = cp_.toNarrow(toUtf16(utf8));
-    lowerInPlace(cp_, narrow);
+    std::string narrow = m_cp.toNarrow(toUtf16(utf8));
+    lowerInPlace(m_cp, narrow);
     return narrow;
   }
-  std::string shown(std::string_view narrow) const { return toUtf8(cp_.toWide(narrow)); }
+  std::string shown(std::string_view narrow) const { return toUtf8(m_cp.toWide(narrow)); }
 
   std::vector<std::string> shownWords(const KeywordList& list) const {
     std::vector<std::string> words;
@@ -42,9 +42,9 @@ class Keywords {
   // The URL is searched the way a referrer is: any URL may carry a search text.
   nlohmann::ordered_json url(const std::string& url) const {
     std::string buffer = lowered(url);
-    const std::optional<std::string_view> text = extractSearchText(buffer.data(), cp_);
+    const std::optional<std::string_view> text = extractSearchText(buffer.data(), m_cp);
     // The search text always ends at a terminator: the end of the buffer or the cut "&".
-    const KeywordList list = text ? splitKeywords(text->data(), false, nullptr, cp_) : KeywordList{};
+    const KeywordList list = text ? splitKeywords(text->data(), false, nullptr, m_cp) : KeywordList{};
     return {{"url", url},
             {"searchText", text ? nlohmann::ordered_json(shown(*text)) : nlohmann::ordered_json(nullptr)},
             {"keywords", shownWords(list)}};
@@ -55,12 +55,12 @@ class Keywords {
   nlohmann::ordered_json title(const std::string& title, const std::optional<std::string>& pageUrl) const {
     const std::string narrowTitle = lowered(title);
     std::string buffer = pageUrl ? lowered(*pageUrl) : std::string();
-    if (findInText(cp_, buffer, "?") != std::string_view::npos ||
-        findInText(cp_, buffer, "&") != std::string_view::npos) {
-      (void)extractSearchText(buffer.data(), cp_);
+    if (findInText(m_cp, buffer, "?") != std::string_view::npos ||
+        findInText(m_cp, buffer, "&") != std::string_view::npos) {
+      (void)extractSearchText(buffer.data(), m_cp);
     }
     const KeywordList list =
-        splitKeywords(narrowTitle.c_str(), true, buffer.empty() ? nullptr : buffer.c_str(), cp_);
+        splitKeywords(narrowTitle.c_str(), true, buffer.empty() ? nullptr : buffer.c_str(), m_cp);
     return {{"title", title},
             {"pageUrl", pageUrl ? nlohmann::ordered_json(*pageUrl) : nlohmann::ordered_json(nullptr)},
             {"fromTitle", list.fromTitle},
@@ -68,7 +68,7 @@ class Keywords {
   }
 
  private:
-  const CodePage& cp_;
+  const CodePage& m_cp;
 };
 
 std::string joined(const nlohmann::ordered_json& words) {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/fake_document.h"
+#include "core/testing/fake_document.h"
 #include "host/html/html_document.h"
 
 namespace glintmark::tool {

@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "registrar/registry.h"
+#include "core/registry.h"
 
 namespace glintmark::reg {
 namespace {

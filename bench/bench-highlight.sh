@@ -5,8 +5,8 @@
 # keywords. jsdom and mark.js come from the npm registry into the build
 # folder, never into the repository.
 #
-#   scripts/bench-highlight.sh            # all sizes
-#   scripts/bench-highlight.sh 100K 1M    # only the sizes given
+#   bench/bench-highlight.sh            # all sizes
+#   bench/bench-highlight.sh 100K 1M    # only the sizes given
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${GLINTMARK_BENCH_DIR:-build/bench}

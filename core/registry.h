@@ -5,7 +5,7 @@
 // RegSetValueExA, RegQueryValueExA, RegDeleteKeyA, RegDeleteValueA,
 // RegEnumKeyExA, RegQueryInfoKeyA, RegCloseKey) with the same arguments and the
 // same Win32 error codes, so that code written against it behaves the same on
-// the real registry (registry_win.cpp) and on the in-memory one that the
+// the real registry (win/registry_win.cpp) and on the in-memory one that the
 // native tests and the glintmark tool use (host/registry/memory_registry.h).
 // Names are narrow, zero-terminated text in the ANSI code page, as for the
 // "A" calls. This header does not include <windows.h>: the constants below
@@ -141,43 +141,43 @@ Registry& systemRegistry();
 // close result is available through close() for callers that must report it.
 class KeyHolder {
  public:
-  explicit KeyHolder(Registry& registry) : registry_(&registry) {}
-  KeyHolder(Registry& registry, Key key) : registry_(&registry), key_(key) {}
+  explicit KeyHolder(Registry& registry) : m_registry(&registry) {}
+  KeyHolder(Registry& registry, Key key) : m_registry(&registry), m_key(key) {}
   ~KeyHolder() { close(); }
   KeyHolder(const KeyHolder&) = delete;
   KeyHolder& operator=(const KeyHolder&) = delete;
-  KeyHolder(KeyHolder&& other) noexcept : registry_(other.registry_), key_(other.release()) {}
+  KeyHolder(KeyHolder&& other) noexcept : m_registry(other.m_registry), m_key(other.release()) {}
   KeyHolder& operator=(KeyHolder&& other) noexcept {
     if (this != &other) {
       close();
-      registry_ = other.registry_;
-      key_ = other.release();
+      m_registry = other.m_registry;
+      m_key = other.release();
     }
     return *this;
   }
 
-  Key get() const { return key_; }
-  explicit operator bool() const { return key_ != nullKey; }
+  Key get() const { return m_key; }
+  explicit operator bool() const { return m_key != nullKey; }
   // The address to receive a newly opened key; closes the one held first.
   Key* put() {
     close();
-    return &key_;
+    return &m_key;
   }
   Key release() {
-    const Key key = key_;
-    key_ = nullKey;
+    const Key key = m_key;
+    m_key = nullKey;
     return key;
   }
   // Closes the held key (if any) and returns the close result.
   Status close() {
-    if (key_ == nullKey) return errorSuccess;
+    if (m_key == nullKey) return errorSuccess;
     const Key key = release();
-    return registry_->closeKey(key);
+    return m_registry->closeKey(key);
   }
 
  private:
-  Registry* registry_;
-  Key key_ = nullKey;
+  Registry* m_registry;
+  Key m_key = nullKey;
 };
 
 }  // namespace glintmark::reg

@@ -20,18 +20,18 @@ class RefusingStore final : public SettingsStore {
   int writes = 0;
   int messages = 0;
 
-  bool readValue(void* data, std::uint32_t* size) override { return real_.readValue(data, size); }
+  bool readValue(void* data, std::uint32_t* size) override { return m_real.readValue(data, size); }
   bool writeValue(std::uint32_t word) override {
     ++writes;
-    return !refuseWrites && real_.writeValue(word);
+    return !refuseWrites && m_real.writeValue(word);
   }
   void showMessage(const char* text, const char* caption) override {
     ++messages;
-    real_.showMessage(text, caption);
+    m_real.showMessage(text, caption);
   }
 
  private:
-  SettingsStore& real_ = platformSettingsStore();
+  SettingsStore& m_real = platformSettingsStore();
 };
 
 struct RawValue {
@@ -80,19 +80,19 @@ inline void removeBhoKey() { RegDeleteTreeA(HKEY_CURRENT_USER, bhoKey); }
 class SettingsKeyGuard {
  public:
   SettingsKeyGuard()
-      : productExisted_(keyExists(productKey)), bhoExisted_(keyExists(bhoKey)), saved_(storedSetting()) {
+      : m_productExisted(keyExists(productKey)), m_bhoExisted(keyExists(bhoKey)), m_saved(storedSetting()) {
     removeBhoKey();
   }
   ~SettingsKeyGuard() {
     removeBhoKey();
-    if (bhoExisted_) {
+    if (m_bhoExisted) {
       HKEY key = nullptr;
       if (RegCreateKeyExA(HKEY_CURRENT_USER, bhoKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                           nullptr) == ERROR_SUCCESS) {
         RegCloseKey(key);
       }
-      if (saved_) storeSetting(*saved_);
-    } else if (!productExisted_) {
+      if (m_saved) storeSetting(*m_saved);
+    } else if (!m_productExisted) {
       RegDeleteKeyA(HKEY_CURRENT_USER, productKey);
     }
   }
@@ -100,9 +100,9 @@ class SettingsKeyGuard {
   SettingsKeyGuard& operator=(const SettingsKeyGuard&) = delete;
 
  private:
-  bool productExisted_;
-  bool bhoExisted_;
-  std::optional<RawValue> saved_;
+  bool m_productExisted;
+  bool m_bhoExisted;
+  std::optional<RawValue> m_saved;
 };
 
 inline RawValue dword(std::uint32_t word) {

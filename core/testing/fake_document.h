@@ -74,15 +74,15 @@ inline char16_t foldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + 32 :
 
 class Range : public TextRange {
  public:
-  Range(FakePage& page, std::size_t start, std::size_t end) : page_(page), start_(start), end_(end) {}
+  Range(FakePage& page, std::size_t start, std::size_t end) : m_page(page), m_start(start), m_end(end) {}
 
   HResult findText(std::u16string_view text, std::int32_t, std::int32_t flags,
                    bool* found) override {
     *found = false;
-    const std::u16string& body = page_.text;
-    const std::size_t from = page_.findFromBodyStart ? 0 : start_;
-    if (text.empty() || end_ < text.size()) return hr::ok;
-    for (std::size_t at = from; at + text.size() <= end_; ++at) {
+    const std::u16string& body = m_page.text;
+    const std::size_t from = m_page.findFromBodyStart ? 0 : m_start;
+    if (text.empty() || m_end < text.size()) return hr::ok;
+    for (std::size_t at = from; at + text.size() <= m_end; ++at) {
       bool same = true;
       for (std::size_t i = 0; i < text.size() && same; ++i) {
         same = foldAscii(body[at + i]) == foldAscii(text[i]);
@@ -92,129 +92,129 @@ class Range : public TextRange {
                                (at + text.size() < body.size() && isWordChar(body[at + text.size()])))) {
         continue;
       }
-      start_ = at;
-      end_ = at + text.size();
+      m_start = at;
+      m_end = at + text.size();
       *found = true;
       return hr::ok;
     }
     return hr::ok;
   }
   HResult htmlText(WideText* html) override {
-    *html = page_.text.substr(start_, end_ - start_);
+    *html = m_page.text.substr(m_start, m_end - m_start);
     return hr::ok;
   }
   HResult pasteHtml(std::u16string_view html) override {
-    page_.pastes.push_back({start_, end_, std::u16string(html)});
-    if (!page_.pasteKeepsRange) start_ = end_;
+    m_page.pastes.push_back({m_start, m_end, std::u16string(html)});
+    if (!m_page.pasteKeepsRange) m_start = m_end;
     return hr::ok;
   }
   HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
     *moved = 0;
-    if (page_.moveStartIgnored) return hr::ok;
-    const std::size_t target = unit == u"Textedit" ? page_.text.size()
-                                                   : std::min(page_.text.size(), start_ + count);
-    *moved = static_cast<std::int32_t>(target - start_);
-    start_ = target;
-    end_ = std::max(end_, start_);
+    if (m_page.moveStartIgnored) return hr::ok;
+    const std::size_t target = unit == u"Textedit" ? m_page.text.size()
+                                                   : std::min(m_page.text.size(), m_start + count);
+    *moved = static_cast<std::int32_t>(target - m_start);
+    m_start = target;
+    m_end = std::max(m_end, m_start);
     return hr::ok;
   }
   HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
     const std::size_t target =
-        unit == u"Textedit" ? page_.text.size() : std::min(page_.text.size(), end_ + count);
-    *moved = static_cast<std::int32_t>(target - end_);
-    end_ = target;
+        unit == u"Textedit" ? m_page.text.size() : std::min(m_page.text.size(), m_end + count);
+    *moved = static_cast<std::int32_t>(target - m_end);
+    m_end = target;
     return hr::ok;
   }
   HResult duplicate(std::unique_ptr<TextRange>* copy) override {
-    if (!page_.offersCompare) return TextRange::duplicate(copy);
-    *copy = std::make_unique<Range>(page_, start_, end_);
+    if (!m_page.offersCompare) return TextRange::duplicate(copy);
+    *copy = std::make_unique<Range>(m_page, m_start, m_end);
     return hr::ok;
   }
   HResult compareEndPoints(std::u16string_view how, TextRange& other,
                            std::int32_t* result) override {
-    if (!page_.offersCompare) return TextRange::compareEndPoints(how, other, result);
+    if (!m_page.offersCompare) return TextRange::compareEndPoints(how, other, result);
     auto& that = dynamic_cast<Range&>(other);
-    const std::size_t mine = how.substr(0, 5) == u"Start" ? start_ : end_;
-    const std::size_t theirs = how.ends_with(u"ToStart") ? that.start_ : that.end_;
+    const std::size_t mine = how.substr(0, 5) == u"Start" ? m_start : m_end;
+    const std::size_t theirs = how.ends_with(u"ToStart") ? that.m_start : that.m_end;
     *result = mine < theirs ? -1 : mine > theirs ? 1 : 0;
     return hr::ok;
   }
 
  private:
-  FakePage& page_;
-  std::size_t start_;
-  std::size_t end_;
+  FakePage& m_page;
+  std::size_t m_start;
+  std::size_t m_end;
 };
 
 class Body : public BodyElement {
  public:
-  explicit Body(FakePage& page) : page_(page) {}
+  explicit Body(FakePage& page) : m_page(page) {}
   HResult createTextRange(std::unique_ptr<TextRange>* range) override {
-    *range = std::make_unique<Range>(page_, 0, page_.text.size());
+    *range = std::make_unique<Range>(m_page, 0, m_page.text.size());
     return hr::ok;
   }
 
  private:
-  FakePage& page_;
+  FakePage& m_page;
 };
 
 class Link : public LinkElement {
  public:
-  explicit Link(FakeLink& link) : link_(link) {}
+  explicit Link(FakeLink& link) : m_link(link) {}
   HResult href(WideText* target) override {
-    *target = link_.href;
+    *target = m_link.href;
     return hr::ok;
   }
   HResult putTitle(std::u16string_view title) override {
-    link_.title = std::u16string(title);
+    m_link.title = std::u16string(title);
     return hr::ok;
   }
 
  private:
-  FakeLink& link_;
+  FakeLink& m_link;
 };
 
 // `all` (every element) and its tags("a"); only the links are modelled.
 class Collection : public ElementCollection {
  public:
-  Collection(FakePage& page, bool linksOnly) : page_(page), linksOnly_(linksOnly) {}
+  Collection(FakePage& page, bool linksOnly) : m_page(page), m_linksOnly(linksOnly) {}
   HResult tags(std::u16string_view tagName, std::unique_ptr<ElementCollection>* result) override {
-    *result = std::make_unique<Collection>(page_, true);
-    if (tagName != u"a") static_cast<Collection&>(**result).empty_ = true;
+    *result = std::make_unique<Collection>(m_page, true);
+    if (tagName != u"a") static_cast<Collection&>(**result).m_empty = true;
     return hr::ok;
   }
   HResult length(std::int32_t* count) override {
-    *count = empty_ ? 0 : static_cast<std::int32_t>(page_.links.size());
+    *count = m_empty ? 0 : static_cast<std::int32_t>(m_page.links.size());
     return hr::ok;
   }
   HResult item(std::int32_t index, std::unique_ptr<LinkElement>* element) override {
     element->reset();
-    if (!linksOnly_ || empty_ || index < 0 || static_cast<std::size_t>(index) >= page_.links.size()) {
+    if (!m_linksOnly || m_empty || index < 0 || static_cast<std::size_t>(index) >= m_page.links.size()) {
       return hr::invalidArg;
     }
-    if (page_.links[index].isAnchor) *element = std::make_unique<Link>(page_.links[index]);
+    if (m_page.links[index].isAnchor) *element = std::make_unique<Link>(m_page.links[index]);
     return hr::ok;
   }
 
  private:
-  FakePage& page_;
-  bool linksOnly_;
-  bool empty_ = false;
+  FakePage& m_page;
+  bool m_linksOnly;
+  bool m_empty = false;
 };
 
 class Doc : public Document {
  public:
-  explicit Doc(FakePage& page) : page_(page) {}
-  HResult title(WideText* title) override { return give(page_.title, title); }
-  HResult url(WideText* url) override { return give(page_.url, url); }
-  HResult referrer(WideText* referrer) override { return give(page_.referrer, referrer); }
+  explicit Doc(FakePage& page) : m_page(page) {}
+  HResult title(WideText* title) override { return give(m_page.title, title); }
+  HResult url(WideText* url) override { return give(m_page.url, url); }
+  HResult referrer(WideText* referrer) override { return give(m_page.referrer, referrer); }
   HResult body(std::unique_ptr<BodyElement>* body) override {
     body->reset();
-    if (!page_.frameset) *body = std::make_unique<Body>(page_);
+    if (!m_page.frameset) *body = std::make_unique<Body>(m_page);
     return hr::ok;
   }
   HResult all(std::unique_ptr<ElementCollection>* all) override {
-    *all = std::make_unique<Collection>(page_, false);
+    *all = std::make_unique<Collection>(m_page, false);
     return hr::ok;
   }
 
@@ -223,19 +223,19 @@ class Doc : public Document {
     *out = value;
     return hr::ok;
   }
-  FakePage& page_;
+  FakePage& m_page;
 };
 
 class FakeBrowser : public Browser {
  public:
-  explicit FakeBrowser(FakePage& page) : page_(page) {}
+  explicit FakeBrowser(FakePage& page) : m_page(page) {}
   HResult document(std::unique_ptr<Document>* document) override {
-    *document = std::make_unique<Doc>(page_);
+    *document = std::make_unique<Doc>(m_page);
     return hr::ok;
   }
 
  private:
-  FakePage& page_;
+  FakePage& m_page;
 };
 
 }  // namespace detail
@@ -253,21 +253,21 @@ enum class Op {
 class Faults {
  public:
   // The call fails with `code` (onCall: only the nth call, counting from 1; 0: every call).
-  void failOn(Op op, HResult code, int onCall = 0) { faults_[op] = {Kind::fail, code, onCall}; }
+  void failOn(Op op, HResult code, int onCall = 0) { m_faults[op] = {Kind::fail, code, onCall}; }
   // The call succeeds with no object or no string (a false or zero result).
-  void noneOn(Op op, int onCall = 0) { faults_[op] = {Kind::none, hr::ok, onCall}; }
+  void noneOn(Op op, int onCall = 0) { m_faults[op] = {Kind::none, hr::ok, onCall}; }
   // The call throws std::bad_alloc, as a model out of memory does.
-  void throwOn(Op op, int onCall = 0) { faults_[op] = {Kind::outOfMemory, hr::ok, onCall}; }
+  void throwOn(Op op, int onCall = 0) { m_faults[op] = {Kind::outOfMemory, hr::ok, onCall}; }
   // Every call from the nth on fails with `code`: a cap that ends a loop
   // which would otherwise repeat the call for ever.
-  void failFrom(Op op, HResult code, int fromCall) { faults_[op] = {Kind::fail, code, fromCall, true}; }
+  void failFrom(Op op, HResult code, int fromCall) { m_faults[op] = {Kind::fail, code, fromCall, true}; }
 
   int calls(Op op) const {
-    const auto it = calls_.find(op);
-    return it == calls_.end() ? 0 : it->second;
+    const auto it = m_calls.find(op);
+    return it == m_calls.end() ? 0 : it->second;
   }
   // Wrapped objects handed out and not yet destroyed.
-  int live() const { return live_; }
+  int live() const { return m_live; }
 
   // The wrapped browser; `inner` must outlive it. Not counted in live().
   std::unique_ptr<Browser> wrap(std::unique_ptr<Browser> inner);
@@ -276,9 +276,9 @@ class Faults {
   // forwarding: ok = forward, a failure code, or *none set.
   HResult check(Op op, bool* none) {
     *none = false;
-    const int n = ++calls_[op];
-    const auto it = faults_.find(op);
-    if (it == faults_.end()) return hr::ok;
+    const int n = ++m_calls[op];
+    const auto it = m_faults.find(op);
+    if (it == m_faults.end()) return hr::ok;
     const Fault& fault = it->second;
     if (fault.onward ? n < fault.onCall : fault.onCall != 0 && fault.onCall != n) return hr::ok;
     switch (fault.kind) {
@@ -292,14 +292,14 @@ class Faults {
   // Keeps live() up to date for one wrapped object.
   class Counted {
    public:
-    explicit Counted(Faults& faults) : faults_(faults) { ++faults_.live_; }
+    explicit Counted(Faults& faults) : m_faults(faults) { ++m_faults.m_live; }
     Counted(const Counted&) = delete;
     Counted& operator=(const Counted&) = delete;
-    ~Counted() { --faults_.live_; }
-    Faults& faults() const { return faults_; }
+    ~Counted() { --m_faults.m_live; }
+    Faults& faults() const { return m_faults; }
 
    private:
-    Faults& faults_;
+    Faults& m_faults;
   };
 
  private:
@@ -310,9 +310,9 @@ class Faults {
     int onCall;
     bool onward = false;  // onCall and every later call
   };
-  std::map<Op, Fault> faults_;
-  std::map<Op, int> calls_;
-  int live_ = 0;
+  std::map<Op, Fault> m_faults;
+  std::map<Op, int> m_calls;
+  int m_live = 0;
 };
 
 namespace detail {
@@ -339,32 +339,32 @@ void wrapResult(Faults& faults, std::unique_ptr<Inner>* out) {
 class FaultyRange : public TextRange, Faults::Counted {
  public:
   FaultyRange(Faults& faults, std::unique_ptr<TextRange> inner)
-      : Counted(faults), inner_(std::move(inner)) {}
+      : Counted(faults), m_inner(std::move(inner)) {}
   HResult findText(std::u16string_view text, std::int32_t count, std::int32_t flags,
                    bool* found) override {
-    return guarded(faults(), Op::findText, [&] { return inner_->findText(text, count, flags, found); },
+    return guarded(faults(), Op::findText, [&] { return m_inner->findText(text, count, flags, found); },
                    [&] { *found = false; });
   }
   HResult htmlText(WideText* html) override {
-    return guarded(faults(), Op::htmlText, [&] { return inner_->htmlText(html); },
+    return guarded(faults(), Op::htmlText, [&] { return m_inner->htmlText(html); },
                    [&] { html->reset(); });
   }
   HResult pasteHtml(std::u16string_view html) override {
-    return guarded(faults(), Op::pasteHtml, [&] { return inner_->pasteHtml(html); }, [] {});
+    return guarded(faults(), Op::pasteHtml, [&] { return m_inner->pasteHtml(html); }, [] {});
   }
   HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
-    return guarded(faults(), Op::moveStart, [&] { return inner_->moveStart(unit, count, moved); },
+    return guarded(faults(), Op::moveStart, [&] { return m_inner->moveStart(unit, count, moved); },
                    [&] { *moved = 0; });
   }
   HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
-    return guarded(faults(), Op::moveEnd, [&] { return inner_->moveEnd(unit, count, moved); },
+    return guarded(faults(), Op::moveEnd, [&] { return m_inner->moveEnd(unit, count, moved); },
                    [&] { *moved = 0; });
   }
   HResult duplicate(std::unique_ptr<TextRange>* copy) override {
     return guarded(
         faults(), Op::duplicate,
         [&] {
-          const HResult result = inner_->duplicate(copy);
+          const HResult result = m_inner->duplicate(copy);
           wrapResult<FaultyRange>(faults(), copy);
           return result;
         },
@@ -374,23 +374,23 @@ class FaultyRange : public TextRange, Faults::Counted {
                            std::int32_t* result) override {
     return guarded(
         faults(), Op::compareEndPoints,
-        [&] { return inner_->compareEndPoints(how, *dynamic_cast<FaultyRange&>(other).inner_, result); },
+        [&] { return m_inner->compareEndPoints(how, *dynamic_cast<FaultyRange&>(other).m_inner, result); },
         [&] { *result = 0; });
   }
 
  private:
-  std::unique_ptr<TextRange> inner_;
+  std::unique_ptr<TextRange> m_inner;
 };
 
 class FaultyBody : public BodyElement, Faults::Counted {
  public:
   FaultyBody(Faults& faults, std::unique_ptr<BodyElement> inner)
-      : Counted(faults), inner_(std::move(inner)) {}
+      : Counted(faults), m_inner(std::move(inner)) {}
   HResult createTextRange(std::unique_ptr<TextRange>* range) override {
     return guarded(
         faults(), Op::createTextRange,
         [&] {
-          const HResult result = inner_->createTextRange(range);
+          const HResult result = m_inner->createTextRange(range);
           wrapResult<FaultyRange>(faults(), range);
           return result;
         },
@@ -398,46 +398,46 @@ class FaultyBody : public BodyElement, Faults::Counted {
   }
 
  private:
-  std::unique_ptr<BodyElement> inner_;
+  std::unique_ptr<BodyElement> m_inner;
 };
 
 class FaultyLink : public LinkElement, Faults::Counted {
  public:
   FaultyLink(Faults& faults, std::unique_ptr<LinkElement> inner)
-      : Counted(faults), inner_(std::move(inner)) {}
+      : Counted(faults), m_inner(std::move(inner)) {}
   HResult href(WideText* target) override {
-    return guarded(faults(), Op::href, [&] { return inner_->href(target); }, [&] { target->reset(); });
+    return guarded(faults(), Op::href, [&] { return m_inner->href(target); }, [&] { target->reset(); });
   }
   HResult putTitle(std::u16string_view title) override {
-    return guarded(faults(), Op::putTitle, [&] { return inner_->putTitle(title); }, [] {});
+    return guarded(faults(), Op::putTitle, [&] { return m_inner->putTitle(title); }, [] {});
   }
 
  private:
-  std::unique_ptr<LinkElement> inner_;
+  std::unique_ptr<LinkElement> m_inner;
 };
 
 class FaultyCollection : public ElementCollection, Faults::Counted {
  public:
   FaultyCollection(Faults& faults, std::unique_ptr<ElementCollection> inner)
-      : Counted(faults), inner_(std::move(inner)) {}
+      : Counted(faults), m_inner(std::move(inner)) {}
   HResult tags(std::u16string_view tagName, std::unique_ptr<ElementCollection>* result) override {
     return guarded(
         faults(), Op::tags,
         [&] {
-          const HResult answer = inner_->tags(tagName, result);
+          const HResult answer = m_inner->tags(tagName, result);
           wrapResult<FaultyCollection>(faults(), result);
           return answer;
         },
         [&] { result->reset(); });
   }
   HResult length(std::int32_t* count) override {
-    return guarded(faults(), Op::length, [&] { return inner_->length(count); }, [&] { *count = 0; });
+    return guarded(faults(), Op::length, [&] { return m_inner->length(count); }, [&] { *count = 0; });
   }
   HResult item(std::int32_t index, std::unique_ptr<LinkElement>* element) override {
     return guarded(
         faults(), Op::item,
         [&] {
-          const HResult answer = inner_->item(index, element);
+          const HResult answer = m_inner->item(index, element);
           wrapResult<FaultyLink>(faults(), element);
           return answer;
         },
@@ -445,28 +445,28 @@ class FaultyCollection : public ElementCollection, Faults::Counted {
   }
 
  private:
-  std::unique_ptr<ElementCollection> inner_;
+  std::unique_ptr<ElementCollection> m_inner;
 };
 
 class FaultyDocument : public Document, Faults::Counted {
  public:
   FaultyDocument(Faults& faults, std::unique_ptr<Document> inner)
-      : Counted(faults), inner_(std::move(inner)) {}
+      : Counted(faults), m_inner(std::move(inner)) {}
   HResult title(WideText* title) override {
-    return guarded(faults(), Op::title, [&] { return inner_->title(title); }, [&] { title->reset(); });
+    return guarded(faults(), Op::title, [&] { return m_inner->title(title); }, [&] { title->reset(); });
   }
   HResult url(WideText* url) override {
-    return guarded(faults(), Op::url, [&] { return inner_->url(url); }, [&] { url->reset(); });
+    return guarded(faults(), Op::url, [&] { return m_inner->url(url); }, [&] { url->reset(); });
   }
   HResult referrer(WideText* referrer) override {
-    return guarded(faults(), Op::referrer, [&] { return inner_->referrer(referrer); },
+    return guarded(faults(), Op::referrer, [&] { return m_inner->referrer(referrer); },
                    [&] { referrer->reset(); });
   }
   HResult body(std::unique_ptr<BodyElement>* body) override {
     return guarded(
         faults(), Op::body,
         [&] {
-          const HResult answer = inner_->body(body);
+          const HResult answer = m_inner->body(body);
           wrapResult<FaultyBody>(faults(), body);
           return answer;
         },
@@ -476,7 +476,7 @@ class FaultyDocument : public Document, Faults::Counted {
     return guarded(
         faults(), Op::all,
         [&] {
-          const HResult answer = inner_->all(all);
+          const HResult answer = m_inner->all(all);
           wrapResult<FaultyCollection>(faults(), all);
           return answer;
         },
@@ -484,27 +484,27 @@ class FaultyDocument : public Document, Faults::Counted {
   }
 
  private:
-  std::unique_ptr<Document> inner_;
+  std::unique_ptr<Document> m_inner;
 };
 
 class FaultyBrowser : public Browser {
  public:
   FaultyBrowser(Faults& faults, std::unique_ptr<Browser> inner)
-      : faults_(faults), inner_(std::move(inner)) {}
+      : m_faults(faults), m_inner(std::move(inner)) {}
   HResult document(std::unique_ptr<Document>* document) override {
     return guarded(
-        faults_, Op::document,
+        m_faults, Op::document,
         [&] {
-          const HResult answer = inner_->document(document);
-          wrapResult<FaultyDocument>(faults_, document);
+          const HResult answer = m_inner->document(document);
+          wrapResult<FaultyDocument>(m_faults, document);
           return answer;
         },
         [&] { document->reset(); });
   }
 
  private:
-  Faults& faults_;
-  std::unique_ptr<Browser> inner_;
+  Faults& m_faults;
+  std::unique_ptr<Browser> m_inner;
 };
 
 }  // namespace detail

@@ -1,7 +1,7 @@
 // Linux has no registry of its own: the machine's registry is a process-wide
 // in-memory one that starts empty.
+#include "core/registry.h"
 #include "host/registry/memory_registry.h"
-#include "registrar/registry.h"
 
 namespace glintmark::reg {
 
