@@ -1,7 +1,7 @@
 // glintmark generate-page: writes a deterministic test page of a given size
 // (the page generator of the HTML document model), for benchmarks.
 //
-//   glintmark generate-page 10M -o page.html [--seed 2]
+//   glintmark generate-page 10M -o page.html [--seed 2] [--shape dense]
 //   glintmark generate-page --keywords     # the words the pages are rich in
 #include <cstdint>
 #include <fstream>
@@ -20,6 +20,7 @@ struct GenerateArguments {
   std::string size;
   std::string output;
   std::uint32_t seed = 1;
+  std::string shape = "text";
   bool keywords = false;
 };
 
@@ -52,7 +53,13 @@ int runGenerate(const GenerateArguments& arguments) {
               << arguments.size << "\"\n";
     return exitUsage;
   }
-  const std::string page = html::generatePage(*size, arguments.seed);
+  if (arguments.shape != "text" && arguments.shape != "dense") {
+    std::cerr << "glintmark generate-page: --shape is text or dense, not \"" << arguments.shape
+              << "\"\n";
+    return exitUsage;
+  }
+  const std::string page = html::generatePage(
+      *size, arguments.seed, arguments.shape == "dense" ? html::PageShape::dense : html::PageShape::text);
   if (arguments.output.empty()) {
     std::cout << page;
     return std::cout ? exitOk : exitFailure;
@@ -74,6 +81,9 @@ const CommandRegistration generatePage{
       command.add_option("SIZE", arguments->size, "the page's size: 100K, 1M, 10M, or bytes");
       command.add_option("-o,--output", arguments->output, "the file to write (default: stdout)");
       command.add_option("--seed", arguments->seed, "another seed gives another page");
+      command.add_option("--shape", arguments->shape,
+                         "text (the default: text-rich, many matches) or dense (tag upon tag, "
+                         "few matches)");
       command.add_flag("--keywords", arguments->keywords, "print the keywords the pages are rich in");
       return [arguments] {
         if (!arguments->keywords && arguments->size.empty()) {
