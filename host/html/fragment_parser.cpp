@@ -299,9 +299,16 @@ class FragmentParser {
           value = decodeCharacterReferences(m_text.substr(start, m_at - start), true);
         }
       }
-      if (!element->attribute(attributeName)) {
-        DocumentAccess::attributes(*element).push_back({attributeName, value});
+      const bool repeated = std::any_of(m_attributes.begin(), m_attributes.end(),
+                                        [&](const Attribute& a) { return a.name == attributeName; });
+      if (!repeated) {
+        m_attributes.push_back({DocumentAccess::internName(m_document, attributeName),
+                                DocumentAccess::store(m_document, value)});
       }
+    }
+    if (!m_attributes.empty()) {
+      DocumentAccess::setAttributes(m_document, *element, m_attributes);
+      m_attributes.clear();
     }
     while (!m_open.empty() && closesOpenElement(m_open.back()->name(), name)) pop();
     append(element);
@@ -311,7 +318,7 @@ class FragmentParser {
       return;
     }
     m_open.push_back(element);
-    ++m_openCounts[name];
+    ++m_openCounts[element->name()];
   }
 
   void pop() {
@@ -353,7 +360,8 @@ class FragmentParser {
   std::string_view m_text;
   std::vector<Node*>& m_out;
   std::vector<Node*> m_open;
-  std::unordered_map<std::string, std::size_t> m_openCounts;  // open elements by name
+  std::unordered_map<std::string_view, std::size_t> m_openCounts;  // open elements by name
+  std::vector<Attribute> m_attributes;  // the start tag's, before they are stored
   std::size_t m_at = 0;
 };
 
@@ -374,10 +382,12 @@ void moveChildren(Node* from, Node* to) {
   while (Node* child = from->firstChild()) DocumentAccess::link(to, child, nullptr);
 }
 
-void copyAttributes(const Node* from, Node* to) {
+void copyAttributes(HtmlDocument& document, const Node* from, Node* to) {
+  std::vector<Attribute> merged(to->attributes().begin(), to->attributes().end());
   for (const Attribute& attribute : from->attributes()) {
-    if (!to->attribute(attribute.name)) DocumentAccess::attributes(*to).push_back(attribute);
+    if (!to->attribute(attribute.name)) merged.push_back(attribute);
   }
+  DocumentAccess::setAttributes(document, *to, merged);
 }
 
 }  // namespace
@@ -445,7 +455,7 @@ std::unique_ptr<HtmlDocument> parseSimpleHtml(std::string_view utf8) {
   std::vector<Node*> content;
   for (Node* node : nodes) {
     if (node->is("html")) {
-      copyAttributes(node, html);
+      copyAttributes(*document, node, html);
       for (Node* child = node->firstChild(); child; child = child->nextSibling()) {
         content.push_back(child);
       }
@@ -456,10 +466,10 @@ std::unique_ptr<HtmlDocument> parseSimpleHtml(std::string_view utf8) {
   bool inBody = false;
   for (Node* node : content) {
     if (node->is("head")) {
-      copyAttributes(node, head);
+      copyAttributes(*document, node, head);
       moveChildren(node, head);
     } else if (node->is("body")) {
-      copyAttributes(node, body);
+      copyAttributes(*document, node, body);
       moveChildren(node, body);
       inBody = true;
     } else if (node->is("frameset")) {

@@ -1,6 +1,8 @@
 // The tree of the HTML document model, its building operations and the index
 // of its body text.
 #include <algorithm>
+#include <new>
+#include <type_traits>
 
 #include "host/html/html_internal.h"
 #include "host/html/url_resolve.h"
@@ -42,7 +44,7 @@ void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point
     if (node->isText()) {
       text(node);
     } else if (node->isElement()) {
-      const std::string& tag = node->name();
+      const std::string_view tag = node->name();
       if (isLineBreakElement(tag)) {
         separator();
       } else if (!isHiddenTextElement(tag)) {
@@ -78,16 +80,11 @@ void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point
 
 // --- Node -----------------------------------------------------------------
 
-const std::string* Node::attribute(std::string_view name) const {
-  for (const Attribute& attribute : m_attributes) {
+const std::string_view* Node::attribute(std::string_view name) const {
+  for (const Attribute& attribute : attributes()) {
     if (attribute.name == name) return &attribute.value;
   }
   return nullptr;
-}
-
-std::u16string_view Node::text() const {
-  if (m_kind != NodeKind::text || !m_store) return {};
-  return std::u16string_view(*m_store).substr(m_textBegin, m_textLength);
 }
 
 // --- Tree links -----------------------------------------------------------
@@ -142,11 +139,40 @@ std::unique_ptr<HtmlDocument> HtmlDocument::create() {
 }
 
 Node* HtmlDocument::newNode(NodeKind kind) {
-  Node& node = m_nodes.emplace_back();
+  // Node holds only views and pointers: the arena never runs its destructor.
+  static_assert(std::is_trivially_destructible_v<Node>);
+  Node* node = new (m_arena.allocate(sizeof(Node), alignof(Node))) Node();
+  ++m_nodeCount;
   ++m_generation;
-  node.m_kind = kind;
-  node.m_store = &m_store;
-  return &node;
+  node->m_kind = kind;
+  return node;
+}
+
+std::string_view HtmlDocument::internTagName(std::string_view lowercaseName) {
+  const auto found = m_tagNames.find(lowercaseName);
+  if (found != m_tagNames.end()) return *found;
+  const std::string_view stored = m_arena.copy(lowercaseName);
+  m_tagNames.insert(stored);
+  return stored;
+}
+
+std::string_view HtmlDocument::storeValue(std::string_view value) {
+  if (value != m_lastValue) m_lastValue = m_arena.copy(value);
+  return m_lastValue;
+}
+
+void HtmlDocument::setText(Node* node, std::u16string_view text) {
+  char16_t* units = m_arena.allocateArray<char16_t>(text.size());
+  std::copy(text.begin(), text.end(), units);
+  DocumentAccess::setText(*node, units, text.size());
+  m_textUnits += text.size();
+}
+
+void DocumentAccess::setAttributes(HtmlDocument& d, Node& n, std::span<const Attribute> attributes) {
+  Attribute* list = d.m_arena.allocateArray<Attribute>(attributes.size());
+  std::copy(attributes.begin(), attributes.end(), list);
+  n.m_attributes = list;
+  n.m_attributeCount = static_cast<std::uint32_t>(attributes.size());
 }
 
 Node* HtmlDocument::documentElement() const { return firstChildNamed(m_root, "html"); }
@@ -164,29 +190,31 @@ Node* HtmlDocument::body() const {
 
 Node* HtmlDocument::createElement(std::string_view tagName) {
   Node* node = newNode(NodeKind::element);
-  node->m_name = lowercaseAscii(tagName);
+  node->m_name = internTagName(lowercaseAscii(tagName));
   return node;
 }
 
 Node* HtmlDocument::createText(std::string_view utf8) {
   Node* node = newNode(NodeKind::text);
-  node->m_textBegin = m_store.size();
-  appendUtf16(m_store, utf8);
-  node->m_textLength = m_store.size() - node->m_textBegin;
+  // UTF-8 never takes fewer units in UTF-16 than it has bytes: convert into
+  // room for the worst case, then give back what was not used.
+  char16_t* units = m_arena.allocateArray<char16_t>(utf8.size());
+  const std::size_t length = convertUtf8(utf8, units);
+  m_arena.shrinkLast(units, utf8.size() * sizeof(char16_t), length * sizeof(char16_t));
+  DocumentAccess::setText(*node, units, length);
+  m_textUnits += length;
   return node;
 }
 
 Node* HtmlDocument::createText(std::u16string_view text) {
   Node* node = newNode(NodeKind::text);
-  node->m_textBegin = m_store.size();
-  node->m_textLength = text.size();
-  m_store.append(text);
+  setText(node, text);
   return node;
 }
 
 Node* HtmlDocument::createComment(std::string_view utf8) {
   Node* node = newNode(NodeKind::comment);
-  node->m_name = std::string(utf8);
+  node->m_name = m_arena.copy(utf8);
   return node;
 }
 
@@ -214,13 +242,22 @@ void HtmlDocument::setAttribute(Node* element, std::string_view name, std::strin
   if (!element || !element->isElement()) return;
   const std::string key = lowercaseAscii(name);
   if (element->is("base")) ++m_generation;
-  for (Attribute& attribute : element->m_attributes) {
-    if (attribute.name == key) {
-      attribute.value = std::string(value);
-      return;
+  // A new list every time: lists are shared by the halves of split elements
+  // and never change in place.
+  const std::span<const Attribute> old = element->attributes();
+  const bool present = element->attribute(key) != nullptr;
+  Attribute* list = m_arena.allocateArray<Attribute>(old.size() + (present ? 0 : 1));
+  std::copy(old.begin(), old.end(), list);
+  const std::string_view stored = storeValue(value);
+  if (present) {
+    for (std::size_t i = 0; i < old.size(); ++i) {
+      if (list[i].name == key) list[i].value = stored;
     }
+  } else {
+    list[old.size()] = {m_arena.copy(key), stored};
   }
-  element->m_attributes.push_back({key, std::string(value)});
+  element->m_attributes = list;
+  element->m_attributeCount = static_cast<std::uint32_t>(old.size() + (present ? 0 : 1));
 }
 
 void HtmlDocument::setInnerHtml(Node* element, std::string_view utf8) {
@@ -316,7 +353,7 @@ std::string HtmlDocument::baseUrl() const {
 }
 
 std::u16string HtmlDocument::resolvedHref(const Node* element) const {
-  const std::string* href = element ? element->attribute("href") : nullptr;
+  const std::string_view* href = element ? element->attribute("href") : nullptr;
   if (!href) return {};
   return toUtf16(resolveUrl(baseUrl(), *href));
 }
@@ -348,6 +385,9 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
   index.first = index.last = nullptr;
   index.segments.clear();
   index.folded.clear();
+  // Room for all the text and a separator or two per element, so that the
+  // index is built without reallocating.
+  index.folded.reserve(DocumentAccess::textUnits(document) + DocumentAccess::nodeCount(document));
   index.valid = false;  // until complete: running out of memory leaves it invalid
   std::size_t pointPosition = 0;
   bool pointFound = false;

@@ -76,27 +76,34 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/document.h"
+#include "host/html/arena.h"
 
 namespace glintmark::html {
 
 enum class NodeKind : std::uint8_t { document, element, text, comment };
 
+// An attribute of an element. Both views point into the document's memory
+// and stay valid as long as the document.
 struct Attribute {
-  std::string name;   // lowercase, UTF-8
-  std::string value;  // UTF-8
+  std::string_view name;   // lowercase, UTF-8
+  std::string_view value;  // UTF-8
 };
 
 class HtmlDocument;
 
 // A node of the tree. Read it through the accessors; change it only through
-// HtmlDocument, which keeps the text index in step.
+// HtmlDocument, which keeps the text index in step. Nodes live in their
+// document's arena: what they hold (names, attribute lists, text) are views
+// into it, so a node costs no allocation of its own and none is freed before
+// the document goes.
 class Node {
  public:
   NodeKind kind() const { return m_kind; }
@@ -104,17 +111,19 @@ class Node {
   bool isText() const { return m_kind == NodeKind::text; }
   bool is(std::string_view tagName) const { return isElement() && m_name == tagName; }
   // Tag name of an element (lowercase), or the text of a comment (UTF-8).
-  const std::string& name() const { return m_name; }
+  std::string_view name() const { return m_name; }
   Node* parent() const { return m_parent; }
   Node* firstChild() const { return m_first; }
   Node* lastChild() const { return m_last; }
   Node* previousSibling() const { return m_prev; }
   Node* nextSibling() const { return m_next; }
-  const std::vector<Attribute>& attributes() const { return m_attributes; }
+  std::span<const Attribute> attributes() const { return {m_attributes, m_attributeCount}; }
   // The attribute's value, or nullptr when the element has none by that name.
-  const std::string* attribute(std::string_view name) const;
-  // A text node's text (a view that stays valid until the document changes).
-  std::u16string_view text() const;
+  const std::string_view* attribute(std::string_view name) const;
+  // A text node's text (valid as long as the document).
+  std::u16string_view text() const {
+    return m_kind == NodeKind::text ? std::u16string_view(m_text, m_textLength) : std::u16string_view();
+  }
 
  private:
   friend class HtmlDocument;
@@ -127,11 +136,11 @@ class Node {
   Node* m_last = nullptr;
   Node* m_prev = nullptr;
   Node* m_next = nullptr;
-  std::string m_name;
-  std::vector<Attribute> m_attributes;
-  const std::u16string* m_store = nullptr;  // the document's text store
-  std::size_t m_textBegin = 0;
-  std::size_t m_textLength = 0;
+  std::string_view m_name;
+  const Attribute* m_attributes = nullptr;
+  std::uint32_t m_attributeCount = 0;
+  std::uint32_t m_textLength = 0;
+  const char16_t* m_text = nullptr;
   std::size_t m_indexPos = 0;  // position of the text in the body text
   Node* m_prevIndexed = nullptr;  // the indexed text nodes in order
   Node* m_nextIndexed = nullptr;
@@ -224,9 +233,18 @@ class HtmlDocument {
   HtmlDocument();
 
   Node* newNode(NodeKind kind);
+  std::string_view internTagName(std::string_view lowercaseName);
+  std::string_view storeValue(std::string_view value);
+  void setText(Node* node, std::u16string_view text);
 
-  std::deque<Node> m_nodes;  // every node ever made; addresses stay stable
-  std::u16string m_store;    // text of all text nodes
+  Arena m_arena;  // every node ever made, with its names, attributes and text
+  std::size_t m_nodeCount = 0;
+  std::size_t m_textUnits = 0;  // the text of all text nodes made, in UTF-16 units
+  // Interned tag names: each name is stored once however many elements bear it.
+  std::unordered_set<std::string_view> m_tagNames;
+  // The attribute value set last: the highlighting pastes the same style on
+  // every span of a keyword, and it is stored once.
+  std::string_view m_lastValue;
   Node* m_root = nullptr;
   bool m_hasDoctype = false;
   std::string m_doctypeName, m_doctypePublic, m_doctypeSystem;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/guarded.h"
+#include "host/html/arena.h"
 #include "host/html/html_document.h"
 
 namespace glintmark::html {
@@ -19,6 +20,9 @@ namespace glintmark::html {
 
 // UTF-8 to UTF-16; each invalid or truncated sequence becomes U+FFFD.
 void appendUtf16(std::u16string& out, std::string_view utf8);
+// The same into `out`, which has room for utf8.size() units (never too few);
+// returns the units written.
+std::size_t convertUtf8(std::string_view utf8, char16_t* out);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 void appendUtf8(std::string& out, std::u16string_view text);
 bool isValidUtf8(std::string_view bytes);
@@ -70,21 +74,44 @@ void serializeNode(std::string& out, const Node& node);
 
 struct DocumentAccess {
   static Node* newNode(HtmlDocument& d, NodeKind kind) { return d.newNode(kind); }
-  static std::u16string& store(HtmlDocument& d) { return d.m_store; }
+  static Arena& arena(HtmlDocument& d) { return d.m_arena; }
+  static std::size_t nodeCount(const HtmlDocument& d) { return d.m_nodeCount; }
+  static std::size_t textUnits(const HtmlDocument& d) { return d.m_textUnits; }
   static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
-  static void setText(Node& n, std::size_t begin, std::size_t length) {
-    n.m_textBegin = begin;
-    n.m_textLength = length;
+  // A text node's text: a view into the document's arena.
+  static void setText(Node& n, const char16_t* text, std::size_t length) {
+    n.m_text = text;
+    n.m_textLength = static_cast<std::uint32_t>(length);
   }
-  static std::size_t textBegin(const Node& n) { return n.m_textBegin; }
+  static void setText(HtmlDocument& d, Node& n, std::u16string_view text) { d.setText(&n, text); }
   static std::size_t textLength(const Node& n) { return n.m_textLength; }
   static bool& indexed(Node& n) { return n.m_indexed; }
   static std::size_t& indexPos(Node& n) { return n.m_indexPos; }
   static Node*& prevIndexed(Node& n) { return n.m_prevIndexed; }
   static std::uint32_t& segment(Node& n) { return n.m_segment; }
   static Node*& nextIndexed(Node& n) { return n.m_nextIndexed; }
-  static std::string& name(Node& n) { return n.m_name; }
-  static std::vector<Attribute>& attributes(Node& n) { return n.m_attributes; }
+  // A tag name (lowercase) stored once per document.
+  static void setTagName(HtmlDocument& d, Node& n, std::string_view lowercaseName) {
+    n.m_name = d.internTagName(lowercaseName);
+  }
+  // An attribute name, stored once per document.
+  static std::string_view internName(HtmlDocument& d, std::string_view name) {
+    return d.internTagName(name);
+  }
+  // A name that outlives every document (a parser's static table).
+  static void setStaticName(Node& n, std::string_view name) { n.m_name = name; }
+  // Another node's name and attributes: attribute lists are never changed in
+  // place, so the two share them.
+  static void copyNameAndAttributes(Node& to, const Node& from) {
+    to.m_name = from.m_name;
+    to.m_attributes = from.m_attributes;
+    to.m_attributeCount = from.m_attributeCount;
+  }
+  // A text in the document's memory (attribute names and values).
+  static std::string_view store(HtmlDocument& d, std::string_view text) { return d.storeValue(text); }
+  // Sets the element's attribute list to a copy of `attributes`, whose views
+  // must already lie in the document's memory.
+  static void setAttributes(HtmlDocument& d, Node& n, std::span<const Attribute> attributes);
   static void setDoctype(HtmlDocument& d, bool has, std::string name, std::string publicId,
                          std::string systemId) {
     d.m_hasDoctype = has;

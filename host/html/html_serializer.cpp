@@ -37,18 +37,18 @@ void appendRawText(std::string& out, std::u16string_view text, std::string_view 
   appendUtf8(out, text.substr(from));
 }
 
-void appendComment(std::string& out, const std::string& text) {
+void appendComment(std::string& out, std::string_view text) {
   out += "<!--";
   // A "-->" inside (only possible in a comment built through the API) would
   // end the comment early.
   std::size_t from = 0;
-  for (std::size_t at = text.find("--", from); at != std::string::npos; at = text.find("--", from)) {
-    const bool closes = text.compare(at + 2, 1, ">") == 0 || text.compare(at + 2, 2, "!>") == 0;
-    out.append(text, from, at + 1 - from);
+  for (std::size_t at = text.find("--", from); at != std::string_view::npos; at = text.find("--", from)) {
+    const bool closes = text.substr(at + 2, 1) == ">" || text.substr(at + 2, 2) == "!>";
+    out.append(text.substr(from, at + 1 - from));
     if (closes) out += ' ';
     from = at + 1;
   }
-  out.append(text, from);
+  out.append(text.substr(from));
   out += "-->";
 }
 
@@ -162,7 +162,7 @@ void serializeNode(std::string& out, const Node& top) {
 
 std::string HtmlDocument::serialize() const {
   std::string out;
-  out.reserve(m_store.size() + m_nodes.size() * 16);
+  out.reserve(m_textUnits + m_nodeCount * 16);
   if (m_hasDoctype) {
     out += "<!DOCTYPE ";
     out += m_doctypeName.empty() ? "html" : m_doctypeName;

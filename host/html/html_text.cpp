@@ -72,6 +72,29 @@ void appendUtf16(std::u16string& out, std::string_view utf8) {
   }
 }
 
+std::size_t convertUtf8(std::string_view utf8, char16_t* out) {
+  char16_t* const start = out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const unsigned char b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      *out++ = b;
+      ++i;
+      continue;
+    }
+    char32_t c;
+    i += decodeUtf8(utf8, i, c);
+    // Four bytes make at most two units, fewer bytes at most one.
+    if (c < 0x10000) {
+      *out++ = static_cast<char16_t>(c);
+    } else {
+      c -= 0x10000;
+      *out++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    }
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
 std::u16string toUtf16(std::string_view utf8) {
   std::u16string out;
   appendUtf16(out, utf8);

@@ -362,10 +362,9 @@ class HtmlTextRange final : public TextRange {
   // follows it. Constant time but for the index's map insertion.
   Node* splitText(Node* node, std::size_t offset) {
     Node* rest = DocumentAccess::newNode(m_document, NodeKind::text);
-    const std::size_t begin = DocumentAccess::textBegin(*node);
-    const std::size_t length = textLength(node);
-    DocumentAccess::setText(*rest, begin + offset, length - offset);
-    DocumentAccess::setText(*node, begin, offset);
+    const std::u16string_view text = node->text();
+    DocumentAccess::setText(*rest, text.data() + offset, text.size() - offset);
+    DocumentAccess::setText(*node, text.data(), offset);
     DocumentAccess::link(node->parent(), rest, node->nextSibling());
     if (DocumentAccess::indexed(*node)) {
       DocumentAccess::indexed(*rest) = true;
@@ -401,8 +400,7 @@ class HtmlTextRange final : public TextRange {
         child = parent->nextSibling();
       } else {
         Node* clone = DocumentAccess::newNode(m_document, NodeKind::element);
-        DocumentAccess::name(*clone) = parent->name();
-        DocumentAccess::attributes(*clone) = parent->attributes();
+        DocumentAccess::copyNameAndAttributes(*clone, *parent);
         DocumentAccess::link(grandParent, clone, parent->nextSibling());
         while (child) {
           Node* next = child->nextSibling();
