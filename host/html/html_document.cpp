@@ -141,8 +141,17 @@ std::unique_ptr<HtmlDocument> HtmlDocument::create() {
 Node* HtmlDocument::newNode(NodeKind kind) {
   // Node holds only views and pointers: the arena never runs its destructor.
   static_assert(std::is_trivially_destructible_v<Node>);
-  Node* node = new (m_arena.allocate(sizeof(Node), alignof(Node))) Node();
-  ++m_nodeCount;
+  static_assert(sizeof(void*) != 8 || sizeof(Node) <= 88);
+  void* memory;
+  if (m_spareNodes) {
+    memory = m_spareNodes;
+    m_spareNodes = m_spareNodes->m_next;
+  } else {
+    memory = m_arena.allocate(sizeof(Node), alignof(Node));
+    ++m_nodeCount;
+  }
+  Node* node = new (memory) Node();
+  if (kind == NodeKind::text) node->m_textPart = {};
   ++m_generation;
   node->m_kind = kind;
   return node;
@@ -171,8 +180,8 @@ void HtmlDocument::setText(Node* node, std::u16string_view text) {
 void DocumentAccess::setAttributes(HtmlDocument& d, Node& n, std::span<const Attribute> attributes) {
   Attribute* list = d.m_arena.allocateArray<Attribute>(attributes.size());
   std::copy(attributes.begin(), attributes.end(), list);
-  n.m_attributes = list;
-  n.m_attributeCount = static_cast<std::uint32_t>(attributes.size());
+  n.m_element.attributes = list;
+  n.m_element.attributeCount = static_cast<std::uint32_t>(attributes.size());
 }
 
 Node* HtmlDocument::documentElement() const { return firstChildNamed(m_root, "html"); }
@@ -190,7 +199,7 @@ Node* HtmlDocument::body() const {
 
 Node* HtmlDocument::createElement(std::string_view tagName) {
   Node* node = newNode(NodeKind::element);
-  node->m_name = internTagName(lowercaseAscii(tagName));
+  node->m_element.name = internTagName(lowercaseAscii(tagName));
   return node;
 }
 
@@ -214,7 +223,7 @@ Node* HtmlDocument::createText(std::u16string_view text) {
 
 Node* HtmlDocument::createComment(std::string_view utf8) {
   Node* node = newNode(NodeKind::comment);
-  node->m_name = m_arena.copy(utf8);
+  node->m_element.name = m_arena.copy(utf8);
   return node;
 }
 
@@ -256,8 +265,8 @@ void HtmlDocument::setAttribute(Node* element, std::string_view name, std::strin
   } else {
     list[old.size()] = {m_arena.copy(key), stored};
   }
-  element->m_attributes = list;
-  element->m_attributeCount = static_cast<std::uint32_t>(old.size() + (present ? 0 : 1));
+  element->m_element.attributes = list;
+  element->m_element.attributeCount = static_cast<std::uint32_t>(old.size() + (present ? 0 : 1));
 }
 
 void HtmlDocument::setInnerHtml(Node* element, std::string_view utf8) {

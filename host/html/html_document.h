@@ -109,25 +109,43 @@ class Node {
   NodeKind kind() const { return m_kind; }
   bool isElement() const { return m_kind == NodeKind::element; }
   bool isText() const { return m_kind == NodeKind::text; }
-  bool is(std::string_view tagName) const { return isElement() && m_name == tagName; }
+  bool is(std::string_view tagName) const { return isElement() && m_element.name == tagName; }
   // Tag name of an element (lowercase), or the text of a comment (UTF-8).
-  std::string_view name() const { return m_name; }
+  std::string_view name() const { return m_kind == NodeKind::text ? std::string_view() : m_element.name; }
   Node* parent() const { return m_parent; }
   Node* firstChild() const { return m_first; }
   Node* lastChild() const { return m_last; }
   Node* previousSibling() const { return m_prev; }
   Node* nextSibling() const { return m_next; }
-  std::span<const Attribute> attributes() const { return {m_attributes, m_attributeCount}; }
+  std::span<const Attribute> attributes() const {
+    if (m_kind == NodeKind::text) return {};
+    return {m_element.attributes, m_element.attributeCount};
+  }
   // The attribute's value, or nullptr when the element has none by that name.
   const std::string_view* attribute(std::string_view name) const;
   // A text node's text (valid as long as the document).
   std::u16string_view text() const {
-    return m_kind == NodeKind::text ? std::u16string_view(m_text, m_textLength) : std::u16string_view();
+    if (m_kind != NodeKind::text) return {};
+    return {m_textPart.text, m_textPart.length};
   }
 
  private:
   friend class HtmlDocument;
   friend struct DocumentAccess;
+  // What an element (or a comment, or the document) holds.
+  struct ElementPart {
+    std::string_view name;
+    const Attribute* attributes;
+    std::uint32_t attributeCount;
+  };
+  // What a text node holds: its text and its place in the text index.
+  struct TextPart {
+    const char16_t* text;
+    std::uint32_t length;
+    std::size_t indexPos;  // position of the text in the body text
+    Node* prevIndexed;     // the indexed text nodes in order
+    Node* nextIndexed;
+  };
   NodeKind m_kind = NodeKind::element;
   bool m_indexed = false;  // a text node with a place in the text index
   std::uint32_t m_segment = 0;  // 1 + its entry in the index's segments, or 0
@@ -136,14 +154,12 @@ class Node {
   Node* m_last = nullptr;
   Node* m_prev = nullptr;
   Node* m_next = nullptr;
-  std::string_view m_name;
-  const Attribute* m_attributes = nullptr;
-  std::uint32_t m_attributeCount = 0;
-  std::uint32_t m_textLength = 0;
-  const char16_t* m_text = nullptr;
-  std::size_t m_indexPos = 0;  // position of the text in the body text
-  Node* m_prevIndexed = nullptr;  // the indexed text nodes in order
-  Node* m_nextIndexed = nullptr;
+  // A node is one or the other, never both: a million nodes make the
+  // difference worth a union (88 bytes a node instead of 112).
+  union {
+    ElementPart m_element{};
+    TextPart m_textPart;
+  };
 };
 
 struct ParseOptions {
@@ -239,6 +255,7 @@ class HtmlDocument {
 
   Arena m_arena;  // every node ever made, with its names, attributes and text
   std::size_t m_nodeCount = 0;
+  Node* m_spareNodes = nullptr;  // detached nodes to reuse, linked by m_next
   std::size_t m_textUnits = 0;  // the text of all text nodes made, in UTF-16 units
   // Interned tag names: each name is stored once however many elements bear it.
   std::unordered_set<std::string_view> m_tagNames;

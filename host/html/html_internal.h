@@ -75,37 +75,43 @@ void serializeNode(std::string& out, const Node& node);
 struct DocumentAccess {
   static Node* newNode(HtmlDocument& d, NodeKind kind) { return d.newNode(kind); }
   static Arena& arena(HtmlDocument& d) { return d.m_arena; }
+  // A detached text node that nothing refers to any more, for newNode to
+  // hand out again.
+  static void recycleText(HtmlDocument& d, Node* n) {
+    n->m_kind = NodeKind::comment;  // no longer text, should anyone look
+    n->m_element = {};
+    n->m_next = d.m_spareNodes;
+    d.m_spareNodes = n;
+  }
   static std::size_t nodeCount(const HtmlDocument& d) { return d.m_nodeCount; }
   static std::size_t textUnits(const HtmlDocument& d) { return d.m_textUnits; }
   static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
   // A text node's text: a view into the document's arena.
   static void setText(Node& n, const char16_t* text, std::size_t length) {
-    n.m_text = text;
-    n.m_textLength = static_cast<std::uint32_t>(length);
+    n.m_textPart.text = text;
+    n.m_textPart.length = static_cast<std::uint32_t>(length);
   }
   static void setText(HtmlDocument& d, Node& n, std::u16string_view text) { d.setText(&n, text); }
-  static std::size_t textLength(const Node& n) { return n.m_textLength; }
+  static std::size_t textLength(const Node& n) { return n.m_textPart.length; }
   static bool& indexed(Node& n) { return n.m_indexed; }
-  static std::size_t& indexPos(Node& n) { return n.m_indexPos; }
-  static Node*& prevIndexed(Node& n) { return n.m_prevIndexed; }
+  static std::size_t& indexPos(Node& n) { return n.m_textPart.indexPos; }
+  static Node*& prevIndexed(Node& n) { return n.m_textPart.prevIndexed; }
   static std::uint32_t& segment(Node& n) { return n.m_segment; }
-  static Node*& nextIndexed(Node& n) { return n.m_nextIndexed; }
+  static Node*& nextIndexed(Node& n) { return n.m_textPart.nextIndexed; }
   // A tag name (lowercase) stored once per document.
   static void setTagName(HtmlDocument& d, Node& n, std::string_view lowercaseName) {
-    n.m_name = d.internTagName(lowercaseName);
+    n.m_element.name = d.internTagName(lowercaseName);
   }
   // An attribute name, stored once per document.
   static std::string_view internName(HtmlDocument& d, std::string_view name) {
     return d.internTagName(name);
   }
   // A name that outlives every document (a parser's static table).
-  static void setStaticName(Node& n, std::string_view name) { n.m_name = name; }
+  static void setStaticName(Node& n, std::string_view name) { n.m_element.name = name; }
   // Another node's name and attributes: attribute lists are never changed in
   // place, so the two share them.
   static void copyNameAndAttributes(Node& to, const Node& from) {
-    to.m_name = from.m_name;
-    to.m_attributes = from.m_attributes;
-    to.m_attributeCount = from.m_attributeCount;
+    to.m_element = from.m_element;
   }
   // A text in the document's memory (attribute names and values).
   static std::string_view store(HtmlDocument& d, std::string_view text) { return d.storeValue(text); }

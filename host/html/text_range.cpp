@@ -268,6 +268,12 @@ class HtmlTextRange final : public TextRange {
     } else {
       m_start = m_end = positionOfPoint(m_document, container, after);
     }
+    // The text nodes taken out whole are nobody's now: the next text nodes
+    // made reuse them, so that highlighting does not leave one dead node per
+    // match behind.
+    for (auto& [node, offset] : removed.textNodes) {
+      if (!node->parent()) DocumentAccess::recycleText(m_document, node);
+    }
     return hr::ok;
   }
 
