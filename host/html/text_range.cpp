@@ -305,10 +305,9 @@ class HtmlTextRange final : public TextRange {
     }
     const HtmlDocument::TextIndex& idx = index();
     Node* node = nullptr;
-    const auto it = std::upper_bound(idx.segments.begin(), idx.segments.end(), p,
-                                     [](std::size_t q, const auto& entry) { return q < entry.first; });
-    if (it != idx.segments.begin() && DocumentAccess::indexed(*std::prev(it)->second)) {
-      node = std::prev(it)->second;
+    const std::size_t entry = segmentAt(p);
+    if (entry != npos && DocumentAccess::indexed(*idx.segments[entry].second)) {
+      node = idx.segments[entry].second;
     }
     if (m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p &&
         (!node || positionOf(m_finger) > positionOf(node))) {
@@ -320,6 +319,41 @@ class HtmlTextRange final : public TextRange {
     while (positionOf(node) + textLength(node) <= p && nextIndexed(node)) node = nextIndexed(node);
     m_finger = node;
     return node;
+  }
+
+  static constexpr std::size_t npos = ~std::size_t{0};
+
+  // The last segment starting at or before p (npos: none). A pass through
+  // the text asks for ever later positions, so the search gallops forward
+  // from the segment found last: O(log distance), not O(log n), and it
+  // touches the table near where the last search ended.
+  std::size_t segmentAt(std::size_t p) {
+    const auto& segments = index().segments;
+    const auto after = [&](std::size_t i) { return segments[i].first > p; };
+    std::size_t low = 0, high = segments.size();  // the answer + 1 lies in [low, high]
+    if (m_segmentHint < segments.size() && !after(m_segmentHint)) {
+      low = m_segmentHint + 1;
+      std::size_t step = 1;
+      while (low + step <= segments.size() && !after(low + step - 1)) {
+        low += step;
+        step *= 2;
+      }
+      high = std::min(segments.size(), low + step - 1);
+    } else if (m_segmentHint < segments.size()) {
+      high = m_segmentHint;
+    }
+    // The first entry after p in [low, high).
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (after(middle)) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    if (low == 0) return npos;
+    m_segmentHint = low - 1;
+    return low - 1;
   }
 
   // A start position lies in the node holding the character at it.
@@ -488,6 +522,7 @@ class HtmlTextRange final : public TextRange {
 
   HtmlDocument& m_document;
   Node* m_finger = nullptr;  // the text node this range resolved last
+  std::size_t m_segmentHint = npos;  // the index segment it found last
   std::size_t m_start = 0;
   std::size_t m_end = 0;
 };
