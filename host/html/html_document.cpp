@@ -44,15 +44,15 @@ void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point
     if (node->isText()) {
       text(node);
     } else if (node->isElement()) {
-      const std::string_view tag = node->name();
-      if (isLineBreakElement(tag)) {
+      const std::uint8_t classes = DocumentAccess::classes(*node);
+      if (classes & elementClass::lineBreak) {
         separator();
-      } else if (!isHiddenTextElement(tag)) {
-        if (isBlockElement(tag)) separator();
+      } else if (!(classes & elementClass::hiddenText)) {
+        if (classes & elementClass::block) separator();
         descend = node->firstChild() != nullptr;
         if (!descend) {
           point(node, nullptr);
-          if (isBlockElement(tag)) separator();
+          if (classes & elementClass::block) separator();
         }
       }
     }
@@ -68,7 +68,7 @@ void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point
         break;
       }
       point(parent, nullptr);
-      if (isBlockElement(parent->name())) separator();
+      if (hasClass(*parent, elementClass::block)) separator();
       node = parent;
     }
     if (node) node = node->nextSibling();
@@ -117,7 +117,7 @@ Node* nextInOrder(const Node* node, const Node* scope, bool skipChildren) {
 
 bool insideHiddenText(const Node* node, const Node* scope) {
   for (const Node* n = node; n; n = n->parent()) {
-    if (n->isElement() && isHiddenTextElement(n->name())) return true;
+    if (hasClass(*n, elementClass::hiddenText)) return true;
     if (n == scope) break;
   }
   return false;
@@ -157,12 +157,16 @@ Node* HtmlDocument::newNode(NodeKind kind) {
   return node;
 }
 
-std::string_view HtmlDocument::internTagName(std::string_view lowercaseName) {
+std::pair<std::string_view, std::uint8_t> HtmlDocument::internTagName(std::string_view lowercaseName) {
   const auto found = m_tagNames.find(lowercaseName);
   if (found != m_tagNames.end()) return *found;
-  const std::string_view stored = m_arena.copy(lowercaseName);
-  m_tagNames.insert(stored);
-  return stored;
+  return *m_tagNames.emplace(m_arena.copy(lowercaseName), classifyElement(lowercaseName)).first;
+}
+
+void HtmlDocument::setTagName(Node* element, std::string_view lowercaseName) {
+  const auto [name, classes] = internTagName(lowercaseName);
+  element->m_element.name = name;
+  element->m_classes = classes;
 }
 
 std::string_view HtmlDocument::storeValue(std::string_view value) {
@@ -199,7 +203,7 @@ Node* HtmlDocument::body() const {
 
 Node* HtmlDocument::createElement(std::string_view tagName) {
   Node* node = newNode(NodeKind::element);
-  node->m_element.name = internTagName(lowercaseAscii(tagName));
+  setTagName(node, lowercaseAscii(tagName));
   return node;
 }
 

@@ -80,7 +80,8 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/document.h"
@@ -148,6 +149,7 @@ class Node {
   };
   NodeKind m_kind = NodeKind::element;
   bool m_indexed = false;  // a text node with a place in the text index
+  std::uint8_t m_classes = 0;  // an element's classifyElement bits
   std::uint32_t m_segment = 0;  // 1 + its entry in the index's segments, or 0
   Node* m_parent = nullptr;
   Node* m_first = nullptr;
@@ -249,7 +251,9 @@ class HtmlDocument {
   HtmlDocument();
 
   Node* newNode(NodeKind kind);
-  std::string_view internTagName(std::string_view lowercaseName);
+  // The stored name and its classifyElement bits.
+  std::pair<std::string_view, std::uint8_t> internTagName(std::string_view lowercaseName);
+  void setTagName(Node* element, std::string_view lowercaseName);
   std::string_view storeValue(std::string_view value);
   void setText(Node* node, std::u16string_view text);
 
@@ -258,7 +262,7 @@ class HtmlDocument {
   Node* m_spareNodes = nullptr;  // detached nodes to reuse, linked by m_next
   std::size_t m_textUnits = 0;  // the text of all text nodes made, in UTF-16 units
   // Interned tag names: each name is stored once however many elements bear it.
-  std::unordered_set<std::string_view> m_tagNames;
+  std::unordered_map<std::string_view, std::uint8_t> m_tagNames;
   // The attribute value set last: the highlighting pastes the same style on
   // every span of a keyword, and it is stored once.
   std::string_view m_lastValue;

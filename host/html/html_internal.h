@@ -41,6 +41,14 @@ bool isBlockElement(std::string_view tag);
 // br (and the like): one separator, no content.
 bool isLineBreakElement(std::string_view tag);
 
+// The classes above as bits, worked out once per tag name and kept in each
+// element: the index walk and the serialiser ask them of every element.
+namespace elementClass {
+inline constexpr std::uint8_t voidElement = 1, rawText = 2, hiddenText = 4, block = 8, lineBreak = 16;
+}
+std::uint8_t classifyElement(std::string_view tag);
+inline bool hasClass(const Node& node, std::uint8_t bits);
+
 // --- Case folding and words ------------------------------------------------
 
 // The separator in the folded body text; no folded text character equals it.
@@ -100,18 +108,24 @@ struct DocumentAccess {
   static Node*& nextIndexed(Node& n) { return n.m_textPart.nextIndexed; }
   // A tag name (lowercase) stored once per document.
   static void setTagName(HtmlDocument& d, Node& n, std::string_view lowercaseName) {
-    n.m_element.name = d.internTagName(lowercaseName);
+    d.setTagName(&n, lowercaseName);
   }
+  static std::uint8_t classes(const Node& n) { return n.m_classes; }
   // An attribute name, stored once per document.
   static std::string_view internName(HtmlDocument& d, std::string_view name) {
-    return d.internTagName(name);
+    return d.internTagName(name).first;
   }
   // A name that outlives every document (a parser's static table).
-  static void setStaticName(Node& n, std::string_view name) { n.m_element.name = name; }
+  // `classes` are classifyElement(name).
+  static void setStaticName(Node& n, std::string_view name, std::uint8_t classes) {
+    n.m_element.name = name;
+    n.m_classes = classes;
+  }
   // Another node's name and attributes: attribute lists are never changed in
   // place, so the two share them.
   static void copyNameAndAttributes(Node& to, const Node& from) {
     to.m_element = from.m_element;
+    to.m_classes = from.m_classes;
   }
   // A text in the document's memory (attribute names and values).
   static std::string_view store(HtmlDocument& d, std::string_view text) { return d.storeValue(text); }
@@ -130,6 +144,10 @@ struct DocumentAccess {
   static void link(Node* parent, Node* child, Node* before);
   static void unlink(Node* child);
 };
+
+inline bool hasClass(const Node& node, std::uint8_t bits) {
+  return node.isElement() && (DocumentAccess::classes(node) & bits) != 0;
+}
 
 // The next node in document order within `scope` (not entering `node`'s
 // children when skipChildren), or nullptr after the last.

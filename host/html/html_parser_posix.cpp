@@ -23,23 +23,48 @@ std::string lower(std::string text) {
   return text;
 }
 
+// gumbo's static name of a tag it knows, with its classes, worked out once
+// per tag.
+struct KnownTag {
+  std::string_view name;
+  std::uint8_t classes;
+};
+
+const KnownTag& knownTag(GumboTag tag) {
+  static const std::vector<KnownTag> tags = [] {
+    std::vector<KnownTag> all;
+    for (int t = 0; t < GUMBO_TAG_LAST; ++t) {
+      const std::string_view name = gumbo_normalized_tagname(static_cast<GumboTag>(t));
+      all.push_back({name, classifyElement(name)});
+    }
+    return all;
+  }();
+  return tags[static_cast<std::size_t>(tag)];
+}
+
 // The element's name: gumbo's own static names for the tags it knows, else
 // the name as written, lowercased and stored once in the document.
 void setElementName(HtmlDocument& document, Node& node, const GumboElement& element) {
+  if (element.tag != GUMBO_TAG_UNKNOWN && element.tag_namespace != GUMBO_NAMESPACE_SVG) {
+    const KnownTag& known = knownTag(element.tag);
+    DocumentAccess::setStaticName(node, known.name, known.classes);
+    return;
+  }
   GumboStringPiece piece = element.original_tag;
   if (piece.data && piece.length) gumbo_tag_from_original_text(&piece);
   if (element.tag_namespace == GUMBO_NAMESPACE_SVG && piece.data && piece.length) {
     if (const char* adjusted = gumbo_normalize_svg_tagname(&piece)) {
-      DocumentAccess::setStaticName(node, adjusted);
+      DocumentAccess::setStaticName(node, adjusted, classifyElement(adjusted));
       return;
     }
   }
   if (element.tag != GUMBO_TAG_UNKNOWN) {
-    DocumentAccess::setStaticName(node, gumbo_normalized_tagname(element.tag));
+    const KnownTag& known = knownTag(element.tag);
+    DocumentAccess::setStaticName(node, known.name, known.classes);
     return;
   }
   if (!piece.data) {
-    DocumentAccess::setStaticName(node, "unknown");
+    DocumentAccess::setStaticName(node, "unknown", 0);
     return;
   }
   DocumentAccess::setTagName(document, node, lower(std::string(piece.data, piece.length)));

@@ -63,7 +63,7 @@ void enterNode(std::string& out, const Node& node) {
       break;
     case NodeKind::text: {
       const Node* parent = node.parent();
-      if (parent && parent->isElement() && isRawTextElement(parent->name())) {
+      if (parent && hasClass(*parent, elementClass::rawText)) {
         appendRawText(out, node.text(), parent->name());
       } else {
         escapeText(out, node.text());
@@ -132,7 +132,7 @@ void appendStartTag(std::string& out, const Node& element) {
 }
 
 void appendEndTag(std::string& out, const Node& element) {
-  if (isVoidElement(element.name())) return;
+  if (hasClass(element, elementClass::voidElement)) return;
   out += "</";
   out += element.name();
   out += '>';
@@ -142,7 +142,7 @@ void serializeNode(std::string& out, const Node& top) {
   const Node* node = &top;
   while (node) {
     enterNode(out, *node);
-    const bool descend = !(node->isElement() && isVoidElement(node->name()));
+    const bool descend = !hasClass(*node, elementClass::voidElement);
     if (descend && node->firstChild()) {
       node = node->firstChild();
       continue;

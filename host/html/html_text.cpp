@@ -201,6 +201,16 @@ bool isBlockElement(std::string_view tag) {
 
 bool isLineBreakElement(std::string_view tag) { return tag == "br"; }
 
+std::uint8_t classifyElement(std::string_view tag) {
+  std::uint8_t classes = 0;
+  if (isVoidElement(tag)) classes |= elementClass::voidElement;
+  if (isRawTextElement(tag)) classes |= elementClass::rawText;
+  if (isHiddenTextElement(tag)) classes |= elementClass::hiddenText;
+  if (isBlockElement(tag)) classes |= elementClass::block;
+  if (isLineBreakElement(tag)) classes |= elementClass::lineBreak;
+  return classes;
+}
+
 char16_t foldChar(char16_t c) {
   if (c < 0x80) {
     if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
