@@ -447,6 +447,18 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
 
 }  // namespace
 
+void releaseIndex(const HtmlDocument& document) {
+  HtmlDocument::TextIndex& index = DocumentAccess::index(document);
+  for (Node* node = index.first; node; node = DocumentAccess::nextIndexed(*node)) {
+    DocumentAccess::indexed(*node) = false;
+    DocumentAccess::segment(*node) = 0;
+  }
+  index.first = index.last = nullptr;
+  std::u16string().swap(index.folded);
+  std::vector<std::pair<std::size_t, Node*>>().swap(index.segments);
+  index.valid = false;
+}
+
 void ensureIndex(const HtmlDocument& document) {
   if (!DocumentAccess::index(document).valid) rebuildIndex(document, nullptr, nullptr);
 }

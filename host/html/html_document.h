@@ -218,7 +218,9 @@ class HtmlDocument {
   std::u16string title() const;
   void setTitle(std::u16string_view title);
 
-  // The whole document as HTML5, UTF-8.
+  // The whole document as HTML5, UTF-8. The body-text index is given back
+  // first (ranges rebuild it when next used): a page is mostly serialised
+  // when its work is done, and the index is a second copy of its text.
   std::string serialize() const;
   // The markup of one node and its descendants.
   std::string serialize(const Node* node) const;
@@ -261,6 +263,7 @@ class HtmlDocument {
   std::size_t m_nodeCount = 0;
   Node* m_spareNodes = nullptr;  // detached nodes to reuse, linked by m_next
   std::size_t m_textUnits = 0;  // the text of all text nodes made, in UTF-16 units
+  std::size_t m_markupBytes = 0;  // see DocumentAccess::markupBytes
   // Interned tag names: each name is stored once however many elements bear it.
   std::unordered_map<std::string_view, std::uint8_t> m_tagNames;
   // The attribute value set last: the highlighting pastes the same style on

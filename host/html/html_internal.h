@@ -93,6 +93,9 @@ struct DocumentAccess {
   }
   static std::size_t nodeCount(const HtmlDocument& d) { return d.m_nodeCount; }
   static std::size_t textUnits(const HtmlDocument& d) { return d.m_textUnits; }
+  // What the markup of the document is expected to take when serialised:
+  // the bytes it was parsed from and the markup pasted since.
+  static std::size_t& markupBytes(HtmlDocument& d) { return d.m_markupBytes; }
   static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
   // A text node's text: a view into the document's arena.
   static void setText(Node& n, const char16_t* text, std::size_t length) {
@@ -169,6 +172,8 @@ void flattenSiblings(Node* first, Node* last, Flattened& out);
 
 // Makes sure the document's index is current.
 void ensureIndex(const HtmlDocument& document);
+// Gives the index's memory back; the next range operation rebuilds it.
+void releaseIndex(const HtmlDocument& document);
 // The index position of the point before `child` in `parent` (child nullptr:
 // the end of parent's content), computed from the current tree.
 std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child);

@@ -251,6 +251,7 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     DocumentAccess::setDoctype(*document, true, parsed.name, parsed.public_identifier,
                                parsed.system_identifier);
   }
+  DocumentAccess::markupBytes(*document) = utf8.size();
   TreeCopier copier(*document, utf8);
   copier.copyChildren(output->document, root);
   // gumbo's tree is no longer needed: it goes before anything else is built.

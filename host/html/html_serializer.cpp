@@ -161,8 +161,11 @@ void serializeNode(std::string& out, const Node& top) {
 }
 
 std::string HtmlDocument::serialize() const {
+  releaseIndex(*this);
   std::string out;
-  out.reserve(m_textUnits + m_nodeCount * 16);
+  // Reserved once, so that the page is never copied while it grows.
+  out.reserve(m_markupBytes ? m_markupBytes + m_markupBytes / 16 + 4096
+                            : m_textUnits + m_nodeCount * 16);
   if (m_hasDoctype) {
     out += "<!DOCTYPE ";
     out += m_doctypeName.empty() ? "html" : m_doctypeName;

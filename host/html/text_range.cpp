@@ -208,7 +208,9 @@ class HtmlTextRange final : public TextRange {
     Flattened removed;
     if (first != after) flattenSiblings(first, after, removed);
     std::vector<Node*> fragment;
-    parseFragment(m_document, toUtf8(markup), fragment);
+    const std::string utf8 = toUtf8(markup);
+    parseFragment(m_document, utf8, fragment);
+    if (std::size_t& bytes = DocumentAccess::markupBytes(m_document)) bytes += utf8.size();
     Flattened inserted;
     for (Node* node : fragment) flattenSiblings(node, nullptr, inserted);
 
