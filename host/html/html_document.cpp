@@ -182,9 +182,19 @@ void HtmlDocument::setText(Node* node, std::u16string_view text) {
 }
 
 void DocumentAccess::setAttributes(HtmlDocument& d, Node& n, std::span<const Attribute> attributes) {
-  Attribute* list = d.m_arena.allocateArray<Attribute>(attributes.size());
-  std::copy(attributes.begin(), attributes.end(), list);
-  n.m_element.attributes = list;
+  // Lists never change in place, so elements with the same attributes as
+  // the last list stored (every highlight span of a keyword) share it.
+  const std::span<const Attribute> last = d.m_lastAttributes;
+  const bool same = std::equal(last.begin(), last.end(), attributes.begin(), attributes.end(),
+                               [](const Attribute& a, const Attribute& b) {
+                                 return a.name == b.name && a.value == b.value;
+                               });
+  if (!same) {
+    Attribute* list = d.m_arena.allocateArray<Attribute>(attributes.size());
+    std::copy(attributes.begin(), attributes.end(), list);
+    d.m_lastAttributes = {list, attributes.size()};
+  }
+  n.m_element.attributes = d.m_lastAttributes.data();
   n.m_element.attributeCount = static_cast<std::uint32_t>(attributes.size());
 }
 

@@ -269,6 +269,7 @@ class HtmlDocument {
   // The attribute value set last: the highlighting pastes the same style on
   // every span of a keyword, and it is stored once.
   std::string_view m_lastValue;
+  std::span<const Attribute> m_lastAttributes;  // the attribute list stored last
   Node* m_root = nullptr;
   bool m_hasDoctype = false;
   std::string m_doctypeName, m_doctypePublic, m_doctypeSystem;

@@ -93,6 +93,8 @@ struct DocumentAccess {
   }
   static std::size_t nodeCount(const HtmlDocument& d) { return d.m_nodeCount; }
   static std::size_t textUnits(const HtmlDocument& d) { return d.m_textUnits; }
+  // Changes with every new node and every move or removal through the API.
+  static std::uint64_t generation(const HtmlDocument& d) { return d.m_generation; }
   // What the markup of the document is expected to take when serialised:
   // the bytes it was parsed from and the markup pasted since.
   static std::size_t& markupBytes(HtmlDocument& d) { return d.m_markupBytes; }

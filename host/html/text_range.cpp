@@ -205,13 +205,20 @@ class HtmlTextRange final : public TextRange {
       after = splitUpTo(b, container);
       first = a.position() == b.position() ? after : splitUpTo(a, container);
     }
-    Flattened removed;
+    Flattened& removed = m_buffers.removed;
+    Flattened& inserted = m_buffers.inserted;
+    std::vector<Node*>& fragment = m_buffers.fragment;
+    std::string& utf8 = m_buffers.utf8;
+    removed.folded.clear();
+    removed.textNodes.clear();
+    inserted.folded.clear();
+    inserted.textNodes.clear();
+    fragment.clear();
     if (first != after) flattenSiblings(first, after, removed);
-    std::vector<Node*> fragment;
-    const std::string utf8 = toUtf8(markup);
+    utf8.clear();
+    appendUtf8(utf8, markup);
     parseFragment(m_document, utf8, fragment);
     if (std::size_t& bytes = DocumentAccess::markupBytes(m_document)) bytes += utf8.size();
-    Flattened inserted;
     for (Node* node : fragment) flattenSiblings(node, nullptr, inserted);
 
     for (Node* node = first; node != after;) {
@@ -378,12 +385,26 @@ class HtmlTextRange final : public TextRange {
     return {node, std::min(q - positionOf(node), textLength(node))};
   }
 
+  // The range's ends as points of the tree. htmlText and pasteHtml ask for
+  // the same range one after the other: the points are kept until the range
+  // or the tree changes.
   void points(TextPoint& a, TextPoint& b) {
+    const std::uint64_t generation = DocumentAccess::generation(m_document);
+    if (m_pointsGeneration == generation && m_pointsStart == m_start && m_pointsEnd == m_end) {
+      a = m_pointA;
+      b = m_pointB;
+      return;
+    }
     a = startPoint(m_start);
     b = endPoint(m_end);
     if (!a.node) a = b;
     if (!b.node) b = a;
     if (a.node && (m_start == m_end || a.position() > b.position())) b = a;
+    m_pointA = a;
+    m_pointB = b;
+    m_pointsStart = m_start;
+    m_pointsEnd = m_end;
+    m_pointsGeneration = generation;
   }
 
   // The body text between two positions, separators as '\n' (for
@@ -525,6 +546,20 @@ class HtmlTextRange final : public TextRange {
   HtmlDocument& m_document;
   Node* m_finger = nullptr;  // the text node this range resolved last
   std::size_t m_segmentHint = npos;  // the index segment it found last
+  // What points() found last, for which range and which state of the tree.
+  TextPoint m_pointA, m_pointB;
+  std::size_t m_pointsStart = 0, m_pointsEnd = 0;
+  std::uint64_t m_pointsGeneration = ~std::uint64_t{0};
+  // Buffers of paste, kept from match to match; a copy of the range starts
+  // with empty ones of its own.
+  struct PasteBuffers {
+    PasteBuffers() = default;
+    PasteBuffers(const PasteBuffers&) {}
+    PasteBuffers& operator=(const PasteBuffers&) { return *this; }
+    Flattened removed, inserted;
+    std::vector<Node*> fragment;
+    std::string utf8;
+  } m_buffers;
   std::size_t m_start = 0;
   std::size_t m_end = 0;
 };
