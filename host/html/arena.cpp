@@ -20,9 +20,11 @@ std::byte* alignUp(std::byte* p, std::size_t alignment) {
 void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
   std::byte* at = m_next ? alignUp(m_next, alignment) : nullptr;
   if (at && bytes <= static_cast<std::size_t>(m_end - at)) {
+    m_used += static_cast<std::size_t>(at + bytes - m_next);
     m_next = at + bytes;
     return at;
   }
+  m_used += bytes;
   if (bytes + alignment > m_chunkSize / 4) {
     // A large block gets a chunk of its own; the current one stays open.
     auto chunk = std::make_unique<std::byte[]>(bytes + alignment);
@@ -52,7 +54,10 @@ void Arena::newChunk(std::size_t atLeast) {
 
 void Arena::shrinkLast(void* block, std::size_t oldBytes, std::size_t bytes) {
   auto* start = static_cast<std::byte*>(block);
-  if (start + oldBytes == m_next && bytes <= oldBytes) m_next = start + bytes;
+  if (start + oldBytes == m_next && bytes <= oldBytes) {
+    m_next = start + bytes;
+    m_used -= oldBytes - bytes;
+  }
 }
 
 std::string_view Arena::copy(std::string_view text) {

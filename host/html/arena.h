@@ -39,8 +39,10 @@ class Arena {
   // copy: the characters as a view into the arena.
   std::string_view copy(std::string_view text);
 
-  // The bytes taken from the system so far.
+  // The bytes taken from the system so far, and those handed out (alignment
+  // included).
   std::size_t reserved() const { return m_reserved; }
+  std::size_t used() const { return m_used; }
 
  private:
   void newChunk(std::size_t atLeast);
@@ -50,6 +52,7 @@ class Arena {
   std::byte* m_end = nullptr;
   std::size_t m_chunkSize = 64 * 1024;
   std::size_t m_reserved = 0;
+  std::size_t m_used = 0;
 };
 
 class SizeClassPool {
