@@ -192,8 +192,15 @@ class TreeCopier {
 // gumbo's allocator hooks over a pool: gumbo's many small blocks come from
 // large chunks, and the whole parse is given back at once, without walking
 // its tree to free it node by node.
+//
+// gumbo does not check what its allocator returns: memory running out is
+// thrown from here through gumbo's frames (the x86-64 ABI gives C
+// code unwind tables, and Debian builds libgumbo with them). Nothing of the
+// abandoned parse leaks: all of it lies in the pool.
 void* poolAllocate(void* pool, std::size_t bytes) {
-  return static_cast<SizeClassPool*>(pool)->allocate(bytes);
+  void* block = static_cast<SizeClassPool*>(pool)->allocate(bytes);
+  if (!block) throw std::bad_alloc();
+  return block;
 }
 
 void poolRelease(void* pool, void* block) { static_cast<SizeClassPool*>(pool)->release(block); }
