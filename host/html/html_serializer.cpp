@@ -103,19 +103,26 @@ void escapeText(std::string& out, std::u16string_view text) {
 }
 
 void escapeAttribute(std::string& out, std::string_view value) {
+  // Runs without anything to escape are appended whole.
+  std::size_t from = 0;
   for (std::size_t i = 0; i < value.size(); ++i) {
     const char c = value[i];
+    const char* replacement;
     if (c == '&') {
-      out += "&amp;";
+      replacement = "&amp;";
     } else if (c == '"') {
-      out += "&quot;";
+      replacement = "&quot;";
     } else if (c == '\xC2' && i + 1 < value.size() && value[i + 1] == '\xA0') {
-      out += "&nbsp;";
-      ++i;
+      replacement = "&nbsp;";
     } else {
-      out += c;
+      continue;
     }
+    out.append(value.substr(from, i - from));
+    out += replacement;
+    if (c == '\xC2') ++i;
+    from = i + 1;
   }
+  out.append(value.substr(from));
 }
 
 void appendStartTag(std::string& out, const Node& element) {
