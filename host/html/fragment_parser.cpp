@@ -448,8 +448,12 @@ std::size_t estimateNestingDepth(std::string_view markup) {
     const bool endTag = at + 1 < markup.size() && markup[at + 1] == '/';
     std::size_t i = at + 1 + (endTag ? 1 : 0);
     if (i >= markup.size() || !isAsciiAlpha(markup[i])) continue;
-    std::string name;
-    while (i < markup.size() && isAsciiAlnum(markup[i]) && name.size() < 16) name += lowerAscii(markup[i++]);
+    char buffer[16];
+    std::size_t length = 0;
+    while (i < markup.size() && isAsciiAlnum(markup[i]) && length < sizeof buffer) {
+      buffer[length++] = lowerAscii(markup[i++]);
+    }
+    const std::string_view name(buffer, length);
     if (endTag) {
       if (depth) --depth;
       continue;
