@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Compares `glintmark highlight` end to end with mark.js 8 under Node.js and
-# jsdom, and with the floor (parse + index + one scan per keyword +
-# serialise), on the pages of `glintmark generate-page` (100 KB, 1 MB, 10 MB) with 2, 5 and 7
-# keywords. jsdom and mark.js come from the npm registry into the build
-# folder, never into the repository.
+# Compares `glintmark highlight` end to end with the parser alone (gumbo
+# parsing the same page: bench/gumbo-parse.c), with the floor (parse + index
+# + one scan per keyword + serialise) and with mark.js 8 under Node.js and
+# jsdom, on the pages of `glintmark generate-page` of both shapes (text-rich
+# and tag-dense; 100 KB, 1 MB, 10 MB) with 2, 5 and 7 keywords, all in one
+# run. jsdom and mark.js come from the npm registry into the build folder,
+# never into the repository.
 #
-#   bench/bench-highlight.sh            # all sizes
-#   bench/bench-highlight.sh 100K 1M    # only the sizes given
+#   bench/bench-highlight.sh                 # everything
+#   bench/bench-highlight.sh 1M 10M          # only the sizes given
+#   bench/bench-highlight.sh --keywords 7 --shapes dense --no-markjs 1M 10M
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${GLINTMARK_BENCH_DIR:-build/bench}
@@ -20,5 +23,7 @@ fi
 
 cmake --preset native -B "$work/native" >/dev/null
 cmake --build "$work/native" -j2 --target glintmark >/dev/null
-python3 bench/run-bench.py "$work/native/tools/glintmark/glintmark" "$PWD/$work/node_modules" \
-  "$work/pages" "$@"
+# The parser's floor, with the flags the native build uses.
+cc -O2 -o "$work/gumbo-parse" bench/gumbo-parse.c $(pkg-config --cflags --libs gumbo)
+python3 bench/run-bench.py "$work/native/tools/glintmark/glintmark" "$work/gumbo-parse" \
+  "$PWD/$work/node_modules" "$work/pages" "$@"

@@ -1,13 +1,23 @@
 #!/usr/bin/env python3
-"""Times `glintmark highlight`, the floor (`glintmark bench-floor`) and mark.js
-under jsdom on the same generated pages and keywords, end to end (process
-start to page written), and prints one table with times, peak memory and
-match counts side by side. The pages come from `glintmark generate-page`,
-the keywords from `glintmark generate-page --keywords` (the words its pages
-are rich in).
+"""Times, side by side in one run, on the same generated pages and keywords,
+end to end (process start to page written):
 
-Usage: run-bench.py GLINTMARK MODULES WORKDIR [SIZE...]   (SIZE: 100K, 1M, 10M)
+- `glintmark highlight` (options 5: highlighting only, as mark.js does);
+- the floor `glintmark bench-floor`: read, parse, index the body text, one
+  scan per keyword, serialise, write; no spans;
+- the parser alone, `gumbo-parse`: read the page and run gumbo_parse, nothing
+  else;
+- mark.js 8 under Node.js and jsdom.
+
+It prints one table per page shape (`generate-page --shape text|dense`) with
+wall and CPU time, peak memory and match counts, then the ratios the goals
+are stated in: glintmark against the parser alone (time and peak memory),
+against the floor, 1 MB -> 10 MB growth, and mark.js against glintmark.
+
+Usage: run-bench.py GLINTMARK GUMBO_PARSE MODULES WORKDIR [--shapes text,dense]
+           [--keywords 2,5,7] [--no-markjs] [SIZE...]   (SIZE: 100K, 1M, 10M)
 """
+import argparse
 import json
 import os
 import subprocess
@@ -43,48 +53,75 @@ def label(size):
 
 
 def main():
-    glintmark, modules, workdir = sys.argv[1:4]
-    sizes = sys.argv[4:] or ["100K", "1M", "10M"]
-    os.makedirs(workdir, exist_ok=True)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("glintmark")
+    parser.add_argument("gumbo_parse")
+    parser.add_argument("modules")
+    parser.add_argument("workdir")
+    parser.add_argument("--shapes", default="text,dense")
+    parser.add_argument("--keywords", default="2,5,7")
+    parser.add_argument("--no-markjs", action="store_true")
+    parser.add_argument("sizes", nargs="*")
+    args = parser.parse_intermixed_args()
+    glintmark = args.glintmark
+    sizes = args.sizes or ["100K", "1M", "10M"]
+    counts = [int(c) for c in args.keywords.split(",")]
+    os.makedirs(args.workdir, exist_ok=True)
     keywords = subprocess.run([glintmark, "generate-page", "--keywords"], capture_output=True,
                               text=True, check=True).stdout.split()
+    out = os.path.join(args.workdir, "out.html")
     rows = []
-    for size in sizes:
-        page = os.path.join(workdir, f"page-{size}.html")
-        if not os.path.exists(page):
-            subprocess.run([glintmark, "generate-page", size, "-o", page], check=True)
-        for count in (2, 5, 7):
-            words = keywords[:count]
+    for shape in args.shapes.split(","):
+        for size in sizes:
+            page = os.path.join(args.workdir, f"page-{shape}-{size}.html")
+            if not os.path.exists(page):
+                subprocess.run([glintmark, "generate-page", size, "--shape", shape, "-o", page],
+                               check=True)
             runs = 3 if size == "10M" else 5
-            out = os.path.join(workdir, "out.html")
-            g = best_of(runs, [glintmark, "highlight", page, "--url", "https://bench.example/page.html",
-                               "--referrer", "https://search.example/search?q=" + "+".join(words),
-                               "--options", "5", "-o", out, "--json"])
-            g_matches = sum(k["spans"] for k in json.loads(g[2])["keywords"])
-            f = best_of(runs, [glintmark, "bench-floor", page, "-o", out, *words])
-            f_matches = int(f[2].split("total ")[1])
-            m = timed(["node", "--max-old-space-size=8192", os.path.join(HERE, "markjs-highlight.js"),
-                       modules, page, out, *words])
-            m_matches = json.loads(m[2])["matches"]
-            rows.append((size, count, g, g_matches, f, f_matches, m, m_matches))
-            print(f"# {label(size)}, {count} keywords: glintmark {g[0]:.3f} s ({g[3]:.3f} CPU), "
-                  f"floor {f[0]:.3f} s ({f[3]:.3f} CPU), mark.js {m[0]:.2f} s ({m[3]:.2f} CPU)",
-                  file=sys.stderr, flush=True)
+            p = best_of(runs, [args.gumbo_parse, page])
+            for count in counts:
+                words = keywords[:count]
+                g = best_of(runs, [glintmark, "highlight", page, "--url", "https://bench.example/page.html",
+                                   "--referrer", "https://search.example/search?q=" + "+".join(words),
+                                   "--options", "5", "-o", out, "--json"])
+                g_matches = sum(k["spans"] for k in json.loads(g[2])["keywords"])
+                f = best_of(runs, [glintmark, "bench-floor", page, "-o", out, *words])
+                f_matches = int(f[2].split("total ")[1])
+                m, m_matches = None, None
+                if not args.no_markjs:
+                    m = timed(["node", "--max-old-space-size=8192",
+                               os.path.join(HERE, "markjs-highlight.js"), args.modules, page, out, *words])
+                    m_matches = json.loads(m[2])["matches"]
+                rows.append((shape, size, count, g, g_matches, f, f_matches, p, m, m_matches))
+                print(f"# {shape} {label(size)}, {count} keywords: glintmark {g[0]:.3f} s ({g[3]:.3f} CPU, "
+                      f"{g[1]:.0f} MB), floor {f[3]:.3f} CPU, gumbo {p[0]:.3f} s ({p[3]:.3f} CPU, {p[1]:.0f} MB)"
+                      + (f", mark.js {m[0]:.2f} s ({m[3]:.2f} CPU)" if m else ""),
+                      file=sys.stderr, flush=True)
 
-    # Wall time and CPU time (user + system): on a busy machine the CPU time
-    # is the steadier measure, so the ratios use it.
-    print("| page | keywords | glintmark s (CPU) | MB | matches | floor s (CPU) | MB | matches | "
-          "mark.js+jsdom s (CPU) | MB | matches | speed-up | vs floor |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
-    for size, count, g, gm, f, fm, m, mm in rows:
-        print(f"| {label(size)} | {count} | {g[0]:.3f} ({g[3]:.3f}) | {g[1]:.0f} | {gm} | "
-              f"{f[0]:.3f} ({f[3]:.3f}) | {f[1]:.0f} | {fm} | {m[0]:.2f} ({m[3]:.2f}) | {m[1]:.0f} | {mm} | "
-              f"{m[3] / g[3]:.0f}x | {g[3] / f[3]:.2f} |")
-    by = {(r[0], r[1]): r for r in rows}
-    for count in (2, 5, 7):
-        if ("1M", count) in by and ("10M", count) in by:
-            ratio = by[("10M", count)][2][3] / by[("1M", count)][2][3]
-            print(f"growth 1 MB -> 10 MB, {count} keywords: glintmark x{ratio:.1f} CPU time")
+    # Wall time and CPU time (user + system), each the best of its runs; the
+    # ratios are given in both.
+    for shape in args.shapes.split(","):
+        print(f"\n{shape} pages (generate-page --shape {shape}):\n")
+        print("| page | keywords | matches | glintmark s (CPU) | MB | floor s (CPU) | gumbo alone s (CPU) | MB | "
+              "vs gumbo: time (CPU), memory | vs floor (CPU) | mark.js+jsdom s (CPU) | MB | matches | "
+              "mark.js / glintmark (CPU) |")
+        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        for sh, size, count, g, gm, f, fm, p, m, mm in rows:
+            if sh != shape:
+                continue
+            assert gm == fm, f"glintmark found {gm} matches, the floor {fm}"
+            markjs = (f"{m[0]:.2f} ({m[3]:.2f}) | {m[1]:.0f} | {mm} | {m[3] / g[3]:.0f}x"
+                      if m else "- | - | - | -")
+            print(f"| {label(size)} | {count} | {gm} | {g[0]:.3f} ({g[3]:.3f}) | {g[1]:.0f} | "
+                  f"{f[0]:.3f} ({f[3]:.3f}) | {p[0]:.3f} ({p[3]:.3f}) | {p[1]:.0f} | "
+                  f"{g[0] / p[0]:.2f} ({g[3] / p[3]:.2f}), {g[1] / p[1]:.2f} | {g[3] / f[3]:.2f} | {markjs} |")
+        by = {(r[1], r[2]): r for r in rows if r[0] == shape}
+        for count in counts:
+            if ("1M", count) in by and ("10M", count) in by:
+                small, large = by[("1M", count)][3], by[("10M", count)][3]
+                print(f"\ngrowth 1 MB -> 10 MB, {count} keywords: x{large[3] / small[3]:.1f} CPU, "
+                      f"x{large[0] / small[0]:.1f} wall", end="")
+        print()
 
 
 if __name__ == "__main__":

@@ -162,7 +162,11 @@ class FragmentParser {
 
   void appendText(std::string_view raw, bool decode) {
     if (raw.empty()) return;
-    append(m_document.createText(decode ? decodeCharacterReferences(raw, false) : std::string(raw)));
+    if (!decode || raw.find('&') == std::string_view::npos) {
+      append(m_document.createText(raw));
+    } else {
+      append(m_document.createText(decodeCharacterReferences(raw, false)));
+    }
   }
 
   bool startsWithIgnoringCase(std::size_t at, std::string_view prefix) const {
@@ -248,8 +252,7 @@ class FragmentParser {
     m_at = gt < m_text.size() ? gt + 1 : gt;
     // An end tag of no open element is dropped at once, so that stray end
     // tags cost nothing however deep the nesting.
-    const auto open = m_openCounts.find(name);
-    if (open == m_openCounts.end() || open->second == 0) return;
+    if (!isOpen(name)) return;
     while (!m_open.empty()) {
       const bool matches = m_open.back()->name() == name;
       pop();
@@ -284,38 +287,70 @@ class FragmentParser {
         attributeName += lowerAscii(m_text[m_at++]);
       }
       skipSpace();
-      std::string value;
+      std::string_view raw;
       if (m_at < m_text.size() && m_text[m_at] == '=') {
         ++m_at;
         skipSpace();
         if (m_at < m_text.size() && (m_text[m_at] == '"' || m_text[m_at] == '\'')) {
           const char quote = m_text[m_at++];
           const std::size_t end = std::min(m_text.find(quote, m_at), m_text.size());
-          value = decodeCharacterReferences(m_text.substr(m_at, end - m_at), true);
+          raw = m_text.substr(m_at, end - m_at);
           m_at = std::min(end + 1, m_text.size());
         } else {
           const std::size_t start = m_at;
           while (m_at < m_text.size() && !isSpace(m_text[m_at]) && m_text[m_at] != '>') ++m_at;
-          value = decodeCharacterReferences(m_text.substr(start, m_at - start), true);
+          raw = m_text.substr(start, m_at - start);
         }
       }
-      if (!element->attribute(attributeName)) {
-        DocumentAccess::attributes(*element).push_back({attributeName, value});
+      std::string decoded;
+      if (raw.find('&') != std::string_view::npos) decoded = decodeCharacterReferences(raw, true);
+      const std::string_view value = decoded.empty() ? raw : std::string_view(decoded);
+      const bool repeated = std::any_of(m_attributes.begin(), m_attributes.end(),
+                                        [&](const Attribute& a) { return a.name == attributeName; });
+      if (!repeated) {
+        m_attributes.push_back({DocumentAccess::internName(m_document, attributeName),
+                                DocumentAccess::store(m_document, value)});
       }
+    }
+    if (!m_attributes.empty()) {
+      DocumentAccess::setAttributes(m_document, *element, m_attributes);
+      m_attributes.clear();
     }
     while (!m_open.empty() && closesOpenElement(m_open.back()->name(), name)) pop();
     append(element);
-    if (isVoidElement(name) || selfClosing) return;
-    if (isRawTextElement(name) || name == "textarea" || name == "title") {
+    const std::uint8_t classes = DocumentAccess::classes(*element);
+    if ((classes & elementClass::voidElement) || selfClosing) return;
+    if ((classes & elementClass::rawText) || name == "textarea" || name == "title") {
       rawContent(element, name);
       return;
     }
+    push(element);
+  }
+
+  // Open elements are counted by name only once they nest deeper than a
+  // fragment does: a scan of a few open elements costs less than a map.
+  static constexpr std::size_t countingDepth = 32;
+
+  void push(Node* element) {
     m_open.push_back(element);
-    ++m_openCounts[name];
+    if (m_counting) {
+      ++m_openCounts[element->name()];
+    } else if (m_open.size() > countingDepth) {
+      m_counting = true;
+      for (const Node* open : m_open) ++m_openCounts[open->name()];
+    }
+  }
+
+  bool isOpen(std::string_view name) const {
+    if (!m_counting) {
+      return std::any_of(m_open.begin(), m_open.end(), [&](const Node* n) { return n->name() == name; });
+    }
+    const auto open = m_openCounts.find(name);
+    return open != m_openCounts.end() && open->second != 0;
   }
 
   void pop() {
-    --m_openCounts[m_open.back()->name()];
+    if (m_counting) --m_openCounts[m_open.back()->name()];
     m_open.pop_back();
   }
 
@@ -353,7 +388,9 @@ class FragmentParser {
   std::string_view m_text;
   std::vector<Node*>& m_out;
   std::vector<Node*> m_open;
-  std::unordered_map<std::string, std::size_t> m_openCounts;  // open elements by name
+  std::unordered_map<std::string_view, std::size_t> m_openCounts;  // open elements by name
+  bool m_counting = false;  // whether m_openCounts is kept
+  std::vector<Attribute> m_attributes;  // the start tag's, before they are stored
   std::size_t m_at = 0;
 };
 
@@ -374,10 +411,12 @@ void moveChildren(Node* from, Node* to) {
   while (Node* child = from->firstChild()) DocumentAccess::link(to, child, nullptr);
 }
 
-void copyAttributes(const Node* from, Node* to) {
+void copyAttributes(HtmlDocument& document, const Node* from, Node* to) {
+  std::vector<Attribute> merged(to->attributes().begin(), to->attributes().end());
   for (const Attribute& attribute : from->attributes()) {
-    if (!to->attribute(attribute.name)) DocumentAccess::attributes(*to).push_back(attribute);
+    if (!to->attribute(attribute.name)) merged.push_back(attribute);
   }
+  DocumentAccess::setAttributes(document, *to, merged);
 }
 
 }  // namespace
@@ -409,8 +448,12 @@ std::size_t estimateNestingDepth(std::string_view markup) {
     const bool endTag = at + 1 < markup.size() && markup[at + 1] == '/';
     std::size_t i = at + 1 + (endTag ? 1 : 0);
     if (i >= markup.size() || !isAsciiAlpha(markup[i])) continue;
-    std::string name;
-    while (i < markup.size() && isAsciiAlnum(markup[i]) && name.size() < 16) name += lowerAscii(markup[i++]);
+    char buffer[16];
+    std::size_t length = 0;
+    while (i < markup.size() && isAsciiAlnum(markup[i]) && length < sizeof buffer) {
+      buffer[length++] = lowerAscii(markup[i++]);
+    }
+    const std::string_view name(buffer, length);
     if (endTag) {
       if (depth) --depth;
       continue;
@@ -445,7 +488,7 @@ std::unique_ptr<HtmlDocument> parseSimpleHtml(std::string_view utf8) {
   std::vector<Node*> content;
   for (Node* node : nodes) {
     if (node->is("html")) {
-      copyAttributes(node, html);
+      copyAttributes(*document, node, html);
       for (Node* child = node->firstChild(); child; child = child->nextSibling()) {
         content.push_back(child);
       }
@@ -456,10 +499,10 @@ std::unique_ptr<HtmlDocument> parseSimpleHtml(std::string_view utf8) {
   bool inBody = false;
   for (Node* node : content) {
     if (node->is("head")) {
-      copyAttributes(node, head);
+      copyAttributes(*document, node, head);
       moveChildren(node, head);
     } else if (node->is("body")) {
-      copyAttributes(node, body);
+      copyAttributes(*document, node, body);
       moveChildren(node, body);
       inBody = true;
     } else if (node->is("frameset")) {

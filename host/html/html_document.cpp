@@ -1,6 +1,8 @@
 // The tree of the HTML document model, its building operations and the index
 // of its body text.
 #include <algorithm>
+#include <new>
+#include <type_traits>
 
 #include "host/html/html_internal.h"
 #include "host/html/url_resolve.h"
@@ -42,15 +44,15 @@ void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point
     if (node->isText()) {
       text(node);
     } else if (node->isElement()) {
-      const std::string& tag = node->name();
-      if (isLineBreakElement(tag)) {
+      const std::uint8_t classes = DocumentAccess::classes(*node);
+      if (classes & elementClass::lineBreak) {
         separator();
-      } else if (!isHiddenTextElement(tag)) {
-        if (isBlockElement(tag)) separator();
+      } else if (!(classes & elementClass::hiddenText)) {
+        if (classes & elementClass::block) separator();
         descend = node->firstChild() != nullptr;
         if (!descend) {
           point(node, nullptr);
-          if (isBlockElement(tag)) separator();
+          if (classes & elementClass::block) separator();
         }
       }
     }
@@ -66,7 +68,7 @@ void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point
         break;
       }
       point(parent, nullptr);
-      if (isBlockElement(parent->name())) separator();
+      if (hasClass(*parent, elementClass::block)) separator();
       node = parent;
     }
     if (node) node = node->nextSibling();
@@ -78,16 +80,11 @@ void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point
 
 // --- Node -----------------------------------------------------------------
 
-const std::string* Node::attribute(std::string_view name) const {
-  for (const Attribute& attribute : m_attributes) {
+const std::string_view* Node::attribute(std::string_view name) const {
+  for (const Attribute& attribute : attributes()) {
     if (attribute.name == name) return &attribute.value;
   }
   return nullptr;
-}
-
-std::u16string_view Node::text() const {
-  if (m_kind != NodeKind::text || !m_store) return {};
-  return std::u16string_view(*m_store).substr(m_textBegin, m_textLength);
 }
 
 // --- Tree links -----------------------------------------------------------
@@ -120,7 +117,7 @@ Node* nextInOrder(const Node* node, const Node* scope, bool skipChildren) {
 
 bool insideHiddenText(const Node* node, const Node* scope) {
   for (const Node* n = node; n; n = n->parent()) {
-    if (n->isElement() && isHiddenTextElement(n->name())) return true;
+    if (hasClass(*n, elementClass::hiddenText)) return true;
     if (n == scope) break;
   }
   return false;
@@ -142,11 +139,63 @@ std::unique_ptr<HtmlDocument> HtmlDocument::create() {
 }
 
 Node* HtmlDocument::newNode(NodeKind kind) {
-  Node& node = m_nodes.emplace_back();
+  // Node holds only views and pointers: the arena never runs its destructor.
+  static_assert(std::is_trivially_destructible_v<Node>);
+  static_assert(sizeof(void*) != 8 || sizeof(Node) <= 88);
+  void* memory;
+  if (m_spareNodes) {
+    memory = m_spareNodes;
+    m_spareNodes = m_spareNodes->m_next;
+  } else {
+    memory = m_arena.allocate(sizeof(Node), alignof(Node));
+    ++m_nodeCount;
+  }
+  Node* node = new (memory) Node();
+  if (kind == NodeKind::text) node->m_textPart = {};
   ++m_generation;
-  node.m_kind = kind;
-  node.m_store = &m_store;
-  return &node;
+  node->m_kind = kind;
+  return node;
+}
+
+std::pair<std::string_view, std::uint8_t> HtmlDocument::internTagName(std::string_view lowercaseName) {
+  const auto found = m_tagNames.find(lowercaseName);
+  if (found != m_tagNames.end()) return *found;
+  return *m_tagNames.emplace(m_arena.copy(lowercaseName), classifyElement(lowercaseName)).first;
+}
+
+void HtmlDocument::setTagName(Node* element, std::string_view lowercaseName) {
+  const auto [name, classes] = internTagName(lowercaseName);
+  element->m_element.name = name;
+  element->m_classes = classes;
+}
+
+std::string_view HtmlDocument::storeValue(std::string_view value) {
+  if (value != m_lastValue) m_lastValue = m_arena.copy(value);
+  return m_lastValue;
+}
+
+void HtmlDocument::setText(Node* node, std::u16string_view text) {
+  char16_t* units = m_arena.allocateArray<char16_t>(text.size());
+  std::copy(text.begin(), text.end(), units);
+  DocumentAccess::setText(*node, units, text.size());
+  m_textUnits += text.size();
+}
+
+void DocumentAccess::setAttributes(HtmlDocument& d, Node& n, std::span<const Attribute> attributes) {
+  // Lists never change in place, so elements with the same attributes as
+  // the last list stored (every highlight span of a keyword) share it.
+  const std::span<const Attribute> last = d.m_lastAttributes;
+  const bool same = std::equal(last.begin(), last.end(), attributes.begin(), attributes.end(),
+                               [](const Attribute& a, const Attribute& b) {
+                                 return a.name == b.name && a.value == b.value;
+                               });
+  if (!same) {
+    Attribute* list = d.m_arena.allocateArray<Attribute>(attributes.size());
+    std::copy(attributes.begin(), attributes.end(), list);
+    d.m_lastAttributes = {list, attributes.size()};
+  }
+  n.m_element.attributes = d.m_lastAttributes.data();
+  n.m_element.attributeCount = static_cast<std::uint32_t>(attributes.size());
 }
 
 Node* HtmlDocument::documentElement() const { return firstChildNamed(m_root, "html"); }
@@ -164,29 +213,31 @@ Node* HtmlDocument::body() const {
 
 Node* HtmlDocument::createElement(std::string_view tagName) {
   Node* node = newNode(NodeKind::element);
-  node->m_name = lowercaseAscii(tagName);
+  setTagName(node, lowercaseAscii(tagName));
   return node;
 }
 
 Node* HtmlDocument::createText(std::string_view utf8) {
   Node* node = newNode(NodeKind::text);
-  node->m_textBegin = m_store.size();
-  appendUtf16(m_store, utf8);
-  node->m_textLength = m_store.size() - node->m_textBegin;
+  // UTF-8 never takes fewer units in UTF-16 than it has bytes: convert into
+  // room for the worst case, then give back what was not used.
+  char16_t* units = m_arena.allocateArray<char16_t>(utf8.size());
+  const std::size_t length = convertUtf8(utf8, units);
+  m_arena.shrinkLast(units, utf8.size() * sizeof(char16_t), length * sizeof(char16_t));
+  DocumentAccess::setText(*node, units, length);
+  m_textUnits += length;
   return node;
 }
 
 Node* HtmlDocument::createText(std::u16string_view text) {
   Node* node = newNode(NodeKind::text);
-  node->m_textBegin = m_store.size();
-  node->m_textLength = text.size();
-  m_store.append(text);
+  setText(node, text);
   return node;
 }
 
 Node* HtmlDocument::createComment(std::string_view utf8) {
   Node* node = newNode(NodeKind::comment);
-  node->m_name = std::string(utf8);
+  node->m_element.name = m_arena.copy(utf8);
   return node;
 }
 
@@ -214,13 +265,22 @@ void HtmlDocument::setAttribute(Node* element, std::string_view name, std::strin
   if (!element || !element->isElement()) return;
   const std::string key = lowercaseAscii(name);
   if (element->is("base")) ++m_generation;
-  for (Attribute& attribute : element->m_attributes) {
-    if (attribute.name == key) {
-      attribute.value = std::string(value);
-      return;
+  // A new list every time: lists are shared by the halves of split elements
+  // and never change in place.
+  const std::span<const Attribute> old = element->attributes();
+  const bool present = element->attribute(key) != nullptr;
+  Attribute* list = m_arena.allocateArray<Attribute>(old.size() + (present ? 0 : 1));
+  std::copy(old.begin(), old.end(), list);
+  const std::string_view stored = storeValue(value);
+  if (present) {
+    for (std::size_t i = 0; i < old.size(); ++i) {
+      if (list[i].name == key) list[i].value = stored;
     }
+  } else {
+    list[old.size()] = {m_arena.copy(key), stored};
   }
-  element->m_attributes.push_back({key, std::string(value)});
+  element->m_element.attributes = list;
+  element->m_element.attributeCount = static_cast<std::uint32_t>(old.size() + (present ? 0 : 1));
 }
 
 void HtmlDocument::setInnerHtml(Node* element, std::string_view utf8) {
@@ -316,7 +376,7 @@ std::string HtmlDocument::baseUrl() const {
 }
 
 std::u16string HtmlDocument::resolvedHref(const Node* element) const {
-  const std::string* href = element ? element->attribute("href") : nullptr;
+  const std::string_view* href = element ? element->attribute("href") : nullptr;
   if (!href) return {};
   return toUtf16(resolveUrl(baseUrl(), *href));
 }
@@ -348,6 +408,9 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
   index.first = index.last = nullptr;
   index.segments.clear();
   index.folded.clear();
+  // Room for all the text and a separator or two per element, so that the
+  // index is built without reallocating.
+  index.folded.reserve(DocumentAccess::textUnits(document) + DocumentAccess::nodeCount(document));
   index.valid = false;  // until complete: running out of memory leaves it invalid
   std::size_t pointPosition = 0;
   bool pointFound = false;
@@ -393,6 +456,18 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
 }
 
 }  // namespace
+
+void releaseIndex(const HtmlDocument& document) {
+  HtmlDocument::TextIndex& index = DocumentAccess::index(document);
+  for (Node* node = index.first; node; node = DocumentAccess::nextIndexed(*node)) {
+    DocumentAccess::indexed(*node) = false;
+    DocumentAccess::segment(*node) = 0;
+  }
+  index.first = index.last = nullptr;
+  std::u16string().swap(index.folded);
+  std::vector<std::pair<std::size_t, Node*>>().swap(index.segments);
+  index.valid = false;
+}
 
 void ensureIndex(const HtmlDocument& document) {
   if (!DocumentAccess::index(document).valid) rebuildIndex(document, nullptr, nullptr);

@@ -77,65 +77,92 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/document.h"
+#include "host/html/arena.h"
 
 namespace glintmark::html {
 
 enum class NodeKind : std::uint8_t { document, element, text, comment };
 
+// An attribute of an element. Both views point into the document's memory
+// and stay valid as long as the document.
 struct Attribute {
-  std::string name;   // lowercase, UTF-8
-  std::string value;  // UTF-8
+  std::string_view name;   // lowercase, UTF-8
+  std::string_view value;  // UTF-8
 };
 
 class HtmlDocument;
 
 // A node of the tree. Read it through the accessors; change it only through
-// HtmlDocument, which keeps the text index in step.
+// HtmlDocument, which keeps the text index in step. Nodes live in their
+// document's arena: what they hold (names, attribute lists, text) are views
+// into it, so a node costs no allocation of its own and none is freed before
+// the document goes.
 class Node {
  public:
   NodeKind kind() const { return m_kind; }
   bool isElement() const { return m_kind == NodeKind::element; }
   bool isText() const { return m_kind == NodeKind::text; }
-  bool is(std::string_view tagName) const { return isElement() && m_name == tagName; }
+  bool is(std::string_view tagName) const { return isElement() && m_element.name == tagName; }
   // Tag name of an element (lowercase), or the text of a comment (UTF-8).
-  const std::string& name() const { return m_name; }
+  std::string_view name() const { return m_kind == NodeKind::text ? std::string_view() : m_element.name; }
   Node* parent() const { return m_parent; }
   Node* firstChild() const { return m_first; }
   Node* lastChild() const { return m_last; }
   Node* previousSibling() const { return m_prev; }
   Node* nextSibling() const { return m_next; }
-  const std::vector<Attribute>& attributes() const { return m_attributes; }
+  std::span<const Attribute> attributes() const {
+    if (m_kind == NodeKind::text) return {};
+    return {m_element.attributes, m_element.attributeCount};
+  }
   // The attribute's value, or nullptr when the element has none by that name.
-  const std::string* attribute(std::string_view name) const;
-  // A text node's text (a view that stays valid until the document changes).
-  std::u16string_view text() const;
+  const std::string_view* attribute(std::string_view name) const;
+  // A text node's text (valid as long as the document).
+  std::u16string_view text() const {
+    if (m_kind != NodeKind::text) return {};
+    return {m_textPart.text, m_textPart.length};
+  }
 
  private:
   friend class HtmlDocument;
   friend struct DocumentAccess;
+  // What an element (or a comment, or the document) holds.
+  struct ElementPart {
+    std::string_view name;
+    const Attribute* attributes;
+    std::uint32_t attributeCount;
+  };
+  // What a text node holds: its text and its place in the text index.
+  struct TextPart {
+    const char16_t* text;
+    std::uint32_t length;
+    std::size_t indexPos;  // position of the text in the body text
+    Node* prevIndexed;     // the indexed text nodes in order
+    Node* nextIndexed;
+  };
   NodeKind m_kind = NodeKind::element;
   bool m_indexed = false;  // a text node with a place in the text index
+  std::uint8_t m_classes = 0;  // an element's classifyElement bits
   std::uint32_t m_segment = 0;  // 1 + its entry in the index's segments, or 0
   Node* m_parent = nullptr;
   Node* m_first = nullptr;
   Node* m_last = nullptr;
   Node* m_prev = nullptr;
   Node* m_next = nullptr;
-  std::string m_name;
-  std::vector<Attribute> m_attributes;
-  const std::u16string* m_store = nullptr;  // the document's text store
-  std::size_t m_textBegin = 0;
-  std::size_t m_textLength = 0;
-  std::size_t m_indexPos = 0;  // position of the text in the body text
-  Node* m_prevIndexed = nullptr;  // the indexed text nodes in order
-  Node* m_nextIndexed = nullptr;
+  // A node is one or the other, never both: a million nodes make the
+  // difference worth a union (88 bytes a node instead of 112).
+  union {
+    ElementPart m_element{};
+    TextPart m_textPart;
+  };
 };
 
 struct ParseOptions {
@@ -192,7 +219,9 @@ class HtmlDocument {
   std::u16string title() const;
   void setTitle(std::u16string_view title);
 
-  // The whole document as HTML5, UTF-8.
+  // The whole document as HTML5, UTF-8. The body-text index is given back
+  // first (ranges rebuild it when next used): a page is mostly serialised
+  // when its work is done, and the index is a second copy of its text.
   std::string serialize() const;
   // The markup of one node and its descendants.
   std::string serialize(const Node* node) const;
@@ -225,9 +254,23 @@ class HtmlDocument {
   HtmlDocument();
 
   Node* newNode(NodeKind kind);
+  // The stored name and its classifyElement bits.
+  std::pair<std::string_view, std::uint8_t> internTagName(std::string_view lowercaseName);
+  void setTagName(Node* element, std::string_view lowercaseName);
+  std::string_view storeValue(std::string_view value);
+  void setText(Node* node, std::u16string_view text);
 
-  std::deque<Node> m_nodes;  // every node ever made; addresses stay stable
-  std::u16string m_store;    // text of all text nodes
+  Arena m_arena;  // every node ever made, with its names, attributes and text
+  std::size_t m_nodeCount = 0;
+  Node* m_spareNodes = nullptr;  // detached nodes to reuse, linked by m_next
+  std::size_t m_textUnits = 0;  // the text of all text nodes made, in UTF-16 units
+  std::size_t m_markupBytes = 0;  // see DocumentAccess::markupBytes
+  // Interned tag names: each name is stored once however many elements bear it.
+  std::unordered_map<std::string_view, std::uint8_t> m_tagNames;
+  // The attribute value set last: the highlighting pastes the same style on
+  // every span of a keyword, and it is stored once.
+  std::string_view m_lastValue;
+  std::span<const Attribute> m_lastAttributes;  // the attribute list stored last
   Node* m_root = nullptr;
   bool m_hasDoctype = false;
   std::string m_doctypeName, m_doctypePublic, m_doctypeSystem;

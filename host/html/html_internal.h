@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/guarded.h"
+#include "host/html/arena.h"
 #include "host/html/html_document.h"
 
 namespace glintmark::html {
@@ -19,6 +20,9 @@ namespace glintmark::html {
 
 // UTF-8 to UTF-16; each invalid or truncated sequence becomes U+FFFD.
 void appendUtf16(std::u16string& out, std::string_view utf8);
+// The same into `out`, which has room for utf8.size() units (never too few);
+// returns the units written.
+std::size_t convertUtf8(std::string_view utf8, char16_t* out);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 void appendUtf8(std::string& out, std::u16string_view text);
 bool isValidUtf8(std::string_view bytes);
@@ -36,6 +40,14 @@ bool isHiddenTextElement(std::string_view tag);
 bool isBlockElement(std::string_view tag);
 // br (and the like): one separator, no content.
 bool isLineBreakElement(std::string_view tag);
+
+// The classes above as bits, worked out once per tag name and kept in each
+// element: the index walk and the serialiser ask them of every element.
+namespace elementClass {
+inline constexpr std::uint8_t voidElement = 1, rawText = 2, hiddenText = 4, block = 8, lineBreak = 16;
+}
+std::uint8_t classifyElement(std::string_view tag);
+inline bool hasClass(const Node& node, std::uint8_t bits);
 
 // --- Case folding and words ------------------------------------------------
 
@@ -70,21 +82,61 @@ void serializeNode(std::string& out, const Node& node);
 
 struct DocumentAccess {
   static Node* newNode(HtmlDocument& d, NodeKind kind) { return d.newNode(kind); }
-  static std::u16string& store(HtmlDocument& d) { return d.m_store; }
-  static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
-  static void setText(Node& n, std::size_t begin, std::size_t length) {
-    n.m_textBegin = begin;
-    n.m_textLength = length;
+  static Arena& arena(HtmlDocument& d) { return d.m_arena; }
+  // A detached text node that nothing refers to any more, for newNode to
+  // hand out again.
+  static void recycleText(HtmlDocument& d, Node* n) {
+    n->m_kind = NodeKind::comment;  // no longer text, should anyone look
+    n->m_element = {};
+    n->m_next = d.m_spareNodes;
+    d.m_spareNodes = n;
   }
-  static std::size_t textBegin(const Node& n) { return n.m_textBegin; }
-  static std::size_t textLength(const Node& n) { return n.m_textLength; }
+  static std::size_t nodeCount(const HtmlDocument& d) { return d.m_nodeCount; }
+  static std::size_t textUnits(const HtmlDocument& d) { return d.m_textUnits; }
+  // Changes with every new node and every move or removal through the API.
+  static std::uint64_t generation(const HtmlDocument& d) { return d.m_generation; }
+  // What the markup of the document is expected to take when serialised:
+  // the bytes it was parsed from and the markup pasted since.
+  static std::size_t& markupBytes(HtmlDocument& d) { return d.m_markupBytes; }
+  static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
+  // A text node's text: a view into the document's arena.
+  static void setText(Node& n, const char16_t* text, std::size_t length) {
+    n.m_textPart.text = text;
+    n.m_textPart.length = static_cast<std::uint32_t>(length);
+  }
+  static void setText(HtmlDocument& d, Node& n, std::u16string_view text) { d.setText(&n, text); }
+  static std::size_t textLength(const Node& n) { return n.m_textPart.length; }
   static bool& indexed(Node& n) { return n.m_indexed; }
-  static std::size_t& indexPos(Node& n) { return n.m_indexPos; }
-  static Node*& prevIndexed(Node& n) { return n.m_prevIndexed; }
+  static std::size_t& indexPos(Node& n) { return n.m_textPart.indexPos; }
+  static Node*& prevIndexed(Node& n) { return n.m_textPart.prevIndexed; }
   static std::uint32_t& segment(Node& n) { return n.m_segment; }
-  static Node*& nextIndexed(Node& n) { return n.m_nextIndexed; }
-  static std::string& name(Node& n) { return n.m_name; }
-  static std::vector<Attribute>& attributes(Node& n) { return n.m_attributes; }
+  static Node*& nextIndexed(Node& n) { return n.m_textPart.nextIndexed; }
+  // A tag name (lowercase) stored once per document.
+  static void setTagName(HtmlDocument& d, Node& n, std::string_view lowercaseName) {
+    d.setTagName(&n, lowercaseName);
+  }
+  static std::uint8_t classes(const Node& n) { return n.m_classes; }
+  // An attribute name, stored once per document.
+  static std::string_view internName(HtmlDocument& d, std::string_view name) {
+    return d.internTagName(name).first;
+  }
+  // A name that outlives every document (a parser's static table).
+  // `classes` are classifyElement(name).
+  static void setStaticName(Node& n, std::string_view name, std::uint8_t classes) {
+    n.m_element.name = name;
+    n.m_classes = classes;
+  }
+  // Another node's name and attributes: attribute lists are never changed in
+  // place, so the two share them.
+  static void copyNameAndAttributes(Node& to, const Node& from) {
+    to.m_element = from.m_element;
+    to.m_classes = from.m_classes;
+  }
+  // A text in the document's memory (attribute names and values).
+  static std::string_view store(HtmlDocument& d, std::string_view text) { return d.storeValue(text); }
+  // Sets the element's attribute list to a copy of `attributes`, whose views
+  // must already lie in the document's memory.
+  static void setAttributes(HtmlDocument& d, Node& n, std::span<const Attribute> attributes);
   static void setDoctype(HtmlDocument& d, bool has, std::string name, std::string publicId,
                          std::string systemId) {
     d.m_hasDoctype = has;
@@ -97,6 +149,10 @@ struct DocumentAccess {
   static void link(Node* parent, Node* child, Node* before);
   static void unlink(Node* child);
 };
+
+inline bool hasClass(const Node& node, std::uint8_t bits) {
+  return node.isElement() && (DocumentAccess::classes(node) & bits) != 0;
+}
 
 // The next node in document order within `scope` (not entering `node`'s
 // children when skipChildren), or nullptr after the last.
@@ -118,6 +174,8 @@ void flattenSiblings(Node* first, Node* last, Flattened& out);
 
 // Makes sure the document's index is current.
 void ensureIndex(const HtmlDocument& document);
+// Gives the index's memory back; the next range operation rebuilds it.
+void releaseIndex(const HtmlDocument& document);
 // The index position of the point before `child` in `parent` (child nullptr:
 // the end of parent's content), computed from the current tree.
 std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child);

@@ -3,8 +3,10 @@
 #include <gumbo.h>
 
 #include <memory>
+#include <new>
 #include <utility>
 
+#include "host/html/arena.h"
 #include "host/html/charset.h"
 #include "host/html/html_internal.h"
 
@@ -21,15 +23,51 @@ std::string lower(std::string text) {
   return text;
 }
 
-std::string elementName(const GumboElement& element) {
+// gumbo's static name of a tag it knows, with its classes, worked out once
+// per tag.
+struct KnownTag {
+  std::string_view name;
+  std::uint8_t classes;
+};
+
+const KnownTag& knownTag(GumboTag tag) {
+  static const std::vector<KnownTag> tags = [] {
+    std::vector<KnownTag> all;
+    for (int t = 0; t < GUMBO_TAG_LAST; ++t) {
+      const std::string_view name = gumbo_normalized_tagname(static_cast<GumboTag>(t));
+      all.push_back({name, classifyElement(name)});
+    }
+    return all;
+  }();
+  return tags[static_cast<std::size_t>(tag)];
+}
+
+// The element's name: gumbo's own static names for the tags it knows, else
+// the name as written, lowercased and stored once in the document.
+void setElementName(HtmlDocument& document, Node& node, const GumboElement& element) {
+  if (element.tag != GUMBO_TAG_UNKNOWN && element.tag_namespace != GUMBO_NAMESPACE_SVG) {
+    const KnownTag& known = knownTag(element.tag);
+    DocumentAccess::setStaticName(node, known.name, known.classes);
+    return;
+  }
   GumboStringPiece piece = element.original_tag;
   if (piece.data && piece.length) gumbo_tag_from_original_text(&piece);
   if (element.tag_namespace == GUMBO_NAMESPACE_SVG && piece.data && piece.length) {
-    if (const char* adjusted = gumbo_normalize_svg_tagname(&piece)) return adjusted;
+    if (const char* adjusted = gumbo_normalize_svg_tagname(&piece)) {
+      DocumentAccess::setStaticName(node, adjusted, classifyElement(adjusted));
+      return;
+    }
   }
-  if (element.tag != GUMBO_TAG_UNKNOWN) return gumbo_normalized_tagname(element.tag);
-  if (!piece.data) return "unknown";
-  return lower(std::string(piece.data, piece.length));
+  if (element.tag != GUMBO_TAG_UNKNOWN) {
+    const KnownTag& known = knownTag(element.tag);
+    DocumentAccess::setStaticName(node, known.name, known.classes);
+    return;
+  }
+  if (!piece.data) {
+    DocumentAccess::setStaticName(node, "unknown", 0);
+    return;
+  }
+  DocumentAccess::setTagName(document, node, lower(std::string(piece.data, piece.length)));
 }
 
 std::string attributeName(const GumboAttribute& attribute) {
@@ -106,13 +144,17 @@ class TreeCopier {
       case GUMBO_NODE_TEMPLATE: {
         const GumboElement& element = from->v.element;
         Node* node = DocumentAccess::newNode(m_document, NodeKind::element);
-        DocumentAccess::name(*node) = elementName(element);
-        auto& attributes = DocumentAccess::attributes(*node);
-        attributes.reserve(element.attributes.length);
+        setElementName(m_document, *node, element);
+        m_attributes.clear();
         for (unsigned i = 0; i < element.attributes.length; ++i) {
           const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-          attributes.push_back({attributeName(*attribute), attribute->value});
+          m_attributes.push_back(
+              {attribute->attr_namespace == GUMBO_ATTR_NAMESPACE_NONE
+                   ? DocumentAccess::internName(m_document, attribute->name)
+                   : DocumentAccess::internName(m_document, attributeName(*attribute)),
+               DocumentAccess::store(m_document, attribute->value)});
         }
+        if (!m_attributes.empty()) DocumentAccess::setAttributes(m_document, *node, m_attributes);
         if (element.tag == GUMBO_TAG_NOSCRIPT) m_noscripts.push_back(noscriptSource(node, element));
         return node;
       }
@@ -144,7 +186,24 @@ class TreeCopier {
   HtmlDocument& m_document;
   std::string_view m_source;
   std::vector<NoscriptContent> m_noscripts;
+  std::vector<Attribute> m_attributes;  // one element's, before they are stored
 };
+
+// gumbo's allocator hooks over a pool: gumbo's many small blocks come from
+// large chunks, and the whole parse is given back at once, without walking
+// its tree to free it node by node.
+//
+// gumbo does not check what its allocator returns: memory running out is
+// thrown from here through gumbo's frames (the x86-64 ABI gives C
+// code unwind tables, and Debian builds libgumbo with them). Nothing of the
+// abandoned parse leaks: all of it lies in the pool.
+void* poolAllocate(void* pool, std::size_t bytes) {
+  void* block = static_cast<SizeClassPool*>(pool)->allocate(bytes);
+  if (!block) throw std::bad_alloc();
+  return block;
+}
+
+void poolRelease(void* pool, void* block) { static_cast<SizeClassPool*>(pool)->release(block); }
 
 }  // namespace
 
@@ -186,14 +245,14 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     document->setReferrer(options.referrer);
     return document;
   }
+  auto pool = std::make_unique<SizeClassPool>();
   GumboOptions gumboOptions = kGumboDefaultOptions;
   gumboOptions.max_errors = 0;  // the errors are not used; recording them costs memory
-  struct OutputDeleter {
-    const GumboOptions* options;
-    void operator()(GumboOutput* output) const { gumbo_destroy_output(options, output); }
-  };
-  std::unique_ptr<GumboOutput, OutputDeleter> output(
-      gumbo_parse_with_options(&gumboOptions, utf8.data(), utf8.size()), OutputDeleter{&gumboOptions});
+  gumboOptions.allocator = poolAllocate;
+  gumboOptions.deallocator = poolRelease;
+  gumboOptions.userdata = pool.get();
+  const GumboOutput* output = gumbo_parse_with_options(&gumboOptions, utf8.data(), utf8.size());
+  if (!output) throw std::bad_alloc();
 
   std::unique_ptr<HtmlDocument> document = HtmlDocument::create();
   // Replace the empty page with the parsed one.
@@ -204,10 +263,12 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     DocumentAccess::setDoctype(*document, true, parsed.name, parsed.public_identifier,
                                parsed.system_identifier);
   }
-  // The text takes at most as many UTF-16 units as the page has bytes.
-  DocumentAccess::store(*document).reserve(utf8.size());
+  DocumentAccess::markupBytes(*document) = utf8.size();
   TreeCopier copier(*document, utf8);
   copier.copyChildren(output->document, root);
+  // gumbo's tree is no longer needed: it goes before anything else is built.
+  output = nullptr;
+  pool.reset();
   copier.flattenNoscript();
   DocumentAccess::invalidate(*document);
   document->setUrl(options.url);

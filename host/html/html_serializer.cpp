@@ -37,18 +37,18 @@ void appendRawText(std::string& out, std::u16string_view text, std::string_view 
   appendUtf8(out, text.substr(from));
 }
 
-void appendComment(std::string& out, const std::string& text) {
+void appendComment(std::string& out, std::string_view text) {
   out += "<!--";
   // A "-->" inside (only possible in a comment built through the API) would
   // end the comment early.
   std::size_t from = 0;
-  for (std::size_t at = text.find("--", from); at != std::string::npos; at = text.find("--", from)) {
-    const bool closes = text.compare(at + 2, 1, ">") == 0 || text.compare(at + 2, 2, "!>") == 0;
-    out.append(text, from, at + 1 - from);
+  for (std::size_t at = text.find("--", from); at != std::string_view::npos; at = text.find("--", from)) {
+    const bool closes = text.substr(at + 2, 1) == ">" || text.substr(at + 2, 2) == "!>";
+    out.append(text.substr(from, at + 1 - from));
     if (closes) out += ' ';
     from = at + 1;
   }
-  out.append(text, from);
+  out.append(text.substr(from));
   out += "-->";
 }
 
@@ -63,7 +63,7 @@ void enterNode(std::string& out, const Node& node) {
       break;
     case NodeKind::text: {
       const Node* parent = node.parent();
-      if (parent && parent->isElement() && isRawTextElement(parent->name())) {
+      if (parent && hasClass(*parent, elementClass::rawText)) {
         appendRawText(out, node.text(), parent->name());
       } else {
         escapeText(out, node.text());
@@ -103,19 +103,26 @@ void escapeText(std::string& out, std::u16string_view text) {
 }
 
 void escapeAttribute(std::string& out, std::string_view value) {
+  // Runs without anything to escape are appended whole.
+  std::size_t from = 0;
   for (std::size_t i = 0; i < value.size(); ++i) {
     const char c = value[i];
+    const char* replacement;
     if (c == '&') {
-      out += "&amp;";
+      replacement = "&amp;";
     } else if (c == '"') {
-      out += "&quot;";
+      replacement = "&quot;";
     } else if (c == '\xC2' && i + 1 < value.size() && value[i + 1] == '\xA0') {
-      out += "&nbsp;";
-      ++i;
+      replacement = "&nbsp;";
     } else {
-      out += c;
+      continue;
     }
+    out.append(value.substr(from, i - from));
+    out += replacement;
+    if (c == '\xC2') ++i;
+    from = i + 1;
   }
+  out.append(value.substr(from));
 }
 
 void appendStartTag(std::string& out, const Node& element) {
@@ -132,7 +139,7 @@ void appendStartTag(std::string& out, const Node& element) {
 }
 
 void appendEndTag(std::string& out, const Node& element) {
-  if (isVoidElement(element.name())) return;
+  if (hasClass(element, elementClass::voidElement)) return;
   out += "</";
   out += element.name();
   out += '>';
@@ -142,7 +149,7 @@ void serializeNode(std::string& out, const Node& top) {
   const Node* node = &top;
   while (node) {
     enterNode(out, *node);
-    const bool descend = !(node->isElement() && isVoidElement(node->name()));
+    const bool descend = !hasClass(*node, elementClass::voidElement);
     if (descend && node->firstChild()) {
       node = node->firstChild();
       continue;
@@ -161,8 +168,11 @@ void serializeNode(std::string& out, const Node& top) {
 }
 
 std::string HtmlDocument::serialize() const {
+  releaseIndex(*this);
   std::string out;
-  out.reserve(m_store.size() + m_nodes.size() * 16);
+  // Reserved once, so that the page is never copied while it grows.
+  out.reserve(m_markupBytes ? m_markupBytes + m_markupBytes / 16 + 4096
+                            : m_textUnits + m_nodeCount * 16);
   if (m_hasDoctype) {
     out += "<!DOCTYPE ";
     out += m_doctypeName.empty() ? "html" : m_doctypeName;

@@ -72,6 +72,29 @@ void appendUtf16(std::u16string& out, std::string_view utf8) {
   }
 }
 
+std::size_t convertUtf8(std::string_view utf8, char16_t* out) {
+  char16_t* const start = out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const unsigned char b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      *out++ = b;
+      ++i;
+      continue;
+    }
+    char32_t c;
+    i += decodeUtf8(utf8, i, c);
+    // Four bytes make at most two units, fewer bytes at most one.
+    if (c < 0x10000) {
+      *out++ = static_cast<char16_t>(c);
+    } else {
+      c -= 0x10000;
+      *out++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    }
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
 std::u16string toUtf16(std::string_view utf8) {
   std::u16string out;
   appendUtf16(out, utf8);
@@ -79,30 +102,46 @@ std::u16string toUtf16(std::string_view utf8) {
 }
 
 void appendUtf8(std::string& out, std::u16string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-      continue;
+  // Written through a pointer in blocks, each given room for its worst case
+  // (three bytes a unit) and cut back to what was written: a push_back per
+  // byte was a tenth of a highlighting run. Blocks keep the room asked for
+  // beyond the string's reserve small.
+  constexpr std::size_t block = 4096;
+  for (std::size_t from = 0; from < text.size();) {
+    std::size_t to = std::min(text.size(), from + block);
+    // A surrogate pair is never cut in two.
+    if (to < text.size() && text[to - 1] >= 0xD800 && text[to - 1] <= 0xDBFF) ++to;
+    const std::size_t size = out.size();
+    out.resize(size + 3 * (to - from) + 1);
+    char* const start = out.data() + size;
+    char* p = start;
+    for (std::size_t i = from; i < to; ++i) {
+      char32_t c = text[i];
+      if (c < 0x80) {
+        *p++ = static_cast<char>(c);
+        continue;
+      }
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        c = replacementChar;
+      }
+      if (c < 0x800) {
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+      } else if (c < 0x10000) {
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      } else {
+        *p++ = static_cast<char>(0xF0 | (c >> 18));
+        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      }
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = replacementChar;
-    }
-    if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    }
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    out.resize(size + static_cast<std::size_t>(p - start));
+    from = to;
   }
 }
 
@@ -181,6 +220,16 @@ bool isBlockElement(std::string_view tag) {
 }
 
 bool isLineBreakElement(std::string_view tag) { return tag == "br"; }
+
+std::uint8_t classifyElement(std::string_view tag) {
+  std::uint8_t classes = 0;
+  if (isVoidElement(tag)) classes |= elementClass::voidElement;
+  if (isRawTextElement(tag)) classes |= elementClass::rawText;
+  if (isHiddenTextElement(tag)) classes |= elementClass::hiddenText;
+  if (isBlockElement(tag)) classes |= elementClass::block;
+  if (isLineBreakElement(tag)) classes |= elementClass::lineBreak;
+  return classes;
+}
 
 char16_t foldChar(char16_t c) {
   if (c < 0x80) {

@@ -156,6 +156,106 @@ class PageWriter {
   std::string m_out;
 };
 
+// Filler for dense pages: no keyword inside any of them, so that the matches
+// are the keywords placed on purpose.
+constexpr std::array<std::string_view, 32> plainWords = {
+    "home",    "news",   "sport",   "share",   "menu",    "login",  "account", "search",
+    "product", "price",  "offer",   "review",  "stars",   "video",  "photo",   "details",
+    "reply",   "follow", "comment", "profile", "privacy", "terms",  "help",    "contact",
+    "about",   "blog",   "topics",  "latest",  "popular", "saved",  "cart",    "more"};
+
+// Today's sites: boxes within boxes with class names, icons, menus of links,
+// little text.
+class DensePageWriter {
+ public:
+  DensePageWriter(std::uint32_t seed) : m_random(seed), m_keywords(generatedPageKeywords()) {}
+
+  std::string write(std::size_t targetBytes) {
+    m_out.reserve(targetBytes + 4096);
+    m_out +=
+        "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+        "<title>River market: today's weather</title>\n"
+        "<link rel=\"stylesheet\" href=\"/css/site.css\">\n"
+        "<script>window.config = {\"section\": \"weather\", \"river\": true};</script>\n"
+        "</head>\n<body class=\"page page-home\">\n";
+    while (m_out.size() < targetBytes) block();
+    m_out += "</body></html>\n";
+    return std::move(m_out);
+  }
+
+ private:
+  // A few words, now and then a keyword (about one in 33).
+  void words(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i) m_out += ' ';
+      if (m_random.below(1000) < 30) {
+        m_out += casing(m_random, pick(m_random, m_keywords));
+      } else {
+        m_out += plainWords[m_random.below(plainWords.size())];
+      }
+    }
+  }
+
+  void number(std::size_t below) { m_out += std::to_string(m_random.below(below)); }
+
+  void card() {
+    m_out += "<div class=\"card card-";
+    number(50);
+    m_out += "\"><div class=\"card-media\"><img src=\"/img/";
+    number(100000);
+    m_out += ".jpg\" alt=\"\" width=\"320\" height=\"180\"></div><div class=\"card-body\">";
+    m_out += "<h3 class=\"card-title\"><a href=\"/item/";
+    number(100000);
+    m_out += "\" class=\"card-link\">";
+    words(2 + m_random.below(4));
+    m_out += "</a></h3><p class=\"card-text\"><span class=\"badge\">";
+    words(1);
+    m_out += "</span> ";
+    words(12 + m_random.below(20));
+    m_out += "</p><div class=\"card-meta\"><span class=\"icon icon-time\"></span>"
+             "<span class=\"meta\">";
+    words(1);
+    m_out += "</span><span class=\"icon icon-user\"></span><span class=\"meta\">";
+    words(1);
+    m_out += "</span></div></div></div>\n";
+  }
+
+  void menu() {
+    m_out += "<nav class=\"menu\"><div class=\"menu-inner\"><ul class=\"menu-list\">";
+    for (std::size_t i = 0, n = 3 + m_random.below(4); i < n; ++i) {
+      m_out += "<li class=\"menu-item\"><a class=\"menu-link\" href=\"/";
+      m_out += plainWords[m_random.below(plainWords.size())];
+      m_out += "\"><span>";
+      words(1);
+      m_out += "</span></a></li>";
+    }
+    m_out += "</ul></div></nav>\n";
+  }
+
+  void block() {
+    const std::size_t kind = m_random.below(100);
+    if (kind < 4) {
+      menu();
+    } else if (kind < 58) {
+      card();
+    } else if (kind < 95) {
+      m_out += "<div class=\"row\"><div class=\"col\"><div class=\"box\"><div class=\"inner\">"
+               "<span class=\"label\">";
+      words(8 + m_random.below(12));
+      m_out += "</span><button class=\"btn\" type=\"button\"><i class=\"icon\"></i></button>"
+               "</div></div></div></div>\n";
+    } else {
+      m_out += "<script>track(\"weather\", ";
+      number(1000);
+      m_out += ");</script><!-- river glint -->\n";
+    }
+  }
+
+  Random m_random;
+  const std::vector<std::string>& m_keywords;
+  std::string m_out;
+};
+
 }  // namespace
 
 const std::vector<std::string>& generatedPageKeywords() {
@@ -164,7 +264,8 @@ const std::vector<std::string>& generatedPageKeywords() {
   return keywords;
 }
 
-std::string generatePage(std::size_t targetBytes, std::uint32_t seed) {
+std::string generatePage(std::size_t targetBytes, std::uint32_t seed, PageShape shape) {
+  if (shape == PageShape::dense) return DensePageWriter(seed).write(targetBytes);
   return PageWriter(seed).write(targetBytes);
 }
 

@@ -205,11 +205,20 @@ class HtmlTextRange final : public TextRange {
       after = splitUpTo(b, container);
       first = a.position() == b.position() ? after : splitUpTo(a, container);
     }
-    Flattened removed;
+    Flattened& removed = m_buffers.removed;
+    Flattened& inserted = m_buffers.inserted;
+    std::vector<Node*>& fragment = m_buffers.fragment;
+    std::string& utf8 = m_buffers.utf8;
+    removed.folded.clear();
+    removed.textNodes.clear();
+    inserted.folded.clear();
+    inserted.textNodes.clear();
+    fragment.clear();
     if (first != after) flattenSiblings(first, after, removed);
-    std::vector<Node*> fragment;
-    parseFragment(m_document, toUtf8(markup), fragment);
-    Flattened inserted;
+    utf8.clear();
+    appendUtf8(utf8, markup);
+    parseFragment(m_document, utf8, fragment);
+    if (std::size_t& bytes = DocumentAccess::markupBytes(m_document)) bytes += utf8.size();
     for (Node* node : fragment) flattenSiblings(node, nullptr, inserted);
 
     for (Node* node = first; node != after;) {
@@ -268,6 +277,12 @@ class HtmlTextRange final : public TextRange {
     } else {
       m_start = m_end = positionOfPoint(m_document, container, after);
     }
+    // The text nodes taken out whole are nobody's now: the next text nodes
+    // made reuse them, so that highlighting does not leave one dead node per
+    // match behind.
+    for (auto& [node, offset] : removed.textNodes) {
+      if (!node->parent()) DocumentAccess::recycleText(m_document, node);
+    }
     return hr::ok;
   }
 
@@ -299,10 +314,9 @@ class HtmlTextRange final : public TextRange {
     }
     const HtmlDocument::TextIndex& idx = index();
     Node* node = nullptr;
-    const auto it = std::upper_bound(idx.segments.begin(), idx.segments.end(), p,
-                                     [](std::size_t q, const auto& entry) { return q < entry.first; });
-    if (it != idx.segments.begin() && DocumentAccess::indexed(*std::prev(it)->second)) {
-      node = std::prev(it)->second;
+    const std::size_t entry = segmentAt(p);
+    if (entry != npos && DocumentAccess::indexed(*idx.segments[entry].second)) {
+      node = idx.segments[entry].second;
     }
     if (m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p &&
         (!node || positionOf(m_finger) > positionOf(node))) {
@@ -314,6 +328,41 @@ class HtmlTextRange final : public TextRange {
     while (positionOf(node) + textLength(node) <= p && nextIndexed(node)) node = nextIndexed(node);
     m_finger = node;
     return node;
+  }
+
+  static constexpr std::size_t npos = ~std::size_t{0};
+
+  // The last segment starting at or before p (npos: none). A pass through
+  // the text asks for ever later positions, so the search gallops forward
+  // from the segment found last: O(log distance), not O(log n), and it
+  // touches the table near where the last search ended.
+  std::size_t segmentAt(std::size_t p) {
+    const auto& segments = index().segments;
+    const auto after = [&](std::size_t i) { return segments[i].first > p; };
+    std::size_t low = 0, high = segments.size();  // the answer + 1 lies in [low, high]
+    if (m_segmentHint < segments.size() && !after(m_segmentHint)) {
+      low = m_segmentHint + 1;
+      std::size_t step = 1;
+      while (low + step <= segments.size() && !after(low + step - 1)) {
+        low += step;
+        step *= 2;
+      }
+      high = std::min(segments.size(), low + step - 1);
+    } else if (m_segmentHint < segments.size()) {
+      high = m_segmentHint;
+    }
+    // The first entry after p in [low, high).
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (after(middle)) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    if (low == 0) return npos;
+    m_segmentHint = low - 1;
+    return low - 1;
   }
 
   // A start position lies in the node holding the character at it.
@@ -336,12 +385,26 @@ class HtmlTextRange final : public TextRange {
     return {node, std::min(q - positionOf(node), textLength(node))};
   }
 
+  // The range's ends as points of the tree. htmlText and pasteHtml ask for
+  // the same range one after the other: the points are kept until the range
+  // or the tree changes.
   void points(TextPoint& a, TextPoint& b) {
+    const std::uint64_t generation = DocumentAccess::generation(m_document);
+    if (m_pointsGeneration == generation && m_pointsStart == m_start && m_pointsEnd == m_end) {
+      a = m_pointA;
+      b = m_pointB;
+      return;
+    }
     a = startPoint(m_start);
     b = endPoint(m_end);
     if (!a.node) a = b;
     if (!b.node) b = a;
     if (a.node && (m_start == m_end || a.position() > b.position())) b = a;
+    m_pointA = a;
+    m_pointB = b;
+    m_pointsStart = m_start;
+    m_pointsEnd = m_end;
+    m_pointsGeneration = generation;
   }
 
   // The body text between two positions, separators as '\n' (for
@@ -362,10 +425,9 @@ class HtmlTextRange final : public TextRange {
   // follows it. Constant time but for the index's map insertion.
   Node* splitText(Node* node, std::size_t offset) {
     Node* rest = DocumentAccess::newNode(m_document, NodeKind::text);
-    const std::size_t begin = DocumentAccess::textBegin(*node);
-    const std::size_t length = textLength(node);
-    DocumentAccess::setText(*rest, begin + offset, length - offset);
-    DocumentAccess::setText(*node, begin, offset);
+    const std::u16string_view text = node->text();
+    DocumentAccess::setText(*rest, text.data() + offset, text.size() - offset);
+    DocumentAccess::setText(*node, text.data(), offset);
     DocumentAccess::link(node->parent(), rest, node->nextSibling());
     if (DocumentAccess::indexed(*node)) {
       DocumentAccess::indexed(*rest) = true;
@@ -401,8 +463,7 @@ class HtmlTextRange final : public TextRange {
         child = parent->nextSibling();
       } else {
         Node* clone = DocumentAccess::newNode(m_document, NodeKind::element);
-        DocumentAccess::name(*clone) = parent->name();
-        DocumentAccess::attributes(*clone) = parent->attributes();
+        DocumentAccess::copyNameAndAttributes(*clone, *parent);
         DocumentAccess::link(grandParent, clone, parent->nextSibling());
         while (child) {
           Node* next = child->nextSibling();
@@ -484,6 +545,21 @@ class HtmlTextRange final : public TextRange {
 
   HtmlDocument& m_document;
   Node* m_finger = nullptr;  // the text node this range resolved last
+  std::size_t m_segmentHint = npos;  // the index segment it found last
+  // What points() found last, for which range and which state of the tree.
+  TextPoint m_pointA, m_pointB;
+  std::size_t m_pointsStart = 0, m_pointsEnd = 0;
+  std::uint64_t m_pointsGeneration = ~std::uint64_t{0};
+  // Buffers of paste, kept from match to match; a copy of the range starts
+  // with empty ones of its own.
+  struct PasteBuffers {
+    PasteBuffers() = default;
+    PasteBuffers(const PasteBuffers&) {}
+    PasteBuffers& operator=(const PasteBuffers&) { return *this; }
+    Flattened removed, inserted;
+    std::vector<Node*> fragment;
+    std::string utf8;
+  } m_buffers;
   std::size_t m_start = 0;
   std::size_t m_end = 0;
 };

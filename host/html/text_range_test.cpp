@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "host/html/html_document.h"
+#include "host/html/html_internal.h"
 #include "host/html/html_test_support.h"
 
 namespace glintmark::html {
@@ -293,6 +294,22 @@ TEST(TextRange, HighlightsThroughThePagePassMarkup) {
   EXPECT_EQ(bodyOf(*document),
             "<p><span style=\"color:black;background-color:#a0ffff\">Snow</span> and "
             "<span style=\"color:black;background-color:#a0ffff\">snow</span></p>");
+}
+
+// What a highlighted match keeps in the document: its span, the span's text
+// and the piece its text was cut from (three nodes), one byte pair per
+// matched character; the span's style is stored once for all of them.
+TEST(TextRange, AHighlightedMatchKeepsAFewHundredBytes) {
+  std::string page = "<p>";
+  for (int i = 0; i < 2000; ++i) page += "aa ";
+  std::unique_ptr<HtmlDocument> document = parseSimpleHtml(page);
+  std::unique_ptr<BodyElement> body;
+  ASSERT_EQ(document->document()->body(&body), hr::ok);
+  const std::size_t before = DocumentAccess::arena(*document).used();
+  ASSERT_EQ(testing::highlightKeyword(*body, u"aa"), 2000);
+  const std::size_t perMatch = (DocumentAccess::arena(*document).used() - before) / 2000;
+  EXPECT_LE(perMatch, 3 * sizeof(Node) + 16) << perMatch << " bytes a match";
+  EXPECT_LE(sizeof(Node), 88u);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // glintmark generate-page: writes a deterministic test page of a given size
 // (the page generator of the HTML document model), for benchmarks.
 //
-//   glintmark generate-page 10M -o page.html [--seed 2]
+//   glintmark generate-page 10M -o page.html [--seed 2] [--shape dense]
 //   glintmark generate-page --keywords     # the words the pages are rich in
 #include <charconv>
 #include <cstdint>
@@ -22,6 +22,7 @@ struct GenerateArguments {
   std::string size;
   std::string output;
   std::uint32_t seed = 1;
+  std::string shape = "text";
   bool keywords = false;
 };
 
@@ -67,7 +68,13 @@ int runGenerate(const GenerateArguments& arguments) {
     std::cerr << "glintmark generate-page: cannot write " << error << "\n";
     return exitUsage;
   }
-  const std::string page = html::generatePage(*size, arguments.seed);
+  if (arguments.shape != "text" && arguments.shape != "dense") {
+    std::cerr << "glintmark generate-page: --shape is text or dense, not \"" << arguments.shape
+              << "\"\n";
+    return exitUsage;
+  }
+  const std::string page = html::generatePage(
+      *size, arguments.seed, arguments.shape == "dense" ? html::PageShape::dense : html::PageShape::text);
   if (arguments.output.empty()) {
     std::cout << page;  // a failed write is reported when the command ends
     return exitOk;
@@ -87,6 +94,9 @@ const CommandRegistration generatePage{
                          "the page's size: bytes, or with a K, M or G suffix (100K, 10M; at most 1G)");
       command.add_option("-o,--output", arguments->output, "the file to write (default: stdout)");
       command.add_option("--seed", arguments->seed, "another seed gives another page");
+      command.add_option("--shape", arguments->shape,
+                         "text (the default: text-rich, many matches) or dense (tag upon tag, "
+                         "few matches)");
       command.add_flag("--keywords", arguments->keywords, "print the keywords the pages are rich in");
       return [arguments] {
         if (!arguments->keywords && arguments->size.empty()) {

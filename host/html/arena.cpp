@@ -1,0 +1,124 @@
+#include "host/html/arena.h"
+
+#include <bit>
+#include <cstring>
+#include <new>
+
+namespace glintmark::html {
+
+namespace {
+
+constexpr std::size_t maxChunkSize = 1024 * 1024;
+
+std::byte* alignUp(std::byte* p, std::size_t alignment) {
+  const auto address = reinterpret_cast<std::uintptr_t>(p);
+  return p + ((alignment - address % alignment) % alignment);
+}
+
+}  // namespace
+
+void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
+  std::byte* at = m_next ? alignUp(m_next, alignment) : nullptr;
+  if (at && bytes <= static_cast<std::size_t>(m_end - at)) {
+    m_used += static_cast<std::size_t>(at + bytes - m_next);
+    m_next = at + bytes;
+    return at;
+  }
+  m_used += bytes;
+  if (bytes + alignment > m_chunkSize / 4) {
+    // A large block gets a chunk of its own; the current one stays open.
+    auto chunk = std::make_unique<std::byte[]>(bytes + alignment);
+    std::byte* block = alignUp(chunk.get(), alignment);
+    m_chunks.push_back(std::move(chunk));
+    m_reserved += bytes + alignment;
+    return block;
+  }
+  newChunk(bytes + alignment);
+  at = alignUp(m_next, alignment);
+  m_next = at + bytes;
+  return at;
+}
+
+void Arena::newChunk(std::size_t atLeast) {
+  std::size_t size = m_chunkSize;
+  while (size < atLeast) size *= 2;
+  // make_unique<T[]> would zero the chunk: touching memory that may never be
+  // used costs page faults.
+  std::unique_ptr<std::byte[]> chunk(new std::byte[size]);
+  m_next = chunk.get();
+  m_end = m_next + size;
+  m_chunks.push_back(std::move(chunk));
+  m_reserved += size;
+  if (m_chunkSize < maxChunkSize) m_chunkSize *= 2;
+}
+
+void Arena::shrinkLast(void* block, std::size_t oldBytes, std::size_t bytes) {
+  auto* start = static_cast<std::byte*>(block);
+  if (start + oldBytes == m_next && bytes <= oldBytes) {
+    m_next = start + bytes;
+    m_used -= oldBytes - bytes;
+  }
+}
+
+std::string_view Arena::copy(std::string_view text) {
+  if (text.empty()) return {};
+  char* chars = allocateArray<char>(text.size());
+  std::memcpy(chars, text.data(), text.size());
+  return {chars, text.size()};
+}
+
+// --- SizeClassPool ----------------------------------------------------------
+//
+// Each block carries its size class in an 8-byte header. Up to 256 bytes the
+// classes step by 16; above, four classes per power of two, so a block wastes
+// at most a quarter of its size.
+
+namespace {
+
+constexpr std::size_t headerSize = 8;
+
+std::size_t classOf(std::size_t total) {
+  if (total <= 256) return total == 0 ? 0 : (total - 1) / 16;
+  const std::size_t k = std::bit_width(total - 1) - 1;  // 2^k < total <= 2^(k+1)
+  const std::size_t sub = ((total - 1) >> (k - 2)) & 3;
+  return 16 + (k - 8) * 4 + sub;
+}
+
+std::size_t sizeOfClass(std::size_t sizeClass) {
+  if (sizeClass < 16) return (sizeClass + 1) * 16;
+  const std::size_t k = (sizeClass - 16) / 4 + 8;
+  const std::size_t sub = (sizeClass - 16) % 4;
+  return (4 + sub + 1) << (k - 2);
+}
+
+}  // namespace
+
+void* SizeClassPool::allocate(std::size_t bytes) noexcept {
+  if (bytes > (std::size_t{1} << 40)) return nullptr;
+  const std::size_t sizeClass = classOf(bytes + headerSize);
+  if (sizeClass >= classCount) return nullptr;
+  std::byte* block;
+  if (FreeBlock* free = m_free[sizeClass]) {
+    m_free[sizeClass] = free->next;
+    block = reinterpret_cast<std::byte*>(free) - headerSize;
+  } else {
+    try {
+      block = static_cast<std::byte*>(m_arena.allocate(sizeOfClass(sizeClass), headerSize));
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+  *reinterpret_cast<std::uint64_t*>(block) = sizeClass;
+  return block + headerSize;
+}
+
+void SizeClassPool::release(void* block) noexcept {
+  if (!block) return;
+  auto* start = static_cast<std::byte*>(block) - headerSize;
+  const std::size_t sizeClass = *reinterpret_cast<std::uint64_t*>(start);
+  auto* free = static_cast<FreeBlock*>(block);
+  free->next = m_free[sizeClass];
+  m_free[sizeClass] = free;
+}
+
+}  // namespace glintmark::html

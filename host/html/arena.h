@@ -1,0 +1,79 @@
+// Arena: the memory of one document, taken in large chunks and given back all
+// at once when the document goes.
+//
+// A page of 10 MB makes a million nodes, attribute lists and text pieces;
+// each from malloc costs its bookkeeping, and freeing them one by one costs
+// as much again. From an arena each costs a pointer bump, sits next to its
+// neighbours in document order, and nothing is freed before the end.
+//
+// SizeClassPool does the same for a library that frees as it goes (gumbo's
+// allocator hooks): freed blocks are kept on a list per size and handed out
+// again, and the pool gives everything back at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace glintmark::html {
+
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+
+  // allocate: `bytes` of uninitialised memory aligned to `alignment` (a power
+  // of two up to 16); throws std::bad_alloc when memory runs out.
+  void* allocate(std::size_t bytes, std::size_t alignment = alignof(std::max_align_t));
+  // shrinkLast: gives back the tail of the block `allocate` handed out last,
+  // keeping its first `bytes`; any other block is left as it is.
+  void shrinkLast(void* block, std::size_t oldBytes, std::size_t bytes);
+
+  template <typename T>
+  T* allocateArray(std::size_t count) {
+    return static_cast<T*>(allocate(count * sizeof(T), alignof(T)));
+  }
+  // copy: the characters as a view into the arena.
+  std::string_view copy(std::string_view text);
+
+  // The bytes taken from the system so far, and those handed out (alignment
+  // included).
+  std::size_t reserved() const { return m_reserved; }
+  std::size_t used() const { return m_used; }
+
+ private:
+  void newChunk(std::size_t atLeast);
+
+  std::vector<std::unique_ptr<std::byte[]>> m_chunks;
+  std::byte* m_next = nullptr;
+  std::byte* m_end = nullptr;
+  std::size_t m_chunkSize = 64 * 1024;
+  std::size_t m_reserved = 0;
+  std::size_t m_used = 0;
+};
+
+class SizeClassPool {
+ public:
+  SizeClassPool() = default;
+  SizeClassPool(const SizeClassPool&) = delete;
+  SizeClassPool& operator=(const SizeClassPool&) = delete;
+
+  // allocate: a block of at least `bytes`, aligned to 8; nullptr when memory
+  // runs out (gumbo's hooks report failure that way).
+  void* allocate(std::size_t bytes) noexcept;
+  // release: the block goes back to its size's list; nullptr is ignored.
+  void release(void* block) noexcept;
+
+ private:
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  static constexpr std::size_t classCount = 160;
+  Arena m_arena;
+  FreeBlock* m_free[classCount] = {};
+};
+
+}  // namespace glintmark::html
