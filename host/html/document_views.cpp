@@ -22,14 +22,14 @@ class HtmlLinkElement final : public LinkElement {
 
   HResult href(WideText* target) override {
     if (!target) return hr::pointer;
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       *target = m_document.resolvedHref(m_element);
       return hr::ok;
     });
   }
 
   HResult putTitle(std::u16string_view title) override {
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       m_document.setAttribute(m_element, "title", toUtf8(title));
       return hr::ok;
     });
@@ -48,7 +48,7 @@ class HtmlElementCollection final : public ElementCollection {
   HResult tags(std::u16string_view tagName, std::unique_ptr<ElementCollection>* result) override {
     if (!result) return hr::pointer;
     result->reset();
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       const std::string tag = lowercaseTag(tagName);
       std::vector<Node*> matching;
       for (Node* element : m_elements) {
@@ -71,7 +71,7 @@ class HtmlElementCollection final : public ElementCollection {
     // Out of range is "no element", as the browser's collections answer.
     if (index < 0 || static_cast<std::size_t>(index) >= m_elements.size()) return hr::ok;
     Node* node = m_elements[static_cast<std::size_t>(index)];
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       if (node->is("a")) *element = std::make_unique<HtmlLinkElement>(m_document, node);
       return hr::ok;
     });
@@ -89,7 +89,7 @@ class HtmlBodyElement final : public BodyElement {
   HResult createTextRange(std::unique_ptr<TextRange>* range) override {
     if (!range) return hr::pointer;
     range->reset();
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       *range = makeTextRange(m_document);
       return hr::ok;
     });
@@ -105,7 +105,7 @@ class HtmlDocumentView final : public Document {
 
   HResult title(WideText* title) override {
     if (!title) return hr::pointer;
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       *title = m_document.title();
       return hr::ok;
     });
@@ -113,7 +113,7 @@ class HtmlDocumentView final : public Document {
 
   HResult url(WideText* url) override {
     if (!url) return hr::pointer;
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       *url = m_document.url();
       return hr::ok;
     });
@@ -121,7 +121,7 @@ class HtmlDocumentView final : public Document {
 
   HResult referrer(WideText* referrer) override {
     if (!referrer) return hr::pointer;
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       *referrer = m_document.referrer();
       return hr::ok;
     });
@@ -131,7 +131,7 @@ class HtmlDocumentView final : public Document {
     if (!body) return hr::pointer;
     body->reset();
     const Node* element = m_document.body();
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       if (element && element->is("body")) *body = std::make_unique<HtmlBodyElement>(m_document);
       return hr::ok;
     });
@@ -140,7 +140,7 @@ class HtmlDocumentView final : public Document {
   HResult all(std::unique_ptr<ElementCollection>* all) override {
     if (!all) return hr::pointer;
     all->reset();
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       *all = std::make_unique<HtmlElementCollection>(m_document, m_document.elementsByTagName("*"));
       return hr::ok;
     });
@@ -157,7 +157,7 @@ class HtmlBrowser final : public Browser {
   HResult document(std::unique_ptr<Document>* document) override {
     if (!document) return hr::pointer;
     document->reset();
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       *document = std::make_unique<HtmlDocumentView>(m_document);
       return hr::ok;
     });

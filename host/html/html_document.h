@@ -212,6 +212,11 @@ class HtmlDocument {
     ++m_generation;
   }
   void setReferrer(std::u16string referrer) { m_referrer = std::move(referrer); }
+  // Whether a call through the browser's views ran out of memory. Such a call
+  // answers E_OUTOFMEMORY, as the browser's own would, and the page pass goes
+  // on without it; a program that writes the page out asks here, so that it
+  // never passes off a page the pass could only partly mark as the result.
+  bool ranOutOfMemory() const { return m_ranOutOfMemory; }
   const std::u16string& url() const { return m_url; }
   const std::u16string& referrer() const { return m_referrer; }
   // The title as a browser shows it; setTitle replaces the <title> text (a
@@ -273,6 +278,7 @@ class HtmlDocument {
   std::span<const Attribute> m_lastAttributes;  // the attribute list stored last
   Node* m_root = nullptr;
   bool m_hasDoctype = false;
+  bool m_ranOutOfMemory = false;
   std::string m_doctypeName, m_doctypePublic, m_doctypeSystem;
   std::u16string m_url, m_referrer;
 

@@ -145,6 +145,7 @@ struct DocumentAccess {
     d.m_doctypeSystem = std::move(systemId);
   }
   static void invalidate(const HtmlDocument& d) { d.m_index.valid = false; }
+  static void noteOutOfMemory(HtmlDocument& d) { d.m_ranOutOfMemory = true; }
   // Tree links without touching the index.
   static void link(Node* parent, Node* child, Node* before);
   static void unlink(Node* child);
@@ -173,6 +174,15 @@ struct Flattened {
 void flattenSiblings(Node* first, Node* last, Flattened& out);
 
 // Makes sure the document's index is current.
+// viewGuarded: runs the body of a browser view's method over `document` as
+// guarded does, and remembers on the document when it ran out of memory.
+template <typename Body>
+HResult viewGuarded(HtmlDocument& document, Body&& body) noexcept {
+  const HResult result = guarded(body);
+  if (result == hr::outOfMemory) DocumentAccess::noteOutOfMemory(document);
+  return result;
+}
+
 void ensureIndex(const HtmlDocument& document);
 // Gives the index's memory back; the next range operation rebuilds it.
 void releaseIndex(const HtmlDocument& document);

@@ -77,31 +77,31 @@ class HtmlTextRange final : public TextRange {
                    bool* found) override {
     if (!found) return hr::pointer;
     *found = false;
-    return guarded([&] { return find(text, count, flags, found); });
+    return viewGuarded(m_document, [&] { return find(text, count, flags, found); });
   }
 
   HResult htmlText(WideText* html) override {
     if (!html) return hr::pointer;
     html->reset();
-    return guarded([&] { return markupOf(html); });
+    return viewGuarded(m_document, [&] { return markupOf(html); });
   }
 
   HResult pasteHtml(std::u16string_view markup) override {
-    return guarded([&] { return paste(markup); });
+    return viewGuarded(m_document, [&] { return paste(markup); });
   }
 
   HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
-    return guarded([&] { return move(unit, count, moved, true); });
+    return viewGuarded(m_document, [&] { return move(unit, count, moved, true); });
   }
 
   HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
-    return guarded([&] { return move(unit, count, moved, false); });
+    return viewGuarded(m_document, [&] { return move(unit, count, moved, false); });
   }
 
   HResult duplicate(std::unique_ptr<TextRange>* copy) override {
     if (!copy) return hr::pointer;
     copy->reset();
-    return guarded([&] {
+    return viewGuarded(m_document, [&] {
       *copy = std::make_unique<HtmlTextRange>(*this);
       return hr::ok;
     });

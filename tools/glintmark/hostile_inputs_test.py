@@ -248,5 +248,39 @@ class FailedWrites(unittest.TestCase):
                         self.assertIn(data, [before.get(name), full.get(name)], name)
 
 
+
+class OutOfMemory(unittest.TestCase):
+    """Memory running out at any point, parsing, marking or writing, fails
+    the command with no file written: never a page only partly marked."""
+
+    def test_every_page_written_is_wholly_marked(self):
+        with open(GLINTMARK, "rb") as f:
+            if b"AddressSanitizer" in f.read():
+                self.skipTest("the sanitizers reserve more address space than any limit here")
+        setup_work()
+        words = 200_000
+        with open(w("many.html"), "wb") as f:
+            f.write(b"<p>" + b"aa " * words + b"</p>")
+        args = ["highlight", "--url", "https://a.example/p.html", "--referrer",
+                "https://s.example/search?q=aa", "--options", "5", "many.html", "-o", "out.html"]
+        outcomes = set()
+        for megabytes in range(8, 128, 4):
+            limit = megabytes << 20
+            with self.subTest(megabytes=megabytes):
+                result = subprocess.run(
+                    [GLINTMARK, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=WORK,
+                    timeout=60, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+                if result.returncode == OK:
+                    with open(w("out.html"), "rb") as f:
+                        self.assertEqual(f.read().count(b"<span"), words)
+                    os.remove(w("out.html"))
+                else:
+                    self.assertEqual(result.returncode, FAILURE, result.stderr)
+                    self.assertIn(b"out of memory", result.stderr)
+                    self.assertFalse(os.path.exists(w("out.html")))
+                outcomes.add(result.returncode)
+        self.assertEqual(outcomes, {OK, FAILURE}, "the limits reach from failing to succeeding")
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

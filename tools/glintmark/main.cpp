@@ -2,6 +2,7 @@
 #include <exception>
 #include <iostream>
 #include <map>
+#include <new>
 #include <string>
 
 #include "tools/glintmark/command.h"
@@ -34,6 +35,9 @@ int run(CLI::App& app, std::map<CLI::App*, CommandRunner>& runners, int argc, ch
       *commandName = command->get_name();
       return runner();
     }
+  } catch (const std::bad_alloc&) {
+    std::cerr << "glintmark: out of memory; nothing more was written\n";
+    return exitFailure;
   } catch (const std::exception& error) {
     std::cerr << "glintmark: " << error.what() << "\n";
     return exitFailure;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <new>
 #include <sstream>
 
 #include "core/utf.h"
@@ -32,17 +33,17 @@ namespace {
 // declaration must never claim another encoding for its bytes.
 void declareUtf8(html::HtmlDocument& document) {
   for (html::Node* meta : document.elementsByTagName("meta")) {
-    if (const std::string* charset = meta->attribute("charset")) {
+    if (const std::string_view* charset = meta->attribute("charset")) {
       if (html::canonicalCharset(*charset) != "UTF-8") document.setAttribute(meta, "charset", "utf-8");
       continue;
     }
-    const std::string* content = meta->attribute("content");
+    const std::string_view* content = meta->attribute("content");
     if (content == nullptr) continue;
     const auto label = html::charsetInContent(*content);
     if (!label || html::canonicalCharset(content->substr(label->first, label->second)) == "UTF-8") {
       continue;
     }
-    std::string relabelled = *content;
+    std::string relabelled(*content);
     relabelled.replace(label->first, label->second, "utf-8");
     document.setAttribute(meta, "content", relabelled);
   }
@@ -61,6 +62,10 @@ PageOutcome runPage(const PageInput& input, const HighlightOptions& options, Pag
     const std::unique_ptr<Browser> browser = document->browser();
     outcome.result = HighlightPage(browser.get(), options, session, codePage, &outcome.report);
   }
+  // The pass goes on past a call that ran out of memory, as it does past any
+  // failure of the browser's; the page it leaves is then only partly marked,
+  // and the tool fails as it does when memory runs out anywhere else.
+  if (document->ranOutOfMemory()) throw std::bad_alloc();
   // The original's reading is pinned by a byte-order mark unless it was
   // UTF-8 found by its declaration or by its bytes, which hold for the
   // written page just the same.
