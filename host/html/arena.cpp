@@ -1,6 +1,8 @@
 #include "host/html/arena.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -94,7 +96,10 @@ std::size_t sizeOfClass(std::size_t sizeClass) {
 }  // namespace
 
 void* SizeClassPool::allocate(std::size_t bytes) noexcept {
-  if (bytes > (std::size_t{1} << 40)) return nullptr;
+  // Beyond this no size class serves the request, and on a 32-bit build the
+  // header added below must not wrap the size around.
+  constexpr std::uint64_t largest = std::min<std::uint64_t>(std::uint64_t{1} << 40, SIZE_MAX / 4);
+  if (bytes > largest) return nullptr;
   const std::size_t sizeClass = classOf(bytes + headerSize);
   if (sizeClass >= classCount) return nullptr;
   std::byte* block;
