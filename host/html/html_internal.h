@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/guarded.h"
+#include "core/utf.h"
 #include "host/html/arena.h"
 #include "host/html/html_document.h"
 
@@ -18,14 +19,7 @@ namespace glintmark::html {
 
 // --- Text encodings -------------------------------------------------------
 
-// UTF-8 to UTF-16; each invalid or truncated sequence becomes U+FFFD.
-void appendUtf16(std::u16string& out, std::string_view utf8);
-// The same into `out`, which has room for utf8.size() units (never too few);
-// returns the units written.
-std::size_t convertUtf8(std::string_view utf8, char16_t* out);
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-void appendUtf8(std::string& out, std::u16string_view text);
-bool isValidUtf8(std::string_view bytes);
+// UTF-8 and UTF-16 come from core/utf.h.
 // UTF-16 bytes (little- or big-endian) to UTF-8; an odd last byte becomes U+FFFD.
 std::string utf16BytesToUtf8(std::string_view bytes, bool bigEndian);
 
