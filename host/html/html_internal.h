@@ -145,6 +145,26 @@ struct DocumentAccess {
   static void unlink(Node* child);
 };
 
+// The index's list of text nodes in body-text order, spliced here only.
+// linkIndexed: `node` is indexed at `position` and joins the list right after
+// `previous` (nullptr: at its start).
+inline void linkIndexed(HtmlDocument::TextIndex& index, Node& node, std::size_t position,
+                        Node* previous) {
+  Node* const next = previous ? DocumentAccess::nextIndexed(*previous) : index.first;
+  DocumentAccess::indexed(node) = true;
+  DocumentAccess::indexPos(node) = position;
+  DocumentAccess::prevIndexed(node) = previous;
+  DocumentAccess::nextIndexed(node) = next;
+  (previous ? DocumentAccess::nextIndexed(*previous) : index.first) = &node;
+  (next ? DocumentAccess::prevIndexed(*next) : index.last) = &node;
+}
+// joinIndexed: the list goes straight from `before` to `behind` (nullptr: its
+// start, its end), leaving out whatever lay between them.
+inline void joinIndexed(HtmlDocument::TextIndex& index, Node* before, Node* behind) {
+  (before ? DocumentAccess::nextIndexed(*before) : index.first) = behind;
+  (behind ? DocumentAccess::prevIndexed(*behind) : index.last) = before;
+}
+
 inline bool hasClass(const Node& node, std::uint8_t bits) {
   return node.isElement() && (DocumentAccess::classes(node) & bits) != 0;
 }

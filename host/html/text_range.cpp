@@ -261,17 +261,13 @@ class HtmlTextRange final : public TextRange {
           DocumentAccess::segment(*node) = 0;
         }
       }
+      joinIndexed(idx, before, behind);
       Node* previous = before;
       for (auto& [node, offset] : inserted.textNodes) {
         if (textLength(node) == 0) continue;
-        DocumentAccess::indexed(*node) = true;
-        DocumentAccess::indexPos(*node) = base + offset;
-        DocumentAccess::prevIndexed(*node) = previous;
-        (previous ? DocumentAccess::nextIndexed(*previous) : idx.first) = node;
+        linkIndexed(idx, *node, base + offset, previous);
         previous = node;
       }
-      (previous ? DocumentAccess::nextIndexed(*previous) : idx.first) = behind;
-      (behind ? DocumentAccess::prevIndexed(*behind) : idx.last) = previous;
       m_finger = previous;
       m_start = m_end = base + inserted.folded.size();
     } else {
@@ -429,15 +425,7 @@ class HtmlTextRange final : public TextRange {
     DocumentAccess::setText(*rest, text.data() + offset, text.size() - offset);
     DocumentAccess::setText(*node, text.data(), offset);
     DocumentAccess::link(node->parent(), rest, node->nextSibling());
-    if (DocumentAccess::indexed(*node)) {
-      DocumentAccess::indexed(*rest) = true;
-      DocumentAccess::indexPos(*rest) = positionOf(node) + offset;
-      Node* next = nextIndexed(node);
-      DocumentAccess::prevIndexed(*rest) = node;
-      DocumentAccess::nextIndexed(*rest) = next;
-      DocumentAccess::nextIndexed(*node) = rest;
-      (next ? DocumentAccess::prevIndexed(*next) : index().last) = rest;
-    }
+    if (DocumentAccess::indexed(*node)) linkIndexed(index(), *rest, positionOf(node) + offset, node);
     return rest;
   }
 
