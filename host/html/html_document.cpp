@@ -405,10 +405,9 @@ void unindexAll(HtmlDocument::TextIndex& index) {
   joinIndexed(index, nullptr, nullptr);
 }
 
-// Rebuilds the index; when pointParent is given, returns the position of the
-// point before pointChild in it.
-std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
-                         const Node* pointChild) {
+// Rebuilds the index, marking the text nodes it lists; when pointParent is
+// given, returns the position of the point before pointChild in it.
+std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const Node* pointChild) {
   HtmlDocument::TextIndex& index = DocumentAccess::index(document);
   unindexAll(index);
   index.segments.clear();
@@ -446,8 +445,8 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
     // place it at the next text node after it, or at the end.
     const Node* after = pointChild ? pointChild : nextInOrder(pointParent, nullptr, true);
     for (const Node* n = after; n; n = nextInOrder(n, nullptr)) {
-      if (n->isText() && n->text().size() && DocumentAccess::indexed(*const_cast<Node*>(n))) {
-        return DocumentAccess::indexPos(*const_cast<Node*>(n));
+      if (n->isText() && n->text().size() && DocumentAccess::indexed(*n)) {
+        return DocumentAccess::indexPos(*n);
       }
     }
     return index.folded.size();
@@ -465,11 +464,11 @@ void releaseIndex(const HtmlDocument& document) {
   index.valid = false;
 }
 
-void ensureIndex(const HtmlDocument& document) {
+void ensureIndex(HtmlDocument& document) {
   if (!DocumentAccess::index(document).valid) rebuildIndex(document, nullptr, nullptr);
 }
 
-std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child) {
+std::size_t positionOfPoint(HtmlDocument& document, const Node* parent, const Node* child) {
   return rebuildIndex(document, parent, child);
 }
 

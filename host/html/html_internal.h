@@ -92,6 +92,7 @@ struct DocumentAccess {
   // What the markup of the document is expected to take when serialised:
   // the bytes it was parsed from and the markup pasted since.
   static std::size_t& markupBytes(HtmlDocument& d) { return d.m_markupBytes; }
+  // The index is a cache, mutable in a const document too.
   static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
   // A text node's text: a view into the document's arena.
   static void setText(Node& n, const char16_t* text, std::size_t length) {
@@ -101,7 +102,9 @@ struct DocumentAccess {
   static void setText(HtmlDocument& d, Node& n, std::u16string_view text) { d.setText(&n, text); }
   static std::size_t textLength(const Node& n) { return n.m_textPart.length; }
   static bool& indexed(Node& n) { return n.m_indexed; }
+  static bool indexed(const Node& n) { return n.m_indexed; }
   static std::size_t& indexPos(Node& n) { return n.m_textPart.indexPos; }
+  static std::size_t indexPos(const Node& n) { return n.m_textPart.indexPos; }
   static Node*& prevIndexed(Node& n) { return n.m_textPart.prevIndexed; }
   static std::uint32_t& segment(Node& n) { return n.m_segment; }
   static Node*& nextIndexed(Node& n) { return n.m_textPart.nextIndexed; }
@@ -187,7 +190,6 @@ struct Flattened {
 // and their descendants.
 void flattenSiblings(Node* first, Node* last, Flattened& out);
 
-// Makes sure the document's index is current.
 // viewGuarded: runs the body of a browser view's method over `document` as
 // guarded does, and remembers on the document when it ran out of memory.
 template <typename Body>
@@ -197,12 +199,15 @@ HResult viewGuarded(HtmlDocument& document, Body&& body) noexcept {
   return result;
 }
 
-void ensureIndex(const HtmlDocument& document);
-// Gives the index's memory back; the next range operation rebuilds it.
+// Makes sure the document's index is current, rebuilding it (and the marks
+// on the text nodes it lists) when a change invalidated it.
+void ensureIndex(HtmlDocument& document);
+// Gives the index's memory back (serialising does, on a const document); the
+// next range operation rebuilds it.
 void releaseIndex(const HtmlDocument& document);
 // The index position of the point before `child` in `parent` (child nullptr:
 // the end of parent's content), computed from the current tree.
-std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child);
+std::size_t positionOfPoint(HtmlDocument& document, const Node* parent, const Node* child);
 
 // The views of core/document.h.
 std::unique_ptr<TextRange> makeTextRange(HtmlDocument& document);
