@@ -39,61 +39,11 @@ std::optional<std::string> lowered(const CodePage& codePage, const WideText& wid
 
 bool nonEmpty(const std::optional<std::string_view>& text) { return text && !text->empty(); }
 
-// What the keyword loop needs besides the range, converted once per pass.
-struct Markup {
-  std::u16string characterUnit;
-  std::u16string texteditUnit;
-  std::u16string close;
-};
-
-// Wraps each occurrence of `word` found in `range` and returns the number of
-// spans pasted. Stops at the end of the range, when findText fails, and when
-// the loop cannot show progress: moveStart fails or moves nothing, or a match
-// does not lie beyond the previous one. A misbehaving document model could
-// otherwise keep finding the same text, and the browser runs this on its
-// window's thread. Models that offer no compareEndPoints get the moveStart
-// test alone.
-std::int32_t highlightOccurrences(TextRange& range, std::u16string_view word, std::int32_t flags,
-                                  std::u16string_view open, const Markup& markup) {
-  std::int32_t spans = 0;
-  std::unique_ptr<TextRange> previous;  // the last match, as the model reports its extent
-  std::u16string html;
-  for (;;) {
-    bool found = false;
-    if (failed(range.findText(word, 0, flags, &found)) || !found) break;
-    if (previous) {
-      std::int32_t order = 0;
-      const HResult compared = range.compareEndPoints(u"StartToStart", *previous, &order);
-      if (compared != hr::notImplemented && (failed(compared) || order <= 0)) break;
-    }
-    previous.reset();
-    const HResult copied = range.duplicate(&previous);
-    const bool lastMatch = failed(copied) && copied != hr::notImplemented;
-
-    // A match whose HTML cannot be read is left as it is: pasting a span
-    // around nothing would delete the matched text.
-    WideText matched;
-    if (succeeded(range.htmlText(&matched)) && matched && !matched->empty()) {
-      html.assign(open);
-      html += *matched;
-      html += markup.close;
-      if (succeeded(range.pasteHtml(html))) ++spans;
-    }
-    if (lastMatch) break;
-    std::int32_t moved = 0;
-    if (failed(range.moveStart(markup.characterUnit, 1, &moved)) || moved <= 0) break;
-    range.moveEnd(markup.texteditUnit, 1, &moved);
-  }
-  return spans;
-}
-
 // Highlighting the keywords: each one from a fresh range over the whole body.
 HResult highlightKeywords(BodyElement& body, const KeywordList& keywords, const CodePage& codePage,
                           PageReport& report) {
-  Markup markup{codePage.toWide(kCharacterUnit), codePage.toWide(kTexteditUnit),
-                codePage.toWide(kSpanClose)};
+  const HighlightMarkup markup(codePage);
   const std::int32_t flags = keywords.fromTitle ? kWholeWordsOnly : 0;
-  std::u16string open;
   for (std::size_t position = 0; position < keywords.words.size(); ++position) {
     const std::string& word = keywords.words[position];
     const std::string_view colour = highlightColour(position);
@@ -103,10 +53,7 @@ HResult highlightKeywords(BodyElement& body, const KeywordList& keywords, const 
     GLINTMARK_RETURN_IF_FAILED(body.createTextRange(&range));
     if (!range) return hr::ok;
 
-    open = codePage.toWide(kSpanOpen);
-    open += codePage.toWide(kSpanStyle);
-    open += codePage.toWide(colour);
-    open += codePage.toWide(kSpanOpenEnd);
+    const std::u16string open = spanOpen(colour, codePage);
     report.keywords.back().spans =
         highlightOccurrences(*range, codePage.toWide(word), flags, open, markup);
   }
@@ -226,6 +173,53 @@ std::string_view sourceName(PageReport::Source source) {
     case PageReport::Source::none: break;
   }
   return "none";
+}
+
+HighlightMarkup::HighlightMarkup(const CodePage& codePage)
+    : characterUnit(codePage.toWide(kCharacterUnit)),
+      texteditUnit(codePage.toWide(kTexteditUnit)),
+      close(codePage.toWide(kSpanClose)) {}
+
+std::u16string spanOpen(std::string_view colour, const CodePage& codePage) {
+  std::u16string open = codePage.toWide(kSpanOpen);
+  open += codePage.toWide(kSpanStyle);
+  open += codePage.toWide(colour);
+  open += codePage.toWide(kSpanOpenEnd);
+  return open;
+}
+
+std::int32_t highlightOccurrences(TextRange& range, std::u16string_view word, std::int32_t flags,
+                                  std::u16string_view open, const HighlightMarkup& markup) {
+  std::int32_t spans = 0;
+  std::unique_ptr<TextRange> previous;  // the last match, as the model reports its extent
+  std::u16string html;
+  for (;;) {
+    bool found = false;
+    if (failed(range.findText(word, 0, flags, &found)) || !found) break;
+    if (previous) {
+      std::int32_t order = 0;
+      const HResult compared = range.compareEndPoints(u"StartToStart", *previous, &order);
+      if (compared != hr::notImplemented && (failed(compared) || order <= 0)) break;
+    }
+    previous.reset();
+    const HResult copied = range.duplicate(&previous);
+    const bool lastMatch = failed(copied) && copied != hr::notImplemented;
+
+    // A match whose HTML cannot be read is left as it is: pasting a span
+    // around nothing would delete the matched text.
+    WideText matched;
+    if (succeeded(range.htmlText(&matched)) && matched && !matched->empty()) {
+      html.assign(open);
+      html += *matched;
+      html += markup.close;
+      if (succeeded(range.pasteHtml(html))) ++spans;
+    }
+    if (lastMatch) break;
+    std::int32_t moved = 0;
+    if (failed(range.moveStart(markup.characterUnit, 1, &moved)) || moved <= 0) break;
+    range.moveEnd(markup.texteditUnit, 1, &moved);
+  }
+  return spans;
 }
 
 std::string_view highlightColour(std::size_t position) {

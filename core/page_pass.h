@@ -53,6 +53,34 @@ std::string_view sourceName(PageReport::Source source);
 //   highlightColour(0) == "#ffff66";  highlightColour(9) == "#ff8c00"
 std::string_view highlightColour(std::size_t position);
 
+// The wide text of the highlighting loop, converted from the code page once
+// per pass: the closing tag of the span that wraps a match, and the units the
+// range moves on by after it.
+struct HighlightMarkup {
+  explicit HighlightMarkup(const CodePage& codePage);
+  std::u16string characterUnit;  // "Character"
+  std::u16string texteditUnit;   // "Textedit"
+  std::u16string close;          // "</span>"
+};
+
+// spanOpen: the opening tag of the span that wraps a match of a keyword with
+// background `colour`; the match's HTML and HighlightMarkup::close follow it.
+//
+//   spanOpen("#ffff66", cp) == u"<span style='color:black;background-color:#ffff66'>"
+std::u16string spanOpen(std::string_view colour, const CodePage& codePage);
+
+// highlightOccurrences: the pass's loop for one keyword. Wraps each occurrence
+// of `word` found in `range` (findText with `flags`; 2 is whole words only)
+// between `open` and markup.close, and returns the number of spans pasted. A
+// match whose HTML cannot be read is left as it is. Stops at the end of the
+// range, when findText fails, and when the loop cannot show progress:
+// moveStart fails or moves nothing, or a match does not lie beyond the
+// previous one. A misbehaving document model could otherwise keep finding
+// the same text, and the browser runs this on its window's thread. Models
+// that offer no compareEndPoints get the moveStart test alone.
+std::int32_t highlightOccurrences(TextRange& range, std::u16string_view word, std::int32_t flags,
+                                  std::u16string_view open, const HighlightMarkup& markup);
+
 // The choice of the text a page is highlighted with, made from the page's
 // lowercased URL, referrer and title and the session's saved text, without
 // a call to the document. It comes in two steps because the pass reads the

@@ -1,6 +1,8 @@
 // UTF-8 ⇄ UTF-16, written once for the command-line tool and the HTML model.
 #include "core/utf.h"
 
+#include <algorithm>
+
 namespace glintmark {
 namespace {
 
@@ -67,31 +69,70 @@ std::u16string toUtf16(std::string_view utf8) {
   return out;
 }
 
-void appendUtf8(std::string& out, std::u16string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
+std::size_t convertUtf8(std::string_view utf8, char16_t* out) {
+  char16_t* const start = out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if (b < 0x80) {
+      *out++ = b;
+      ++i;
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = kReplacement;
-    }
-    if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    char32_t c;
+    i += decodeSequence(utf8, i, c);
+    // Four bytes make at most two units, fewer bytes at most one.
+    if (c < 0x10000) {
+      *out++ = static_cast<char16_t>(c);
     } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      c -= 0x10000;
+      *out++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *out++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     }
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
+void appendUtf8(std::string& out, std::u16string_view text) {
+  // Written through a pointer in blocks, each given room for its worst case
+  // (three bytes a unit) and cut back to what was written: a push_back per
+  // byte was a tenth of a highlighting run. Blocks keep the room asked for
+  // beyond the string's reserve small.
+  constexpr std::size_t block = 4096;
+  for (std::size_t from = 0; from < text.size();) {
+    std::size_t to = std::min(text.size(), from + block);
+    // A surrogate pair is never cut in two.
+    if (to < text.size() && text[to - 1] >= 0xD800 && text[to - 1] <= 0xDBFF) ++to;
+    const std::size_t size = out.size();
+    out.resize(size + 3 * (to - from) + 1);
+    char* const start = out.data() + size;
+    char* p = start;
+    for (std::size_t i = from; i < to; ++i) {
+      char32_t c = text[i];
+      if (c < 0x80) {
+        *p++ = static_cast<char>(c);
+        continue;
+      }
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        c = kReplacement;
+      }
+      if (c < 0x800) {
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+      } else if (c < 0x10000) {
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      } else {
+        *p++ = static_cast<char>(0xF0 | (c >> 18));
+        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      }
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    out.resize(size + static_cast<std::size_t>(p - start));
+    from = to;
   }
 }
 

@@ -11,6 +11,7 @@
 //   toUtf8(u"\xD800x") == "\xEF\xBF\xBDx"
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ namespace glintmark {
 
 std::u16string toUtf16(std::string_view utf8);
 void appendUtf16(std::u16string& out, std::string_view utf8);
+// convertUtf8: the same into `out`, which has room for utf8.size() units
+// (UTF-8 never takes fewer bytes than UTF-16 units); returns the units written.
+std::size_t convertUtf8(std::string_view utf8, char16_t* out);
 
 std::string toUtf8(std::u16string_view text);
 void appendUtf8(std::string& out, std::u16string_view text);

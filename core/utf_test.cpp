@@ -26,6 +26,9 @@ TEST(Utf, DecodesWellFormedTextAndReplacesEachBrokenSequenceOnce) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(toUtf16(c.utf8), c.utf16) << "input: " << testing::PrintToString(std::string(c.utf8));
+    std::u16string units(c.utf8.size(), u'\0');
+    units.resize(convertUtf8(c.utf8, units.data()));
+    EXPECT_EQ(units, c.utf16) << "into a buffer: " << testing::PrintToString(std::string(c.utf8));
   }
 }
 
@@ -35,6 +38,10 @@ TEST(Utf, EncodesAndReplacesUnpairedSurrogates) {
   std::string out = "a";
   appendUtf8(out, u"b");
   EXPECT_EQ(out, "ab");
+  // Long text is encoded in blocks of 4096 units; a pair at a block's edge
+  // stays whole.
+  const std::u16string pairAtEdge = std::u16string(4095, u'a') + u"\U0001F600b";
+  EXPECT_EQ(toUtf8(pairAtEdge), std::string(4095, 'a') + "\xF0\x9F\x98\x80" + "b");
 }
 
 TEST(Utf, ValidUtf8NeedsNoReplacement) {

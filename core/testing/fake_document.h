@@ -317,10 +317,10 @@ class Faults {
 
 namespace detail {
 
-// Runs `forward` unless the fault plan says otherwise; `clear` resets the out
-// parameter for a failure or a "none" answer.
+// withFault: runs `forward` unless the fault plan injects a fault (or a
+// "none" answer) for `op`; `clear` resets the out parameter then.
 template <typename Forward, typename Clear>
-HResult guarded(Faults& faults, Op op, Forward forward, Clear clear) {
+HResult withFault(Faults& faults, Op op, Forward forward, Clear clear) {
   bool none = false;
   const HResult injected = faults.check(op, &none);
   if (failed(injected) || none) {
@@ -342,26 +342,26 @@ class FaultyRange : public TextRange, Faults::Counted {
       : Counted(faults), m_inner(std::move(inner)) {}
   HResult findText(std::u16string_view text, std::int32_t count, std::int32_t flags,
                    bool* found) override {
-    return guarded(faults(), Op::findText, [&] { return m_inner->findText(text, count, flags, found); },
+    return withFault(faults(), Op::findText, [&] { return m_inner->findText(text, count, flags, found); },
                    [&] { *found = false; });
   }
   HResult htmlText(WideText* html) override {
-    return guarded(faults(), Op::htmlText, [&] { return m_inner->htmlText(html); },
+    return withFault(faults(), Op::htmlText, [&] { return m_inner->htmlText(html); },
                    [&] { html->reset(); });
   }
   HResult pasteHtml(std::u16string_view html) override {
-    return guarded(faults(), Op::pasteHtml, [&] { return m_inner->pasteHtml(html); }, [] {});
+    return withFault(faults(), Op::pasteHtml, [&] { return m_inner->pasteHtml(html); }, [] {});
   }
   HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
-    return guarded(faults(), Op::moveStart, [&] { return m_inner->moveStart(unit, count, moved); },
+    return withFault(faults(), Op::moveStart, [&] { return m_inner->moveStart(unit, count, moved); },
                    [&] { *moved = 0; });
   }
   HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
-    return guarded(faults(), Op::moveEnd, [&] { return m_inner->moveEnd(unit, count, moved); },
+    return withFault(faults(), Op::moveEnd, [&] { return m_inner->moveEnd(unit, count, moved); },
                    [&] { *moved = 0; });
   }
   HResult duplicate(std::unique_ptr<TextRange>* copy) override {
-    return guarded(
+    return withFault(
         faults(), Op::duplicate,
         [&] {
           const HResult result = m_inner->duplicate(copy);
@@ -372,7 +372,7 @@ class FaultyRange : public TextRange, Faults::Counted {
   }
   HResult compareEndPoints(std::u16string_view how, TextRange& other,
                            std::int32_t* result) override {
-    return guarded(
+    return withFault(
         faults(), Op::compareEndPoints,
         [&] { return m_inner->compareEndPoints(how, *dynamic_cast<FaultyRange&>(other).m_inner, result); },
         [&] { *result = 0; });
@@ -387,7 +387,7 @@ class FaultyBody : public BodyElement, Faults::Counted {
   FaultyBody(Faults& faults, std::unique_ptr<BodyElement> inner)
       : Counted(faults), m_inner(std::move(inner)) {}
   HResult createTextRange(std::unique_ptr<TextRange>* range) override {
-    return guarded(
+    return withFault(
         faults(), Op::createTextRange,
         [&] {
           const HResult result = m_inner->createTextRange(range);
@@ -406,10 +406,10 @@ class FaultyLink : public LinkElement, Faults::Counted {
   FaultyLink(Faults& faults, std::unique_ptr<LinkElement> inner)
       : Counted(faults), m_inner(std::move(inner)) {}
   HResult href(WideText* target) override {
-    return guarded(faults(), Op::href, [&] { return m_inner->href(target); }, [&] { target->reset(); });
+    return withFault(faults(), Op::href, [&] { return m_inner->href(target); }, [&] { target->reset(); });
   }
   HResult putTitle(std::u16string_view title) override {
-    return guarded(faults(), Op::putTitle, [&] { return m_inner->putTitle(title); }, [] {});
+    return withFault(faults(), Op::putTitle, [&] { return m_inner->putTitle(title); }, [] {});
   }
 
  private:
@@ -421,7 +421,7 @@ class FaultyCollection : public ElementCollection, Faults::Counted {
   FaultyCollection(Faults& faults, std::unique_ptr<ElementCollection> inner)
       : Counted(faults), m_inner(std::move(inner)) {}
   HResult tags(std::u16string_view tagName, std::unique_ptr<ElementCollection>* result) override {
-    return guarded(
+    return withFault(
         faults(), Op::tags,
         [&] {
           const HResult answer = m_inner->tags(tagName, result);
@@ -431,10 +431,10 @@ class FaultyCollection : public ElementCollection, Faults::Counted {
         [&] { result->reset(); });
   }
   HResult length(std::int32_t* count) override {
-    return guarded(faults(), Op::length, [&] { return m_inner->length(count); }, [&] { *count = 0; });
+    return withFault(faults(), Op::length, [&] { return m_inner->length(count); }, [&] { *count = 0; });
   }
   HResult item(std::int32_t index, std::unique_ptr<LinkElement>* element) override {
-    return guarded(
+    return withFault(
         faults(), Op::item,
         [&] {
           const HResult answer = m_inner->item(index, element);
@@ -453,17 +453,17 @@ class FaultyDocument : public Document, Faults::Counted {
   FaultyDocument(Faults& faults, std::unique_ptr<Document> inner)
       : Counted(faults), m_inner(std::move(inner)) {}
   HResult title(WideText* title) override {
-    return guarded(faults(), Op::title, [&] { return m_inner->title(title); }, [&] { title->reset(); });
+    return withFault(faults(), Op::title, [&] { return m_inner->title(title); }, [&] { title->reset(); });
   }
   HResult url(WideText* url) override {
-    return guarded(faults(), Op::url, [&] { return m_inner->url(url); }, [&] { url->reset(); });
+    return withFault(faults(), Op::url, [&] { return m_inner->url(url); }, [&] { url->reset(); });
   }
   HResult referrer(WideText* referrer) override {
-    return guarded(faults(), Op::referrer, [&] { return m_inner->referrer(referrer); },
+    return withFault(faults(), Op::referrer, [&] { return m_inner->referrer(referrer); },
                    [&] { referrer->reset(); });
   }
   HResult body(std::unique_ptr<BodyElement>* body) override {
-    return guarded(
+    return withFault(
         faults(), Op::body,
         [&] {
           const HResult answer = m_inner->body(body);
@@ -473,7 +473,7 @@ class FaultyDocument : public Document, Faults::Counted {
         [&] { body->reset(); });
   }
   HResult all(std::unique_ptr<ElementCollection>* all) override {
-    return guarded(
+    return withFault(
         faults(), Op::all,
         [&] {
           const HResult answer = m_inner->all(all);
@@ -492,7 +492,7 @@ class FaultyBrowser : public Browser {
   FaultyBrowser(Faults& faults, std::unique_ptr<Browser> inner)
       : m_faults(faults), m_inner(std::move(inner)) {}
   HResult document(std::unique_ptr<Document>* document) override {
-    return guarded(
+    return withFault(
         m_faults, Op::document,
         [&] {
           const HResult answer = m_inner->document(document);

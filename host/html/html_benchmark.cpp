@@ -15,7 +15,7 @@
 #include <string>
 
 #include "host/html/html_internal.h"
-#include "host/html/html_test_support.h"
+#include "host/html/testing/highlight.h"
 #include "host/html/page_generator.h"
 
 namespace glintmark::html {
@@ -38,12 +38,10 @@ long highlightAll(HtmlDocument& document) {
   std::unique_ptr<Document> view = document.document();
   std::unique_ptr<BodyElement> body;
   if (failed(view->body(&body)) || !body) return -1;
-  static constexpr const char16_t* colours[] = {u"#ffff66", u"#a0ffff", u"#99ff99", u"#9acd32",
-                                                u"#ee82ee", u"#ff8c00", u"#ff8c00"};
   long matches = 0;
   std::size_t position = 0;
   for (const std::string& keyword : generatedPageKeywords()) {
-    matches += testing::highlightKeyword(*body, toUtf16(keyword), colours[position++ % 7]);
+    matches += testing::highlightWord(*body, toUtf16(keyword), highlightColour(position++));
   }
   return matches;
 }

@@ -396,16 +396,20 @@ void flattenSiblings(Node* first, Node* last, Flattened& out) {
 
 namespace {
 
-// Rebuilds the index; when pointParent is given, returns the position of the
-// point before pointChild in it.
-std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
-                         const Node* pointChild) {
-  HtmlDocument::TextIndex& index = DocumentAccess::index(document);
+// Takes every text node out of the index's list, which is left empty.
+void unindexAll(HtmlDocument::TextIndex& index) {
   for (Node* node = index.first; node; node = DocumentAccess::nextIndexed(*node)) {
     DocumentAccess::indexed(*node) = false;
     DocumentAccess::segment(*node) = 0;
   }
-  index.first = index.last = nullptr;
+  joinIndexed(index, nullptr, nullptr);
+}
+
+// Rebuilds the index, marking the text nodes it lists; when pointParent is
+// given, returns the position of the point before pointChild in it.
+std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const Node* pointChild) {
+  HtmlDocument::TextIndex& index = DocumentAccess::index(document);
+  unindexAll(index);
   index.segments.clear();
   index.folded.clear();
   // Room for all the text and a separator or two per element, so that the
@@ -423,12 +427,7 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
       top->firstChild(), nullptr,
       [&](Node* node) {
         if (node->text().empty()) return;
-        DocumentAccess::indexed(*node) = true;
-        DocumentAccess::indexPos(*node) = index.folded.size();
-        DocumentAccess::prevIndexed(*node) = index.last;
-        DocumentAccess::nextIndexed(*node) = nullptr;
-        (index.last ? DocumentAccess::nextIndexed(*index.last) : index.first) = node;
-        index.last = node;
+        linkIndexed(index, *node, index.folded.size(), index.last);
         index.segments.emplace_back(index.folded.size(), node);
         DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segments.size());
         for (char16_t c : node->text()) index.folded.push_back(foldChar(c));
@@ -446,8 +445,8 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
     // place it at the next text node after it, or at the end.
     const Node* after = pointChild ? pointChild : nextInOrder(pointParent, nullptr, true);
     for (const Node* n = after; n; n = nextInOrder(n, nullptr)) {
-      if (n->isText() && n->text().size() && DocumentAccess::indexed(*const_cast<Node*>(n))) {
-        return DocumentAccess::indexPos(*const_cast<Node*>(n));
+      if (n->isText() && n->text().size() && DocumentAccess::indexed(*n)) {
+        return DocumentAccess::indexPos(*n);
       }
     }
     return index.folded.size();
@@ -459,21 +458,17 @@ std::size_t rebuildIndex(const HtmlDocument& document, const Node* pointParent,
 
 void releaseIndex(const HtmlDocument& document) {
   HtmlDocument::TextIndex& index = DocumentAccess::index(document);
-  for (Node* node = index.first; node; node = DocumentAccess::nextIndexed(*node)) {
-    DocumentAccess::indexed(*node) = false;
-    DocumentAccess::segment(*node) = 0;
-  }
-  index.first = index.last = nullptr;
+  unindexAll(index);
   std::u16string().swap(index.folded);
   std::vector<std::pair<std::size_t, Node*>>().swap(index.segments);
   index.valid = false;
 }
 
-void ensureIndex(const HtmlDocument& document) {
+void ensureIndex(HtmlDocument& document) {
   if (!DocumentAccess::index(document).valid) rebuildIndex(document, nullptr, nullptr);
 }
 
-std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child) {
+std::size_t positionOfPoint(HtmlDocument& document, const Node* parent, const Node* child) {
   return rebuildIndex(document, parent, child);
 }
 

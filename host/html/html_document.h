@@ -86,6 +86,7 @@
 #include <vector>
 
 #include "core/document.h"
+#include "core/utf.h"
 #include "host/html/arena.h"
 
 namespace glintmark::html {
@@ -300,11 +301,8 @@ class HtmlDocument {
 std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptions& options = {},
                                         std::string* error = nullptr);
 
-// Text helpers for callers of the model.
-// toUtf16 / toUtf8: conversions; invalid UTF-8 and unpaired surrogates become
-// U+FFFD.
-std::u16string toUtf16(std::string_view utf8);
-std::string toUtf8(std::u16string_view text);
+// Text helpers for callers of the model (toUtf16 and toUtf8 come from
+// core/utf.h).
 // foldChar: one UTF-16 unit as findText compares it: letters lowercased (ASCII,
 // Latin-1, Latin Extended-A, Greek, Cyrillic), white space and no-break space
 // as ' '. Never changes the length of a text.

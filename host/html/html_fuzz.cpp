@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "host/html/html_document.h"
-#include "host/html/html_test_support.h"
+#include "host/html/testing/highlight.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ void exercise(HtmlDocument& document, std::string_view bytes) {
 
   const std::u16string text = document.bodyText();
   const std::u16string keyword = toUtf16(bytes.substr(0, 1 + bytes.size() % 4));
-  check(testing::highlightKeyword(*body, keyword, u"#ffff66", bytes.size() % 3 == 0 ? 2 : 0) >= 0);
+  check(testing::highlightWord(*body, keyword, "#ffff66", bytes.size() % 3 == 0 ? 2 : 0) >= 0);
   check(document.bodyText() == text);
 
   // An arbitrary paste over a range somewhere in the middle.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/guarded.h"
+#include "core/utf.h"
 #include "host/html/arena.h"
 #include "host/html/html_document.h"
 
@@ -18,14 +19,7 @@ namespace glintmark::html {
 
 // --- Text encodings -------------------------------------------------------
 
-// UTF-8 to UTF-16; each invalid or truncated sequence becomes U+FFFD.
-void appendUtf16(std::u16string& out, std::string_view utf8);
-// The same into `out`, which has room for utf8.size() units (never too few);
-// returns the units written.
-std::size_t convertUtf8(std::string_view utf8, char16_t* out);
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-void appendUtf8(std::string& out, std::u16string_view text);
-bool isValidUtf8(std::string_view bytes);
+// UTF-8 and UTF-16 come from core/utf.h.
 // UTF-16 bytes (little- or big-endian) to UTF-8; an odd last byte becomes U+FFFD.
 std::string utf16BytesToUtf8(std::string_view bytes, bool bigEndian);
 
@@ -98,6 +92,7 @@ struct DocumentAccess {
   // What the markup of the document is expected to take when serialised:
   // the bytes it was parsed from and the markup pasted since.
   static std::size_t& markupBytes(HtmlDocument& d) { return d.m_markupBytes; }
+  // The index is a cache, mutable in a const document too.
   static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
   // A text node's text: a view into the document's arena.
   static void setText(Node& n, const char16_t* text, std::size_t length) {
@@ -107,7 +102,9 @@ struct DocumentAccess {
   static void setText(HtmlDocument& d, Node& n, std::u16string_view text) { d.setText(&n, text); }
   static std::size_t textLength(const Node& n) { return n.m_textPart.length; }
   static bool& indexed(Node& n) { return n.m_indexed; }
+  static bool indexed(const Node& n) { return n.m_indexed; }
   static std::size_t& indexPos(Node& n) { return n.m_textPart.indexPos; }
+  static std::size_t indexPos(const Node& n) { return n.m_textPart.indexPos; }
   static Node*& prevIndexed(Node& n) { return n.m_textPart.prevIndexed; }
   static std::uint32_t& segment(Node& n) { return n.m_segment; }
   static Node*& nextIndexed(Node& n) { return n.m_textPart.nextIndexed; }
@@ -151,6 +148,26 @@ struct DocumentAccess {
   static void unlink(Node* child);
 };
 
+// The index's list of text nodes in body-text order, spliced here only.
+// linkIndexed: `node` is indexed at `position` and joins the list right after
+// `previous` (nullptr: at its start).
+inline void linkIndexed(HtmlDocument::TextIndex& index, Node& node, std::size_t position,
+                        Node* previous) {
+  Node* const next = previous ? DocumentAccess::nextIndexed(*previous) : index.first;
+  DocumentAccess::indexed(node) = true;
+  DocumentAccess::indexPos(node) = position;
+  DocumentAccess::prevIndexed(node) = previous;
+  DocumentAccess::nextIndexed(node) = next;
+  (previous ? DocumentAccess::nextIndexed(*previous) : index.first) = &node;
+  (next ? DocumentAccess::prevIndexed(*next) : index.last) = &node;
+}
+// joinIndexed: the list goes straight from `before` to `behind` (nullptr: its
+// start, its end), leaving out whatever lay between them.
+inline void joinIndexed(HtmlDocument::TextIndex& index, Node* before, Node* behind) {
+  (before ? DocumentAccess::nextIndexed(*before) : index.first) = behind;
+  (behind ? DocumentAccess::prevIndexed(*behind) : index.last) = before;
+}
+
 inline bool hasClass(const Node& node, std::uint8_t bits) {
   return node.isElement() && (DocumentAccess::classes(node) & bits) != 0;
 }
@@ -173,7 +190,6 @@ struct Flattened {
 // and their descendants.
 void flattenSiblings(Node* first, Node* last, Flattened& out);
 
-// Makes sure the document's index is current.
 // viewGuarded: runs the body of a browser view's method over `document` as
 // guarded does, and remembers on the document when it ran out of memory.
 template <typename Body>
@@ -183,12 +199,15 @@ HResult viewGuarded(HtmlDocument& document, Body&& body) noexcept {
   return result;
 }
 
-void ensureIndex(const HtmlDocument& document);
-// Gives the index's memory back; the next range operation rebuilds it.
+// Makes sure the document's index is current, rebuilding it (and the marks
+// on the text nodes it lists) when a change invalidated it.
+void ensureIndex(HtmlDocument& document);
+// Gives the index's memory back (serialising does, on a const document); the
+// next range operation rebuilds it.
 void releaseIndex(const HtmlDocument& document);
 // The index position of the point before `child` in `parent` (child nullptr:
 // the end of parent's content), computed from the current tree.
-std::size_t positionOfPoint(const HtmlDocument& document, const Node* parent, const Node* child);
+std::size_t positionOfPoint(HtmlDocument& document, const Node* parent, const Node* child);
 
 // The views of core/document.h.
 std::unique_ptr<TextRange> makeTextRange(HtmlDocument& document);

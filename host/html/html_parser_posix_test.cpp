@@ -3,7 +3,7 @@
 
 #include "host/html/charset.h"
 #include "host/html/html_document.h"
-#include "host/html/html_test_support.h"
+#include "host/html/testing/highlight.h"
 
 namespace glintmark::html {
 namespace {
@@ -141,7 +141,7 @@ TEST_P(BadInput, ParsesHighlightsAndSerialises) {
   std::unique_ptr<BodyElement> body;
   ASSERT_EQ(view->body(&body), hr::ok);
   if (body) {
-    EXPECT_GE(testing::highlightKeyword(*body, u"ab"), 0);
+    EXPECT_GE(testing::highlightWord(*body, u"ab"), 0);
     EXPECT_EQ(document->bodyText(), text);
   }
   const std::string out = document->serialize();

@@ -10,147 +10,11 @@ namespace {
 
 constexpr char16_t replacementChar = u'\xFFFD';
 
-void appendCodePoint(std::u16string& out, char32_t c) {
-  if (c < 0x10000) {
-    out.push_back(static_cast<char16_t>(c));
-  } else {
-    c -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  }
-}
-
-// Decodes one UTF-8 sequence at text[i]; returns its length (at least 1) and
-// the code point, or replacementChar for an invalid sequence.
-std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& c) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char b0 = byte(i);
-  if (b0 < 0x80) {
-    c = b0;
-    return 1;
-  }
-  std::size_t length;
-  char32_t min;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2, min = 0x80, c = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3, min = 0x800, c = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4, min = 0x10000, c = b0 & 0x07;
-  } else {
-    c = replacementChar;
-    return 1;
-  }
-  for (std::size_t k = 1; k < length; ++k) {
-    if (i + k >= text.size() || (byte(i + k) & 0xC0) != 0x80) {
-      c = replacementChar;
-      return k;
-    }
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = replacementChar;
-  return length;
-}
-
 bool inList(std::string_view tag, const std::string_view* begin, const std::string_view* end) {
   return std::find(begin, end, tag) != end;
 }
 
 }  // namespace
-
-void appendUtf16(std::u16string& out, std::string_view utf8) {
-  for (std::size_t i = 0; i < utf8.size();) {
-    const unsigned char b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    char32_t c;
-    i += decodeUtf8(utf8, i, c);
-    appendCodePoint(out, c);
-  }
-}
-
-std::size_t convertUtf8(std::string_view utf8, char16_t* out) {
-  char16_t* const start = out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const unsigned char b = static_cast<unsigned char>(utf8[i]);
-    if (b < 0x80) {
-      *out++ = b;
-      ++i;
-      continue;
-    }
-    char32_t c;
-    i += decodeUtf8(utf8, i, c);
-    // Four bytes make at most two units, fewer bytes at most one.
-    if (c < 0x10000) {
-      *out++ = static_cast<char16_t>(c);
-    } else {
-      c -= 0x10000;
-      *out++ = static_cast<char16_t>(0xD800 + (c >> 10));
-      *out++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    }
-  }
-  return static_cast<std::size_t>(out - start);
-}
-
-std::u16string toUtf16(std::string_view utf8) {
-  std::u16string out;
-  appendUtf16(out, utf8);
-  return out;
-}
-
-void appendUtf8(std::string& out, std::u16string_view text) {
-  // Written through a pointer in blocks, each given room for its worst case
-  // (three bytes a unit) and cut back to what was written: a push_back per
-  // byte was a tenth of a highlighting run. Blocks keep the room asked for
-  // beyond the string's reserve small.
-  constexpr std::size_t block = 4096;
-  for (std::size_t from = 0; from < text.size();) {
-    std::size_t to = std::min(text.size(), from + block);
-    // A surrogate pair is never cut in two.
-    if (to < text.size() && text[to - 1] >= 0xD800 && text[to - 1] <= 0xDBFF) ++to;
-    const std::size_t size = out.size();
-    out.resize(size + 3 * (to - from) + 1);
-    char* const start = out.data() + size;
-    char* p = start;
-    for (std::size_t i = from; i < to; ++i) {
-      char32_t c = text[i];
-      if (c < 0x80) {
-        *p++ = static_cast<char>(c);
-        continue;
-      }
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-          text[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-        ++i;
-      } else if (c >= 0xD800 && c <= 0xDFFF) {
-        c = replacementChar;
-      }
-      if (c < 0x800) {
-        *p++ = static_cast<char>(0xC0 | (c >> 6));
-      } else if (c < 0x10000) {
-        *p++ = static_cast<char>(0xE0 | (c >> 12));
-        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      } else {
-        *p++ = static_cast<char>(0xF0 | (c >> 18));
-        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      }
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    out.resize(size + static_cast<std::size_t>(p - start));
-    from = to;
-  }
-}
-
-std::string toUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  appendUtf8(out, text);
-  return out;
-}
 
 std::string utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
   std::u16string units;
@@ -163,23 +27,6 @@ std::string utf16BytesToUtf8(std::string_view bytes, bool bigEndian) {
   std::string out = toUtf8(units);
   if (bytes.size() % 2) out += "\xEF\xBF\xBD";
   return out;
-}
-
-bool isValidUtf8(std::string_view bytes) {
-  for (std::size_t i = 0; i < bytes.size();) {
-    if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    char32_t c;
-    const std::size_t n = decodeUtf8(bytes, i, c);
-    if (c == replacementChar) {
-      // U+FFFD itself, correctly encoded, is valid.
-      if (bytes.substr(i, n) != "\xEF\xBF\xBD") return false;
-    }
-    i += n;
-  }
-  return true;
 }
 
 bool isVoidElement(std::string_view tag) {

@@ -4,7 +4,7 @@
 
 #include "host/html/html_document.h"
 #include "host/html/html_internal.h"
-#include "host/html/html_test_support.h"
+#include "host/html/testing/highlight.h"
 #include "host/html/page_generator.h"
 
 namespace glintmark::html {
@@ -79,7 +79,7 @@ TEST_P(GeneratedPage, FindsEveryOccurrenceOfTheBodyText) {
   for (const int flags : {0, 2}) {
     for (const std::string& keyword : generatedPageKeywords()) {
       const std::u16string word = toUtf16(keyword);
-      EXPECT_EQ(testing::highlightKeyword(*body, word, u"#99ff99", flags),
+      EXPECT_EQ(testing::highlightWord(*body, word, "#99ff99", flags),
                 expectedMatches(text, word, flags == 2))
           << keyword << " with flags " << flags;
     }
@@ -98,7 +98,7 @@ TEST_P(GeneratedPage, HighlightingKeepsTheTextAndMakesOneSpanPerMatch) {
   ASSERT_TRUE(body);
   long matches = 0;
   for (const std::string& keyword : generatedPageKeywords()) {
-    const long found = testing::highlightKeyword(*body, toUtf16(keyword), u"#ffff66");
+    const long found = testing::highlightWord(*body, toUtf16(keyword), "#ffff66");
     ASSERT_GE(found, 0) << keyword;
     matches += found;
   }

@@ -187,24 +187,49 @@ class HtmlTextRange final : public TextRange {
     return hr::ok;
   }
 
+  // Pasting: the range's siblings are replaced by the parsed markup. When the
+  // markup keeps the text as it was (a span around the match), the index is
+  // carried over to the new text nodes; otherwise it is rebuilt.
   HResult paste(std::u16string_view markup) {
     sync();
+    Siblings covered;
+    if (!coveredSiblings(covered)) return hr::fail;
+    replaceSiblings(covered, markup);
+    if (!carryIndexOver()) {
+      m_start = m_end = positionOfPoint(m_document, covered.container, covered.after);
+    }
+    recycleRemoved();
+    return hr::ok;
+  }
+
+  // The children of `container` from `first` up to `after` (nullptr: its
+  // end); an empty run when first == after.
+  struct Siblings {
+    Node* container = nullptr;
+    Node* first = nullptr;
+    Node* after = nullptr;
+  };
+
+  // The siblings the range covers, splitting the tree at its ends; false
+  // when there is no body.
+  bool coveredSiblings(Siblings& covered) {
     TextPoint a, b;
     points(a, b);
-    Node* container;
-    Node* first;
-    Node* after;
     if (!a.node) {
       // A body without text: the markup goes at its end.
-      container = m_document.body();
-      if (!container) return hr::fail;
-      first = after = nullptr;
-    } else {
-      container = a.node == b.node ? a.node->parent() : commonAncestor(a.node, b.node);
-      // The end first: splitting there leaves the start's node and offset alone.
-      after = splitUpTo(b, container);
-      first = a.position() == b.position() ? after : splitUpTo(a, container);
+      covered.container = m_document.body();
+      return covered.container != nullptr;
     }
+    covered.container = a.node == b.node ? a.node->parent() : commonAncestor(a.node, b.node);
+    // The end first: splitting there leaves the start's node and offset alone.
+    covered.after = splitUpTo(b, covered.container);
+    covered.first = a.position() == b.position() ? covered.after : splitUpTo(a, covered.container);
+    return true;
+  }
+
+  // Takes the siblings out of the tree and puts the parsed markup in their
+  // place, keeping the body text of both (m_buffers.removed, .inserted).
+  void replaceSiblings(const Siblings& covered, std::u16string_view markup) {
     Flattened& removed = m_buffers.removed;
     Flattened& inserted = m_buffers.inserted;
     std::vector<Node*>& fragment = m_buffers.fragment;
@@ -214,20 +239,27 @@ class HtmlTextRange final : public TextRange {
     inserted.folded.clear();
     inserted.textNodes.clear();
     fragment.clear();
-    if (first != after) flattenSiblings(first, after, removed);
+    if (covered.first != covered.after) flattenSiblings(covered.first, covered.after, removed);
     utf8.clear();
     appendUtf8(utf8, markup);
     parseFragment(m_document, utf8, fragment);
     if (std::size_t& bytes = DocumentAccess::markupBytes(m_document)) bytes += utf8.size();
     for (Node* node : fragment) flattenSiblings(node, nullptr, inserted);
 
-    for (Node* node = first; node != after;) {
+    for (Node* node = covered.first; node != covered.after;) {
       Node* next = node->nextSibling();
       DocumentAccess::unlink(node);
       node = next;
     }
-    for (Node* node : fragment) DocumentAccess::link(container, node, after);
+    for (Node* node : fragment) DocumentAccess::link(covered.container, node, covered.after);
+  }
 
+  // When the pasted text is the text taken out, the inserted text nodes take
+  // the places of the removed ones in the index, which stands, and the range
+  // collapses behind them. False, the index untouched, when it cannot stand.
+  bool carryIndexOver() {
+    const Flattened& removed = m_buffers.removed;
+    const Flattened& inserted = m_buffers.inserted;
     HtmlDocument::TextIndex& idx = index();
     Node* firstRemoved = nullptr;
     Node* lastRemoved = nullptr;
@@ -240,50 +272,45 @@ class HtmlTextRange final : public TextRange {
       }
       lastRemoved = node;
     }
-    if (idx.valid && firstRemoved && removed.folded == inserted.folded) {
-      // The text is unchanged (the markup wraps the range's own): the new
-      // text nodes take the places of the old ones and the index stands.
-      const std::size_t base = positionOf(firstRemoved) - firstRemovedOffset;
-      Node* before = prevIndexed(firstRemoved);
-      Node* behind = nextIndexed(lastRemoved);
-      for (Node* node = firstRemoved; node != behind; node = nextIndexed(node)) {
-        DocumentAccess::indexed(*node) = false;
-        if (const std::uint32_t segment = DocumentAccess::segment(*node)) {
-          // The inserted node holding this position takes the entry over.
-          for (auto& [insertedNode, offset] : inserted.textNodes) {
-            if (base + offset <= positionOf(node) &&
-                positionOf(node) < base + offset + textLength(insertedNode)) {
-              idx.segments[segment - 1].second = insertedNode;
-              DocumentAccess::segment(*insertedNode) = segment;
-              break;
-            }
+    if (!idx.valid || !firstRemoved || removed.folded != inserted.folded) return false;
+
+    const std::size_t base = positionOf(firstRemoved) - firstRemovedOffset;
+    Node* before = prevIndexed(firstRemoved);
+    Node* behind = nextIndexed(lastRemoved);
+    for (Node* node = firstRemoved; node != behind; node = nextIndexed(node)) {
+      DocumentAccess::indexed(*node) = false;
+      if (const std::uint32_t segment = DocumentAccess::segment(*node)) {
+        // The inserted node holding this position takes the entry over.
+        for (auto& [insertedNode, offset] : inserted.textNodes) {
+          if (base + offset <= positionOf(node) &&
+              positionOf(node) < base + offset + textLength(insertedNode)) {
+            idx.segments[segment - 1].second = insertedNode;
+            DocumentAccess::segment(*insertedNode) = segment;
+            break;
           }
-          DocumentAccess::segment(*node) = 0;
         }
+        DocumentAccess::segment(*node) = 0;
       }
-      Node* previous = before;
-      for (auto& [node, offset] : inserted.textNodes) {
-        if (textLength(node) == 0) continue;
-        DocumentAccess::indexed(*node) = true;
-        DocumentAccess::indexPos(*node) = base + offset;
-        DocumentAccess::prevIndexed(*node) = previous;
-        (previous ? DocumentAccess::nextIndexed(*previous) : idx.first) = node;
-        previous = node;
-      }
-      (previous ? DocumentAccess::nextIndexed(*previous) : idx.first) = behind;
-      (behind ? DocumentAccess::prevIndexed(*behind) : idx.last) = previous;
-      m_finger = previous;
-      m_start = m_end = base + inserted.folded.size();
-    } else {
-      m_start = m_end = positionOfPoint(m_document, container, after);
     }
-    // The text nodes taken out whole are nobody's now: the next text nodes
-    // made reuse them, so that highlighting does not leave one dead node per
-    // match behind.
-    for (auto& [node, offset] : removed.textNodes) {
+    joinIndexed(idx, before, behind);
+    Node* previous = before;
+    for (auto& [node, offset] : inserted.textNodes) {
+      if (textLength(node) == 0) continue;
+      linkIndexed(idx, *node, base + offset, previous);
+      previous = node;
+    }
+    m_finger = previous;
+    m_start = m_end = base + inserted.folded.size();
+    return true;
+  }
+
+  // The text nodes taken out whole are nobody's now: the next text nodes
+  // made reuse them, so that highlighting does not leave one dead node per
+  // match behind.
+  void recycleRemoved() {
+    for (auto& [node, offset] : m_buffers.removed.textNodes) {
       if (!node->parent()) DocumentAccess::recycleText(m_document, node);
     }
-    return hr::ok;
   }
 
   HtmlDocument::TextIndex& index() const { return DocumentAccess::index(m_document); }
@@ -429,15 +456,7 @@ class HtmlTextRange final : public TextRange {
     DocumentAccess::setText(*rest, text.data() + offset, text.size() - offset);
     DocumentAccess::setText(*node, text.data(), offset);
     DocumentAccess::link(node->parent(), rest, node->nextSibling());
-    if (DocumentAccess::indexed(*node)) {
-      DocumentAccess::indexed(*rest) = true;
-      DocumentAccess::indexPos(*rest) = positionOf(node) + offset;
-      Node* next = nextIndexed(node);
-      DocumentAccess::prevIndexed(*rest) = node;
-      DocumentAccess::nextIndexed(*rest) = next;
-      DocumentAccess::nextIndexed(*node) = rest;
-      (next ? DocumentAccess::prevIndexed(*next) : index().last) = rest;
-    }
+    if (DocumentAccess::indexed(*node)) linkIndexed(index(), *rest, positionOf(node) + offset, node);
     return rest;
   }
 

@@ -3,7 +3,7 @@
 
 #include "host/html/html_document.h"
 #include "host/html/html_internal.h"
-#include "host/html/html_test_support.h"
+#include "host/html/testing/highlight.h"
 
 namespace glintmark::html {
 namespace {
@@ -290,7 +290,7 @@ TEST(TextRange, HighlightsThroughThePagePassMarkup) {
   std::unique_ptr<Document> view = document->document();
   std::unique_ptr<BodyElement> body;
   ASSERT_EQ(view->body(&body), hr::ok);
-  EXPECT_EQ(testing::highlightKeyword(*body, u"snow", u"#a0ffff"), 2);
+  EXPECT_EQ(testing::highlightWord(*body, u"snow", "#a0ffff"), 2);
   EXPECT_EQ(bodyOf(*document),
             "<p><span style=\"color:black;background-color:#a0ffff\">Snow</span> and "
             "<span style=\"color:black;background-color:#a0ffff\">snow</span></p>");
@@ -306,7 +306,7 @@ TEST(TextRange, AHighlightedMatchKeepsAFewHundredBytes) {
   std::unique_ptr<BodyElement> body;
   ASSERT_EQ(document->document()->body(&body), hr::ok);
   const std::size_t before = DocumentAccess::arena(*document).used();
-  ASSERT_EQ(testing::highlightKeyword(*body, u"aa"), 2000);
+  ASSERT_EQ(testing::highlightWord(*body, u"aa"), 2000);
   const std::size_t perMatch = (DocumentAccess::arena(*document).used() - before) / 2000;
   EXPECT_LE(perMatch, 3 * sizeof(Node) + 16) << perMatch << " bytes a match";
   EXPECT_LE(sizeof(Node), 88u);

@@ -8,7 +8,9 @@
 #include <optional>
 #include <vector>
 
+#include "core/dword_bytes.h"
 #include "settings/settings_store.h"
+#include "win/unique_handle.h"
 
 namespace glintmark::testkit {
 
@@ -44,35 +46,32 @@ inline constexpr char productKey[] = "Software\\Glintmark";
 inline constexpr char bhoKey[] = "Software\\Glintmark\\BHO";
 
 inline bool keyExists(const char* path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  UniqueHkey key;
+  return RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 // The "Setting" value as stored, or nothing.
 inline std::optional<RawValue> storedSetting() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, bhoKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  UniqueHkey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, bhoKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return {};
   RawValue value{0, std::vector<std::uint8_t>(4096)};
   DWORD size = static_cast<DWORD>(value.data.size());
-  const LSTATUS status = RegQueryValueExA(key, "Setting", nullptr, &value.type, value.data.data(), &size);
-  RegCloseKey(key);
-  if (status != ERROR_SUCCESS) return {};
+  if (RegQueryValueExA(key.get(), "Setting", nullptr, &value.type, value.data.data(), &size) !=
+      ERROR_SUCCESS) {
+    return {};
+  }
   value.data.resize(size);
   return value;
 }
 
 inline bool storeSetting(const RawValue& value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, bhoKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+  UniqueHkey key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, bhoKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const LSTATUS status = RegSetValueExA(key, "Setting", 0, value.type, value.data.data(),
-                                        static_cast<DWORD>(value.data.size()));
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS;
+  return RegSetValueExA(key.get(), "Setting", 0, value.type, value.data.data(),
+                        static_cast<DWORD>(value.data.size())) == ERROR_SUCCESS;
 }
 
 inline void removeBhoKey() { RegDeleteTreeA(HKEY_CURRENT_USER, bhoKey); }
@@ -86,11 +85,9 @@ class SettingsKeyGuard {
   ~SettingsKeyGuard() {
     removeBhoKey();
     if (m_bhoExisted) {
-      HKEY key = nullptr;
-      if (RegCreateKeyExA(HKEY_CURRENT_USER, bhoKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                          nullptr) == ERROR_SUCCESS) {
-        RegCloseKey(key);
-      }
+      UniqueHkey key;
+      RegCreateKeyExA(HKEY_CURRENT_USER, bhoKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(),
+                      nullptr);
       if (m_saved) storeSetting(*m_saved);
     } else if (!m_productExisted) {
       RegDeleteKeyA(HKEY_CURRENT_USER, productKey);
@@ -106,9 +103,8 @@ class SettingsKeyGuard {
 };
 
 inline RawValue dword(std::uint32_t word) {
-  return {REG_DWORD,
-          {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
-           static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)}};
+  const auto bytes = dwordBytes(word);
+  return {REG_DWORD, std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
 }
 
 }  // namespace glintmark::testkit
