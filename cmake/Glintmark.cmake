@@ -80,21 +80,14 @@ if(WIN32)
   endif()
 endif()
 
-# glintmark_sources(<out-var> <dir>): the folder's library sources, that is its
-# .cpp files without tests, benchmarks and fuzzers, with the platform files
-# (*_win.cpp, *_posix.cpp) of this build only.
-function(glintmark_sources out dir)
-  file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
+# glintmark_this_platform(<out-var> <file>...): the files less those of the
+# other platform (*_posix and *_posix_test on Windows, *_win and *_win_test
+# elsewhere).
+function(glintmark_this_platform out)
   set(result)
-  foreach(f IN LISTS all)
+  foreach(f IN LISTS ARGN)
     get_filename_component(n ${f} NAME_WE)
-    if(n MATCHES "_(test|benchmark|fuzz)$")
-      continue()
-    endif()
-    if(WIN32 AND n MATCHES "_posix$")
-      continue()
-    endif()
-    if(NOT WIN32 AND n MATCHES "_win$")
+    if((WIN32 AND n MATCHES "_posix(_test)?$") OR (NOT WIN32 AND n MATCHES "_win(_test)?$"))
       continue()
     endif()
     list(APPEND result ${f})
@@ -102,21 +95,20 @@ function(glintmark_sources out dir)
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
 
+# glintmark_sources(<out-var> <dir>): the folder's library sources, that is its
+# .cpp files without tests, benchmarks and fuzzers, for this build's platform.
+function(glintmark_sources out dir)
+  file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
+  list(FILTER all EXCLUDE REGEX "_(test|benchmark|fuzz)\\.cpp$")
+  glintmark_this_platform(result ${all})
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
 # glintmark_test_sources(<out-var> <dir>): the folder's *_test.cpp files for
 # this build (*_win_test.cpp only on Windows, *_posix_test.cpp only on Linux).
 function(glintmark_test_sources out dir)
   file(GLOB all CONFIGURE_DEPENDS ${dir}/*_test.cpp)
-  set(result)
-  foreach(f IN LISTS all)
-    get_filename_component(n ${f} NAME_WE)
-    if(WIN32 AND n MATCHES "_posix_test$")
-      continue()
-    endif()
-    if(NOT WIN32 AND n MATCHES "_win_test$")
-      continue()
-    endif()
-    list(APPEND result ${f})
-  endforeach()
+  glintmark_this_platform(result ${all})
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
 
