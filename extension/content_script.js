@@ -1,0 +1,69 @@
+// Glintmark's content script: the page pass of one document, top document or
+// frame, when it has completed loading (the browser's DocumentComplete),
+// with the tab's session from the service worker.
+//
+// The engine (engine/glintmark-engine.js, listed before this file in the
+// manifest) defines GlintmarkEngine. It compiles its WebAssembly where the
+// page allows it and otherwise runs its plain JavaScript translation: a page
+// whose Content-Security-Policy forbids compiling WebAssembly forbids it to
+// the content scripts of extensions too.
+
+// Our spans, as the pass writes them.
+const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
+// A page that replaces its body's content after the pass is highlighted
+// again, at most this many times, once its changes have settled for
+// REWRITE_SETTLE_MS.
+const MAX_REWRITE_PASSES = 3;
+const REWRITE_SETTLE_MS = 300;
+
+// What this document's pass did: its input, the engine's kind, the report of
+// the load's pass and of the latest pass over a rewritten page.
+const glintmarkPass = {input: null, engineKind: null, report: null, rewriteReport: null, rewritePasses: 0};
+
+function documentComplete() {
+  if (document.readyState === 'complete') return Promise.resolve();
+  return new Promise((resolve) => window.addEventListener('load', resolve, {once: true}));
+}
+
+// Highlights the document again when the page throws away the content that
+// was highlighted: its body's children change and none of our spans is left
+// (a page that renders its text after loading, or replaces it). Only the
+// body's own children are watched, which costs nothing on pages that change
+// deeper down; a change that leaves some of our spans in place is the page
+// updating a part of itself, and highlighting again would mark the kept
+// text twice. These passes repeat the load's pass with the same input and do
+// not touch the tab's session: the session sees one pass per document load.
+function highlightRewrites(engine) {
+  let timer = 0;
+  const observer = new MutationObserver(() => {
+    clearTimeout(timer);
+    timer = setTimeout(rewritten, REWRITE_SETTLE_MS);
+  });
+  const watch = () => observer.observe(document.body, {childList: true});
+  function rewritten() {
+    if (!document.body || document.body.querySelector(HIGHLIGHT_SPANS) || !document.body.textContent.trim()) return;
+    observer.disconnect();
+    glintmarkPass.rewriteReport = engine.highlightDocument(document, glintmarkPass.input);
+    if (++glintmarkPass.rewritePasses < MAX_REWRITE_PASSES) watch();
+  }
+  if (document.body) watch();
+}
+
+async function runPagePass() {
+  await documentComplete();
+  const engine = await GlintmarkEngine.create({prefer: 'auto'});
+  glintmarkPass.engineKind = engine.kind;
+  const session = await chrome.runtime.sendMessage({type: 'beginPass'});
+  if (!session) return;
+  let savedSearchText = session.savedSearchText;
+  try {
+    glintmarkPass.input = {options: session.options, savedSearchText};
+    glintmarkPass.report = engine.highlightDocument(document, glintmarkPass.input);
+    savedSearchText = glintmarkPass.report.savedSearchText;
+  } finally {
+    chrome.runtime.sendMessage({type: 'endPass', ticket: session.ticket, savedSearchText});
+  }
+  highlightRewrites(engine);
+}
+
+runPagePass();

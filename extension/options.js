@@ -1,0 +1,44 @@
+// The options page: the four option flags as the product's dialog shows them.
+//
+// The boxes start from the stored word (13 when nothing is stored). "Close"
+// (and Enter) stores the boxes and closes the page; "Cancel" (and Escape)
+// closes it without storing; "Help" opens the help page in a new tab and
+// leaves the page open. Closing the page's tab stores a change, as the
+// dialog's close box did: the page tells the service worker each change on a
+// port, and the worker stores a change still pending when the port closes.
+
+const OPTIONS_KEY = 'options';
+const DEFAULT_OPTIONS = 13;
+const HELP_PAGE = 'https://glintmark.example/help/options.html';
+
+const boxes = [...document.querySelectorAll('input[data-bit]')];
+const port = chrome.runtime.connect({name: 'options'});
+
+function boxesWord() {
+  return boxes.reduce((word, box) => (box.checked ? word | Number(box.dataset.bit) : word), 0);
+}
+
+function closePage() {
+  port.postMessage({pending: null});
+  chrome.tabs.getCurrent((tab) => (tab ? chrome.tabs.remove(tab.id) : window.close()));
+}
+
+chrome.storage.sync.get(OPTIONS_KEY).then((items) => {
+  const stored = items[OPTIONS_KEY];
+  const word = Number.isInteger(stored) && stored >= 0 ? stored : DEFAULT_OPTIONS;
+  for (const box of boxes) box.checked = (word & Number(box.dataset.bit)) !== 0;
+});
+
+for (const box of boxes) box.addEventListener('change', () => port.postMessage({pending: boxesWord()}));
+
+document.getElementById('dialog').addEventListener('submit', async (event) => {
+  event.preventDefault();
+  port.postMessage({pending: null});
+  await chrome.storage.sync.set({[OPTIONS_KEY]: boxesWord()});
+  closePage();
+});
+document.getElementById('cancel').addEventListener('click', closePage);
+document.addEventListener('keydown', (event) => {
+  if (event.key === 'Escape') closePage();
+});
+document.getElementById('help').addEventListener('click', () => chrome.tabs.create({url: HELP_PAGE}));

@@ -1,0 +1,344 @@
+// A browsing session in headless Chromium with the extension loaded, checked
+// page by page against `glintmark session` on the same pages, URLs and
+// referrers.
+//
+//   node session_test.mjs EXTENSION_DIR GLINTMARK WORK_DIR [SCREENSHOT_DIR]
+//
+// Tab A: the engine's results page (?q= in its own URL), a result reached
+// from it (the referrer cut to the engine's origin), with a frame, a page one
+// link further on; tab B opened from a link there (starts with A's saved
+// search), tab C opened by hand on the same page (starts with none); a typed
+// address in A (title words); the options page (Close, Cancel, its tab closed,
+// Help); then, with the new options, a results page that is itself
+// highlighted, a page that rewrites itself after loading, and a page whose
+// Content-Security-Policy forbids scripts (the engine's JavaScript path).
+// Every console (pages, service worker, options page) must stay free of
+// errors. Prints one line per check and "N passed, N failed"; exit 77 when
+// Chromium is missing.
+import {execFileSync} from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import {CHROMIUM, launchChromium, startWeb} from './loopback.mjs';
+
+const [extensionDir, glintmark, workDir, screenshotDir] = process.argv.slice(2);
+if (!fs.existsSync(CHROMIUM)) {
+  console.log(`SKIPPED: no Chromium at ${CHROMIUM} (scripts/install-deps.sh chromium installs it)`);
+  process.exit(77);
+}
+const repository = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../..');
+const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
+
+let passed = 0;
+let failed = 0;
+function check(name, ok, detail = '') {
+  if (ok) passed++;
+  else failed++;
+  console.log(`${ok ? 'PASS' : 'FAIL'} ${name}${ok || !detail ? '' : `: ${detail}`}`);
+}
+const show = (value) => JSON.stringify(value);
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+async function until(what, probe, ms = 10000) {
+  for (const end = Date.now() + ms; ; await sleep(50)) {
+    const value = await probe().catch(() => undefined);
+    if (value) return value;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+  }
+}
+
+// --- Consoles and the content script's world ---------------------------------
+
+const consoleErrors = [];
+let extensionOrigin;
+
+// Follows a page or worker: its console errors and uncaught exceptions, and
+// for pages the content script's world in each frame.
+async function watch(target, label) {
+  const cdp = await target.createCDPSession();
+  const worlds = new Map();  // frame id -> execution context id of the content script
+  cdp.on('Runtime.executionContextCreated', ({context}) => {
+    if (extensionOrigin && context.origin === extensionOrigin && context.auxData?.frameId) {
+      worlds.set(context.auxData.frameId, context.id);
+    }
+  });
+  cdp.on('Runtime.executionContextsCleared', () => worlds.clear());
+  cdp.on('Runtime.exceptionThrown', ({exceptionDetails: e}) =>
+    consoleErrors.push(`${label}: ${e.exception?.description ?? e.text}`));
+  cdp.on('Runtime.consoleAPICalled', ({type, args}) => {
+    if (type === 'error' || type === 'assert') {
+      consoleErrors.push(`${label}: console.${type} ${args.map((a) => a.value ?? a.description).join(' ')}`);
+    }
+  });
+  cdp.on('Log.entryAdded', ({entry}) => {
+    if (entry.level === 'error') consoleErrors.push(`${label}: ${entry.text} ${entry.url ?? ''}`);
+  });
+  await cdp.send('Runtime.enable');
+  await cdp.send('Log.enable');
+  return {cdp, worlds};
+}
+
+// The pass of one frame as its content script kept it, once it has run.
+async function passOf(watcher, frame, field = 'report') {
+  return until(`the pass of ${frame.url()}`, async () => {
+    const contextId = watcher.worlds.get(frame._id);
+    if (contextId === undefined) return undefined;
+    const {result} = await watcher.cdp.send('Runtime.evaluate', {
+      contextId, returnByValue: true,
+      expression: `glintmarkPass.${field} && JSON.stringify(glintmarkPass)`,
+    });
+    return result.value && JSON.parse(result.value);
+  });
+}
+
+// What the user sees in a frame: the spans per colour, the links with their
+// target as tooltip, the address and referrer the document has.
+function pageView(frame) {
+  return frame.evaluate((selector) => {
+    const spans = {};
+    for (const span of document.querySelectorAll(selector)) {
+      const colour = span.getAttribute('style').split('background-color:')[1];
+      spans[colour] = (spans[colour] ?? 0) + 1;
+    }
+    const tooltips = [...document.links].filter((a) => a.title === a.href).length;
+    return {url: document.URL, referrer: document.referrer, spans, tooltips, text: document.body.textContent};
+  }, HIGHLIGHT_SPANS);
+}
+
+// --- The session ------------------------------------------------------------
+
+const web = await startWeb();
+const browser = await launchChromium(path.resolve(extensionDir));
+const visits = [];  // {tab, page, frame view, pass}
+let swCdp;
+try {
+  const workerTarget = await browser.waitForTarget(
+    (t) => t.type() === 'service_worker' && t.url().startsWith('chrome-extension://'));
+  extensionOrigin = `chrome-extension://${new URL(workerTarget.url()).host}`;
+  swCdp = (await watch(workerTarget, 'service worker')).cdp;
+  const inWorker = async (expression) =>
+    (await swCdp.send('Runtime.evaluate', {expression, awaitPromise: true, returnByValue: true})).result.value;
+
+  async function visit(tab, watcher, page, file, frame = page.mainFrame()) {
+    const pass = await passOf(watcher, frame);
+    const view = await pageView(frame);
+    visits.push({tab, file, view, pass});
+    return visits.at(-1);
+  }
+  const follow = (page, selector) => Promise.all([page.waitForNavigation(), page.click(selector)]);
+
+  const tabA = (await browser.pages())[0];
+  const a = await watch(tabA.target(), 'tab A');
+  await tabA.goto(`${web.engine}/search?hl=en&q=snow+leopard+habitat`);
+  const results = await visit('A', a, tabA, 'results.html');
+  check('results page: search saved, page not highlighted (option off), links get tooltips',
+    results.pass.report.savedSearchText === 'snow+leopard+habitat' && !Object.keys(results.view.spans).length &&
+      results.view.tooltips === 2, show(results.pass.report));
+
+  await follow(tabA, '#result');
+  const leopards = await visit('A', a, tabA, 'snow-leopard.html');
+  const frame = await visit('A', a, tabA, 'frame.html', tabA.mainFrame().childFrames()[0]);
+  check('result page: referrer cut to the engine origin, highlighted with the saved search',
+    leopards.view.referrer === `${web.engine}/` && leopards.pass.report.source === 'saved' &&
+      Object.keys(leopards.view.spans).length === 3, show([leopards.view.referrer, leopards.pass.report]));
+  check('frame: its own pass with the tab session', frame.pass.report.source === 'saved' &&
+    Object.keys(frame.view.spans).length > 0, show(frame.pass.report));
+  if (screenshotDir) await tabA.screenshot({path: path.join(screenshotDir, 'highlighted-page.png')});
+
+  await follow(tabA, '#next');
+  await visit('A', a, tabA, 'conservation.html');
+
+  const opened = browser.waitForTarget((t) => t.opener() === tabA.target());
+  await tabA.click('#newtab');
+  const tabB = await (await opened).page();
+  const b = await watch(tabB.target(), 'tab B');
+  const inherited = await visit('B', b, tabB, 'habitat.html');
+  const popupOpened = browser.waitForTarget((t) => t.opener() === tabA.target() && t !== tabB.target());
+  await tabA.bringToFront();  // a background tab's click opens no window
+  await tabA.click('#popup');
+  const popup = await (await popupOpened).page();
+  const inheritedByWindow = await visit('popup', await watch(popup.target(), 'popup window'), popup, 'habitat.html');
+  // A window opened by hand (no opener), its first page given a referrer, so
+  // that the saved text decides.
+  const browserSession = await browser.target().createCDPSession();
+  const {targetId} = await browserSession.send('Target.createTarget', {url: 'about:blank', newWindow: true});
+  const tabC = await (await browser.waitForTarget((t) => t._targetId === targetId)).page();
+  const c = await watch(tabC.target(), 'window C');
+  await tabC.goto(`${web.site}/habitat.html`, {referer: `${web.site}/conservation.html`});
+  const fresh = await visit('C', c, tabC, 'habitat.html');
+  check('a tab or window opened from a link starts with its opener search; a window opened by hand with none',
+    [inherited, inheritedByWindow].every((v) => v.pass.report.source === 'saved' &&
+      v.pass.input.savedSearchText === 'snow+leopard+habitat') &&
+      fresh.pass.input.savedSearchText === null && fresh.pass.report.source === 'title',
+    show([inherited.pass.input, inheritedByWindow.pass.input, fresh.pass.input]));
+  const tabsBefore = (await inWorker('chrome.storage.session.get(null)'));
+  await tabB.close();
+  await popup.close();
+  await tabC.close();
+  const sessionsLeft = await until('closed tabs forgotten', async () => {
+    const left = await inWorker('chrome.storage.session.get(null)');
+    return Object.keys(left).length === 1 && left;
+  }).catch(() => undefined);
+  check('closing a tab forgets its session', Object.keys(tabsBefore).length === 4 && sessionsLeft,
+    show([tabsBefore, sessionsLeft]));
+
+  await tabA.goto(`${web.site}/glaciers.html`);
+  const typed = await visit('A', a, tabA, 'glaciers.html');
+  check('typed address: no referrer ends the search, title words are highlighted',
+    typed.pass.report.source === 'title' && typed.pass.report.savedSearchText === null &&
+      Object.keys(typed.view.spans).length > 0, show(typed.pass.report));
+
+  // The options page.
+  const optionsUrl = `${extensionOrigin}/options.html`;
+  async function openOptions(label) {
+    const page = await browser.newPage();
+    const watcher = await watch(page.target(), label);
+    await page.goto(optionsUrl);
+    await until('the stored options shown', () => page.evaluate(() =>
+      new Promise((resolve) => chrome.storage.sync.get('options', () => resolve(true)))));
+    await sleep(100);
+    return {page, watcher};
+  }
+  const boxesOf = (page) => page.$$eval('label', (labels) =>
+    labels.map((l) => [l.textContent, l.querySelector('input').checked]));
+  const closed = (page) => new Promise((resolve) => page.once('close', resolve));
+  const storedOptions = () => inWorker('chrome.storage.sync.get("options").then((o) => o.options)');
+
+  const dialogRc = fs.readFileSync(path.join(repository, 'resources/options_dialog.rc'), 'latin1');
+  const captions = [...dialogRc.matchAll(/^\s*(?:DEFPUSHBUTTON|PUSHBUTTON|AUTOCHECKBOX|LTEXT|CAPTION)\s+"([^"]+)"/gm)]
+    .map((m) => m[1]);
+  let options = await openOptions('options page');
+  const shown = await options.page.evaluate(() =>
+    [document.title, ...[...document.querySelectorAll('.client > :is(button, label, span)')].map((e) => e.textContent)]);
+  check('options page: the dialog captions and buttons, in the dialog order', show(shown) === show(captions),
+    show([shown, captions]));
+  const boxes = await boxesOf(options.page);
+  check('options page: nothing stored shows the default 13',
+    show(boxes.map((box) => box[1])) === show([false, true, true, true]), show(boxes));
+  if (screenshotDir) {
+    await options.page.setViewport({width: 420, height: 290});
+    await options.page.screenshot({path: path.join(screenshotDir, 'options-page.png')});
+  }
+  const helpOpened = browser.waitForTarget((t) => t.url().startsWith('https://glintmark.example/'), {timeout: 5000});
+  await options.page.click('#help');
+  const help = await helpOpened.catch(() => null);
+  check('Help opens the help page in a new tab', help?.url() === 'https://glintmark.example/help/options.html',
+    help?.url());
+  if (help) await (await help.page())?.close();
+
+  const box = (bit) => `input[data-bit="${bit}"]`;
+  await options.page.click(box(2));
+  await options.page.click(box(8));
+  let gone = closed(options.page);
+  await options.page.click('#close');
+  await gone;
+  check('Close stores the boxes (13 - tooltips + search results = 7) and closes the page',
+    (await storedOptions()) === 7, await storedOptions());
+
+  options = await openOptions('options page (Cancel)');
+  await options.page.click(box(1));
+  gone = closed(options.page);
+  await options.page.click('#cancel');
+  await gone;
+  const afterCancel = await storedOptions();
+  options = await openOptions('options page (tab closed)');
+  const reopened = await boxesOf(options.page);
+  await options.page.click(box(4));
+  await options.page.close();
+  const afterTabClosed = await until('the closed page saved', async () => (await storedOptions()) === 3 && 3)
+    .catch(storedOptions);
+  options = await openOptions('options page (restore)');
+  await options.page.click(box(4));
+  gone = closed(options.page);
+  await options.page.keyboard.press('Enter').catch(() => {});  // the page closes at the key's press
+  await gone;
+  check('Cancel drops a change; closing the tab stores it as the close box did; Enter is Close',
+    afterCancel === 7 && show(reopened.map((r) => r[1])) === show([true, false, true, true]) &&
+      afterTabClosed === 3 && (await storedOptions()) === 7, show([afterCancel, reopened, afterTabClosed]));
+
+  // The new options on the next pages.
+  await tabA.goto(`${web.engine}/find?query=glacier+ice`);
+  const ownResults = await visit('A', a, tabA, 'glacier-results.html');
+  check('new options take effect: results page highlighted, no tooltips',
+    ownResults.pass.input.options === 7 && ownResults.pass.report.source === 'url' &&
+      Object.keys(ownResults.view.spans).length === 2 && ownResults.view.tooltips === 0,
+    show([ownResults.pass.input, ownResults.view]));
+
+  await follow(tabA, '#result');
+  const rewriting = await visit('A', a, tabA, 'rewrite.html');
+  await passOf(a, tabA.mainFrame(), 'rewriteReport');
+  rewriting.rewritten = await pageView(tabA.mainFrame());
+  rewriting.rewritePass = await passOf(a, tabA.mainFrame(), 'rewriteReport');
+  check('a page that replaces its body after loading is highlighted again, once',
+    rewriting.rewritten.text.includes('Glacier ice today') && Object.keys(rewriting.rewritten.spans).length === 2 &&
+      rewriting.rewritePass.rewritePasses === 1, show([rewriting.rewritten.spans, rewriting.rewritePass.rewritePasses]));
+
+  await follow(tabA, '#next');
+  const strict = await visit('A', a, tabA, 'strict.html');
+  const kinds = visits.map((v) => v.pass.engineKind);
+  check('strict CSP page runs the engine JavaScript path, other pages WebAssembly',
+    strict.pass.engineKind === 'js' && kinds.slice(0, -1).every((k) => k === 'wasm') &&
+      Object.keys(strict.view.spans).length === 2, show(kinds));
+} catch (error) {
+  check('the session ran to its end', false, error.stack);
+} finally {
+  await browser.close();
+  await web.close();
+}
+
+// --- The same pages through glintmark session --------------------------------
+
+// One session per run of one tab with one options word, as the browser ran them.
+function toolSession(name, steps, optionsWord) {
+  const folder = path.join(workDir, name);
+  fs.mkdirSync(folder, {recursive: true});
+  const lines = steps.map((v) => {
+    fs.writeFileSync(path.join(folder, v.file), web.render(v.file));
+    return `${v.file} ${v.view.url} ${v.view.referrer}`;
+  });
+  fs.writeFileSync(path.join(folder, 'session.txt'), lines.join('\n') + '\n');
+  return JSON.parse(execFileSync(glintmark, ['session', path.join(folder, 'session.txt'), '--json',
+    '--options', String(optionsWord)], {encoding: 'utf8'}));
+}
+
+function sameAsTool(label, browserReport, spans, tool) {
+  const keywords = (list) => list.map(({word, colour, spans: n}) => [word, colour, n]);
+  const mine = {source: browserReport.source, text: browserReport.text, fromTitle: browserReport.fromTitle,
+    keywords: keywords(browserReport.keywords), tooltips: browserReport.tooltips, saved: browserReport.savedSearchText};
+  const theirs = {source: tool.source, text: tool.searchText, fromTitle: tool.fromTitle,
+    keywords: keywords(tool.keywords), tooltips: tool.tooltips, saved: tool.savedSearchText};
+  const toolSpans = {};
+  for (const k of tool.keywords) if (k.spans) toolSpans[k.colour] = (toolSpans[k.colour] ?? 0) + k.spans;
+  const sorted = (o) => show(Object.fromEntries(Object.entries(o).sort()));
+  check(`same as glintmark: ${label}`, show(mine) === show(theirs) && sorted(spans) === sorted(toolSpans),
+    `browser ${show(mine)} ${sorted(spans)}\n     tool    ${show(theirs)} ${sorted(toolSpans)}`);
+}
+
+if (visits.length === 11) {
+  fs.rmSync(workDir, {recursive: true, force: true});
+  const [results, leopards, frame, conservation, tabB, popup, tabC, typed, ownResults, rewriting, strict] = visits;
+  const runs = [
+    ['tab A', [results, leopards, frame, conservation, typed], 13],
+    ['tab B', [results, leopards, frame, conservation, tabB], 13],
+    ['popup window', [results, leopards, frame, conservation, popup], 13],
+    ['window C', [tabC], 13],
+    ['tab A, options 7', [ownResults, rewriting, strict], 7],
+  ];
+  for (const [name, steps, word] of runs) {
+    const reports = toolSession(name.replace(/\W+/g, '-'), steps, word);
+    steps.forEach((v, i) => sameAsTool(`${name}, ${v.file}`, v.pass.report, v.view.spans, reports[i]));
+  }
+  // The rewritten page against the tool on the same content, with the input
+  // of the load's pass.
+  const file = path.join(workDir, 'rewrite-after.html');
+  fs.writeFileSync(file, web.render('rewrite-after.html'));
+  const args = ['highlight', file, '--url', rewriting.view.url, '--referrer', rewriting.view.referrer,
+    '--options', '7', '--json', '-o', path.join(workDir, 'rewrite-after.out.html')];
+  if (rewriting.pass.input.savedSearchText !== null) args.push('--saved', rewriting.pass.input.savedSearchText);
+  sameAsTool('tab A, rewrite.html after the rewrite', rewriting.rewritePass.rewriteReport, rewriting.rewritten.spans,
+    JSON.parse(execFileSync(glintmark, args, {encoding: 'utf8'})));
+} else {
+  check('every page of the session reached', false, `${visits.length} of 11 pages`);
+}
+check('no error in any console (pages, service worker, options page)', consoleErrors.length === 0,
+  consoleErrors.join('\n     '));
+console.log(`${passed} passed, ${failed} failed`);
+process.exit(failed ? 1 : 0);
