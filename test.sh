@@ -99,6 +99,31 @@ for preset in win64 win32; do
   fi
 done
 
+# The Chromium extension around the WebAssembly engine, through a browsing
+# session in headless Chromium, compared page by page with `glintmark session`
+# (the native build's tool). Skipped, and said so, only without Chromium.
+if [ ! -x /usr/bin/chromium ]; then
+  echo "== extension: SKIPPED, /usr/bin/chromium is missing"
+elif [ -x build/native/tools/glintmark/glintmark ] && build wasm; then
+  extension/test/run-session-test.sh >"$log/test-extension.log" 2>&1
+  status=$?
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log/test-extension.log" | tail -1)
+  if [ "$status" -eq 77 ]; then
+    echo "== extension: $(tail -1 "$log/test-extension.log")"
+  elif [ -z "$line" ]; then
+    echo "== extension: no test ran (status $status)"; tail -20 "$log/test-extension.log"
+    failed=$((failed + 1)); broken+=("extension")
+  else
+    ok=${line%% passed*} bad=${line#*, }; bad=${bad%% failed}
+    passed=$((passed + ok)); failed=$((failed + bad))
+    echo "== extension: $line"
+    if [ "$bad" -ne 0 ] || [ "$status" -ne 0 ]; then
+      broken+=("extension"); grep -E '^FAIL' "$log/test-extension.log" | head -20
+      [ "$bad" -eq 0 ] && failed=$((failed + 1))
+    fi
+  fi
+fi
+
 for label in "${broken[@]}"; do
   echo "== FAILED: $label (logs in build/logs)"
   grep -E '\*\*\*Failed|\(Failed\)|\(Timeout\)|\(SEGFAULT\)|Exception' "$log/test-${label}.log" 2>/dev/null | head -20
