@@ -18,7 +18,8 @@ const REWRITE_SETTLE_MS = 300;
 
 // What this document's pass did: its input, the engine's kind, the report of
 // the load's pass and of the latest pass over a rewritten page.
-const glintmarkPass = {input: null, engineKind: null, report: null, rewriteReport: null, rewritePasses: 0};
+const glintmarkPass = {input: null, engineKind: null, report: null, rewriteReport: null, rewritePasses: 0,
+  restoredPasses: 0};
 
 function documentComplete() {
   if (document.readyState === 'complete') return Promise.resolve();
@@ -49,21 +50,41 @@ function highlightRewrites(engine) {
   if (document.body) watch();
 }
 
-async function runPagePass() {
-  await documentComplete();
-  const engine = await GlintmarkEngine.create({prefer: 'auto'});
-  glintmarkPass.engineKind = engine.kind;
+// One pass with the tab's session: the worker hands out the saved text and
+// the options and holds the tab's other passes back until the updated text
+// comes back.
+async function withSession(run) {
   const session = await chrome.runtime.sendMessage({type: 'beginPass'});
   if (!session) return;
   let savedSearchText = session.savedSearchText;
   try {
-    glintmarkPass.input = {options: session.options, savedSearchText};
-    glintmarkPass.report = engine.highlightDocument(document, glintmarkPass.input);
-    savedSearchText = glintmarkPass.report.savedSearchText;
+    savedSearchText = run({options: session.options, savedSearchText}).savedSearchText;
   } finally {
     chrome.runtime.sendMessage({type: 'endPass', ticket: session.ticket, savedSearchText});
   }
+}
+
+async function runPagePass() {
+  await documentComplete();
+  const engine = await GlintmarkEngine.create({prefer: 'auto'});
+  glintmarkPass.engineKind = engine.kind;
+  await withSession((input) => {
+    glintmarkPass.input = input;
+    return (glintmarkPass.report = engine.highlightDocument(document, input));
+  });
   highlightRewrites(engine);
+  // Back and forward bring the page back from the browser's cache without
+  // loading it again, but they are navigations of the tab all the same (the
+  // browser completed the document again), so the tab's session takes this
+  // page's effect again: a results page saves its search anew. The page
+  // keeps the spans it has; the pass runs on an empty document with the
+  // page's address, referrer and title, which leaves the page as it is.
+  window.addEventListener('pageshow', (event) => {
+    if (!event.persisted) return;
+    glintmarkPass.restoredPasses++;
+    withSession((input) => engine.highlightDocument(document.implementation.createHTMLDocument(document.title),
+      {...input, url: document.URL, referrer: document.referrer}));
+  });
 }
 
 runPagePass();

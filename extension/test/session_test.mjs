@@ -197,6 +197,20 @@ try {
     typed.pass.report.source === 'title' && typed.pass.report.savedSearchText === null &&
       Object.keys(typed.view.spans).length > 0, show(typed.pass.report));
 
+  // Back to the results page, which the browser restores from its cache: no
+  // new load, but the tab's session takes its search again, and a result
+  // followed from it is highlighted with that search, not with title words.
+  await tabA.evaluate(() => history.go(-3));
+  const restored = await until('the results page restored', async () => {
+    const pass = await passOf(a, tabA.mainFrame());
+    return pass.restoredPasses > 0 && pass;
+  });
+  await follow(tabA, '#result');
+  const again = await visit('A', a, tabA, 'snow-leopard.html');
+  check('back to the results page (from the page cache) saves its search again',
+    restored.restoredPasses === 1 && again.pass.input.savedSearchText === 'snow+leopard+habitat' &&
+      again.pass.report.source === 'saved', show([restored.restoredPasses, again.pass.input]));
+
   // The options page.
   const optionsUrl = `${extensionOrigin}/options.html`;
   async function openOptions(label) {
@@ -323,11 +337,12 @@ function sameAsTool(label, browserReport, spans, tool) {
     `browser ${show(mine)} ${sorted(spans)}\n     tool    ${show(theirs)} ${sorted(toolSpans)}`);
 }
 
-if (visits.length === 11) {
+if (visits.length === 12) {
   fs.rmSync(workDir, {recursive: true, force: true});
-  const [results, leopards, frame, conservation, tabB, popup, tabC, typed, ownResults, rewriting, strict] = visits;
+  const [results, leopards, frame, conservation, tabB, popup, tabC, typed, leopardsAgain, ownResults, rewriting, strict] =
+    visits;
   const runs = [
-    ['tab A', [results, leopards, frame, conservation, typed], 13],
+    ['tab A', [results, leopards, frame, conservation, typed, results, leopardsAgain], 13],
     ['tab B', [results, leopards, frame, conservation, tabB], 13],
     ['popup window', [results, leopards, frame, conservation, popup], 13],
     ['window C', [tabC], 13],
@@ -347,7 +362,7 @@ if (visits.length === 11) {
   sameAsTool('tab A, rewrite.html after the rewrite', rewriting.rewritePass.rewriteReport, rewriting.rewritten.spans,
     JSON.parse(execFileSync(glintmark, args, {encoding: 'utf8'})));
 } else {
-  check('every page of the session reached', false, `${visits.length} of 11 pages`);
+  check('every page of the session reached', false, `${visits.length} of 12 pages`);
 }
 check('no error in any console (pages, service worker, options page)', consoleErrors.length === 0,
   consoleErrors.join('\n     '));

@@ -11,12 +11,12 @@ var GlintmarkEngine = {
     };
     return {
       kind: 'js',
-      highlightDocument(doc, {options = 13, savedSearchText = null} = {}) {
+      highlightDocument(doc, {options = 13, savedSearchText = null, url = doc.URL, referrer = doc.referrer} = {}) {
         const report = {status: 0, savedSearchText, source: 'none', text: null, fromTitle: false, keywords: [], tooltips: 0};
         if (options & 8) for (const a of doc.querySelectorAll('a[href]')) { a.title = a.href; report.tooltips++; }
-        let text = query(doc.URL);
+        let text = query(url);
         if (text) { report.savedSearchText = text; if (!(options & 2)) return report; report.source = 'url'; }
-        else if (doc.referrer) { text = query(doc.referrer); report.source = text ? 'referrer' : 'saved'; text = text || savedSearchText; }
+        else if (referrer) { text = query(referrer); report.source = text ? 'referrer' : 'saved'; text = text || savedSearchText; }
         else { report.savedSearchText = null; text = options & 1 ? doc.title.toLowerCase() : null; report.source = 'title'; }
         if (!text || !doc.body) return report;
         report.text = text;
