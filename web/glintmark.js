@@ -173,6 +173,7 @@
     // the search text, and `domError` when the page refused a change).
     highlightDocument(doc, request = {}) {
       const m = this.module;
+      const started = performance.now();
       const pageNodes = new PageNodes(doc);
       const description = describePage(doc, pageNodes, {
         options: request.options === undefined ? 13 : request.options,
@@ -197,6 +198,7 @@
         m.HEAP32.set(description.links, linksAt >> 2);
         const written = encoder.encodeInto(description.text, m.HEAPU8.subarray(textAt, textAt + textCapacity)).written;
         m.glintmarkPage = pageNodes;
+        const described = performance.now();
         let reportAt;
         try {
           reportAt = m._glintmark_highlight(opsAt, description.ops.length, textAt, written, partsAt, linksAt, lengthAt);
@@ -209,6 +211,7 @@
         report.status = parseInt(report.result, 16) >>> 0;
         report.text = report.searchText ?? null;
         if (pageNodes.error) report.domError = pageNodes.error;
+        report.milliseconds = {describe: described - started, pass: performance.now() - described};
         return report;
       } finally {
         m._glintmark_free(block);
