@@ -104,7 +104,10 @@ done
 # (the native build's tool). Skipped, and said so, only without Chromium.
 if [ ! -x /usr/bin/chromium ]; then
   echo "== extension: SKIPPED, /usr/bin/chromium is missing"
-elif [ -x build/native/tools/glintmark/glintmark ] && build wasm; then
+elif [ ! -x build/native/tools/glintmark/glintmark ]; then
+  echo "== extension: not run, the native build's glintmark (the comparison) is missing"
+  failed=$((failed + 1)); broken+=("extension")
+elif build wasm; then
   extension/test/run-session-test.sh >"$log/test-extension.log" 2>&1
   status=$?
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log/test-extension.log" | tail -1)

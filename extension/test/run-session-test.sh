@@ -14,6 +14,7 @@ if [ ! -x /usr/bin/chromium ]; then
   echo "SKIPPED: /usr/bin/chromium is missing (scripts/install-deps.sh chromium installs it)"
   exit 77
 fi
+command -v node >/dev/null || scripts/install-deps.sh nodejs
 if [ ! -d build/web-node/node_modules/puppeteer-core ]; then
   command -v npm >/dev/null || scripts/install-deps.sh npm
   mkdir -p build/web-node
