@@ -21,9 +21,16 @@ const REWRITE_SETTLE_MS = 300;
 const glintmarkPass = {input: null, engineKind: null, report: null, rewriteReport: null, rewritePasses: 0,
   restoredPasses: 0};
 
-function documentComplete() {
-  if (document.readyState === 'complete') return Promise.resolve();
-  return new Promise((resolve) => window.addEventListener('load', resolve, {once: true}));
+// Resolves when the document has loaded and is the tab's: a page that
+// Chromium prerendered (loaded before the user went there) completes for the
+// tab when it is shown.
+async function documentComplete() {
+  if (document.readyState !== 'complete') {
+    await new Promise((resolve) => window.addEventListener('load', resolve, {once: true}));
+  }
+  if (document.prerendering) {
+    await new Promise((resolve) => document.addEventListener('prerenderingchange', resolve, {once: true}));
+  }
 }
 
 // Highlights the document again when the page throws away the content that
