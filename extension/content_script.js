@@ -79,6 +79,7 @@ async function runPagePass() {
     glintmarkPass.input = input;
     return (glintmarkPass.report = engine.highlightDocument(document, input));
   });
+  if (!glintmarkPass.input) return;  // the page is not in a tab
   highlightRewrites(engine);
   // Back and forward bring the page back from the browser's cache without
   // loading it again, but they are navigations of the tab all the same (the

@@ -80,7 +80,8 @@ function withTab(tabId, task) {
   return run;
 }
 
-let nextTicket = 1;
+// Tickets are unique across restarts of the worker, so that a pass begun
+// under an earlier worker cannot end one of this worker's.
 const passes = new Map();  // ticket -> the function ending that pass's turn
 
 // Hands out the tab's session and holds the tab's turn until endPass (or the
@@ -91,7 +92,7 @@ function beginPass(tabId) {
     withTab(tabId, async () => {
       await optionsLoaded;
       const session = await sessionOf(tabId);
-      const ticket = nextTicket++;
+      const ticket = crypto.randomUUID();
       const ended = new Promise((resolve) => {
         passes.set(ticket, resolve);
         setTimeout(resolve, PASS_LEASE_MS);
@@ -109,8 +110,9 @@ function endPass(tabId, ticket, savedSearchText) {
   if (end) {
     end({savedSearchText});
   } else {
-    // The worker was stopped while the pass ran, or its lease ran out.
-    withTab(tabId, () => writeSession(tabId, savedSearchText));
+    // The worker was stopped while the pass ran, or its lease ran out; the
+    // tab may have closed since.
+    withTab(tabId, () => chrome.tabs.get(tabId).then(() => writeSession(tabId, savedSearchText), () => {}));
   }
 }
 
