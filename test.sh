@@ -107,7 +107,7 @@ if [ ! -x /usr/bin/chromium ]; then
 elif [ ! -x build/native/tools/glintmark/glintmark ]; then
   echo "== extension: not run, the native build's glintmark (the comparison) is missing"
   failed=$((failed + 1)); broken+=("extension")
-elif build wasm; then
+elif scripts/install-deps.sh emscripten binaryen && build wasm; then
   extension/test/run-session-test.sh >"$log/test-extension.log" 2>&1
   status=$?
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log/test-extension.log" | tail -1)
