@@ -107,7 +107,7 @@
               break;
             }
             case Change.insert:
-              nodes[a].insertBefore(nodes[b], c ? nodes[c] : null);
+              place(nodes[a], nodes[b], c ? nodes[c] : null);
               break;
           }
         }
@@ -125,6 +125,22 @@
         if (text && end[id] !== text.length) nodes[id].data = text.slice(0, end[id]);
       }
     }
+  }
+
+  // Puts `child` into `parent` before `before`. A node of the page is moved
+  // with moveBefore where the browser has it: an iframe moved that way does
+  // not reload, and focus, media and animations carry on. New nodes, and
+  // browsers without it, take insertBefore.
+  function place(parent, child, before) {
+    if (child.isConnected && parent.isConnected && typeof parent.moveBefore === 'function') {
+      try {
+        parent.moveBefore(child, before);
+        return;
+      } catch (e) {
+        // Not every node can be moved so (one from another document); insert it.
+      }
+    }
+    parent.insertBefore(child, before);
   }
 
   // A link's address as the href property gives it (resolved; empty when the
