@@ -71,7 +71,7 @@
       // Where each cut text node's final text lies in the text of the node it
       // was cut from (that node's text as it stands now): source, start, end.
       const source = new Int32Array(last), start = new Int32Array(last), end = new Int32Array(last);
-      const texts = [];  // each cut node's text, read once
+      const texts = new Array(last).fill(null);  // each cut node's text, read once
       for (let i = 0; i < changes.length; i += 4) {
         if (changes[i] !== Change.split) continue;
         const node = changes[i + 1], offset = changes[i + 2], rest = changes[i + 3];
