@@ -259,6 +259,7 @@
     // the search text, and `domError` when the page refused a change).
     highlightDocument(doc, request = {}) {
       const m = this.module;
+      if (!m) throw new Error('this engine has stopped; create another');
       const started = performance.now();
       const pageNodes = new PageNodes(doc);
       const description = describePage(doc, pageNodes, {
@@ -288,6 +289,12 @@
         let reportAt;
         try {
           reportAt = m._glintmark_highlight(opsAt, description.ops.length, textAt, written, partsAt, linksAt, lengthAt);
+        } catch (e) {
+          // The module stopped (it ran out of memory where nothing could
+          // catch it): the page is left as it was, and this engine is done.
+          this.module = null;
+          return {result: '0x80004005', status: 0x80004005, keywords: [], tooltips: 0,
+                  error: String(e && e.message || e)};
         } finally {
           m.glintmarkPage = null;
         }
@@ -301,7 +308,7 @@
         report.milliseconds = {describe: described - started, pass: performance.now() - described};
         return report;
       } finally {
-        m._glintmark_free(block);
+        if (this.module) m._glintmark_free(block);
       }
     }
   }
