@@ -26,7 +26,10 @@ function closePage() {
 chrome.storage.sync.get(OPTIONS_KEY).then((items) => {
   const stored = items[OPTIONS_KEY];
   const word = Number.isInteger(stored) && stored >= 0 ? stored : DEFAULT_OPTIONS;
-  for (const box of boxes) box.checked = (word & Number(box.dataset.bit)) !== 0;
+  for (const box of boxes) {
+    box.checked = (word & Number(box.dataset.bit)) !== 0;
+    box.disabled = false;  // clickable once they show the stored word
+  }
 });
 
 for (const box of boxes) box.addEventListener('change', () => port.postMessage({pending: boxesWord()}));

@@ -217,9 +217,7 @@ try {
     const page = await browser.newPage();
     const watcher = await watch(page.target(), label);
     await page.goto(optionsUrl);
-    await until('the stored options shown', () => page.evaluate(() =>
-      new Promise((resolve) => chrome.storage.sync.get('options', () => resolve(true)))));
-    await sleep(100);
+    await until('the stored options shown', () => page.$eval('input', (box) => !box.disabled));
     return {page, watcher};
   }
   const boxesOf = (page) => page.$$eval('label', (labels) =>
