@@ -57,6 +57,16 @@ export async function newPage(browser) {
   return page;
 }
 
+// openPage(browser, address) -> a new page with `address` loaded. Errors of
+// the page's own loading (its scripts, its missing images) are the page's:
+// page.errors starts empty once it has loaded.
+export async function openPage(browser, address) {
+  const page = await newPage(browser);
+  await page.goto(address);
+  page.errors.length = 0;
+  return page;
+}
+
 let engineSource;
 // injectEngine(page): runs the engine's script in the page's main world
 // through DevTools, which the page's Content-Security-Policy does not stop

@@ -4,11 +4,13 @@
 // the page allows it.
 import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { startServer } from './server.mjs';
-import { ROOT, chromiumMissing, launchChromium, newPage, injectEngine, highlight, pageState } from './browser.mjs';
+import { ROOT, chromiumMissing, launchChromium, openPage, injectEngine, highlight, pageState } from './browser.mjs';
 import { SMALL_PAGES } from './pages.mjs';
 import { sameText } from './assertions.mjs';
+import { reportFields } from './tool.mjs';
 
 const POLICIES = [
   { name: 'no policy', kind: 'wasm' },
@@ -36,17 +38,16 @@ describe('Content-Security-Policy', { skip: chromiumMissing && 'Chromium missing
 
   // The page under a policy, highlighted by an engine of the page's choice.
   async function run(source, policy) {
-    const page = await newPage(chromium.browser);
-    let html = source.html ?? (await import('node:fs')).readFileSync(source.file, 'utf8');
+    let html = source.html ?? readFileSync(source.file, 'utf8');
     if (policy.meta) html = html.replace('<head>', `<head><meta http-equiv="Content-Security-Policy" content="${policy.meta}">`);
-    await page.goto(server.serve(`/csp/${served++}`, {
+    const page = await openPage(chromium.browser, server.serve(`/csp/${served++}`, {
       body: html, headers: policy.header ? { 'Content-Security-Policy': policy.header } : {},
     }));
     await injectEngine(page);
     const { kind, report } = await highlight(page, { url: source.url, referrer: source.referrer });
     const state = await pageState(page);
     await page.close();
-    return { kind, report, state, errors: page.errors };
+    return { kind, report: reportFields(report), state, errors: page.errors };
   }
 
   for (const source of [leopards, splitWords]) {
@@ -69,8 +70,9 @@ describe('Content-Security-Policy', { skip: chromiumMissing && 'Chromium missing
     // What the fallback above rests on: the harness injects the engine
     // through DevTools, and Chromium holds WebAssembly compiled there to the
     // page's policy as it would a page script.
-    const page = await newPage(chromium.browser);
-    await page.goto(server.serve('/csp/probe', { body: '<p>x</p>', headers: { 'Content-Security-Policy': "script-src 'none'" } }));
+    const page = await openPage(chromium.browser, server.serve('/csp/probe', {
+      body: '<p>x</p>', headers: { 'Content-Security-Policy': "script-src 'none'" },
+    }));
     const compiled = await page.evaluate(() => WebAssembly.compile(new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0]))
       .then(() => 'compiled', (error) => error.message));
     assert.match(compiled, /Content Security Policy/);

@@ -15,17 +15,15 @@ export function glintmark(...args) {
 // report, as the engine's highlightDocument gives it.
 export function highlightFile(page, out, { url, referrer, options = 13, savedSearchText = null }) {
   const args = ['highlight', page, '--url', url, '--options', String(options),
-    '--json', '-o', out];
+    '--codepage', '65001', '--json', '-o', out];
   if (referrer !== undefined) args.push('--referrer', referrer);
   if (savedSearchText !== null) args.push('--saved', savedSearchText);
   const report = JSON.parse(glintmark(...args));
-  return {
-    status: Number.parseInt(report.result, 16),
-    savedSearchText: report.savedSearchText,
-    source: report.source,
-    text: report.searchText,
-    fromTitle: report.fromTitle,
-    keywords: report.keywords.map(({ word, colour, spans }) => ({ word, colour, spans })),
-    tooltips: report.tooltips,
-  };
+  return reportFields({ ...report, status: Number.parseInt(report.result, 16) >>> 0, text: report.searchText });
+}
+
+// reportFields(report): the fields both reports share, to compare them.
+export function reportFields({ status, savedSearchText, source, text, fromTitle, keywords, tooltips }) {
+  return { status, savedSearchText, source, text, fromTitle,
+    keywords: keywords.map(({ word, colour, spans }) => ({ word, colour, spans })), tooltips };
 }
