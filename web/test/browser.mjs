@@ -49,6 +49,8 @@ export async function launchChromium() {
 // are collected in page.errors.
 export async function newPage(browser) {
   const page = await browser.newPage();
+  // A 10 MB page takes Chromium longer than puppeteer's 30 s to load here.
+  page.setDefaultNavigationTimeout(600_000);
   page.errors = [];
   page.on('console', (message) => {
     if (message.type() === 'error') page.errors.push(`console: ${message.text()}`);
@@ -102,20 +104,26 @@ export async function highlight(page, { prefer = 'auto', ...settings } = {}) {
   }), prefer, settings);
 }
 
-// pageState(page) -> {spans: {colour: count}, text}: the highlight spans
-// (style "color:black;background-color:C", spaces and a final ";" allowed,
-// any case) counted per colour, and the body's textContent. textContent,
-// not innerText: it is every text node's data in order, whatever the style
-// sheet hides or lays out, and it includes script, style and textarea text,
-// so a change there shows; innerText would also force a layout per call.
+// pageState(page) -> {spans: {colour: count}, marked, text}: the highlight
+// spans (style "color:black;background-color:C", spaces and a final ";"
+// allowed, any case) counted per colour; `marked`, each span's colour and
+// text in document order, one per line; and the body's textContent.
+// textContent, not innerText: it is every text node's data in order,
+// whatever the style sheet hides or lays out, and it includes script, style
+// and textarea text, so a change there shows; innerText would also force a
+// layout per call.
 export function pageState(page) {
   return page.evaluate(() => {
     const spans = {};
+    const marked = [];
     const pattern = /^\s*color\s*:\s*black\s*;\s*background-color\s*:\s*(#[0-9a-f]{6})\s*;?\s*$/i;
     for (const span of document.querySelectorAll('span[style]')) {
       const found = pattern.exec(span.getAttribute('style'));
-      if (found) spans[found[1].toLowerCase()] = (spans[found[1].toLowerCase()] || 0) + 1;
+      if (!found) continue;
+      const colour = found[1].toLowerCase();
+      spans[colour] = (spans[colour] || 0) + 1;
+      marked.push(`${colour} ${span.textContent}`);
     }
-    return { spans, text: document.body.textContent };
+    return { spans, marked: marked.join('\n'), text: document.body.textContent };
   });
 }

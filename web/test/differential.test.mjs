@@ -15,7 +15,7 @@ import { SMALL_PAGES, sessionPages, generatedPages } from './pages.mjs';
 import { sameText, noErrors } from './assertions.mjs';
 
 const WORK = join(ROOT, 'build/web-test/differential');
-const SIZES = (process.env.GLINTMARK_DIFFERENTIAL_SIZES || '100K,1M').split(',');
+const SIZES = (process.env.GLINTMARK_DIFFERENTIAL_SIZES ?? '100K,1M').split(',').filter(Boolean);
 
 // The pages, each with its report and written page from the tool. The
 // example session runs in order, each page given the saved search text the
@@ -86,6 +86,7 @@ describe('differential: the engine in Chromium against glintmark highlight', { s
         assert.equal(live.report.domError, undefined, 'the page refused a change');
         assert.deepEqual(reportFields(live.report), page.report, 'the engine\'s report against the tool\'s');
         assert.deepEqual(after.spans, state.spans, 'spans per colour, live page against the tool\'s page');
+        sameText(after.marked, state.marked, 'the spans\' colours and texts in order, live page against the tool\'s page');
         sameText(after.text, state.text, 'text, live page against the tool\'s page');
         sameText(after.text, before.text, 'text, live page after the pass against before it');
         noErrors(browserPage);
