@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: native, sanitizers, fuzzers, the
-# win64 suite under Wine, and the 32-bit checks. Ends with one summary line,
-# "N passed, N failed", over all of them; exits non-zero on any failure.
+# Builds every preset and runs every test: native, sanitizers, the browser
+# engine in headless Chromium, fuzzers, the win64 suite under Wine, and the
+# 32-bit checks. Ends with one summary line, "N passed, N failed", over all
+# of them; exits non-zero on any failure.
 set -u
 cd "$(dirname "$0")"
 root=$PWD
@@ -30,6 +31,24 @@ count() {
   fi
 }
 
+# count_node LABEL LOGFILE STATUS: adds a node --test run's totals (TAP
+# reporter: one test per case) to the summary.
+count_node() {
+  local label=$1 file=$2 status=$3 pass bad
+  pass=$(sed -nE 's/^# pass ([0-9]+)$/\1/p' "$file" | tail -1)
+  bad=$(sed -nE 's/^# (fail|cancelled) ([0-9]+)$/\2/p' "$file" | awk '{n += $1} END {print n + 0}')
+  if [ -z "$pass" ]; then
+    echo "== $label: no test ran (status $status)"
+    failed=$((failed + 1)); broken+=("$label"); return
+  fi
+  passed=$((passed + pass)); failed=$((failed + bad))
+  echo "== $label: $pass passed, $bad failed$(sed -nE 's/^# skipped ([1-9][0-9]*)$/, \1 skipped/p' "$file" | tail -1)"
+  if [ "$bad" -ne 0 ] || [ "$status" -ne 0 ]; then
+    broken+=("$label")
+    [ "$bad" -eq 0 ] && failed=$((failed + 1))
+  fi
+}
+
 # build PRESET: configure and build; a failed build counts as a failed test.
 build() {
   local preset=$1
@@ -49,6 +68,18 @@ for preset in native native-asan; do
     count "$preset" "$log/test-$preset.log" $?
   fi
 done
+
+# The browser engine (web/, the wasm preset) in headless Chromium, driven by
+# web/test/ against the native build's glintmark: the differential, the
+# live-page checks and the Content-Security-Policy fallback.
+if build wasm; then
+  if [ ! -x /usr/bin/chromium ]; then
+    echo "== browser: skipped: Chromium missing (scripts/install-deps.sh chromium installs it)"
+  else
+    node --test --test-reporter=tap web/test/*.test.mjs >"$log/test-browser.log" 2>&1
+    count_node browser "$log/test-browser.log" $?
+  fi
+fi
 
 # Fuzzers: a bounded run of each, from its committed seed corpus.
 if build fuzz; then
@@ -129,7 +160,7 @@ fi
 
 for label in "${broken[@]}"; do
   echo "== FAILED: $label (logs in build/logs)"
-  grep -E '\*\*\*Failed|\(Failed\)|\(Timeout\)|\(SEGFAULT\)|Exception' "$log/test-${label}.log" 2>/dev/null | head -20
+  grep -E '\*\*\*Failed|\(Failed\)|\(Timeout\)|\(SEGFAULT\)|Exception|^ *not ok' "$log/test-${label}.log" 2>/dev/null | head -20
 done
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, quietly and
-# only when something is missing. Safe to run again and again.
+# only when something is missing, then the npm packages of the browser tests
+# and the browser benchmark (web/test/package-lock.json) into build/web-node.
+# Safe to run again and again.
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
@@ -11,7 +14,13 @@ packages=(
   wine wine64 fonts-wine libwine-dev
   xvfb xauth imagemagick x11-apps chromium
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 file python3
+  emscripten binaryen
 )
+# Node.js and npm from Debian only where there are none: a machine may have
+# another build of Node.js (NodeSource's carries npm and conflicts with
+# Debian's npm package).
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 # Extra packages a caller asks for, installed with the ones above.
 packages+=("$@")
 
@@ -19,16 +28,28 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  # Another apt run (an unattended upgrade, a second script) may hold the lock:
+  # wait for it rather than fail.
+  apt-get update -qq -o DPkg::Lock::Timeout=600
+  apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
 fi
-echo "install-deps: installing ${missing[*]}"
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: these packages are missing and installing them needs root: ${missing[*]}" >&2
-  exit 1
+
+# puppeteer-core (which never downloads a browser: the tests drive the
+# system's Chromium) and mark.js, at the versions of the committed lock file,
+# into the build folder, never into the repository. Done again only when the
+# lock file changes.
+modules=$root/build/web-node
+if ! cmp -s "$root/web/test/package-lock.json" "$modules/package-lock.json" ||
+   [ ! -d "$modules/node_modules/puppeteer-core" ]; then
+  echo "install-deps: installing the npm packages of web/test into build/web-node"
+  mkdir -p "$modules"
+  cp "$root/web/test/package.json" "$root/web/test/package-lock.json" "$modules/"
+  npm ci --prefix "$modules" --no-audit --no-fund --silent >/dev/null
 fi
-export DEBIAN_FRONTEND=noninteractive
-# Another apt run (an unattended upgrade, a second script) may hold the lock:
-# wait for it rather than fail.
-apt-get update -qq -o DPkg::Lock::Timeout=600
-apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null

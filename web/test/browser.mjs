@@ -1,0 +1,129 @@
+// The browser side of the tests and the benchmark: the system Chromium
+// driven by puppeteer-core (from build/web-node, installed by
+// scripts/install-deps.sh), the engine script injected into pages, and what
+// the tests read back from a page: the highlight spans per colour and the text.
+import { createRequire } from 'node:module';
+import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+export const ROOT = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+export const CHROMIUM = '/usr/bin/chromium';
+export const chromiumMissing = !existsSync(CHROMIUM);
+export const ENGINE = process.env.GLINTMARK_ENGINE || join(ROOT, 'build/wasm/web/glintmark-engine.js');
+export const NODE_MODULES = process.env.GLINTMARK_WEB_NODE || join(ROOT, 'build/web-node');
+
+const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+
+// launchChromium() -> {browser, close()}: headless Chromium on a fresh
+// profile folder, removed again by close().
+export async function launchChromium() {
+  const require = createRequire(join(NODE_MODULES, 'package.json'));
+  const puppeteer = require('puppeteer-core');
+  const profile = mkdtempSync(join(tmpdir(), 'glintmark-chromium-'));
+  let browser;
+  try {
+    browser = await puppeteer.launch({
+      executablePath: CHROMIUM,
+      headless: true, // puppeteer passes --headless=new
+      args: FLAGS,
+      userDataDir: profile,
+      protocolTimeout: 600_000,
+    });
+  } catch (error) {
+    rmSync(profile, { recursive: true, force: true });
+    throw error;
+  }
+  return {
+    browser,
+    async close() {
+      await browser.close();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// newPage(browser) -> page, whose console errors and uncaught exceptions
+// are collected in page.errors.
+export async function newPage(browser) {
+  const page = await browser.newPage();
+  // A 10 MB page takes Chromium longer than puppeteer's 30 s to load here.
+  page.setDefaultNavigationTimeout(600_000);
+  page.errors = [];
+  page.on('console', (message) => {
+    if (message.type() === 'error') page.errors.push(`console: ${message.text()}`);
+  });
+  page.on('pageerror', (error) => page.errors.push(`exception: ${error.message}`));
+  return page;
+}
+
+// openPage(browser, address) -> a new page with `address` loaded. Errors of
+// the page's own loading (its scripts, its missing images) are the page's:
+// page.errors starts empty once it has loaded.
+export async function openPage(browser, address) {
+  const page = await newPage(browser);
+  await page.goto(address);
+  page.errors.length = 0;
+  return page;
+}
+
+let engineSource;
+// injectEngine(page): runs the engine's script in the page's main world
+// through DevTools, which the page's Content-Security-Policy does not stop
+// (it still governs what that script may compile).
+export async function injectEngine(page) {
+  engineSource ??= readFileSync(ENGINE, 'utf8');
+  await page.evaluate(engineSource);
+}
+
+// highlight(page, {prefer, options, url, referrer, savedSearchText}) ->
+// {kind, report, ms}: one engine made and one pass run in the page; ms is the
+// pass alone, one synchronous call on the main thread.
+// Both run in a task of the page's own: while DevTools evaluates, and in the
+// microtasks of that evaluation, Chromium lets eval and new Function run
+// whatever the page's policy says; from a task they are held to it, as the
+// page's and an extension's scripts are. (WebAssembly compilation is held to
+// the policy either way.)
+export async function highlight(page, { prefer = 'auto', ...settings } = {}) {
+  return page.evaluate((prefer, settings) => new Promise((resolve, reject) => {
+    setTimeout(() => {
+      GlintmarkEngine.create({ prefer }).then((engine) => {
+        setTimeout(() => {
+          try {
+            const start = performance.now();
+            const report = engine.highlightDocument(document, settings);
+            resolve({ kind: engine.kind, report, ms: performance.now() - start });
+          } catch (error) {
+            reject(error);
+          }
+        });
+      }, reject);
+    });
+  }), prefer, settings);
+}
+
+// pageState(page) -> {spans: {colour: count}, marked, text}: the highlight
+// spans (style "color:black;background-color:C", spaces and a final ";"
+// allowed, any case) counted per colour; `marked`, each span's colour and
+// text in document order, one per line; and the body's textContent.
+// textContent, not innerText: it is every text node's data in order,
+// whatever the style sheet hides or lays out, and it includes script, style
+// and textarea text, so a change there shows; innerText would also force a
+// layout per call.
+export function pageState(page) {
+  return page.evaluate(() => {
+    const spans = {};
+    const marked = [];
+    const pattern = /^\s*color\s*:\s*black\s*;\s*background-color\s*:\s*(#[0-9a-f]{6})\s*;?\s*$/i;
+    for (const span of document.querySelectorAll('span[style]')) {
+      const found = pattern.exec(span.getAttribute('style'));
+      if (!found) continue;
+      const colour = found[1].toLowerCase();
+      spans[colour] = (spans[colour] || 0) + 1;
+      marked.push(`${colour} ${span.textContent}`);
+    }
+    return { spans, marked: marked.join('\n'), text: document.body.textContent };
+  });
+}

@@ -1,0 +1,81 @@
+// Pages whose Content-Security-Policy forbids compiling WebAssembly: there
+// GlintmarkEngine.create({prefer: 'auto'}) must fall back to the plain
+// JavaScript path and highlight exactly as the WebAssembly path does where
+// the page allows it.
+import { describe, it, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { startServer } from './server.mjs';
+import { ROOT, chromiumMissing, launchChromium, openPage, injectEngine, highlight, pageState } from './browser.mjs';
+import { SMALL_PAGES } from './pages.mjs';
+import { sameText } from './assertions.mjs';
+import { reportFields } from './tool.mjs';
+
+const POLICIES = [
+  { name: 'no policy', kind: 'wasm' },
+  { name: "header script-src 'none'", kind: 'js', header: "script-src 'none'" },
+  { name: "meta script-src 'none'", kind: 'js', meta: "script-src 'none'" },
+  { name: "script-src 'self' 'unsafe-inline', no 'wasm-unsafe-eval'", kind: 'js',
+    header: "script-src 'self' 'unsafe-inline'" },
+  { name: "script-src 'self' 'wasm-unsafe-eval'", kind: 'wasm', header: "script-src 'self' 'wasm-unsafe-eval'" },
+];
+
+const leopards = { name: 'leopards.html', file: join(ROOT, 'examples/leopards.html'),
+  url: 'https://wildcats.example/snow-leopard.html', referrer: 'https://search.example/search?q=snow+leopard+habitat' };
+const splitWords = SMALL_PAGES.find((page) => page.name === 'split-words');
+
+describe('Content-Security-Policy', { skip: chromiumMissing && 'Chromium missing' }, () => {
+  let server, chromium, served = 0;
+  before(async () => {
+    server = await startServer();
+    chromium = await launchChromium();
+  });
+  after(async () => {
+    await chromium?.close();
+    await server?.close();
+  });
+
+  // The page under a policy, highlighted by an engine of the page's choice.
+  async function run(source, policy) {
+    let html = source.html ?? readFileSync(source.file, 'utf8');
+    if (policy.meta) html = html.replace('<head>', `<head><meta http-equiv="Content-Security-Policy" content="${policy.meta}">`);
+    const page = await openPage(chromium.browser, server.serve(`/csp/${served++}`, {
+      body: html, headers: policy.header ? { 'Content-Security-Policy': policy.header } : {},
+    }));
+    await injectEngine(page);
+    const { kind, report } = await highlight(page, { url: source.url, referrer: source.referrer });
+    const state = await pageState(page);
+    await page.close();
+    return { kind, report: reportFields(report), state, errors: page.errors };
+  }
+
+  for (const source of [leopards, splitWords]) {
+    it(`${source.name}: the engine the policy allows, the same highlighting under every policy`, async () => {
+      const reference = await run(source, POLICIES[0]);
+      for (const policy of POLICIES) {
+        const result = policy === POLICIES[0] ? reference : await run(source, policy);
+        assert.equal(result.kind, policy.kind, policy.name);
+        assert.deepEqual(result.report, reference.report, policy.name);
+        assert.deepEqual(result.state.spans, reference.state.spans, policy.name);
+        sameText(result.state.text, reference.state.text, policy.name);
+        // The refused compilation is reported by Chromium as a violation in
+        // the console; nothing else may be.
+        assert.deepEqual(result.errors.filter((e) => !/Content Security Policy/.test(e)), [], policy.name);
+      }
+    });
+  }
+
+  it('WebAssembly is refused to scripts injected through DevTools too', async () => {
+    // What the fallback above rests on: the harness injects the engine
+    // through DevTools, and Chromium holds WebAssembly compiled there to the
+    // page's policy as it would a page script.
+    const page = await openPage(chromium.browser, server.serve('/csp/probe', {
+      body: '<p>x</p>', headers: { 'Content-Security-Policy': "script-src 'none'" },
+    }));
+    const compiled = await page.evaluate(() => WebAssembly.compile(new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0]))
+      .then(() => 'compiled', (error) => error.message));
+    assert.match(compiled, /Content Security Policy/);
+    await page.close();
+  });
+});

@@ -1,0 +1,96 @@
+// The differential: the engine in Chromium over the live DOM against
+// `glintmark highlight` on the same page file. For every page and both of the
+// engine's paths (WebAssembly, plain JavaScript) the live page's report must
+// be the tool's, and the live page after the pass must show what Chromium
+// builds from the tool's written page: the same spans per colour, the same
+// text.
+import { describe, it, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { startServer } from './server.mjs';
+import { ROOT, chromiumMissing, launchChromium, openPage, injectEngine, highlight, pageState } from './browser.mjs';
+import { highlightFile, reportFields } from './tool.mjs';
+import { SMALL_PAGES, sessionPages, generatedPages } from './pages.mjs';
+import { sameText, noErrors } from './assertions.mjs';
+
+const WORK = join(ROOT, 'build/web-test/differential');
+const SIZES = (process.env.GLINTMARK_DIFFERENTIAL_SIZES ?? '100K,1M').split(',').filter(Boolean);
+
+// The pages, each with its report and written page from the tool. The
+// example session runs in order, each page given the saved search text the
+// one before it left, as one browser window carries it.
+function prepare() {
+  rmSync(WORK, { recursive: true, force: true });
+  mkdirSync(WORK, { recursive: true });
+  const cases = [];
+  let saved = null;
+  for (const page of sessionPages()) {
+    const settings = { ...page, savedSearchText: saved };
+    const out = join(WORK, `out-${cases.length}.html`);
+    const report = highlightFile(page.file, out, settings);
+    saved = report.savedSearchText;
+    cases.push({ ...settings, out, report });
+  }
+  for (const page of SMALL_PAGES) {
+    const file = join(WORK, `${page.name}.html`);
+    writeFileSync(file, page.html);
+    cases.push({ ...page, file });
+  }
+  for (const page of generatedPages(WORK, SIZES)) cases.push(page);
+  for (const [index, page] of cases.entries()) {
+    if (page.report) continue;
+    page.out = join(WORK, `out-${index}.html`);
+    page.report = highlightFile(page.file, page.out, page);
+  }
+  return cases;
+}
+
+describe('differential: the engine in Chromium against glintmark highlight', { skip: chromiumMissing && 'Chromium missing' }, () => {
+  const cases = chromiumMissing ? [] : prepare();
+  let server, chromium;
+
+  before(async () => {
+    server = await startServer();
+    chromium = await launchChromium();
+  });
+  after(async () => {
+    await chromium?.close();
+    await server?.close();
+  });
+
+  // What Chromium builds from the tool's written page, once per page.
+  const written = new Map();
+  async function writtenState(index) {
+    if (!written.has(index)) {
+      const page = await openPage(chromium.browser, server.serve(`/out/${index}`, { file: cases[index].out }));
+      written.set(index, await pageState(page));
+      await page.close();
+    }
+    return written.get(index);
+  }
+
+  cases.forEach((page, index) => {
+    for (const prefer of ['wasm', 'js']) {
+      it(`${page.name} (${prefer})`, async (t) => {
+        const state = await writtenState(index);
+        const browserPage = await openPage(chromium.browser, server.serve(`/page/${index}`, { file: page.file }));
+        const before = await pageState(browserPage);
+        await injectEngine(browserPage);
+        const live = await highlight(browserPage, { prefer, options: page.options, url: page.url,
+          referrer: page.referrer, savedSearchText: page.savedSearchText });
+        t.diagnostic(`the pass took ${live.ms.toFixed(1)} ms`);
+        const after = await pageState(browserPage);
+        await browserPage.close();
+        assert.equal(live.kind, prefer);
+        assert.equal(live.report.domError, undefined, 'the page refused a change');
+        assert.deepEqual(reportFields(live.report), page.report, 'the engine\'s report against the tool\'s');
+        assert.deepEqual(after.spans, state.spans, 'spans per colour, live page against the tool\'s page');
+        sameText(after.marked, state.marked, 'the spans\' colours and texts in order, live page against the tool\'s page');
+        sameText(after.text, state.text, 'text, live page against the tool\'s page');
+        sameText(after.text, before.text, 'text, live page after the pass against before it');
+        noErrors(browserPage);
+      });
+    }
+  });
+});
