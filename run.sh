@@ -4,7 +4,7 @@
 # 64-bit and 32-bit Windows and registers each under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh chromium emscripten binaryen
+scripts/install-deps.sh chromium
 # 32-bit Wine (for registering the 32-bit library below) is set up first, so
 # that no step depends on what a later one installs.
 scripts/setup-wine32.sh

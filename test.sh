@@ -71,13 +71,17 @@ done
 
 # The browser engine (web/, the wasm preset) in headless Chromium, driven by
 # web/test/ against the native build's glintmark: the differential, the
-# live-page checks and the Content-Security-Policy fallback.
+# live-page checks and the Content-Security-Policy fallback. Then the
+# Chromium extension (extension/) built around it, through a browsing session
+# compared page by page with `glintmark session`.
 if build wasm; then
   if [ ! -x /usr/bin/chromium ]; then
-    echo "== browser: skipped: Chromium missing (scripts/install-deps.sh chromium installs it)"
+    echo "== browser, extension: skipped: Chromium missing (scripts/install-deps.sh chromium installs it)"
   else
     node --test --test-reporter=tap web/test/*.test.mjs >"$log/test-browser.log" 2>&1
     count_node browser "$log/test-browser.log" $?
+    node --test --test-reporter=tap extension/test/*.test.mjs >"$log/test-extension.log" 2>&1
+    count_node extension "$log/test-extension.log" $?
   fi
 fi
 
@@ -129,34 +133,6 @@ for preset in win64 win32; do
     echo "== $preset: $((SECONDS - started)) s under Wine"
   fi
 done
-
-# The Chromium extension around the WebAssembly engine, through a browsing
-# session in headless Chromium, compared page by page with `glintmark session`
-# (the native build's tool). Skipped, and said so, only without Chromium.
-if [ ! -x /usr/bin/chromium ]; then
-  echo "== extension: SKIPPED, /usr/bin/chromium is missing"
-elif [ ! -x build/native/tools/glintmark/glintmark ]; then
-  echo "== extension: not run, the native build's glintmark (the comparison) is missing"
-  failed=$((failed + 1)); broken+=("extension")
-elif scripts/install-deps.sh emscripten binaryen && build wasm; then
-  extension/test/run-session-test.sh >"$log/test-extension.log" 2>&1
-  status=$?
-  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log/test-extension.log" | tail -1)
-  if [ "$status" -eq 77 ]; then
-    echo "== extension: $(tail -1 "$log/test-extension.log")"
-  elif [ -z "$line" ]; then
-    echo "== extension: no test ran (status $status)"; tail -20 "$log/test-extension.log"
-    failed=$((failed + 1)); broken+=("extension")
-  else
-    ok=${line%% passed*} bad=${line#*, }; bad=${bad%% failed}
-    passed=$((passed + ok)); failed=$((failed + bad))
-    echo "== extension: $line"
-    if [ "$bad" -ne 0 ] || [ "$status" -ne 0 ]; then
-      broken+=("extension"); grep -E '^FAIL' "$log/test-extension.log" | head -20
-      [ "$bad" -eq 0 ] && failed=$((failed + 1))
-    fi
-  fi
-fi
 
 for label in "${broken[@]}"; do
   echo "== FAILED: $label (logs in build/logs)"
