@@ -4,23 +4,33 @@
 // (and Enter) stores the boxes and closes the page; "Cancel" (and Escape)
 // closes it without storing; "Help" opens the help page in a new tab and
 // leaves the page open. Closing the page's tab stores a change, as the
-// dialog's close box did: the page tells the service worker each change on a
-// port, and the worker stores a change still pending when the port closes.
+// dialog's close box did: each change is kept as pending under
+// "optionsPending:TAB" in session storage, and the service worker stores a
+// change still pending when the tab is removed (an event that starts the
+// worker whenever Chromium has stopped it). "Close" and "Cancel" clear it.
 
 const OPTIONS_KEY = 'options';
 const DEFAULT_OPTIONS = 13;
 const HELP_PAGE = 'https://glintmark.example/help/options.html';
 
 const boxes = [...document.querySelectorAll('input[data-bit]')];
-const port = chrome.runtime.connect({name: 'options'});
+const pendingKey = chrome.tabs.getCurrent().then((tab) => tab && `optionsPending:${tab.id}`);
+
+async function setPending(word) {
+  const key = await pendingKey;
+  if (!key) return;
+  await (word === null ? chrome.storage.session.remove(key) : chrome.storage.session.set({[key]: word}));
+}
 
 function boxesWord() {
   return boxes.reduce((word, box) => (box.checked ? word | Number(box.dataset.bit) : word), 0);
 }
 
-function closePage() {
-  port.postMessage({pending: null});
-  chrome.tabs.getCurrent((tab) => (tab ? chrome.tabs.remove(tab.id) : window.close()));
+async function closePage() {
+  await setPending(null);
+  const tab = await chrome.tabs.getCurrent();
+  if (tab) chrome.tabs.remove(tab.id);
+  else window.close();
 }
 
 chrome.storage.sync.get(OPTIONS_KEY).then((items) => {
@@ -32,11 +42,10 @@ chrome.storage.sync.get(OPTIONS_KEY).then((items) => {
   }
 });
 
-for (const box of boxes) box.addEventListener('change', () => port.postMessage({pending: boxesWord()}));
+for (const box of boxes) box.addEventListener('change', () => setPending(boxesWord()));
 
 document.getElementById('dialog').addEventListener('submit', async (event) => {
   event.preventDefault();
-  port.postMessage({pending: null});
   await chrome.storage.sync.set({[OPTIONS_KEY]: boxesWord()});
   closePage();
 });

@@ -135,8 +135,12 @@ chrome.tabs.onCreated.addListener((tab) => {
   if (tab.openerTabId !== undefined) withTab(tab.id, () => sessionOf(tab.id, tab.openerTabId));
 });
 
+// Tabs are removed one by one when the browser quits too; there storage
+// refuses the calls, and session storage goes with the browser anyway.
+const quitting = () => {};
 chrome.tabs.onRemoved.addListener((tabId) => {
-  withTab(tabId, () => chrome.storage.session.remove(sessionKey(tabId)));
+  withTab(tabId, () => chrome.storage.session.remove(sessionKey(tabId))).catch(quitting);
+  storePendingOptions(tabId).catch(quitting);
 });
 
 // A prerendered or restored tab takes the place of another: it goes on with
@@ -153,18 +157,12 @@ chrome.tabs.onReplaced.addListener((addedTabId, removedTabId) => {
 
 chrome.action.onClicked.addListener(() => chrome.runtime.openOptionsPage());
 
-// The options page reports each change of its boxes on a port named
-// "options"; when the page goes away with a change still pending (its tab
-// was closed, the dialog's close box) the change is saved, as the dialog
-// saved on close. "Close" saves itself and "Cancel" drops the change; both
-// clear the pending word first.
-chrome.runtime.onConnect.addListener((port) => {
-  if (port.name !== 'options') return;
-  let pending = null;
-  port.onMessage.addListener((message) => {
-    if (message && 'pending' in message) pending = message.pending;
-  });
-  port.onDisconnect.addListener(() => {
-    if (pending !== null) saveOptions(pending);
-  });
-});
+// An options page whose tab was closed with a change of its boxes pending
+// (the dialog's close box): the change is stored, as the dialog stored it.
+async function storePendingOptions(tabId) {
+  const key = `optionsPending:${tabId}`;
+  const pending = (await chrome.storage.session.get(key))[key];
+  if (pending === undefined) return;
+  await saveOptions(pending);
+  await chrome.storage.session.remove(key);
+}

@@ -151,11 +151,14 @@ async function session() {
         results.view.tooltips === 2, show(results.pass.report));
 
     // Chromium stops an idle worker; the tab's saved search must outlive it.
-    await (await swCdp).cdp.detach();  // a worker with DevTools attached is kept running
     const control = await tabA.createCDPSession();
     await control.send('ServiceWorker.enable');
-    await control.send('ServiceWorker.stopAllWorkers');
-    await until('the worker stopped', async () => !browser.targets().some(isWorker));
+    async function stopWorker() {
+      await (await swCdp).cdp.detach();  // a worker with DevTools attached is kept running
+      await control.send('ServiceWorker.stopAllWorkers');
+      await until('the worker stopped', async () => !browser.targets().some(isWorker));
+    }
+    await stopWorker();
 
     await follow(tabA, '#result');
     const leopards = await visit('A', a, tabA, 'snow-leopard.html');
@@ -278,6 +281,7 @@ async function session() {
     options = await openOptions('options page (tab closed)');
     const reopened = await boxesOf(options.page);
     await options.page.click(box(4));
+    await stopWorker();  // and its port to the page with it
     await options.page.close();
     const afterTabClosed = await until('the closed page saved', async () => (await storedOptions()) === 3 && 3)
       .catch(storedOptions);
@@ -286,7 +290,7 @@ async function session() {
     gone = closed(options.page);
     await options.page.keyboard.press('Enter').catch(() => {});  // the page closes at the key's press
     await gone;
-    check('Cancel drops a change; closing the tab stores it as the close box did; Enter is Close',
+    check('Cancel drops a change; closing the tab stores it (even after the worker stopped); Enter is Close',
       afterCancel === 7 && show(reopened.map((r) => r[1])) === show([true, false, true, true]) &&
         afterTabClosed === 3 && (await storedOptions()) === 7, show([afterCancel, reopened, afterTabClosed]));
 
