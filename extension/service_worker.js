@@ -1,4 +1,6 @@
-// Glintmark's service worker: the options word and each tab's session.
+// Glintmark's service worker: the options word, each tab's session, the
+// toolbar button, and the change an options page left pending when its tab
+// was closed.
 //
 // A tab is what a browser window was to the product: it keeps one saved
 // search text across its navigations, for the pass of every document (top
