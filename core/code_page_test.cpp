@@ -1,4 +1,5 @@
 #include "core/code_page.h"
+#include "core/code_page_utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,22 @@ TEST(ShiftJis, ConversionFailuresHaveDefinedResults) {
   // A lone lead byte at the end, and an undefined pair, become U+FFFD.
   EXPECT_EQ(cp->toWide("a\x82"), u"a\uFFFD");
   EXPECT_EQ(cp->toNarrow(u"\u00e9"), "?");
+}
+
+// 65001: what the browser engine uses. Lowercasing keeps every length, so the
+// capitals whose lowercase is longer or shorter in UTF-8 stay as they are.
+TEST(Utf8CodePage, ConvertsAndLowercasesWithoutChangingLengths) {
+  const std::unique_ptr<CodePage> cp = makeUtf8CodePage();
+  EXPECT_EQ(cp->toNarrow(u"Caf\u00C9 \u20ac \U0001F600"), "Caf\xC3\x89 \xE2\x82\xAC \xF0\x9F\x98\x80");
+  EXPECT_EQ(cp->toNarrow(std::u16string(u"x") + char16_t(0xDC00) + u"y"), "x?y");
+  EXPECT_EQ(cp->toWide("a\xC3\xA9\xFFz"), u"a\u00e9\ufffdz");
+  std::string text = "ABC \xC3\x80\xC3\x9E \xC5\x81 \xCE\x91\xCE\xA9 \xD0\x96\xD0\x81 \xC4\xB0 \xC3\x97 \xE4\xB8\xAD";
+  const std::size_t length = text.size();
+  lowerInPlace(*cp, text);
+  // A B C, À Þ, Ł, Α Ω, Ж Ё lowered; İ (its lowercase is one byte), × and 中 kept.
+  EXPECT_EQ(text, "abc \xC3\xA0\xC3\xBE \xC5\x82 \xCE\xB1\xCF\x89 \xD0\xB6\xD1\x91 \xC4\xB0 \xC3\x97 \xE4\xB8\xAD");
+  EXPECT_EQ(text.size(), length);
+  EXPECT_EQ(findInText(*cp, "caf\xC3\xA9?q=x", "?q="), 5u);
 }
 
 }  // namespace

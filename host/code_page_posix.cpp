@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/code_page.h"
+#include "core/code_page_utf8.h"
 
 namespace glintmark {
 namespace {
@@ -209,6 +210,7 @@ class IconvCodePage final : public CodePage {
 }  // namespace
 
 std::unique_ptr<CodePage> makeCodePage(unsigned number) {
+  if (number == 65001) return makeUtf8CodePage();
   try {
     return std::make_unique<IconvCodePage>(number, "WINDOWS-" + std::to_string(number));
   } catch (const std::runtime_error&) {

@@ -55,7 +55,11 @@
 //     covers are closed and reopened around it, as DOM Range cloning does.
 //   * pasteHtml(markup): parses the markup with our own fragment parser,
 //     replaces the range's content (partly covered elements split, as DOM
-//     Range extraction does) and leaves the range collapsed after it.
+//     Range extraction does) and leaves the range collapsed after it. When
+//     the markup is a span start tag, the range's own htmlText and
+//     "</span>" (what highlighting pastes), nothing is parsed but the start
+//     tag: the span is made and the covered nodes move into it, as DOM
+//     Range's surroundContents does, so they keep their identity.
 //   * moveStart/moveEnd: unit "Character" (one character of the body text,
 //     separators included; a surrogate pair counts once) or "Textedit" (to
 //     the start or end of the body text), ASCII case-insensitive; other units
@@ -102,6 +106,30 @@ struct Attribute {
 };
 
 class HtmlDocument;
+class Node;
+
+// TreeObserver: told of each change that highlighting makes to the tree, so
+// that another tree can be kept in step with it. The browser engine keeps its
+// copy of a live page this way: the pass runs on the copy, and the page's own
+// DOM gets the same splits and moves, node for node, never markup.
+//
+// Only the highlighting paste (a span around the range's own markup) can be
+// followed: while an observer is set, a paste of any other markup fails
+// (E_FAIL) and leaves the tree alone.
+class TreeObserver {
+ public:
+  virtual ~TreeObserver() = default;
+  // Text node `node` was cut at `offset`; `rest`, a new node holding what
+  // followed, now follows it.
+  virtual void splitText(const Node& node, std::size_t offset, const Node& rest) = 0;
+  // `element` is a new, unattached element: a shallow copy of `original`
+  // (its name and attributes), or, when `original` is nullptr, one made from
+  // markup with the name and attributes it has.
+  virtual void newElement(const Node& element, const Node* original) = 0;
+  // `child` (new, or moved from where it was) is now among `parent`'s
+  // children, before `before` (nullptr: last).
+  virtual void inserted(const Node& parent, const Node& child, const Node* before) = 0;
+};
 
 // A node of the tree. Read it through the accessors; change it only through
 // HtmlDocument, which keeps the text index in step. Nodes live in their
@@ -132,6 +160,9 @@ class Node {
     if (m_kind != NodeKind::text) return {};
     return {m_textPart.text, m_textPart.length};
   }
+  // A number the document's owner gave the node (HtmlDocument::setNumber),
+  // 0 until then; a shallow copy of an element starts with its original's.
+  std::uint32_t number() const { return m_kind == NodeKind::text ? m_textPart.number : m_element.number; }
 
  private:
   friend class HtmlDocument;
@@ -141,11 +172,13 @@ class Node {
     std::string_view name;
     const Attribute* attributes;
     std::uint32_t attributeCount;
+    std::uint32_t number;  // in what would be padding
   };
   // What a text node holds: its text and its place in the text index.
   struct TextPart {
     const char16_t* text;
     std::uint32_t length;
+    std::uint32_t number;  // in what would be padding
     std::size_t indexPos;  // position of the text in the body text
     Node* prevIndexed;     // the indexed text nodes in order
     Node* nextIndexed;
@@ -207,6 +240,16 @@ class HtmlDocument {
   void setInnerHtml(Node* element, std::string_view utf8);
   void setDoctype(std::string name, std::string publicId = {}, std::string systemId = {});
   bool hasDoctype() const { return m_hasDoctype; }
+  // Gives a node of this document a number of the caller's choosing (the
+  // browser engine numbers its copy's nodes after the page's). Changes
+  // nothing else, and no generation.
+  void setNumber(const Node* node, std::uint32_t number) {
+    Node* n = const_cast<Node*>(node);
+    (n->m_kind == NodeKind::text ? n->m_textPart.number : n->m_element.number) = number;
+  }
+  // The observer of highlighting's changes (nullptr: none); see TreeObserver.
+  void setObserver(TreeObserver* observer) { m_observer = observer; }
+  TreeObserver* observer() const { return m_observer; }
 
   // The caller's view of where the page came from.
   void setUrl(std::u16string url) {
@@ -283,6 +326,7 @@ class HtmlDocument {
   std::string_view m_lastValue;
   std::span<const Attribute> m_lastAttributes;  // the attribute list stored last
   Node* m_root = nullptr;
+  TreeObserver* m_observer = nullptr;
   bool m_hasDoctype = false;
   bool m_ranOutOfMemory = false;
   std::string m_doctypeName, m_doctypePublic, m_doctypeSystem;

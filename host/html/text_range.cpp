@@ -184,7 +184,67 @@ class HtmlTextRange final : public TextRange {
     std::string out;
     if (a.node && a.position() < b.position()) serializeBetween(a, b, out);
     *html = toUtf16(out);
+    m_lastHtml = **html;
+    m_lastHtmlGeneration = DocumentAccess::generation(m_document);
+    m_lastHtmlStart = m_start;
+    m_lastHtmlEnd = m_end;
     return hr::ok;
+  }
+
+  // The element that `markup` wraps the range in when it is highlighting's
+  // paste: a span start tag, the htmlText given last for this very range and
+  // state of the tree, "</span>". nullptr for any other markup. The start tag
+  // is parsed once and kept: every match of a keyword gets the same one.
+  const Node* highlightWrapper(std::u16string_view markup) {
+    static constexpr std::u16string_view close = u"</span>";
+    if (m_lastHtml.empty() || m_lastHtmlGeneration != DocumentAccess::generation(m_document) ||
+        m_lastHtmlStart != m_start || m_lastHtmlEnd != m_end ||
+        markup.size() <= m_lastHtml.size() + close.size()) {
+      return nullptr;
+    }
+    const std::size_t openLength = markup.size() - m_lastHtml.size() - close.size();
+    if (markup.substr(openLength + m_lastHtml.size()) != close ||
+        markup.substr(openLength, m_lastHtml.size()) != m_lastHtml) {
+      return nullptr;
+    }
+    const std::u16string_view open = markup.substr(0, openLength);
+    if (!m_wrapper || open != m_wrapperMarkup) {
+      m_wrapper = nullptr;
+      std::string utf8;
+      appendUtf8(utf8, open);
+      utf8 += "</span>";
+      std::vector<Node*> nodes;
+      parseFragment(m_document, utf8, nodes);
+      if (nodes.size() != 1 || !nodes[0]->is("span") || nodes[0]->firstChild()) return nullptr;
+      m_wrapperMarkup = open;
+      m_wrapper = nodes[0];
+    }
+    return m_wrapper;
+  }
+
+  // Highlighting's paste: a new element like `wrapper` takes the covered
+  // nodes' place and they move into it. The text stays where it was in the
+  // body text, so the index stands as it is.
+  void surround(const Node& wrapper, std::size_t markupUnits) {
+    TextPoint a, b;
+    points(a, b);
+    const std::size_t end = b.position();
+    Siblings covered;
+    coveredSiblings(covered);
+    TreeObserver* const observer = m_document.observer();
+    Node* span = DocumentAccess::newNode(m_document, NodeKind::element);
+    DocumentAccess::copyNameAndAttributes(*span, wrapper);
+    if (observer) observer->newElement(*span, nullptr);
+    DocumentAccess::link(covered.container, span, covered.first);
+    if (observer) observer->inserted(*covered.container, *span, covered.first);
+    for (Node* node = covered.first; node != covered.after;) {
+      Node* next = node->nextSibling();
+      DocumentAccess::link(span, node, nullptr);
+      if (observer) observer->inserted(*span, *node, nullptr);
+      node = next;
+    }
+    if (std::size_t& bytes = DocumentAccess::markupBytes(m_document)) bytes += markupUnits;
+    m_start = m_end = end;
   }
 
   // Pasting: the range's siblings are replaced by the parsed markup. When the
@@ -192,6 +252,12 @@ class HtmlTextRange final : public TextRange {
   // carried over to the new text nodes; otherwise it is rebuilt.
   HResult paste(std::u16string_view markup) {
     sync();
+    if (const Node* wrapper = highlightWrapper(markup)) {
+      surround(*wrapper, markup.size() - m_lastHtml.size());
+      return hr::ok;
+    }
+    // Markup parsed into new nodes cannot be followed node for node.
+    if (m_document.observer()) return hr::fail;
     Siblings covered;
     if (!coveredSiblings(covered)) return hr::fail;
     replaceSiblings(covered, markup);
@@ -457,6 +523,7 @@ class HtmlTextRange final : public TextRange {
     DocumentAccess::setText(*node, text.data(), offset);
     DocumentAccess::link(node->parent(), rest, node->nextSibling());
     if (DocumentAccess::indexed(*node)) linkIndexed(index(), *rest, positionOf(node) + offset, node);
+    if (TreeObserver* observer = m_document.observer()) observer->splitText(*node, offset, *rest);
     return rest;
   }
 
@@ -481,12 +548,16 @@ class HtmlTextRange final : public TextRange {
       } else if (!child) {
         child = parent->nextSibling();
       } else {
+        TreeObserver* const observer = m_document.observer();
         Node* clone = DocumentAccess::newNode(m_document, NodeKind::element);
         DocumentAccess::copyNameAndAttributes(*clone, *parent);
+        if (observer) observer->newElement(*clone, parent);
         DocumentAccess::link(grandParent, clone, parent->nextSibling());
+        if (observer) observer->inserted(*grandParent, *clone, clone->nextSibling());
         while (child) {
           Node* next = child->nextSibling();
           DocumentAccess::link(clone, child, nullptr);
+          if (observer) observer->inserted(*clone, *child, nullptr);
           child = next;
         }
         child = clone;
@@ -579,6 +650,13 @@ class HtmlTextRange final : public TextRange {
     std::vector<Node*> fragment;
     std::string utf8;
   } m_buffers;
+  // What htmlText gave last, for which range and state of the tree.
+  std::u16string m_lastHtml;
+  std::uint64_t m_lastHtmlGeneration = ~std::uint64_t{0};
+  std::size_t m_lastHtmlStart = 0, m_lastHtmlEnd = 0;
+  // The span start tag pasted last, and the element parsed from it.
+  std::u16string m_wrapperMarkup;
+  const Node* m_wrapper = nullptr;
   std::size_t m_start = 0;
   std::size_t m_end = 0;
 };

@@ -37,7 +37,7 @@ struct CommandRegistration {
 // by every command.
 inline CLI::Option* addCodePageOption(CLI::App& command, unsigned& codePage, const std::string& help,
                                       const std::string& names = "--codepage") {
-  return command.add_option(names, codePage, help)->check(CLI::IsMember({1252u, 932u}));
+  return command.add_option(names, codePage, help)->check(CLI::IsMember({1252u, 932u, 65001u}));
 }
 
 // Exit statuses shared by every command.

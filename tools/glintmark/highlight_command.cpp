@@ -85,7 +85,7 @@ const CommandRegistration highlight{
                          "link tooltips)");
       command.add_option("--saved", arguments->saved,
                          "the search text saved from an earlier page of the window");
-      addCodePageOption(command, arguments->codePage, "the ANSI code page: 1252 or 932 (default 1252)");
+      addCodePageOption(command, arguments->codePage, "the ANSI code page: 1252, 932 or 65001 (UTF-8, as in the browser engine; default 1252)");
       command.add_option("-o,--output", arguments->output,
                          "write the page here (default: standard output, unless --json)");
       command.add_flag("--json", arguments->json, "print the report as JSON on standard output");

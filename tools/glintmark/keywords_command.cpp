@@ -110,7 +110,7 @@ const CommandRegistration registration{
       auto* title = command.add_option("--title", options->title, "Run title-word mode on this page title");
       command.add_option("--page-url", options->pageUrl, "The page URL for title-word mode")->needs(title);
       title->excludes(urls);
-      addCodePageOption(command, options->codePage, "the ANSI code page: 1252 or 932 (default 1252)");
+      addCodePageOption(command, options->codePage, "the ANSI code page: 1252, 932 or 65001 (UTF-8, as in the browser engine; default 1252)");
       command.add_flag("--json", options->json, "One JSON object per line");
       return [options] {
         std::unique_ptr<CodePage> chosen;

@@ -134,7 +134,7 @@ const CommandRegistration registrarCommand{
                          "REGEDIT4 file to start from (default: an empty registry)");
       command.add_option("-o,--output", options->output, "write the resulting .reg file here");
       addCodePageOption(command, options->codePage,
-                        "ANSI code page of the texts: 1252 or 932 (default 1252)");
+                        "ANSI code page of the texts: 1252, 932 or 65001 (UTF-8) (default 1252)");
       // The spelling of earlier versions, still taken but no longer shown.
       addCodePageOption(command, options->codePage, "", "--code-page")->group("");
       return [options] { return runRegistrar(*options); };

@@ -154,7 +154,7 @@ const CommandRegistration session{
       command.add_option("-d,--directory", arguments->outputFolder,
                          "write each highlighted page and report.json here");
       command.add_option("--options", arguments->options, "the stored options word (default 13)");
-      addCodePageOption(command, arguments->codePage, "the ANSI code page: 1252 or 932 (default 1252)");
+      addCodePageOption(command, arguments->codePage, "the ANSI code page: 1252, 932 or 65001 (UTF-8, as in the browser engine; default 1252)");
       command.add_flag("--json", arguments->json, "print the reports as one JSON array");
       return [arguments] { return runSession(*arguments); };
     }};

@@ -1,0 +1,165 @@
+// The module's exports: the page pass over the page the JavaScript side
+// describes (see live_page.h), with the session and options it holds.
+//
+// The JavaScript side fills one request block in the module's memory and
+// calls glintmark_highlight; the answer is a JSON report (UTF-8, in memory
+// the next call reuses), with the fields and names of `glintmark highlight
+// --json`: result, source, searchText, fromTitle, keywords, tooltips,
+// savedSearchText.
+#include <emscripten/emscripten.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "core/code_page.h"
+#include "core/highlight_options.h"
+#include "core/page_pass.h"
+#include "core/utf.h"
+#include "web/live_page.h"
+
+namespace glintmark::web {
+namespace {
+
+// Narrow text is UTF-8 here: the code page of the engine is 65001.
+const CodePage& codePage() { return ansiCodePage(); }
+
+void appendJsonString(std::string& out, std::string_view utf8) {
+  out += '"';
+  for (const char c : utf8) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  out += '"';
+}
+
+void appendJsonText(std::string& out, const std::optional<std::string>& narrow) {
+  if (!narrow) {
+    out += "null";
+    return;
+  }
+  // The narrow text is the code page's; JSON wants valid UTF-8.
+  appendJsonString(out, toUtf8(codePage().toWide(*narrow)));
+}
+
+std::string reportJson(HResult result, const PageReport& report, const PageSession& session) {
+  std::string out = "{\"result\":";
+  char code[16];
+  std::snprintf(code, sizeof code, "\"0x%08X\"", static_cast<unsigned>(result));
+  out += code;
+  out += ",\"source\":";
+  appendJsonString(out, sourceName(report.source));
+  out += ",\"searchText\":";
+  appendJsonText(out, report.text);
+  out += ",\"fromTitle\":";
+  out += report.fromTitle ? "true" : "false";
+  out += ",\"keywords\":[";
+  for (std::size_t i = 0; i < report.keywords.size(); ++i) {
+    const PageReport::Keyword& keyword = report.keywords[i];
+    if (i) out += ',';
+    out += "{\"word\":";
+    appendJsonText(out, keyword.word);
+    out += ",\"colour\":";
+    appendJsonString(out, keyword.colour);
+    out += ",\"spans\":" + std::to_string(keyword.spans) + "}";
+  }
+  out += "],\"tooltips\":" + std::to_string(report.tooltips);
+  out += ",\"savedSearchText\":";
+  appendJsonText(out, session.m_savedSearchText);
+  out += '}';
+  return out;
+}
+
+std::string g_report;  // the last answer, kept until the next call
+
+// A part of the request's text: offset and length in UTF-16 units, a
+// negative length for none.
+std::optional<std::u16string> part(std::u16string_view text, std::int32_t offset, std::int32_t length) {
+  if (length < 0) return std::nullopt;
+  if (offset < 0 || static_cast<std::size_t>(offset) > text.size() ||
+      static_cast<std::size_t>(length) > text.size() - static_cast<std::size_t>(offset)) {
+    throw std::invalid_argument("a part of the request lies outside its text");
+  }
+  return std::u16string(text.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length)));
+}
+
+}  // namespace
+}  // namespace glintmark::web
+
+using namespace glintmark;
+using namespace glintmark::web;
+
+extern "C" {
+
+// Memory for a request; nullptr when there is none to be had.
+EMSCRIPTEN_KEEPALIVE void* glintmark_alloc(std::size_t bytes) { return std::malloc(bytes); }
+EMSCRIPTEN_KEEPALIVE void glintmark_free(void* block) { std::free(block); }
+
+// The request (all offsets and lengths in UTF-16 units of `text`, which
+// holds every string of the request; a negative length is none):
+//   ops, opCount      the body's records (live_page.h), or none for a page
+//                     without a body (bodyKind 0) or with a frameset (2)
+//   text, textUnits   UTF-8 in `textBytes` bytes; decoded here to UTF-16
+//   parts             12 integers: url, referrer, title, saved search text
+//                     (offset, length each), then bodyKind, then options,
+//                     then linkCount, then 1 (a version check)
+//   links             linkCount (offset, length) pairs: each link's address
+// Returns the report (JSON, UTF-8, NUL-terminated); its length in *length.
+EMSCRIPTEN_KEEPALIVE const char* glintmark_highlight(const std::int32_t* ops, std::int32_t opCount,
+                                                      const char* textBytes, std::int32_t textBytesLength,
+                                                      const std::int32_t* parts, const std::int32_t* links,
+                                                      std::int32_t* length) {
+  HResult result = hr::ok;
+  PageReport report;
+  PageSession session;
+  try {
+    if (opCount < 0 || textBytesLength < 0 || parts[11] != 1 || parts[10] < 0) {
+      throw std::invalid_argument("a malformed request");
+    }
+    const std::u16string text = toUtf16(std::string_view(textBytes, static_cast<std::size_t>(textBytesLength)));
+    PageFacts facts;
+    facts.url = part(text, parts[0], parts[1]).value_or(u"");
+    facts.referrer = part(text, parts[2], parts[3]).value_or(u"");
+    facts.title = part(text, parts[4], parts[5]).value_or(u"");
+    if (const std::optional<std::u16string> saved = part(text, parts[6], parts[7])) {
+      session.m_savedSearchText = codePage().toNarrow(*saved);
+    }
+    facts.body = parts[8] == 1 ? PageFacts::Body::body
+                 : parts[8] == 2 ? PageFacts::Body::frameset
+                                 : PageFacts::Body::none;
+    const auto options = optionsFromWord(static_cast<std::uint32_t>(parts[9]));
+    facts.links.reserve(static_cast<std::size_t>(parts[10]));
+    for (std::int32_t i = 0; i < parts[10]; ++i) {
+      facts.links.push_back(part(text, links[2 * i], links[2 * i + 1]).value_or(u""));
+    }
+    LivePage page(std::span<const std::int32_t>(ops, static_cast<std::size_t>(opCount)), text,
+                  std::move(facts));
+    const std::unique_ptr<Browser> browser = page.browser();
+    result = HighlightPage(browser.get(), options, session, codePage(), &report);
+  } catch (const std::bad_alloc&) {
+    result = hr::outOfMemory;
+  } catch (const std::invalid_argument&) {
+    result = hr::invalidArg;
+  }
+  try {
+    g_report = reportJson(result, report, session);
+  } catch (const std::bad_alloc&) {
+    g_report = "{\"result\":\"0x8007000E\"}";
+  }
+  *length = static_cast<std::int32_t>(g_report.size());
+  return g_report.c_str();
+}
+
+}  // extern "C"
