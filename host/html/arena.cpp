@@ -41,12 +41,26 @@ void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
   return at;
 }
 
+void Arena::adopt(std::unique_ptr<std::byte[]> chunk, std::size_t bytes) {
+  // Enough to bridge the gaps while a tree is copied out of a pool that
+  // gives chunks back about twice as fast as the copy fills them.
+  constexpr std::size_t maxSpares = 16;
+  if (m_spares.size() < maxSpares && bytes >= 64 * 1024) m_spares.push_back({std::move(chunk), bytes});
+}
+
 void Arena::newChunk(std::size_t atLeast) {
   std::size_t size = m_chunkSize;
   while (size < atLeast) size *= 2;
-  // make_unique<T[]> would zero the chunk: touching memory that may never be
-  // used costs page faults.
-  std::unique_ptr<std::byte[]> chunk(new std::byte[size]);
+  std::unique_ptr<std::byte[]> chunk;
+  if (!m_spares.empty() && m_spares.back().size >= atLeast) {
+    size = m_spares.back().size;
+    chunk = std::move(m_spares.back().memory);
+    m_spares.pop_back();
+  } else {
+    // make_unique<T[]> would zero the chunk: touching memory that may never
+    // be used costs page faults.
+    chunk.reset(new std::byte[size]);
+  }
   m_next = chunk.get();
   m_end = m_next + size;
   m_chunks.push_back(std::move(chunk));
@@ -170,8 +184,9 @@ void SizeClassPool::release(void* block) noexcept {
   m_free[header.sizeClass] = free;
 }
 
-void SizeClassPool::drain() noexcept {
+void SizeClassPool::drain(Arena* heir) noexcept {
   m_draining = true;
+  m_heir = heir;
   for (FreeBlock*& list : m_free) list = nullptr;
   for (std::size_t i = 0; i < m_chunks.size(); ++i) {
     if (m_chunks[i].memory && m_chunks[i].blocksInUse == 0) releaseChunk(i);
@@ -181,8 +196,15 @@ void SizeClassPool::drain() noexcept {
 void SizeClassPool::releaseChunk(std::size_t index) noexcept {
   Chunk& chunk = m_chunks[index];
   if (index == m_open && m_next) m_next = m_end = nullptr;  // nothing more is carved from it
-  chunk.memory.reset();
   m_reserved -= chunk.size;
+  if (m_heir) {
+    try {
+      m_heir->adopt(std::move(chunk.memory), chunk.size);
+    } catch (const std::bad_alloc&) {
+      // The heir could not keep it: it went back to the system.
+    }
+  }
+  chunk.memory.reset();
 }
 
 }  // namespace glintmark::html

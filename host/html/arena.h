@@ -47,9 +47,20 @@ class Arena {
   std::size_t reserved() const { return m_reserved; }
   std::size_t used() const { return m_used; }
 
+  // adopt: a chunk of `bytes` that another holder is done with (a draining
+  // SizeClassPool), to be filled before any new one is taken: its pages are
+  // already in memory, so filling it costs no page faults. A few are kept;
+  // beyond that the chunk goes back to the system at once.
+  void adopt(std::unique_ptr<std::byte[]> chunk, std::size_t bytes);
+
  private:
   void newChunk(std::size_t atLeast);
 
+  struct Spare {
+    std::unique_ptr<std::byte[]> memory;
+    std::size_t size;
+  };
+  std::vector<Spare> m_spares;
   std::vector<std::unique_ptr<std::byte[]>> m_chunks;
   std::byte* m_next = nullptr;
   std::byte* m_end = nullptr;
@@ -74,7 +85,8 @@ class SizeClassPool {
   // drain: from now on released blocks are given back, not kept: the lists
   // of free blocks are dropped, and with them every chunk that holds nothing
   // else. Blocks still in use stay valid until released or the pool goes.
-  void drain() noexcept;
+  // A chunk given back goes to `heir` (when given) to fill, else to the system.
+  void drain(Arena* heir = nullptr) noexcept;
 
   // The bytes of the chunks the pool holds now.
   std::size_t reserved() const { return m_reserved; }
@@ -100,6 +112,7 @@ class SizeClassPool {
   std::size_t m_chunkSize = 64 * 1024;
   std::size_t m_reserved = 0;
   bool m_draining = false;
+  Arena* m_heir = nullptr;
   FreeBlock* m_free[classCount] = {};
 };
 

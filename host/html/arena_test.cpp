@@ -48,5 +48,20 @@ TEST(SizeClassPool, DrainingGivesEachChunkBackWithItsLastBlock) {
   EXPECT_EQ(pool.reserved(), 0u);
 }
 
+TEST(SizeClassPool, DrainingIntoAnArenaHandsItTheChunksToFill) {
+  SizeClassPool pool;
+  std::vector<void*> blocks;
+  for (int i = 0; i < 300; ++i) blocks.push_back(pool.allocate(1000));
+  const auto* low = static_cast<const std::byte*>(blocks.front());
+  const auto* high = static_cast<const std::byte*>(blocks.back());
+  Arena arena;
+  pool.drain(&arena);
+  for (void* block : blocks) pool.release(block);
+  EXPECT_EQ(pool.reserved(), 0u);
+  // The arena's first block lies in one of the pool's chunks, not a new one.
+  const auto* first = static_cast<const std::byte*>(arena.allocate(100));
+  EXPECT_TRUE(first >= low - 64 * 1024 && first <= high + 64 * 1024);
+}
+
 }  // namespace
 }  // namespace glintmark::html

@@ -298,8 +298,9 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
                                parsed.system_identifier);
   }
   DocumentAccess::markupBytes(*document) = utf8.size();
-  // gumbo's tree goes as it is copied: the two are never whole together.
-  pool->drain();
+  // gumbo's tree goes as it is copied: the two are never whole together, and
+  // the chunks it leaves are filled with ours.
+  pool->drain(&DocumentAccess::arena(*document));
   TreeCopier copier(*document, utf8, *pool);
   copier.copyChildren(output->document, root);
   output = nullptr;
