@@ -245,8 +245,8 @@ void enterNode(Out& out, const Node& node) {
   switch (node.kind()) {
     case NodeKind::element:
       writeStartTag(out, node);
-      if (dropsLeadingNewline(node.name()) && node.firstChild() && node.firstChild()->isText() &&
-          !node.firstChild()->text().empty() && node.firstChild()->text()[0] == u'\n') {
+      if (node.firstChild() && node.firstChild()->isText() && !node.firstChild()->text().empty() &&
+          node.firstChild()->text()[0] == u'\n' && dropsLeadingNewline(node.name())) {
         out.put('\n');
       }
       break;
