@@ -66,6 +66,7 @@ class StreamOut {
     *m_next++ = c;
   }
   void put(std::string_view text) {
+    if (text.empty()) return;  // its data may be null, which memcpy must not see
     if (text.size() > static_cast<std::size_t>(m_end - m_next)) {
       flush();
       if (text.size() > capacity) {
