@@ -71,7 +71,7 @@
       // Where each cut text node's final text lies in the text of the node it
       // was cut from (that node's text as it stands now): source, start, end.
       const source = new Int32Array(last), start = new Int32Array(last), end = new Int32Array(last);
-      const texts = [];  // each cut node's text, read once
+      const texts = new Array(last).fill(null);  // each cut node's text, read once
       for (let i = 0; i < changes.length; i += 4) {
         if (changes[i] !== Change.split) continue;
         const node = changes[i + 1], offset = changes[i + 2], rest = changes[i + 3];
@@ -107,7 +107,7 @@
               break;
             }
             case Change.insert:
-              nodes[a].insertBefore(nodes[b], c ? nodes[c] : null);
+              place(nodes[a], nodes[b], c ? nodes[c] : null);
               break;
           }
         }
@@ -125,6 +125,22 @@
         if (text && end[id] !== text.length) nodes[id].data = text.slice(0, end[id]);
       }
     }
+  }
+
+  // Puts `child` into `parent` before `before`. A node of the page is moved
+  // with moveBefore where the browser has it: an iframe moved that way does
+  // not reload, and focus, media and animations carry on. New nodes, and
+  // browsers without it, take insertBefore.
+  function place(parent, child, before) {
+    if (child.isConnected && parent.isConnected && typeof parent.moveBefore === 'function') {
+      try {
+        parent.moveBefore(child, before);
+        return;
+      } catch (e) {
+        // Not every node can be moved so (one from another document); insert it.
+      }
+    }
+    parent.insertBefore(child, before);
   }
 
   // A link's address as the href property gives it (resolved; empty when the
@@ -243,6 +259,7 @@
     // the search text, and `domError` when the page refused a change).
     highlightDocument(doc, request = {}) {
       const m = this.module;
+      if (!m) throw new Error('this engine has stopped; create another');
       const started = performance.now();
       const pageNodes = new PageNodes(doc);
       const description = describePage(doc, pageNodes, {
@@ -272,6 +289,12 @@
         let reportAt;
         try {
           reportAt = m._glintmark_highlight(opsAt, description.ops.length, textAt, written, partsAt, linksAt, lengthAt);
+        } catch (e) {
+          // The module stopped (it ran out of memory where nothing could
+          // catch it): the page is left as it was, and this engine is done.
+          this.module = null;
+          return {result: '0x80004005', status: 0x80004005, keywords: [], tooltips: 0,
+                  error: String(e && e.message || e)};
         } finally {
           m.glintmarkPage = null;
         }
@@ -285,7 +308,7 @@
         report.milliseconds = {describe: described - started, pass: performance.now() - described};
         return report;
       } finally {
-        m._glintmark_free(block);
+        if (this.module) m._glintmark_free(block);
       }
     }
   }
