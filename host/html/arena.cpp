@@ -41,12 +41,26 @@ void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
   return at;
 }
 
+void Arena::adopt(std::unique_ptr<std::byte[]> chunk, std::size_t bytes) {
+  // Enough to bridge the gaps while a tree is copied out of a pool that
+  // gives chunks back about twice as fast as the copy fills them.
+  constexpr std::size_t maxSpares = 16;
+  if (m_spares.size() < maxSpares && bytes >= 64 * 1024) m_spares.push_back({std::move(chunk), bytes});
+}
+
 void Arena::newChunk(std::size_t atLeast) {
   std::size_t size = m_chunkSize;
   while (size < atLeast) size *= 2;
-  // make_unique<T[]> would zero the chunk: touching memory that may never be
-  // used costs page faults.
-  std::unique_ptr<std::byte[]> chunk(new std::byte[size]);
+  std::unique_ptr<std::byte[]> chunk;
+  if (!m_spares.empty() && m_spares.back().size >= atLeast) {
+    size = m_spares.back().size;
+    chunk = std::move(m_spares.back().memory);
+    m_spares.pop_back();
+  } else {
+    // make_unique<T[]> would zero the chunk: touching memory that may never
+    // be used costs page faults.
+    chunk.reset(new std::byte[size]);
+  }
   m_next = chunk.get();
   m_end = m_next + size;
   m_chunks.push_back(std::move(chunk));
@@ -71,13 +85,20 @@ std::string_view Arena::copy(std::string_view text) {
 
 // --- SizeClassPool ----------------------------------------------------------
 //
-// Each block carries its size class in an 8-byte header. Up to 256 bytes the
-// classes step by 16; above, four classes per power of two, so a block wastes
-// at most a quarter of its size.
+// Each block carries an 8-byte header: its size class and the index of the
+// chunk it lies in, whose count of blocks in use it keeps. Up to 256 bytes
+// the classes step by 16; above, four classes per power of two, so a block
+// wastes at most a quarter of its size.
 
 namespace {
 
 constexpr std::size_t headerSize = 8;
+
+struct BlockHeader {
+  std::uint32_t sizeClass;
+  std::uint32_t chunk;
+};
+static_assert(sizeof(BlockHeader) == headerSize);
 
 std::size_t classOf(std::size_t total) {
   if (total <= 256) return total == 0 ? 0 : (total - 1) / 16;
@@ -93,7 +114,21 @@ std::size_t sizeOfClass(std::size_t sizeClass) {
   return (4 + sub + 1) << (k - 2);
 }
 
+BlockHeader& headerOf(void* block) {
+  return *reinterpret_cast<BlockHeader*>(static_cast<std::byte*>(block) - headerSize);
+}
+
 }  // namespace
+
+std::byte* SizeClassPool::newChunk(std::size_t bytes) {
+  // Not zeroed (make_unique<T[]> would): touching memory that may never be
+  // used costs page faults.
+  std::unique_ptr<std::byte[]> memory(new std::byte[bytes]);
+  std::byte* start = memory.get();
+  m_chunks.push_back({std::move(memory), bytes, 0});
+  m_reserved += bytes;
+  return start;
+}
 
 void* SizeClassPool::allocate(std::size_t bytes) noexcept {
   // Beyond this no size class serves the request, and on a 32-bit build the
@@ -102,28 +137,74 @@ void* SizeClassPool::allocate(std::size_t bytes) noexcept {
   if (bytes > largest) return nullptr;
   const std::size_t sizeClass = classOf(bytes + headerSize);
   if (sizeClass >= classCount) return nullptr;
-  std::byte* block;
   if (FreeBlock* free = m_free[sizeClass]) {
     m_free[sizeClass] = free->next;
-    block = reinterpret_cast<std::byte*>(free) - headerSize;
-  } else {
-    try {
-      block = static_cast<std::byte*>(m_arena.allocate(sizeOfClass(sizeClass), headerSize));
-    } catch (const std::bad_alloc&) {
-      return nullptr;
-    }
+    ++m_chunks[headerOf(free).chunk].blocksInUse;
+    return free;
   }
-  *reinterpret_cast<std::uint64_t*>(block) = sizeClass;
-  return block + headerSize;
+  const std::size_t size = sizeOfClass(sizeClass);
+  std::byte* block;
+  std::size_t chunk;
+  try {
+    if (size > m_chunkSize / 4) {
+      // A large block gets a chunk of its own; the open one stays open.
+      block = newChunk(size);
+      chunk = m_chunks.size() - 1;
+    } else {
+      if (!m_next || size > static_cast<std::size_t>(m_end - m_next)) {
+        m_next = newChunk(m_chunkSize);
+        m_end = m_next + m_chunkSize;
+        m_open = m_chunks.size() - 1;
+        if (m_chunkSize < maxChunkSize) m_chunkSize *= 2;
+      }
+      block = m_next;
+      m_next += size;
+      chunk = m_open;
+    }
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  ++m_chunks[chunk].blocksInUse;
+  void* payload = block + headerSize;
+  headerOf(payload) = {static_cast<std::uint32_t>(sizeClass), static_cast<std::uint32_t>(chunk)};
+  return payload;
 }
 
 void SizeClassPool::release(void* block) noexcept {
   if (!block) return;
-  auto* start = static_cast<std::byte*>(block) - headerSize;
-  const std::size_t sizeClass = *reinterpret_cast<std::uint64_t*>(start);
+  const BlockHeader header = headerOf(block);
+  Chunk& chunk = m_chunks[header.chunk];
+  --chunk.blocksInUse;
+  if (m_draining) {
+    if (chunk.blocksInUse == 0) releaseChunk(header.chunk);
+    return;
+  }
   auto* free = static_cast<FreeBlock*>(block);
-  free->next = m_free[sizeClass];
-  m_free[sizeClass] = free;
+  free->next = m_free[header.sizeClass];
+  m_free[header.sizeClass] = free;
+}
+
+void SizeClassPool::drain(Arena* heir) noexcept {
+  m_draining = true;
+  m_heir = heir;
+  for (FreeBlock*& list : m_free) list = nullptr;
+  for (std::size_t i = 0; i < m_chunks.size(); ++i) {
+    if (m_chunks[i].memory && m_chunks[i].blocksInUse == 0) releaseChunk(i);
+  }
+}
+
+void SizeClassPool::releaseChunk(std::size_t index) noexcept {
+  Chunk& chunk = m_chunks[index];
+  if (index == m_open && m_next) m_next = m_end = nullptr;  // nothing more is carved from it
+  m_reserved -= chunk.size;
+  if (m_heir) {
+    try {
+      m_heir->adopt(std::move(chunk.memory), chunk.size);
+    } catch (const std::bad_alloc&) {
+      // The heir could not keep it: it went back to the system.
+    }
+  }
+  chunk.memory.reset();
 }
 
 }  // namespace glintmark::html

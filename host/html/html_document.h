@@ -81,6 +81,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -272,6 +273,10 @@ class HtmlDocument {
   // first (ranges rebuild it when next used): a page is mostly serialised
   // when its work is done, and the index is a second copy of its text.
   std::string serialize() const;
+  // The same, handed to `write` in pieces (up to 64 KB each, in order) as it
+  // is made, so that the page need never be whole in memory: a writer that
+  // returns false stops it, and serialize returns false.
+  bool serialize(const std::function<bool(std::string_view)>& write) const;
   // The markup of one node and its descendants.
   std::string serialize(const Node* node) const;
   // The body text as text ranges see it, with '\n' at each separator (the

@@ -88,8 +88,10 @@ struct NoscriptContent {
 
 class TreeCopier {
  public:
-  TreeCopier(HtmlDocument& document, std::string_view source)
-      : m_document(document), m_source(source) {}
+  // `pool` holds gumbo's tree, and is draining: each gumbo node is released
+  // once copied, so that gumbo's memory goes back as ours grows.
+  TreeCopier(HtmlDocument& document, std::string_view source, SizeClassPool& pool)
+      : m_document(document), m_source(source), m_pool(pool) {}
 
   void copyChildren(const GumboNode* from, Node* to) {
     // Explicit stack: pages nest deeper than the call stack allows.
@@ -99,9 +101,11 @@ class TreeCopier {
       auto [gumboNode, parent] = pending.back();
       pending.pop_back();
       Node* node = copyNode(gumboNode);
-      if (!node) continue;
-      DocumentAccess::link(parent, node, nullptr);
-      if (node->isElement()) pushChildren(gumboNode, node, pending);
+      if (node) {
+        DocumentAccess::link(parent, node, nullptr);
+        if (node->isElement()) pushChildren(gumboNode, node, pending);
+      }
+      release(gumboNode);
     }
   }
 
@@ -169,6 +173,35 @@ class TreeCopier {
     }
   }
 
+  // The gumbo node's own blocks (its children are released as they are
+  // copied), as gumbo itself frees a node.
+  void release(const GumboNode* node) {
+    switch (node->type) {
+      case GUMBO_NODE_ELEMENT:
+      case GUMBO_NODE_TEMPLATE: {
+        const GumboElement& element = node->v.element;
+        for (unsigned i = 0; i < element.attributes.length; ++i) {
+          auto* attribute = static_cast<GumboAttribute*>(element.attributes.data[i]);
+          m_pool.release(const_cast<char*>(attribute->name));
+          m_pool.release(const_cast<char*>(attribute->value));
+          m_pool.release(attribute);
+        }
+        m_pool.release(element.attributes.data);
+        m_pool.release(element.children.data);
+        break;
+      }
+      case GUMBO_NODE_TEXT:
+      case GUMBO_NODE_WHITESPACE:
+      case GUMBO_NODE_CDATA:
+      case GUMBO_NODE_COMMENT:
+        m_pool.release(const_cast<char*>(node->v.text.text));
+        break;
+      default:
+        return;  // the document node stays until the pool goes
+    }
+    m_pool.release(const_cast<GumboNode*>(node));
+  }
+
   NoscriptContent noscriptSource(Node* node, const GumboElement& element) const {
     const char* begin = element.original_tag.data;
     const char* end = element.original_end_tag.data;
@@ -185,6 +218,7 @@ class TreeCopier {
 
   HtmlDocument& m_document;
   std::string_view m_source;
+  SizeClassPool& m_pool;
   std::vector<NoscriptContent> m_noscripts;
   std::vector<Attribute> m_attributes;  // one element's, before they are stored
 };
@@ -264,9 +298,11 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
                                parsed.system_identifier);
   }
   DocumentAccess::markupBytes(*document) = utf8.size();
-  TreeCopier copier(*document, utf8);
+  // gumbo's tree goes as it is copied: the two are never whole together, and
+  // the chunks it leaves are filled with ours.
+  pool->drain(&DocumentAccess::arena(*document));
+  TreeCopier copier(*document, utf8, *pool);
   copier.copyChildren(output->document, root);
-  // gumbo's tree is no longer needed: it goes before anything else is built.
   output = nullptr;
   pool.reset();
   copier.flattenNoscript();

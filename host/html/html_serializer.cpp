@@ -1,5 +1,10 @@
 // Serialising the tree as HTML5.
+#include <algorithm>
+#include <array>
 #include <cctype>
+#include <cstring>
+#include <functional>
+#include <memory>
 
 #include "host/html/html_internal.h"
 
@@ -22,130 +27,249 @@ bool startsWithEndTagOf(std::u16string_view text, std::size_t at, std::string_vi
   return true;
 }
 
+// Markup goes to one of two outputs, each with room(bytes) (where up to that
+// many bytes may be written next), done(end) (what was written ends there)
+// and put (a character or a run of them):
+// - StringOut appends to a string (the markup of a node, a range's htmlText);
+// - StreamOut fills a buffer of its own and hands it to the caller's writer
+//   whenever it is full (a whole page, which need never be whole in memory).
+class StringOut {
+ public:
+  explicit StringOut(std::string& out) : m_out(out) {}
+  char* room(std::size_t bytes) {
+    m_size = m_out.size();
+    m_out.resize(m_size + bytes);
+    return m_out.data() + m_size;
+  }
+  void done(char* end) { m_out.resize(static_cast<std::size_t>(end - m_out.data())); }
+  void put(char c) { m_out += c; }
+  void put(std::string_view text) { m_out += text; }
+
+ private:
+  std::string& m_out;
+  std::size_t m_size = 0;
+};
+
+class StreamOut {
+ public:
+  static constexpr std::size_t capacity = 64 * 1024;
+  explicit StreamOut(const std::function<bool(std::string_view)>& write)
+      : m_write(write), m_buffer(new char[capacity]), m_next(m_buffer.get()), m_end(m_next + capacity) {}
+  // bytes: at most capacity.
+  char* room(std::size_t bytes) {
+    if (static_cast<std::size_t>(m_end - m_next) < bytes) flush();
+    return m_next;
+  }
+  void done(char* end) { m_next = end; }
+  void put(char c) {
+    if (m_next == m_end) flush();
+    *m_next++ = c;
+  }
+  void put(std::string_view text) {
+    if (text.empty()) return;  // its data may be null, which memcpy must not see
+    if (text.size() > static_cast<std::size_t>(m_end - m_next)) {
+      flush();
+      if (text.size() > capacity) {
+        hand(text);
+        return;
+      }
+    }
+    std::memcpy(m_next, text.data(), text.size());
+    m_next += text.size();
+  }
+  // Hands on what is buffered; false once the writer has refused anything.
+  bool flush() {
+    hand({m_buffer.get(), static_cast<std::size_t>(m_next - m_buffer.get())});
+    m_next = m_buffer.get();
+    return !m_failed;
+  }
+
+ private:
+  void hand(std::string_view bytes) {
+    if (!m_failed && !bytes.empty() && !m_write(bytes)) m_failed = true;
+  }
+
+  const std::function<bool(std::string_view)>& m_write;
+  std::unique_ptr<char[]> m_buffer;
+  char* m_next;
+  char* m_end;
+  bool m_failed = false;
+};
+
+// What text needs escaped in markup (& < >; no-break space is told apart
+// among the non-ASCII units) and in attribute values (& "; the lead byte of
+// a no-break space).
+constexpr auto textSpecials = [] {
+  std::array<bool, 128> table{};
+  table['&'] = table['<'] = table['>'] = true;
+  return table;
+}();
+constexpr auto attributeSpecials = [] {
+  std::array<bool, 256> table{};
+  table['&'] = table['"'] = table[0xC2] = true;
+  return table;
+}();
+
+// UTF-16 text as UTF-8, escaped for markup when `escape` (& < > and no-break
+// space as references), in one pass; a lone surrogate becomes U+FFFD.
+template <bool escape, typename Out>
+void writeText(Out& out, std::u16string_view text) {
+  // In blocks, each given room for its worst case (&nbsp; for each unit).
+  constexpr std::size_t block = 1024;
+  for (std::size_t from = 0; from < text.size();) {
+    std::size_t to = std::min(text.size(), from + block);
+    // A surrogate pair is never cut in two.
+    if (to < text.size() && text[to - 1] >= 0xD800 && text[to - 1] <= 0xDBFF) ++to;
+    char* p = out.room(6 * (to - from));
+    for (std::size_t i = from; i < to; ++i) {
+      char32_t c = text[i];
+      if (c < 0x80) {
+        if (escape && textSpecials[c]) {
+          const std::string_view reference = c == u'&' ? "&amp;" : c == u'<' ? "&lt;" : "&gt;";
+          std::memcpy(p, reference.data(), reference.size());
+          p += reference.size();
+        } else {
+          *p++ = static_cast<char>(c);
+        }
+        continue;
+      }
+      if (escape && c == 0xA0) {
+        std::memcpy(p, "&nbsp;", 6);
+        p += 6;
+        continue;
+      }
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        c = 0xFFFD;
+      }
+      if (c < 0x800) {
+        *p++ = static_cast<char>(0xC0 | (c >> 6));
+      } else if (c < 0x10000) {
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      } else {
+        *p++ = static_cast<char>(0xF0 | (c >> 18));
+        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      }
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    out.done(p);
+    from = to;
+  }
+}
+
 // Raw text as written, except that an end tag of the enclosing element (only
 // possible in text built through the API) is broken up so that it cannot end
 // the element early.
-void appendRawText(std::string& out, std::u16string_view text, std::string_view tag) {
+template <typename Out>
+void writeRawText(Out& out, std::u16string_view text, std::string_view tag) {
   std::size_t from = 0;
   for (std::size_t i = 0; i + 1 < text.size(); ++i) {
     if (startsWithEndTagOf(text, i, tag)) {
-      appendUtf8(out, text.substr(from, i + 1 - from));
-      out += '\\';
+      writeText<false>(out, text.substr(from, i + 1 - from));
+      out.put('\\');
       from = i + 1;
     }
   }
-  appendUtf8(out, text.substr(from));
+  writeText<false>(out, text.substr(from));
 }
 
-void appendComment(std::string& out, std::string_view text) {
-  out += "<!--";
+template <typename Out>
+void writeComment(Out& out, std::string_view text) {
+  out.put("<!--");
   // A "-->" inside (only possible in a comment built through the API) would
   // end the comment early.
   std::size_t from = 0;
   for (std::size_t at = text.find("--", from); at != std::string_view::npos; at = text.find("--", from)) {
     const bool closes = text.substr(at + 2, 1) == ">" || text.substr(at + 2, 2) == "!>";
-    out.append(text.substr(from, at + 1 - from));
-    if (closes) out += ' ';
+    out.put(text.substr(from, at + 1 - from));
+    if (closes) out.put(' ');
     from = at + 1;
   }
-  out.append(text.substr(from));
-  out += "-->";
+  out.put(text.substr(from));
+  out.put("-->");
 }
 
-void enterNode(std::string& out, const Node& node) {
+template <typename Out>
+void writeAttributeValue(Out& out, std::string_view value) {
+  // Runs without anything to escape are written whole.
+  std::size_t from = 0;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    if (!attributeSpecials[static_cast<unsigned char>(c)]) continue;
+    std::string_view replacement;
+    if (c == '&') {
+      replacement = "&amp;";
+    } else if (c == '"') {
+      replacement = "&quot;";
+    } else if (i + 1 < value.size() && value[i + 1] == '\xA0') {
+      replacement = "&nbsp;";
+    } else {
+      continue;
+    }
+    out.put(value.substr(from, i - from));
+    out.put(replacement);
+    if (c == '\xC2') ++i;
+    from = i + 1;
+  }
+  out.put(value.substr(from));
+}
+
+template <typename Out>
+void writeStartTag(Out& out, const Node& element) {
+  out.put('<');
+  out.put(element.name());
+  for (const Attribute& attribute : element.attributes()) {
+    out.put(' ');
+    out.put(attribute.name);
+    out.put("=\"");
+    writeAttributeValue(out, attribute.value);
+    out.put('"');
+  }
+  out.put('>');
+}
+
+template <typename Out>
+void writeEndTag(Out& out, const Node& element) {
+  if (hasClass(element, elementClass::voidElement)) return;
+  out.put("</");
+  out.put(element.name());
+  out.put('>');
+}
+
+template <typename Out>
+void enterNode(Out& out, const Node& node) {
   switch (node.kind()) {
     case NodeKind::element:
-      appendStartTag(out, node);
-      if (dropsLeadingNewline(node.name()) && node.firstChild() && node.firstChild()->isText() &&
-          !node.firstChild()->text().empty() && node.firstChild()->text()[0] == u'\n') {
-        out += '\n';
+      writeStartTag(out, node);
+      if (node.firstChild() && node.firstChild()->isText() && !node.firstChild()->text().empty() &&
+          node.firstChild()->text()[0] == u'\n' && dropsLeadingNewline(node.name())) {
+        out.put('\n');
       }
       break;
     case NodeKind::text: {
       const Node* parent = node.parent();
       if (parent && hasClass(*parent, elementClass::rawText)) {
-        appendRawText(out, node.text(), parent->name());
+        writeRawText(out, node.text(), parent->name());
       } else {
-        escapeText(out, node.text());
+        writeText<true>(out, node.text());
       }
       break;
     }
     case NodeKind::comment:
-      appendComment(out, node.name());
+      writeComment(out, node.name());
       break;
     case NodeKind::document:
       break;
   }
 }
 
-void leaveNode(std::string& out, const Node& node) {
-  if (node.isElement()) appendEndTag(out, node);
-}
-
-}  // namespace
-
-void escapeText(std::string& out, std::u16string_view text) {
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char* replacement = nullptr;
-    switch (text[i]) {
-      case u'&': replacement = "&amp;"; break;
-      case u'<': replacement = "&lt;"; break;
-      case u'>': replacement = "&gt;"; break;
-      case u'\xA0': replacement = "&nbsp;"; break;
-      default: continue;
-    }
-    appendUtf8(out, text.substr(from, i - from));
-    out += replacement;
-    from = i + 1;
-  }
-  appendUtf8(out, text.substr(from));
-}
-
-void escapeAttribute(std::string& out, std::string_view value) {
-  // Runs without anything to escape are appended whole.
-  std::size_t from = 0;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    const char* replacement;
-    if (c == '&') {
-      replacement = "&amp;";
-    } else if (c == '"') {
-      replacement = "&quot;";
-    } else if (c == '\xC2' && i + 1 < value.size() && value[i + 1] == '\xA0') {
-      replacement = "&nbsp;";
-    } else {
-      continue;
-    }
-    out.append(value.substr(from, i - from));
-    out += replacement;
-    if (c == '\xC2') ++i;
-    from = i + 1;
-  }
-  out.append(value.substr(from));
-}
-
-void appendStartTag(std::string& out, const Node& element) {
-  out += '<';
-  out += element.name();
-  for (const Attribute& attribute : element.attributes()) {
-    out += ' ';
-    out += attribute.name;
-    out += "=\"";
-    escapeAttribute(out, attribute.value);
-    out += '"';
-  }
-  out += '>';
-}
-
-void appendEndTag(std::string& out, const Node& element) {
-  if (hasClass(element, elementClass::voidElement)) return;
-  out += "</";
-  out += element.name();
-  out += '>';
-}
-
-void serializeNode(std::string& out, const Node& top) {
+template <typename Out>
+void writeNode(Out& out, const Node& top) {
   const Node* node = &top;
   while (node) {
     enterNode(out, *node);
@@ -156,7 +280,7 @@ void serializeNode(std::string& out, const Node& top) {
     }
     // Leave this node and every ancestor whose last child it closes.
     while (true) {
-      leaveNode(out, *node);
+      if (node->isElement()) writeEndTag(out, *node);
       if (node == &top) return;
       if (node->nextSibling()) {
         node = node->nextSibling();
@@ -167,27 +291,76 @@ void serializeNode(std::string& out, const Node& top) {
   }
 }
 
+template <typename Out>
+void writeDocument(Out& out, const HtmlDocument& document, bool hasDoctype, const std::string& name,
+                   const std::string& publicId, const std::string& systemId) {
+  if (hasDoctype) {
+    out.put("<!DOCTYPE ");
+    out.put(name.empty() ? std::string_view("html") : std::string_view(name));
+    if (!publicId.empty()) {
+      out.put(" PUBLIC \"");
+      out.put(publicId);
+      out.put('"');
+      if (!systemId.empty()) {
+        out.put(" \"");
+        out.put(systemId);
+        out.put('"');
+      }
+    } else if (!systemId.empty()) {
+      out.put(" SYSTEM \"");
+      out.put(systemId);
+      out.put('"');
+    }
+    out.put('>');
+  }
+  for (const Node* child = document.root()->firstChild(); child; child = child->nextSibling()) {
+    writeNode(out, *child);
+  }
+}
+
+}  // namespace
+
+void escapeText(std::string& out, std::u16string_view text) {
+  StringOut to(out);
+  writeText<true>(to, text);
+}
+
+void escapeAttribute(std::string& out, std::string_view value) {
+  StringOut to(out);
+  writeAttributeValue(to, value);
+}
+
+void appendStartTag(std::string& out, const Node& element) {
+  StringOut to(out);
+  writeStartTag(to, element);
+}
+
+void appendEndTag(std::string& out, const Node& element) {
+  StringOut to(out);
+  writeEndTag(to, element);
+}
+
+void serializeNode(std::string& out, const Node& top) {
+  StringOut to(out);
+  writeNode(to, top);
+}
+
 std::string HtmlDocument::serialize() const {
   releaseIndex(*this);
   std::string out;
   // Reserved once, so that the page is never copied while it grows.
   out.reserve(m_markupBytes ? m_markupBytes + m_markupBytes / 16 + 4096
                             : m_textUnits + m_nodeCount * 16);
-  if (m_hasDoctype) {
-    out += "<!DOCTYPE ";
-    out += m_doctypeName.empty() ? "html" : m_doctypeName;
-    if (!m_doctypePublic.empty()) {
-      out += " PUBLIC \"" + m_doctypePublic + "\"";
-      if (!m_doctypeSystem.empty()) out += " \"" + m_doctypeSystem + "\"";
-    } else if (!m_doctypeSystem.empty()) {
-      out += " SYSTEM \"" + m_doctypeSystem + "\"";
-    }
-    out += '>';
-  }
-  for (const Node* child = m_root->firstChild(); child; child = child->nextSibling()) {
-    serializeNode(out, *child);
-  }
+  StringOut to(out);
+  writeDocument(to, *this, m_hasDoctype, m_doctypeName, m_doctypePublic, m_doctypeSystem);
   return out;
+}
+
+bool HtmlDocument::serialize(const std::function<bool(std::string_view)>& write) const {
+  releaseIndex(*this);
+  StreamOut to(write);
+  writeDocument(to, *this, m_hasDoctype, m_doctypeName, m_doctypePublic, m_doctypeSystem);
+  return to.flush();
 }
 
 std::string HtmlDocument::serialize(const Node* node) const {

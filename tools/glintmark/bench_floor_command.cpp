@@ -33,12 +33,13 @@ std::u16string folded(std::u16string text) {
 
 int runFloor(const FloorArguments& arguments) {
   std::string error;
-  const std::optional<std::string> bytes = readInputFile(arguments.page, &error);
+  std::optional<std::string> bytes = readInputFile(arguments.page, &error);
   if (!bytes) {
     std::cerr << "glintmark bench-floor: cannot read the page: " << error << "\n";
     return exitUsage;
   }
   const std::unique_ptr<html::HtmlDocument> document = html::parseHtml(*bytes);
+  bytes.reset();  // as `glintmark highlight` does: the tree holds it all
   const std::u16string text = folded(document->bodyText());
   std::size_t total = 0;
   for (const std::string& keyword : arguments.keywords) {
@@ -52,7 +53,11 @@ int runFloor(const FloorArguments& arguments) {
     total += matches;
   }
   std::cout << "total " << total << "\n";
-  if (!writeFileAtomically(arguments.output, document->serialize(), &error)) {
+  // Written as `glintmark highlight` writes: serialised into the file.
+  AtomicFile file(arguments.output);
+  const bool opened = file.open(&error);
+  if (opened) document->serialize([&file](std::string_view bytes) { return file.write(bytes); });
+  if (!opened || !file.commit(&error)) {
     std::cerr << "glintmark bench-floor: cannot write the page: " << error << "\n";
     return exitFailure;
   }

@@ -27,6 +27,12 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return m_fd; }
+  // Hands the descriptor over: it is no longer closed here.
+  int release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
   // Closes now, for callers that must know whether the close failed.
   int close() {
     const int result = ::close(m_fd);
@@ -161,73 +167,118 @@ bool checkOutputTarget(const fs::path& path, std::string* error) {
   return true;
 }
 
-bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
-  if (!checkOutputTarget(path, error)) return false;
-  const std::string name = path.filename().string();
-  if (name.empty() || name == "." || name == "..") {
-    *error = path.string() + ": names a folder, not a file";
-    return false;
-  }
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  struct stat old {};
-  const mode_t mode = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)
-                          ? old.st_mode & 07777
-                          : newFileMode();
-  std::string temporary;  // the temporary file's name, once it has one of ours
-  const auto failure = [&](int code) {
-    *error = path.string() + ": " + reason(code);
-    if (!temporary.empty()) ::unlink(temporary.c_str());
-    return false;
-  };
-  const auto fill = [&](int fd) {
-    return writeAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  };
+AtomicFile::AtomicFile(fs::path path) : m_path(std::move(path)) {}
 
-  // First an unnamed file (O_TMPFILE): if the process dies while writing,
-  // nothing is left behind. It is named only once whole, and link() neither
-  // follows nor replaces what is at the new name, so a planted name only
-  // costs another random one.
-  bool written = false;
-  {
-    Descriptor file(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (file.get() >= 0) {
-      if (!fill(file.get())) return failure(errno);
-      const std::string self = "/proc/self/fd/" + std::to_string(file.get());
-      for (int attempt = 0; attempt < 100 && !written; ++attempt) {
-        const std::string candidate = (folder / temporaryName(name)).string();
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-          temporary = candidate;
-          written = true;
-        } else if (errno != EEXIST) {
-          break;  // no /proc, or a file system that cannot: the named way below
-        }
-      }
-      if (written && file.close() != 0) return failure(errno);
-    }
-  }
-  if (!written) {
-    // mkostemp: six random characters and O_CREAT | O_EXCL, so the name
-    // cannot be guessed and a file or link planted under it is never opened.
-    std::string pattern = (folder / ("." + name.substr(0, 200) + ".XXXXXX")).string();
-    Descriptor file(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (file.get() < 0) {
-      *error = path.string() + ": cannot create a file in " + folder.string() + ": " + reason(errno);
-      return false;
-    }
-    temporary = pattern;
-    if (!fill(file.get())) return failure(errno);
-    if (file.close() != 0) return failure(errno);
-  }
-  // Checked again just before the rename, which would replace whatever is there.
-  if (!checkOutputTarget(path, error)) {
-    ::unlink(temporary.c_str());
+AtomicFile::~AtomicFile() {
+  if (m_fd >= 0) ::close(m_fd);
+  if (!m_committed && !m_temporary.empty()) ::unlink(m_temporary.c_str());
+}
+
+bool AtomicFile::fail(int code, std::string* error) {
+  *error = m_path.string() + ": " + reason(code);
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  if (!m_temporary.empty()) ::unlink(m_temporary.c_str());
+  m_temporary.clear();
+  return false;
+}
+
+bool AtomicFile::open(std::string* error) {
+  if (!checkOutputTarget(m_path, error)) return false;
+  const std::string name = m_path.filename().string();
+  if (name.empty() || name == "." || name == "..") {
+    *error = m_path.string() + ": names a folder, not a file";
     return false;
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) return failure(errno);
+  m_folder = m_path.has_parent_path() ? m_path.parent_path() : fs::path(".");
+  struct stat old {};
+  m_mode = ::lstat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 07777
+                                                                        : newFileMode();
+  // First an unnamed file (O_TMPFILE): if the process dies while writing,
+  // nothing is left behind. It is named only once whole (commit). Read and
+  // write, so that its bytes can be copied into a named file should linking
+  // it fail.
+  m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (m_fd >= 0) return true;
+  // mkostemp: six random characters and O_CREAT | O_EXCL, so the name
+  // cannot be guessed and a file or link planted under it is never opened.
+  std::string pattern = (m_folder / ("." + name.substr(0, 200) + ".XXXXXX")).string();
+  m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (m_fd < 0) {
+    *error = m_path.string() + ": cannot create a file in " + m_folder.string() + ": " + reason(errno);
+    return false;
+  }
+  m_temporary = pattern;
+  return true;
+}
+
+bool AtomicFile::write(std::string_view bytes) {
+  if (m_writeError != 0 || m_fd < 0) return false;
+  if (!writeAll(m_fd, bytes)) m_writeError = errno;
+  return m_writeError == 0;
+}
+
+// Gives the unnamed file an unpredictable name: link() neither follows nor
+// replaces what is at the new name, so a planted name only costs another
+// random one. Where that cannot be done (no /proc, a file system that
+// cannot), its bytes are copied into a file made by mkostemp.
+bool AtomicFile::nameTemporary() {
+  const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+  const std::string name = m_path.filename().string();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = (m_folder / temporaryName(name)).string();
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      m_temporary = candidate;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  std::string pattern = (m_folder / ("." + name.substr(0, 200) + ".XXXXXX")).string();
+  Descriptor named(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (named.get() < 0) return false;
+  m_temporary = pattern;
+  char buffer[1 << 16];
+  for (off_t at = 0;;) {
+    const ssize_t got = ::pread(m_fd, buffer, sizeof buffer, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    if (!writeAll(named.get(), {buffer, static_cast<std::size_t>(got)})) return false;
+    at += got;
+  }
+  if (::fchmod(named.get(), m_mode) != 0 || ::fsync(named.get()) != 0) return false;
+  ::close(m_fd);
+  m_fd = named.release();
+  return true;
+}
+
+bool AtomicFile::commit(std::string* error) {
+  if (m_fd < 0) return fail(EBADF, error);
+  if (m_writeError != 0) return fail(m_writeError, error);
+  if (::fchmod(m_fd, m_mode) != 0 || ::fsync(m_fd) != 0) return fail(errno, error);
+  if (m_temporary.empty() && !nameTemporary()) return fail(errno, error);
+  const int closed = ::close(m_fd);
+  m_fd = -1;
+  if (closed != 0) return fail(errno, error);
+  // Checked again just before the rename, which would replace whatever is there.
+  if (!checkOutputTarget(m_path, error)) {
+    ::unlink(m_temporary.c_str());
+    m_temporary.clear();
+    return false;
+  }
+  if (::rename(m_temporary.c_str(), m_path.c_str()) != 0) return fail(errno, error);
+  m_committed = true;
   // Make the rename itself durable; a folder that cannot be synced is no error.
-  Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor directory(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.get() >= 0) ::fsync(directory.get());
   return true;
+}
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
+  AtomicFile file(path);
+  if (!file.open(error)) return false;
+  file.write(bytes);
+  return file.commit(error);
 }
 
 std::string printable(std::string_view text) {

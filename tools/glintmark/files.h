@@ -41,6 +41,42 @@ bool checkOutputTarget(const std::filesystem::path& path, std::string* error);
 // device").
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, std::string* error);
 
+// AtomicFile: writeFileAtomically for bytes that come in pieces, so that they
+// need never be whole in memory. open() checks the target and makes the
+// temporary file, write() adds to it, commit() puts it in place; until then
+// `path` is untouched, and a file never committed (a failed write, an
+// exception) is removed when the AtomicFile goes.
+//
+//   AtomicFile file(path);
+//   if (!file.open(&error)) ...;
+//   file.write(part1), file.write(part2);
+//   if (!file.commit(&error)) ...;  // says why a write failed, too
+class AtomicFile {
+ public:
+  explicit AtomicFile(std::filesystem::path path);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  bool open(std::string* error);
+  // write: false once a write has failed (nothing more is written; commit
+  // fails with the reason).
+  bool write(std::string_view bytes);
+  bool commit(std::string* error);
+
+ private:
+  bool fail(int code, std::string* error);
+  bool nameTemporary();
+
+  std::filesystem::path m_path;
+  std::filesystem::path m_folder;
+  unsigned m_mode = 0;
+  int m_fd = -1;
+  std::string m_temporary;  // the temporary file's name, once it has one of ours
+  int m_writeError = 0;
+  bool m_committed = false;
+};
+
 // printable: UTF-8 text made safe for a terminal: control characters (C0,
 // DEL and C1, which can drive a terminal) are escaped as \u001b, the way JSON
 // escapes them, and bytes that are not UTF-8 as \xNN. Other text is kept.

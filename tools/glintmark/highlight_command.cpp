@@ -56,11 +56,13 @@ int runHighlight(const HighlightArguments& arguments) {
   const nlohmann::json report = reportJson(outcome, session, *codePage);
 
   if (!arguments.output.empty()) {
-    if (!writeFileAtomically(arguments.output, outcome.html, &error)) {
+    if (!writePageFile(outcome, arguments.output, &error)) {
       return fail(exitFailure, "cannot write the page: " + error);
     }
   } else if (!arguments.json) {
-    std::cout << outcome.html;
+    writePage(outcome, [](std::string_view bytes) {
+      return static_cast<bool>(std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));
+    });
   }
   // The report goes where the page does not.
   if (arguments.json) {

@@ -51,29 +51,43 @@ void declareUtf8(html::HtmlDocument& document) {
 
 }  // namespace
 
-PageOutcome runPage(const PageInput& input, const HighlightOptions& options, PageSession& session,
+PageOutcome runPage(PageInput input, const HighlightOptions& options, PageSession& session,
                     const CodePage& codePage) {
-  html::ParseOptions parse;
-  parse.url = toUtf16(input.url);
-  parse.referrer = toUtf16(input.referrer);
-  const std::unique_ptr<html::HtmlDocument> document = html::parseHtml(input.bytes, parse);
-  PageOutcome outcome;
-  {
-    const std::unique_ptr<Browser> browser = document->browser();
-    outcome.result = HighlightPage(browser.get(), options, session, codePage, &outcome.report);
-  }
-  // The pass goes on past a call that ran out of memory, as it does past any
-  // failure of the browser's; the page it leaves is then only partly marked,
-  // and the tool fails as it does when memory runs out anywhere else.
-  if (document->ranOutOfMemory()) throw std::bad_alloc();
   // The original's reading is pinned by a byte-order mark unless it was
   // UTF-8 found by its declaration or by its bytes, which hold for the
   // written page just the same.
   std::size_t bomLength = 0;
   const bool markNeeded = html::chooseCharset(input.bytes, "", &bomLength) != "UTF-8" || bomLength > 0;
-  declareUtf8(*document);
-  outcome.html = (markNeeded ? "\xEF\xBB\xBF" : "") + document->serialize();
+  html::ParseOptions parse;
+  parse.url = toUtf16(input.url);
+  parse.referrer = toUtf16(input.referrer);
+  PageOutcome outcome;
+  outcome.document = html::parseHtml(input.bytes, parse);
+  // The tree holds all the page says: its bytes go before the pass adds to it.
+  std::string().swap(input.bytes);
+  {
+    const std::unique_ptr<Browser> browser = outcome.document->browser();
+    outcome.result = HighlightPage(browser.get(), options, session, codePage, &outcome.report);
+  }
+  // The pass goes on past a call that ran out of memory, as it does past any
+  // failure of the browser's; the page it leaves is then only partly marked,
+  // and the tool fails as it does when memory runs out anywhere else.
+  if (outcome.document->ranOutOfMemory()) throw std::bad_alloc();
+  declareUtf8(*outcome.document);
+  outcome.byteOrderMark = markNeeded;
   return outcome;
+}
+
+bool writePage(const PageOutcome& outcome, const std::function<bool(std::string_view)>& write) {
+  if (outcome.byteOrderMark && !write("\xEF\xBB\xBF")) return false;
+  return outcome.document->serialize(write);
+}
+
+bool writePageFile(const PageOutcome& outcome, const std::filesystem::path& path, std::string* error) {
+  AtomicFile file(path);
+  if (!file.open(error)) return false;
+  writePage(outcome, [&file](std::string_view bytes) { return file.write(bytes); });
+  return file.commit(error);
 }
 
 std::string savedTextFromArgument(std::string_view utf8, const CodePage& codePage) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "core/code_page.h"
 #include "core/highlight_options.h"
 #include "core/page_pass.h"
+#include "host/html/html_document.h"
 
 namespace glintmark::tool {
 
@@ -31,16 +33,26 @@ struct PageInput {
 struct PageOutcome {
   HResult result = hr::ok;
   PageReport report;
-  std::string html;  // the page after the pass, as it is written
+  // The page after the pass, ready to be written (writePage).
+  std::unique_ptr<html::HtmlDocument> document;
+  bool byteOrderMark = false;  // the written page starts with one
 };
 
-// runPage: parses the page, runs one pass with `session` and serialises it.
-// The page is written in UTF-8 and says so: every charset declaration that
-// names another encoding is changed to "utf-8", and a UTF-8 byte-order mark
-// leads the page when it was read in another encoding or began with a mark,
-// so that a browser reads the written page with the text of the original.
-PageOutcome runPage(const PageInput& input, const HighlightOptions& options, PageSession& session,
+// runPage: parses the page and runs one pass with `session`. The page's bytes
+// are let go once parsed. The page is written in UTF-8 and says so: every
+// charset declaration that names another encoding is changed to "utf-8", and
+// a UTF-8 byte-order mark leads the page when it was read in another encoding
+// or began with a mark, so that a browser reads the written page with the
+// text of the original.
+PageOutcome runPage(PageInput input, const HighlightOptions& options, PageSession& session,
                     const CodePage& codePage);
+
+// writePage: the page as it is written, handed to `write` in pieces as it is
+// serialised (the whole page is never in memory at once); false when a
+// write returned false. writePageFile: the same into `path`, whole or not at
+// all (writeFileAtomically's way); *error says why it failed.
+bool writePage(const PageOutcome& outcome, const std::function<bool(std::string_view)>& write);
+bool writePageFile(const PageOutcome& outcome, const std::filesystem::path& path, std::string* error);
 
 // The saved search text given on the command line (UTF-8), as the pass keeps
 // it: in the code page, lowercased.

@@ -120,7 +120,7 @@ int runSession(const SessionArguments& arguments) {
     report["referrer"] = step.referrer;
     if (!folder.empty()) {
       const fs::path output = folder / outputName(i, step.file);
-      if (!writeFileAtomically(output, outcome.html, &error)) return fail(exitFailure, error);
+      if (!writePageFile(outcome, output, &error)) return fail(exitFailure, error);
       report["output"] = output.string();
     }
     if (failed(outcome.result)) status = exitFailure;
