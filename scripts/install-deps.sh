@@ -40,18 +40,3 @@ if [ ${#missing[@]} -ne 0 ]; then
   apt-get update -qq -o DPkg::Lock::Timeout=600
   apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
 fi
-
-# puppeteer-core (which never downloads a browser: the tests drive the
-# system's Chromium) and mark.js, at the versions of the committed lock file,
-# into the build folder, never into the repository. Done again only when the
-# lock file changes.
-modules=$root/build/web-node
-if ! cmp -s "$root/web/test/package-lock.json" "$modules/package-lock.json" ||
-   [ ! -d "$modules/node_modules/puppeteer-core" ]; then
-  echo "install-deps: installing the npm packages of web/test into build/web-node"
-  mkdir -p "$modules"
-  cp "$root/web/test/package.json" "$root/web/test/package-lock.json" "$modules/"
-  # npm's errors (an unreachable registry, a certificate it cannot check) go
-  # to standard error; its progress stays quiet.
-  npm ci --prefix "$modules" --no-audit --no-fund --loglevel=error >/dev/null
-fi

@@ -11,6 +11,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/install-deps.sh
+scripts/install-web-node.sh
 cmake --preset native >/dev/null
 cmake --build --preset native --target glintmark >/dev/null
 cmake --preset wasm >/dev/null
