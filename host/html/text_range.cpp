@@ -8,6 +8,7 @@
 // node that holds the character before it, so that a range never reaches
 // into neighbouring elements it does not cover.
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "host/html/html_internal.h"
@@ -56,6 +57,7 @@ bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 bool equalsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
+  if (std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0) return true;
   for (std::size_t i = 0; i < a.size(); ++i) {
     char16_t x = a[i], y = b[i];
     if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
@@ -63,6 +65,66 @@ bool equalsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+// Whether two runs of units are the same (char_traits<char16_t> compares
+// unit by unit; memcmp does not).
+bool sameUnits(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
+
+// The first occurrence of `needle` (not empty, no longer than `text`) in
+// `text` at or after `from`, or npos. The pass scans the whole body text once
+// per keyword: the needle's first two units are looked for four places at a
+// time in 64-bit words, so that only places holding both stop the scan.
+std::size_t findUnits(std::u16string_view text, std::u16string_view needle, std::size_t from) {
+  constexpr std::uint64_t ones = 0x0001000100010001ull, highs = 0x8000800080008000ull;
+  const std::size_t last = text.size() - needle.size();  // the last place a match can start
+  std::size_t i = from;
+  if (needle.size() >= 2) {
+    const std::uint64_t first = ones * needle[0], second = ones * needle[1];
+    // Reads units i .. i + 4, all within the text while i + 3 <= last.
+    for (; i + 3 <= last; i += 4) {
+      std::uint64_t at, next;
+      std::memcpy(&at, text.data() + i, sizeof at);
+      std::memcpy(&next, text.data() + i + 1, sizeof next);
+      const std::uint64_t x = (at ^ first) | (next ^ second);
+      if ((x - ones) & ~x & highs) {
+        // Some place of the four may start a match.
+        for (const std::size_t stop = i + 4; i < stop; ++i) {
+          if (text[i] == needle[0] && sameUnits(text.substr(i, needle.size()), needle)) return i;
+        }
+        i -= 4;
+      }
+    }
+  }
+  for (; i <= last; ++i) {
+    if (text[i] == needle[0] && sameUnits(text.substr(i, needle.size()), needle)) return i;
+  }
+  return std::u16string_view::npos;
+}
+
+// Text as htmlText gives it, escaped straight into UTF-16: & < > and no-break
+// space as references, a lone surrogate as U+FFFD (what the round trip
+// through UTF-8 of the general case makes of it).
+void escapeWide(std::u16string& out, std::u16string_view text) {
+  out.reserve(out.size() + text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    switch (c) {
+      case u'&': out += u"&amp;"; continue;
+      case u'<': out += u"&lt;"; continue;
+      case u'>': out += u"&gt;"; continue;
+      case u'\xA0': out += u"&nbsp;"; continue;
+      default: break;
+    }
+    if (isHighSurrogate(c) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+      out += c;
+      out += text[++i];
+    } else {
+      out += (c >= 0xD800 && c <= 0xDFFF) ? char16_t{0xFFFD} : c;
+    }
+  }
 }
 
 class HtmlTextRange final : public TextRange {
@@ -154,8 +216,8 @@ class HtmlTextRange final : public TextRange {
     };
     std::size_t match = std::u16string_view::npos;
     if (count >= 0) {
-      for (std::size_t at = window.find(needle, low); at != std::u16string_view::npos;
-           at = window.find(needle, at + 1)) {
+      for (std::size_t at = findUnits(window, needle, low); at != std::u16string_view::npos;
+           at = findUnits(window, needle, at + 1)) {
         if (acceptable(at)) {
           match = at;
           break;
@@ -181,9 +243,16 @@ class HtmlTextRange final : public TextRange {
     sync();
     TextPoint a, b;
     points(a, b);
-    std::string out;
-    if (a.node && a.position() < b.position()) serializeBetween(a, b, out);
-    *html = toUtf16(out);
+    if (a.node && a.node == b.node) {
+      // A match inside one text node, the usual case: no markup but its text.
+      std::u16string wide;
+      if (a.offset < b.offset) escapeWide(wide, a.node->text().substr(a.offset, b.offset - a.offset));
+      *html = std::move(wide);
+    } else {
+      std::string out;
+      if (a.node && a.position() < b.position()) serializeBetween(a, b, out);
+      *html = toUtf16(out);
+    }
     m_cache.lastHtml = **html;
     m_cache.generation = DocumentAccess::generation(m_document);
     m_cache.start = m_start;
@@ -203,12 +272,12 @@ class HtmlTextRange final : public TextRange {
       return nullptr;
     }
     const std::size_t openLength = markup.size() - m_cache.lastHtml.size() - close.size();
-    if (markup.substr(openLength + m_cache.lastHtml.size()) != close ||
-        markup.substr(openLength, m_cache.lastHtml.size()) != m_cache.lastHtml) {
+    if (!sameUnits(markup.substr(openLength + m_cache.lastHtml.size()), close) ||
+        !sameUnits(markup.substr(openLength, m_cache.lastHtml.size()), m_cache.lastHtml)) {
       return nullptr;
     }
     const std::u16string_view open = markup.substr(0, openLength);
-    if (!m_cache.wrapper || open != m_cache.wrapperMarkup) {
+    if (!m_cache.wrapper || !sameUnits(open, m_cache.wrapperMarkup)) {
       m_cache.wrapper = nullptr;
       std::string utf8;
       appendUtf8(utf8, open);
