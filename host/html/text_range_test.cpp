@@ -181,6 +181,24 @@ TEST(TextRange, FindTextCountsAndFlags) {
   EXPECT_FALSE(found);
 }
 
+// The scan looks at four places at a time: a match at every place, near the
+// ends and after a false start, is found where it is.
+TEST(TextRange, FindTextFindsAMatchAtEveryPlace) {
+  for (const std::u16string needle : {u"b", u"bc", u"bcd"}) {
+    for (std::size_t before = 0; before < 9; ++before) {
+      for (std::size_t after = 0; after < 6; ++after) {
+        const std::u16string text = std::u16string(before, u'b') + u"x" + needle + std::u16string(after, u'c');
+        std::unique_ptr<HtmlDocument> document = parseSimpleHtml("<p>" + toUtf8(text) + "</p>");
+        std::unique_ptr<TextRange> range = rangeOver(*document);
+        bool found = false;
+        ASSERT_EQ(range->findText(u"x" + needle, 0, 0, &found), hr::ok);
+        EXPECT_TRUE(found) << toUtf8(text);
+        EXPECT_EQ(htmlOf(*range), u"x" + needle) << toUtf8(text);
+      }
+    }
+  }
+}
+
 TEST(TextRange, MovesByCharacterAndTextedit) {
   std::unique_ptr<HtmlDocument> document = parseSimpleHtml("<p>a\xF0\x9F\x98\x80" "b</p>");
   std::unique_ptr<TextRange> range = rangeOver(*document);
