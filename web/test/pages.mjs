@@ -59,7 +59,7 @@ export function sessionPages() {
     .filter((line) => line.trim() && !line.startsWith('#'))
     .map((line) => {
       const [file, url, referrer = ''] = line.trim().split(/\s+/);
-      return { name: file, file: join(examples, file), url, referrer, options: 13, session: true };
+      return { name: file, file: join(examples, file), url, referrer, options: 13 };
     });
 }
 
