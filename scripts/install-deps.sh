@@ -14,7 +14,7 @@ packages=(
   wine wine64 fonts-wine libwine-dev
   xvfb xauth imagemagick x11-apps chromium
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 file python3
-  emscripten binaryen
+  emscripten binaryen ca-certificates
 )
 # Node.js and npm from Debian only where there are none: a machine may have
 # another build of Node.js (NodeSource's carries npm and conflicts with
@@ -51,5 +51,7 @@ if ! cmp -s "$root/web/test/package-lock.json" "$modules/package-lock.json" ||
   echo "install-deps: installing the npm packages of web/test into build/web-node"
   mkdir -p "$modules"
   cp "$root/web/test/package.json" "$root/web/test/package-lock.json" "$modules/"
-  npm ci --prefix "$modules" --no-audit --no-fund --silent >/dev/null
+  # npm's errors (an unreachable registry, a certificate it cannot check) go
+  # to standard error; its progress stays quiet.
+  npm ci --prefix "$modules" --no-audit --no-fund --loglevel=error >/dev/null
 fi

@@ -28,46 +28,119 @@
   const utf16 = new TextDecoder('utf-16le');
 
   // The page's nodes by number (1 is the body), and the changes the module
-  // asks for. A change that the DOM refuses leaves the page as it is from
-  // then on (`error` says why): the module's copy and the page would no
-  // longer be the same tree.
+  // asks for. The changes are written down while the pass runs and made to
+  // the page when it is over, in the same order, with one difference: a text
+  // node is cut in one go. Text.splitText copies what follows the cut into
+  // the new node and what precedes it into the old one, so cutting a long
+  // text at each of its matches in turn would copy it once per match; here
+  // each piece is made with its final text and the cut node's text is set
+  // once. A change that the DOM refuses leaves the rest undone (`error` says
+  // why): the module's copy and the page would no longer be the same tree.
+  const Change = {split: 1, clone: 2, create: 3, insert: 4};
+
   class PageNodes {
     constructor(doc) {
       this.doc = doc;
       this.nodes = [null];
       this.links = [];
+      this.changes = [];
+      this.made = [];  // the name and attributes of each element made from markup
       this.error = null;
     }
-    apply(change) {
-      if (this.error) return;
+    splitText(node, offset, rest) { this.changes.push(Change.split, node, offset, rest); }
+    clone(original, clone) { this.changes.push(Change.clone, original, clone, 0); }
+    create(element, nameBytes, attributeBytes) {
+      this.changes.push(Change.create, element, this.made.length, 0);
+      this.made.push([utf8.decode(nameBytes), utf8.decode(attributeBytes).split('\0')]);
+    }
+    insert(parent, child, before) { this.changes.push(Change.insert, parent, child, before); }
+    setTitle(link, title) {
       try {
-        change();
+        this.links[link].setAttribute('title', utf16.decode(title));
+      } catch (e) {
+        this.error = this.error || String(e && e.message || e);
+      }
+    }
+
+    // Makes the changes written down to the page.
+    apply() {
+      const changes = this.changes;
+      const nodes = this.nodes;
+      let last = nodes.length;
+      for (let i = 3; i < changes.length; i += 4) if (changes[i] >= last) last = changes[i] + 1;
+      // Where each cut text node's final text lies in the text of the node it
+      // was cut from (that node's text as it stands now): source, start, end.
+      const source = new Int32Array(last), start = new Int32Array(last), end = new Int32Array(last);
+      const texts = new Array(last).fill(null);  // each cut node's text, read once
+      for (let i = 0; i < changes.length; i += 4) {
+        if (changes[i] !== Change.split) continue;
+        const node = changes[i + 1], offset = changes[i + 2], rest = changes[i + 3];
+        if (!source[node]) {
+          texts[node] = nodes[node].data;
+          source[node] = node;
+          end[node] = texts[node].length;
+        }
+        source[rest] = source[node];
+        start[rest] = start[node] + offset;
+        end[rest] = end[node];
+        end[node] = start[node] + offset;
+      }
+      let i = 0;
+      try {
+        for (; i < changes.length; i += 4) {
+          const a = changes[i + 1], b = changes[i + 2], c = changes[i + 3];
+          switch (changes[i]) {
+            case Change.split: {
+              const rest = this.doc.createTextNode(texts[source[c]].slice(start[c], end[c]));
+              nodes[a].parentNode.insertBefore(rest, nodes[a].nextSibling);
+              nodes[c] = rest;
+              break;
+            }
+            case Change.clone:
+              nodes[b] = nodes[a].cloneNode(false);
+              break;
+            case Change.create: {
+              const [name, attributes] = this.made[b];
+              const element = this.doc.createElementNS(HTML_NS, name);
+              for (let j = 0; j + 1 < attributes.length; j += 2) element.setAttribute(attributes[j], attributes[j + 1]);
+              nodes[a] = element;
+              break;
+            }
+            case Change.insert:
+              place(nodes[a], nodes[b], c ? nodes[c] : null);
+              break;
+          }
+        }
       } catch (e) {
         this.error = String(e && e.message || e);
       }
+      // A node some of whose pieces were never made keeps all its text: some
+      // of it shown twice rather than lost.
+      for (let j = i; j < changes.length; j += 4) {
+        if (changes[j] === Change.split) texts[source[changes[j + 3]]] = null;
+      }
+      // Last, the cut nodes of the page keep only their first piece.
+      for (let id = 1; id < texts.length; ++id) {
+        const text = texts[id];
+        if (text && end[id] !== text.length) nodes[id].data = text.slice(0, end[id]);
+      }
     }
-    splitText(node, offset, rest) {
-      this.apply(() => { this.nodes[rest] = this.nodes[node].splitText(offset); });
+  }
+
+  // Puts `child` into `parent` before `before`. A node of the page is moved
+  // with moveBefore where the browser has it: an iframe moved that way does
+  // not reload, and focus, media and animations carry on. New nodes, and
+  // browsers without it, take insertBefore.
+  function place(parent, child, before) {
+    if (child.isConnected && parent.isConnected && typeof parent.moveBefore === 'function') {
+      try {
+        parent.moveBefore(child, before);
+        return;
+      } catch (e) {
+        // Not every node can be moved so (one from another document); insert it.
+      }
     }
-    clone(original, clone) {
-      this.apply(() => { this.nodes[clone] = this.nodes[original].cloneNode(false); });
-    }
-    create(element, nameBytes, attributeBytes) {
-      this.apply(() => {
-        const made = this.doc.createElementNS(HTML_NS, utf8.decode(nameBytes));
-        const parts = utf8.decode(attributeBytes).split('\0');
-        for (let i = 0; i + 1 < parts.length; i += 2) made.setAttribute(parts[i], parts[i + 1]);
-        this.nodes[element] = made;
-      });
-    }
-    insert(parent, child, before) {
-      this.apply(() => {
-        this.nodes[parent].insertBefore(this.nodes[child], before ? this.nodes[before] : null);
-      });
-    }
-    setTitle(link, title) {
-      this.apply(() => { this.links[link].setAttribute('title', utf16.decode(title)); });
-    }
+    parent.insertBefore(child, before);
   }
 
   // A link's address as the href property gives it (resolved; empty when the
@@ -87,7 +160,20 @@
   // The description of a page: its body's records, every string in one text
   // (offsets and lengths in UTF-16 units), the links.
   function describePage(doc, pageNodes, request) {
-    const ops = [];
+    let ops = new Int32Array(4096);
+    let count = 0;
+    const op = (a, b, c) => {
+      if (count + 3 > ops.length) {
+        const grown = new Int32Array(ops.length * 2);
+        grown.set(ops);
+        ops = grown;
+      }
+      ops[count++] = a;
+      if (b !== undefined) {
+        ops[count++] = b;
+        ops[count++] = c;
+      }
+    };
     const texts = [];
     let units = 0;
     const addText = (s) => {
@@ -119,17 +205,17 @@
         const type = node.nodeType;
         if (type === 1) {
           const name = node.localName.toLowerCase();
-          ops.push(PageOp.element, nameAt(name), name.length);
+          op(PageOp.element, nameAt(name), name.length);
           if (node.firstChild) {
             node = node.firstChild;
             continue;
           }
-          ops.push(PageOp.end);
+          op(PageOp.end);
         } else if (type === 3 || type === 4) {
           const data = node.data;
-          ops.push(PageOp.text, addText(data), data.length);
+          op(PageOp.text, addText(data), data.length);
         } else {
-          ops.push(PageOp.other);
+          op(PageOp.other);
         }
         // On to the next sibling, closing the elements left behind.
         while (!node.nextSibling) {
@@ -138,7 +224,7 @@
             node = null;
             break;
           }
-          ops.push(PageOp.end);
+          op(PageOp.end);
         }
         if (node) node = node.nextSibling;
       }
@@ -158,7 +244,7 @@
       }
       parts[10] = pageNodes.links.length;
     }
-    return {ops, text: texts.join(''), parts, links};
+    return {ops: ops.subarray(0, count), text: texts.join(''), parts, links};
   }
 
   class Engine {
@@ -173,6 +259,8 @@
     // the search text, and `domError` when the page refused a change).
     highlightDocument(doc, request = {}) {
       const m = this.module;
+      if (!m) throw new Error('this engine has stopped; create another');
+      const started = performance.now();
       const pageNodes = new PageNodes(doc);
       const description = describePage(doc, pageNodes, {
         options: request.options === undefined ? 13 : request.options,
@@ -197,21 +285,30 @@
         m.HEAP32.set(description.links, linksAt >> 2);
         const written = encoder.encodeInto(description.text, m.HEAPU8.subarray(textAt, textAt + textCapacity)).written;
         m.glintmarkPage = pageNodes;
+        const described = performance.now();
         let reportAt;
         try {
           reportAt = m._glintmark_highlight(opsAt, description.ops.length, textAt, written, partsAt, linksAt, lengthAt);
+        } catch (e) {
+          // The module stopped (it ran out of memory where nothing could
+          // catch it): the page is left as it was, and this engine is done.
+          this.module = null;
+          return {result: '0x80004005', status: 0x80004005, keywords: [], tooltips: 0,
+                  error: String(e && e.message || e)};
         } finally {
           m.glintmarkPage = null;
         }
+        pageNodes.apply();
         // The module's memory may have grown during the pass: fresh views.
         const length = m.HEAP32[lengthAt >> 2];
         const report = JSON.parse(utf8.decode(m.HEAPU8.subarray(reportAt, reportAt + length)));
         report.status = parseInt(report.result, 16) >>> 0;
         report.text = report.searchText ?? null;
         if (pageNodes.error) report.domError = pageNodes.error;
+        report.milliseconds = {describe: described - started, pass: performance.now() - described};
         return report;
       } finally {
-        m._glintmark_free(block);
+        if (this.module) m._glintmark_free(block);
       }
     }
   }

@@ -131,7 +131,6 @@ LivePage::LivePage(std::span<const std::int32_t> ops, std::u16string_view text, 
     : m_copy(html::HtmlDocument::create()), m_facts(std::move(facts)) {
   html::HtmlDocument& copy = *m_copy;
   Node* const body = copy.body();
-  m_ids.reserve(ops.size() / 2);
   number(body);
   const auto operand = [&](std::size_t& i) {
     if (i >= ops.size()) throw std::invalid_argument("the page's records end inside a record");
@@ -183,23 +182,11 @@ std::unique_ptr<Browser> LivePage::browser() { return std::make_unique<LiveBrows
 
 std::uint32_t LivePage::number(const Node* node) {
   const std::uint32_t id = m_nextId++;
-  try {
-    m_ids.emplace(node, id);
-  } catch (...) {
-    // The copy has a node the page will never get: from here on the two
-    // trees would drift apart, so the page is left as it stands.
-    m_adrift = true;
-    throw;
-  }
+  m_copy->setNumber(node, id);
   return id;
 }
 
-std::uint32_t LivePage::idOf(const Node* node) const {
-  if (!node) return 0;
-  const auto found = m_ids.find(node);
-  // Every node of the copy was numbered when it was made.
-  return found == m_ids.end() ? 0 : found->second;
-}
+std::uint32_t LivePage::idOf(const Node* node) const { return node ? node->number() : 0; }
 
 void LivePage::splitText(const Node& node, std::size_t offset, const Node& rest) {
   const std::uint32_t id = number(&rest);
@@ -214,6 +201,17 @@ void LivePage::newElement(const Node& element, const Node* original) {
     glintmark_dom_clone(idOf(original), id);
     return;
   }
+  // Every span of a keyword shares its attribute list: the page copies the
+  // last one made rather than build each anew.
+  const std::span<const html::Attribute> list = element.attributes();
+  if (m_lastMade && list.data() == m_lastMadeAttributes.data() &&
+      list.size() == m_lastMadeAttributes.size() && element.name() == m_lastMadeName) {
+    glintmark_dom_clone(m_lastMade, id);
+    return;
+  }
+  m_lastMade = id;
+  m_lastMadeAttributes = list;
+  m_lastMadeName = element.name();
   std::string attributes;
   try {
     for (const html::Attribute& attribute : element.attributes()) {

@@ -24,7 +24,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/document.h"
@@ -73,9 +72,13 @@ class LivePage final : private html::TreeObserver {
 
   std::unique_ptr<html::HtmlDocument> m_copy;
   PageFacts m_facts;
-  std::unordered_map<const html::Node*, std::uint32_t> m_ids;
   std::uint32_t m_nextId = 1;
-  bool m_adrift = false;  // a change of the copy could not be made to the page
+  bool m_adrift = false;
+  // The element made from markup last: the next one with its name and
+  // attribute list is a copy of it.
+  std::uint32_t m_lastMade = 0;
+  std::span<const html::Attribute> m_lastMadeAttributes;
+  std::string_view m_lastMadeName;  // a change of the copy could not be made to the page
 };
 
 }  // namespace glintmark::web

@@ -159,6 +159,9 @@ class Node {
     if (m_kind != NodeKind::text) return {};
     return {m_textPart.text, m_textPart.length};
   }
+  // A number the document's owner gave the node (HtmlDocument::setNumber),
+  // 0 until then; a shallow copy of an element starts with its original's.
+  std::uint32_t number() const { return m_kind == NodeKind::text ? m_textPart.number : m_element.number; }
 
  private:
   friend class HtmlDocument;
@@ -168,11 +171,13 @@ class Node {
     std::string_view name;
     const Attribute* attributes;
     std::uint32_t attributeCount;
+    std::uint32_t number;  // in what would be padding
   };
   // What a text node holds: its text and its place in the text index.
   struct TextPart {
     const char16_t* text;
     std::uint32_t length;
+    std::uint32_t number;  // in what would be padding
     std::size_t indexPos;  // position of the text in the body text
     Node* prevIndexed;     // the indexed text nodes in order
     Node* nextIndexed;
@@ -234,6 +239,13 @@ class HtmlDocument {
   void setInnerHtml(Node* element, std::string_view utf8);
   void setDoctype(std::string name, std::string publicId = {}, std::string systemId = {});
   bool hasDoctype() const { return m_hasDoctype; }
+  // Gives a node of this document a number of the caller's choosing (the
+  // browser engine numbers its copy's nodes after the page's). Changes
+  // nothing else, and no generation.
+  void setNumber(const Node* node, std::uint32_t number) {
+    Node* n = const_cast<Node*>(node);
+    (n->m_kind == NodeKind::text ? n->m_textPart.number : n->m_element.number) = number;
+  }
   // The observer of highlighting's changes (nullptr: none); see TreeObserver.
   void setObserver(TreeObserver* observer) { m_observer = observer; }
   TreeObserver* observer() const { return m_observer; }

@@ -184,10 +184,10 @@ class HtmlTextRange final : public TextRange {
     std::string out;
     if (a.node && a.position() < b.position()) serializeBetween(a, b, out);
     *html = toUtf16(out);
-    m_lastHtml = **html;
-    m_lastHtmlGeneration = DocumentAccess::generation(m_document);
-    m_lastHtmlStart = m_start;
-    m_lastHtmlEnd = m_end;
+    m_cache.lastHtml = **html;
+    m_cache.generation = DocumentAccess::generation(m_document);
+    m_cache.start = m_start;
+    m_cache.end = m_end;
     return hr::ok;
   }
 
@@ -197,29 +197,29 @@ class HtmlTextRange final : public TextRange {
   // is parsed once and kept: every match of a keyword gets the same one.
   const Node* highlightWrapper(std::u16string_view markup) {
     static constexpr std::u16string_view close = u"</span>";
-    if (m_lastHtml.empty() || m_lastHtmlGeneration != DocumentAccess::generation(m_document) ||
-        m_lastHtmlStart != m_start || m_lastHtmlEnd != m_end ||
-        markup.size() <= m_lastHtml.size() + close.size()) {
+    if (m_cache.lastHtml.empty() || m_cache.generation != DocumentAccess::generation(m_document) ||
+        m_cache.start != m_start || m_cache.end != m_end ||
+        markup.size() <= m_cache.lastHtml.size() + close.size()) {
       return nullptr;
     }
-    const std::size_t openLength = markup.size() - m_lastHtml.size() - close.size();
-    if (markup.substr(openLength + m_lastHtml.size()) != close ||
-        markup.substr(openLength, m_lastHtml.size()) != m_lastHtml) {
+    const std::size_t openLength = markup.size() - m_cache.lastHtml.size() - close.size();
+    if (markup.substr(openLength + m_cache.lastHtml.size()) != close ||
+        markup.substr(openLength, m_cache.lastHtml.size()) != m_cache.lastHtml) {
       return nullptr;
     }
     const std::u16string_view open = markup.substr(0, openLength);
-    if (!m_wrapper || open != m_wrapperMarkup) {
-      m_wrapper = nullptr;
+    if (!m_cache.wrapper || open != m_cache.wrapperMarkup) {
+      m_cache.wrapper = nullptr;
       std::string utf8;
       appendUtf8(utf8, open);
       utf8 += "</span>";
       std::vector<Node*> nodes;
       parseFragment(m_document, utf8, nodes);
       if (nodes.size() != 1 || !nodes[0]->is("span") || nodes[0]->firstChild()) return nullptr;
-      m_wrapperMarkup = open;
-      m_wrapper = nodes[0];
+      m_cache.wrapperMarkup = open;
+      m_cache.wrapper = nodes[0];
     }
-    return m_wrapper;
+    return m_cache.wrapper;
   }
 
   // Highlighting's paste: a new element like `wrapper` takes the covered
@@ -253,7 +253,7 @@ class HtmlTextRange final : public TextRange {
   HResult paste(std::u16string_view markup) {
     sync();
     if (const Node* wrapper = highlightWrapper(markup)) {
-      surround(*wrapper, markup.size() - m_lastHtml.size());
+      surround(*wrapper, markup.size() - m_cache.lastHtml.size());
       return hr::ok;
     }
     // Markup parsed into new nodes cannot be followed node for node.
@@ -650,13 +650,20 @@ class HtmlTextRange final : public TextRange {
     std::vector<Node*> fragment;
     std::string utf8;
   } m_buffers;
-  // What htmlText gave last, for which range and state of the tree.
-  std::u16string m_lastHtml;
-  std::uint64_t m_lastHtmlGeneration = ~std::uint64_t{0};
-  std::size_t m_lastHtmlStart = 0, m_lastHtmlEnd = 0;
-  // The span start tag pasted last, and the element parsed from it.
-  std::u16string m_wrapperMarkup;
-  const Node* m_wrapper = nullptr;
+  // What htmlText gave last, for which range and state of the tree, and the
+  // span start tag pasted last with the element parsed from it. A copy of
+  // the range starts with none: the page pass copies a range at every match
+  // only to compare end points.
+  struct HighlightCache {
+    HighlightCache() = default;
+    HighlightCache(const HighlightCache&) {}
+    HighlightCache& operator=(const HighlightCache&) { return *this; }
+    std::u16string lastHtml;
+    std::uint64_t generation = ~std::uint64_t{0};
+    std::size_t start = 0, end = 0;
+    std::u16string wrapperMarkup;
+    const Node* wrapper = nullptr;
+  } m_cache;
   std::size_t m_start = 0;
   std::size_t m_end = 0;
 };

@@ -312,5 +312,79 @@ TEST(TextRange, AHighlightedMatchKeepsAFewHundredBytes) {
   EXPECT_LE(sizeof(Node), 88u);
 }
 
+// A second copy of a page kept in step through the observer alone, as the
+// browser engine keeps the live page: node for node, by number.
+class Follower final : public TreeObserver {
+ public:
+  Follower(HtmlDocument& leader, HtmlDocument& follower) : m_leader(leader), m_follower(follower) {
+    const Node* a = leader.root();
+    Node* b = follower.root();
+    for (; a && b; a = nextInOrder(a, leader.root()), b = nextInOrder(b, follower.root())) add(*a, b);
+  }
+  void splitText(const Node& node, std::size_t offset, const Node& rest) override {
+    Node* text = m_nodes.at(node.number());
+    const std::u16string whole(text->text());
+    Node* piece = m_follower.createText(std::u16string_view(whole).substr(offset));
+    DocumentAccess::setText(m_follower, *text, std::u16string_view(whole).substr(0, offset));
+    m_follower.insertBefore(text->parent(), piece, text->nextSibling());
+    add(rest, piece);
+  }
+  void newElement(const Node& element, const Node* original) override {
+    Node* made = m_follower.createElement(element.name());
+    for (const Attribute& a : (original ? *original : element).attributes()) {
+      m_follower.setAttribute(made, a.name, a.value);
+    }
+    add(element, made);
+  }
+  void inserted(const Node& parent, const Node& child, const Node* before) override {
+    m_follower.insertBefore(m_nodes.at(parent.number()), m_nodes.at(child.number()),
+                            before ? m_nodes.at(before->number()) : nullptr);
+  }
+
+ private:
+  void add(const Node& node, Node* copy) {
+    m_leader.setNumber(&node, static_cast<std::uint32_t>(m_nodes.size()));
+    m_nodes.push_back(copy);
+  }
+  HtmlDocument& m_leader;
+  HtmlDocument& m_follower;
+  std::vector<Node*> m_nodes;
+};
+
+TEST(TextRange, HighlightingMovesNodesAndAFollowerKeepsInStep) {
+  const char* page =
+      "<p>one <i>two</i> three <b>fo<a href=x>ur</a> five</b> six</p><p>two <br>three</p>";
+  std::unique_ptr<HtmlDocument> document = parseSimpleHtml(page);
+  std::unique_ptr<HtmlDocument> copy = parseSimpleHtml(page);
+  Follower follower(*document, *copy);
+  document->setObserver(&follower);
+  const Node* italic = document->elementsByTagName("i").front();
+  const Node* link = document->elementsByTagName("a").front();
+  std::unique_ptr<BodyElement> body;
+  ASSERT_EQ(document->document()->body(&body), hr::ok);
+  EXPECT_EQ(testing::highlightWord(*body, u"two three fo", "#ffff66"), 1);
+  EXPECT_EQ(testing::highlightWord(*body, u"ur five", "#a0ffff"), 1);
+  EXPECT_EQ(testing::highlightWord(*body, u"three", "#99ff99"), 2);
+  // The italic element and the link were moved into spans, not made anew.
+  EXPECT_EQ(italic->parent()->name(), "span");
+  EXPECT_EQ(document->elementsByTagName("i").front(), italic);
+  EXPECT_EQ(document->elementsByTagName("a").front(), link);
+  EXPECT_EQ(bodyOf(*document),
+            "<p>one <span style=\"color:black;background-color:#ffff66\"><i>two</i> "
+            "<span style=\"color:black;background-color:#99ff99\">three</span> <b>fo</b></span>"
+            "<b><span style=\"color:black;background-color:#a0ffff\"><a href=\"x\">ur</a> five</span>"
+            "</b> six</p><p>two <br><span style=\"color:black;background-color:#99ff99\">three</span></p>");
+  EXPECT_EQ(bodyOf(*copy), bodyOf(*document));
+
+  // Markup other than a span around the range's own cannot be followed.
+  std::unique_ptr<TextRange> range = rangeOver(*document);
+  bool found = false;
+  ASSERT_EQ(range->findText(u"six", 0, 0, &found), hr::ok);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(range->pasteHtml(u"<b>six</b>"), hr::fail);
+  EXPECT_EQ(bodyOf(*copy), bodyOf(*document));
+  document->setObserver(nullptr);
+}
+
 }  // namespace
 }  // namespace glintmark::html
