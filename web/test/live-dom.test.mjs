@@ -131,6 +131,26 @@ describe('live DOM', { skip: chromiumMissing && 'Chromium missing' }, () => {
       noErrors(page);
     });
 
+    it(`nodes only scripts make: adjacent and empty texts, custom elements, shadow roots (${prefer})`, async () => {
+      const page = await open('<p id="texts"></p><p><glint-box>weather</glint-box></p><p id="host">weather</p>');
+      await page.evaluate(() => {
+        document.getElementById('texts').append('wea', '', 'th', document.createTextNode(''), 'er');
+        document.getElementById('host').attachShadow({ mode: 'open' }).innerHTML = '<b>weather</b><slot></slot>';
+      });
+      const state = () => page.evaluate(() => ({
+        text: document.body.textContent,
+        shadow: document.getElementById('host').shadowRoot.innerHTML,
+        marked: [...document.querySelectorAll('span[style]')].map((span) => span.textContent),
+      }));
+      const before = await state();
+      const { report } = await run(page, prefer, 'weather');
+      assert.equal(report.domError, undefined);
+      // The shadow root is not entered: its text is not the page's own.
+      assert.deepEqual(await state(), { ...before, marked: ['weather', 'weather', 'weather'] });
+      assert.equal(report.keywords[0].spans, 3);
+      noErrors(page);
+    });
+
     it(`script, style, form controls, noscript, svg and math stay as they were (${prefer})`, async () => {
       const page = await open('<script>var weather = "weather";</script><style>.weather { color: red }</style>' +
         '<textarea>weather</textarea><select><option>weather</option></select><noscript>weather</noscript>' +
