@@ -21,7 +21,12 @@ const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-ru
 // profile folder, removed again by close().
 export async function launchChromium() {
   const require = createRequire(join(NODE_MODULES, 'package.json'));
-  const puppeteer = require('puppeteer-core');
+  let puppeteer;
+  try {
+    puppeteer = require('puppeteer-core');
+  } catch (error) {
+    throw new Error(`puppeteer-core is not in ${NODE_MODULES} (scripts/install-deps.sh installs it): ${error.message}`);
+  }
   const profile = mkdtempSync(join(tmpdir(), 'glintmark-chromium-'));
   let browser;
   try {
