@@ -33,6 +33,14 @@ chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-backgrou
 rm -rf "$profile"
 echo "screenshot of the highlighted result page: build/examples/02-leopards.png"
 
+# The Chromium extension: the page pass compiled to WebAssembly
+# (build/wasm/web/glintmark-engine.js) with the extension's scripts, options
+# page and the product's icons, unpacked in build/extension/ (chrome://extensions,
+# "Load unpacked") and zipped as build/glintmark-extension.zip.
+cmake --preset wasm >/dev/null
+cmake --build --preset wasm >/dev/null
+python3 extension/build.py --engine build/wasm/web/glintmark-engine.js build/extension build/glintmark-extension.zip
+
 # The library itself: Sheenpad.dll for 32-bit Windows (build/win32/bho/, the
 # file users install) and the 64-bit build of the same sources. Each registers
 # itself in a Wine prefix of its own kind, the 64-bit one under wine and the

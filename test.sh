@@ -71,13 +71,17 @@ done
 
 # The browser engine (web/, the wasm preset) in headless Chromium, driven by
 # web/test/ against the native build's glintmark: the differential, the
-# live-page checks and the Content-Security-Policy fallback.
+# live-page checks and the Content-Security-Policy fallback. Then the
+# Chromium extension (extension/) built around it, through a browsing session
+# compared page by page with `glintmark session`.
 if build wasm; then
   if [ ! -x /usr/bin/chromium ]; then
-    echo "== browser: skipped: Chromium missing (scripts/install-deps.sh chromium installs it)"
+    echo "== browser, extension: skipped: Chromium missing (scripts/install-deps.sh chromium installs it)"
   else
     node --test --test-reporter=tap web/test/*.test.mjs >"$log/test-browser.log" 2>&1
     count_node browser "$log/test-browser.log" $?
+    node --test --test-reporter=tap extension/test/*.test.mjs >"$log/test-extension.log" 2>&1
+    count_node extension "$log/test-extension.log" $?
   fi
 fi
 

@@ -17,9 +17,10 @@ export const NODE_MODULES = process.env.GLINTMARK_WEB_NODE || join(ROOT, 'build/
 const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
-// launchChromium() -> {browser, close()}: headless Chromium on a fresh
-// profile folder, removed again by close().
-export async function launchChromium() {
+// launchChromium({extension, args}) -> {browser, close()}: headless Chromium
+// on a fresh profile folder, removed again by close(); with `extension`, that
+// unpacked extension loaded and no other; `args`, more command-line flags.
+export async function launchChromium({ extension, args = [] } = {}) {
   const require = createRequire(join(NODE_MODULES, 'package.json'));
   let puppeteer;
   try {
@@ -33,7 +34,9 @@ export async function launchChromium() {
     browser = await puppeteer.launch({
       executablePath: CHROMIUM,
       headless: true, // puppeteer passes --headless=new
-      args: FLAGS,
+      args: [...FLAGS, ...args,
+        ...(extension ? [`--load-extension=${extension}`, `--disable-extensions-except=${extension}`] : [])],
+      ignoreDefaultArgs: extension ? ['--disable-extensions'] : [],
       userDataDir: profile,
       protocolTimeout: 600_000,
     });

@@ -1,10 +1,11 @@
-// A loopback HTTP server for the browser tests: bound to 127.0.0.1 on a port
-// the system picks, serving only the pages the test registers (a string or a
+// A loopback HTTP server for the browser tests: bound to 127.0.0.1 (or
+// another loopback address given as `host`, a second site) on a port the
+// system picks, serving only the pages the test registers (a string or a
 // file, each with its own headers), nothing from the disk it was not given.
 import { createServer } from 'node:http';
 import { readFileSync } from 'node:fs';
 
-export async function startServer() {
+export async function startServer({ host = '127.0.0.1' } = {}) {
   const routes = new Map();
   const server = createServer((request, response) => {
     const path = new URL(request.url, 'http://127.0.0.1').pathname;
@@ -31,9 +32,9 @@ export async function startServer() {
   });
   await new Promise((resolve, reject) => {
     server.once('error', reject);
-    server.listen(0, '127.0.0.1', resolve);
+    server.listen(0, host, resolve);
   });
-  const origin = `http://127.0.0.1:${server.address().port}`;
+  const origin = `http://${host}:${server.address().port}`;
   return {
     origin,
     // serve(path, {body | file, headers}) -> the page's address.

@@ -1,0 +1,394 @@
+// The extension through a browsing session in headless Chromium, checked
+// page by page against `glintmark session` on the same pages, URLs and
+// referrers.
+//
+//   node --test extension/test/
+//
+// It builds the extension around the engine (build/wasm/web/, or
+// GLINTMARK_ENGINE) into build/extension-test/ and loads it. Tab A: the
+// engine's results page (?q= in its own URL), a result reached from it (the
+// referrer cut to the engine's origin) after the service worker was stopped,
+// with a frame, a page one link further on; a tab and a window opened from
+// links there (they start with A's saved search) and a window opened by hand
+// (it starts with none); a typed address in A (title words); back to the
+// results page from the page cache; the options page (Close, Cancel, Enter,
+// its tab closed, Help); then, with the new options, a results page that is
+// itself highlighted, a page that rewrites itself after loading, and a page
+// whose Content-Security-Policy forbids scripts (the engine's JavaScript
+// path). Every console (pages, service worker, options page) must stay free
+// of errors. Screenshots go to GLINTMARK_SCREENSHOTS (default
+// build/extension-test/screenshots).
+import assert from 'node:assert/strict';
+import {execFileSync} from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import {test} from 'node:test';
+import {ENGINE, ROOT, chromiumMissing, launchChromium} from '../../web/test/browser.mjs';
+import {glintmark, highlightFile, reportFields} from '../../web/test/tool.mjs';
+import {startSites} from './sites.mjs';
+
+if (chromiumMissing) {
+  test('the extension through a browsing session', {skip: 'Chromium missing'});
+} else {
+  await session();
+}
+
+async function session() {
+  const WORK = path.join(ROOT, 'build/extension-test');
+  const extensionDir = path.join(WORK, 'extension');
+  const screenshotDir = process.env.GLINTMARK_SCREENSHOTS ?? path.join(WORK, 'screenshots');
+  fs.rmSync(WORK, {recursive: true, force: true});
+  fs.mkdirSync(screenshotDir, {recursive: true});
+  execFileSync('python3', [path.join(ROOT, 'extension/build.py'), '--engine', ENGINE, extensionDir,
+    path.join(WORK, 'glintmark-extension.zip')]);
+  const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
+
+  // Each check is one test, reported as the session reaches it.
+  const check = (name, ok, detail = '') => test(name, () => assert.ok(ok, detail));
+  const show = (value) => JSON.stringify(value);
+  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+  async function until(what, probe, ms = 10000) {
+    for (const end = Date.now() + ms; ; await sleep(50)) {
+      const value = await probe().catch(() => undefined);
+      if (value) return value;
+      if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    }
+  }
+
+  // --- Consoles and the content script's world ---------------------------------
+
+  const consoleErrors = [];
+  let extensionOrigin;
+
+  // Follows a page or worker: its console errors and uncaught exceptions, and
+  // for pages the content script's world in each frame.
+  async function watch(target, label) {
+    const cdp = await target.createCDPSession();
+    const worlds = new Map();  // frame id -> execution context id of the content script
+    cdp.on('Runtime.executionContextCreated', ({context}) => {
+      if (extensionOrigin && context.origin === extensionOrigin && context.auxData?.frameId) {
+        worlds.set(context.auxData.frameId, context.id);
+      }
+    });
+    cdp.on('Runtime.executionContextsCleared', () => worlds.clear());
+    cdp.on('Runtime.exceptionThrown', ({exceptionDetails: e}) =>
+      consoleErrors.push(`${label}: ${e.exception?.description ?? e.text}`));
+    cdp.on('Runtime.consoleAPICalled', ({type, args}) => {
+      if (type === 'error' || type === 'assert') {
+        consoleErrors.push(`${label}: console.${type} ${args.map((a) => a.value ?? a.description).join(' ')}`);
+      }
+    });
+    cdp.on('Log.entryAdded', ({entry}) => {
+      if (entry.level === 'error') consoleErrors.push(`${label}: ${entry.text} ${entry.url ?? ''}`);
+    });
+    await cdp.send('Runtime.enable');
+    await cdp.send('Log.enable');
+    return {cdp, worlds};
+  }
+
+  // The pass of one frame as its content script kept it, once it has run.
+  async function passOf(watcher, frame, field = 'report') {
+    return until(`the pass of ${frame.url()}`, async () => {
+      const contextId = watcher.worlds.get(frame._id);
+      if (contextId === undefined) return undefined;
+      const {result} = await watcher.cdp.send('Runtime.evaluate', {
+        contextId, returnByValue: true,
+        expression: `glintmarkPass.${field} && JSON.stringify(glintmarkPass)`,
+      });
+      return result.value && JSON.parse(result.value);
+    });
+  }
+
+  // What the user sees in a frame: the spans per colour, the links with their
+  // target as tooltip, the address and referrer the document has.
+  function pageView(frame) {
+    return frame.evaluate((selector) => {
+      const spans = {};
+      for (const span of document.querySelectorAll(selector)) {
+        const colour = span.getAttribute('style').split('background-color:')[1];
+        spans[colour] = (spans[colour] ?? 0) + 1;
+      }
+      const tooltips = [...document.links].filter((a) => a.title === a.href).length;
+      return {url: document.URL, referrer: document.referrer, spans, tooltips, text: document.body.textContent};
+    }, HIGHLIGHT_SPANS);
+  }
+
+  // --- The session ------------------------------------------------------------
+
+  const web = await startSites();
+  const chromium = await launchChromium({extension: extensionDir,
+    // No host name reaches a resolver: nothing leaves the machine.
+    args: ['--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE 127.0.0.2']});
+  const browser = chromium.browser;
+  const visits = [];  // {tab, page, frame view, pass}
+  let swCdp;
+  try {
+    // The service worker, and each worker started after it was stopped.
+    const isWorker = (t) => t.type() === 'service_worker' && t.url().startsWith('chrome-extension://');
+    const workerTarget = await browser.waitForTarget(isWorker);
+    extensionOrigin = `chrome-extension://${new URL(workerTarget.url()).host}`;
+    swCdp = watch(workerTarget, 'service worker');
+    browser.on('targetcreated', (t) => {
+      if (isWorker(t)) swCdp = watch(t, 'service worker (restarted)');
+    });
+    const inWorker = async (expression) => (await (await swCdp).cdp.send('Runtime.evaluate',
+      {expression, awaitPromise: true, returnByValue: true})).result.value;
+
+    async function visit(tab, watcher, page, file, frame = page.mainFrame()) {
+      const pass = await passOf(watcher, frame);
+      const view = await pageView(frame);
+      visits.push({tab, file, view, pass});
+      return visits.at(-1);
+    }
+    const follow = (page, selector) => Promise.all([page.waitForNavigation(), page.click(selector)]);
+
+    const tabA = (await browser.pages())[0];
+    const a = await watch(tabA.target(), 'tab A');
+    await tabA.goto(`${web.engine}/search?hl=en&q=snow+leopard+habitat`);
+    const results = await visit('A', a, tabA, 'results.html');
+    check('results page: search saved, page not highlighted (option off), links get tooltips',
+      results.pass.report.savedSearchText === 'snow+leopard+habitat' && !Object.keys(results.view.spans).length &&
+        results.view.tooltips === 2, show(results.pass.report));
+
+    // Chromium stops an idle worker; the tab's saved search must outlive it.
+    const control = await tabA.createCDPSession();
+    await control.send('ServiceWorker.enable');
+    async function stopWorker() {
+      await (await swCdp).cdp.detach();  // a worker with DevTools attached is kept running
+      await control.send('ServiceWorker.stopAllWorkers');
+      await until('the worker stopped', async () => !browser.targets().some(isWorker));
+    }
+    await stopWorker();
+
+    await follow(tabA, '#result');
+    const leopards = await visit('A', a, tabA, 'snow-leopard.html');
+    const frame = await visit('A', a, tabA, 'frame.html', tabA.mainFrame().childFrames()[0]);
+    check('result page (worker stopped since): referrer cut to the engine origin, highlighted with the saved search',
+      leopards.view.referrer === `${web.engine}/` && leopards.pass.report.source === 'saved' &&
+        Object.keys(leopards.view.spans).length === 3, show([leopards.view.referrer, leopards.pass.report]));
+    check('frame: its own pass with the tab session', frame.pass.report.source === 'saved' &&
+      Object.keys(frame.view.spans).length > 0, show(frame.pass.report));
+    await tabA.screenshot({path: path.join(screenshotDir, 'highlighted-page.png')});
+
+    await follow(tabA, '#next');
+    await visit('A', a, tabA, 'conservation.html');
+
+    const opened = browser.waitForTarget((t) => t.opener() === tabA.target());
+    await tabA.click('#newtab');
+    const tabB = await (await opened).page();
+    const b = await watch(tabB.target(), 'tab B');
+    const inherited = await visit('B', b, tabB, 'habitat.html');
+    const popupOpened = browser.waitForTarget((t) => t.opener() === tabA.target() && t !== tabB.target());
+    await tabA.bringToFront();  // a background tab's click opens no window
+    await tabA.click('#popup');
+    const popup = await (await popupOpened).page();
+    const inheritedByWindow = await visit('popup', await watch(popup.target(), 'popup window'), popup, 'habitat.html');
+    // A window opened by hand (no opener), its first page given a referrer, so
+    // that the saved text decides.
+    const browserSession = await browser.target().createCDPSession();
+    const {targetId} = await browserSession.send('Target.createTarget', {url: 'about:blank', newWindow: true});
+    const tabC = await (await browser.waitForTarget((t) => t._targetId === targetId)).page();
+    const c = await watch(tabC.target(), 'window C');
+    await tabC.goto(`${web.site}/habitat.html`, {referer: `${web.site}/conservation.html`});
+    const fresh = await visit('C', c, tabC, 'habitat.html');
+    check('a tab or window opened from a link starts with its opener search; a window opened by hand with none',
+      [inherited, inheritedByWindow].every((v) => v.pass.report.source === 'saved' &&
+        v.pass.input.savedSearchText === 'snow+leopard+habitat') &&
+        fresh.pass.input.savedSearchText === null && fresh.pass.report.source === 'title',
+      show([inherited.pass.input, inheritedByWindow.pass.input, fresh.pass.input]));
+    const tabsBefore = (await inWorker('chrome.storage.session.get(null)'));
+    await tabB.close();
+    await popup.close();
+    await tabC.close();
+    const sessionsLeft = await until('closed tabs forgotten', async () => {
+      const left = await inWorker('chrome.storage.session.get(null)');
+      return Object.keys(left).length === 1 && left;
+    }).catch(() => undefined);
+    check('closing a tab forgets its session', Object.keys(tabsBefore).length === 4 && sessionsLeft,
+      show([tabsBefore, sessionsLeft]));
+
+    await tabA.goto(`${web.site}/glaciers.html`);
+    const typed = await visit('A', a, tabA, 'glaciers.html');
+    check('typed address: no referrer ends the search, title words are highlighted',
+      typed.pass.report.source === 'title' && typed.pass.report.savedSearchText === null &&
+        Object.keys(typed.view.spans).length > 0, show(typed.pass.report));
+
+    // Back to the results page, which the browser restores from its cache: no
+    // new load, but the tab's session takes its search again, and a result
+    // followed from it is highlighted with that search, not with title words.
+    await tabA.evaluate(() => history.go(-3));
+    const restored = await until('the results page restored', async () => {
+      const pass = await passOf(a, tabA.mainFrame());
+      return pass.restoredPasses > 0 && pass;
+    });
+    await follow(tabA, '#result');
+    const again = await visit('A', a, tabA, 'snow-leopard.html');
+    check('back to the results page (from the page cache) saves its search again',
+      restored.restoredPasses === 1 && again.pass.input.savedSearchText === 'snow+leopard+habitat' &&
+        again.pass.report.source === 'saved', show([restored.restoredPasses, again.pass.input]));
+
+    // The options page.
+    const optionsUrl = `${extensionOrigin}/options.html`;
+    async function openOptions(label) {
+      const page = await browser.newPage();
+      const watcher = await watch(page.target(), label);
+      await page.goto(optionsUrl);
+      await until('the stored options shown', () => page.$eval('input', (box) => !box.disabled));
+      return {page, watcher};
+    }
+    const boxesOf = (page) => page.$$eval('label', (labels) =>
+      labels.map((l) => [l.textContent, l.querySelector('input').checked]));
+    const closed = (page) => new Promise((resolve) => page.once('close', resolve));
+    const storedOptions = () => inWorker('chrome.storage.sync.get("options").then((o) => o.options)');
+
+    const dialogRc = fs.readFileSync(path.join(ROOT, 'resources/options_dialog.rc'), 'latin1');
+    const captions = [...dialogRc.matchAll(/^\s*(?:DEFPUSHBUTTON|PUSHBUTTON|AUTOCHECKBOX|LTEXT|CAPTION)\s+"([^"]+)"/gm)]
+      .map((m) => m[1]);
+    let options = await openOptions('options page');
+    const shown = await options.page.evaluate(() =>
+      [document.title, ...[...document.querySelectorAll('.client > :is(button, label, span)')]
+        .map((e) => e.textContent)]);
+    check('options page: the dialog captions and buttons, in the dialog order', show(shown) === show(captions),
+      show([shown, captions]));
+    const boxes = await boxesOf(options.page);
+    check('options page: nothing stored shows the default 13',
+      show(boxes.map((box) => box[1])) === show([false, true, true, true]), show(boxes));
+    await options.page.setViewport({width: 420, height: 290});
+    await options.page.screenshot({path: path.join(screenshotDir, 'options-page.png')});
+    const helpOpened = browser.waitForTarget((t) => t.url().startsWith('https://glintmark.example/'), {timeout: 5000});
+    await options.page.click('#help');
+    const help = await helpOpened.catch(() => null);
+    const helpPage = /helpPageAddress\[\] = "([^"]+)"/.exec(
+      fs.readFileSync(path.join(ROOT, 'settings/help_launcher.h'), 'utf8'))[1];
+    check('Help opens the product help page in a new tab', help?.url() === helpPage, show([help?.url(), helpPage]));
+    if (help) await (await help.page())?.close();
+
+    const box = (bit) => `input[data-bit="${bit}"]`;
+    await options.page.click(box(2));
+    await options.page.click(box(8));
+    let gone = closed(options.page);
+    await options.page.click('#close');
+    await gone;
+    check('Close stores the boxes (13 - tooltips + search results = 7) and closes the page',
+      (await storedOptions()) === 7, await storedOptions());
+
+    options = await openOptions('options page (Cancel)');
+    await options.page.click(box(1));
+    gone = closed(options.page);
+    await options.page.click('#cancel');
+    await gone;
+    const afterCancel = await storedOptions();
+    options = await openOptions('options page (tab closed)');
+    const reopened = await boxesOf(options.page);
+    await options.page.click(box(4));
+    await stopWorker();  // and its port to the page with it
+    await options.page.close();
+    const afterTabClosed = await until('the closed page saved', async () => (await storedOptions()) === 3 && 3)
+      .catch(storedOptions);
+    options = await openOptions('options page (restore)');
+    await options.page.click(box(4));
+    gone = closed(options.page);
+    await options.page.keyboard.press('Enter').catch(() => {});  // the page closes at the key's press
+    await gone;
+    check('Cancel drops a change; closing the tab stores it (even after the worker stopped); Enter is Close',
+      afterCancel === 7 && show(reopened.map((r) => r[1])) === show([true, false, true, true]) &&
+        afterTabClosed === 3 && (await storedOptions()) === 7, show([afterCancel, reopened, afterTabClosed]));
+
+    // The new options on the next pages.
+    await tabA.goto(`${web.engine}/find?query=glacier+ice`);
+    const ownResults = await visit('A', a, tabA, 'glacier-results.html');
+    check('new options take effect: results page highlighted, no tooltips',
+      ownResults.pass.input.options === 7 && ownResults.pass.report.source === 'url' &&
+        Object.keys(ownResults.view.spans).length === 2 && ownResults.view.tooltips === 0,
+      show([ownResults.pass.input, ownResults.view]));
+
+    await follow(tabA, '#result');
+    const rewriting = await visit('A', a, tabA, 'rewrite.html');
+    await passOf(a, tabA.mainFrame(), 'rewriteReport');
+    rewriting.rewritten = await pageView(tabA.mainFrame());
+    rewriting.rewritePass = await passOf(a, tabA.mainFrame(), 'rewriteReport');
+    check('a page that replaces its body after loading is highlighted again, once',
+      rewriting.rewritten.text.includes('Glacier ice today') && Object.keys(rewriting.rewritten.spans).length === 2 &&
+        rewriting.rewritePass.rewritePasses === 1,
+      show([rewriting.rewritten.spans, rewriting.rewritePass.rewritePasses]));
+
+    await follow(tabA, '#next');
+    const strict = await visit('A', a, tabA, 'strict.html');
+    const kinds = visits.map((v) => v.pass.engineKind);
+    check('strict CSP page runs the engine JavaScript path, other pages WebAssembly',
+      strict.pass.engineKind === 'js' && kinds.slice(0, -1).every((k) => k === 'wasm') &&
+        Object.keys(strict.view.spans).length === 2, show(kinds));
+  } catch (error) {
+    check('the session ran to its end', false, error.stack);
+  } finally {
+    await chromium.close();
+    await web.close();
+  }
+
+  // --- The same pages through glintmark session --------------------------------
+
+  // The tool's report in the engine's shape, read as UTF-8 as the engine reads.
+  const toolReport = (report) =>
+    reportFields({...report, status: Number.parseInt(report.result, 16) >>> 0, text: report.searchText});
+
+  // One session per run of one tab with one options word, as the browser ran them.
+  function toolSession(name, steps, optionsWord) {
+    const folder = path.join(WORK, name);
+    fs.mkdirSync(folder, {recursive: true});
+    const lines = steps.map((v) => {
+      fs.writeFileSync(path.join(folder, v.file), web.render(v.file));
+      return `${v.file} ${v.view.url} ${v.view.referrer}`;
+    });
+    fs.writeFileSync(path.join(folder, 'session.txt'), lines.join('\n') + '\n');
+    return JSON.parse(glintmark('session', path.join(folder, 'session.txt'), '--json', '--options', String(optionsWord),
+      '--codepage', '65001')).map(toolReport);
+  }
+
+  // The browser's report and spans per colour of each page against the tool's.
+  function sameAsTool(label, pages) {
+    const byColour = (keywords) => {
+      const spans = {};
+      for (const k of keywords) if (k.spans) spans[k.colour] = (spans[k.colour] ?? 0) + k.spans;
+      return spans;
+    };
+    const sorted = (o) => show(Object.fromEntries(Object.entries(o).sort()));
+    const differences = [];
+    for (const {file, report, spans, tool} of pages) {
+      const mine = {...reportFields(report), spans: sorted(spans), domError: report.domError};
+      const theirs = {...tool, spans: sorted(byColour(tool.keywords))};
+      if (show(mine) !== show(theirs)) differences.push(`${file}\n  browser ${show(mine)}\n  tool    ${show(theirs)}`);
+    }
+    check(`same reports and spans per colour as glintmark: ${label} (${pages.length} pages)`, !differences.length,
+      differences.join('\n'));
+  }
+
+  if (visits.length === 12) {
+    const [results, leopards, frame, conservation, tabB, popup, tabC, typed, leopardsAgain,
+      ownResults, rewriting, strict] = visits;
+    const runs = [
+      ['tab A', [results, leopards, frame, conservation, typed, results, leopardsAgain], 13],
+      ['tab B', [results, leopards, frame, conservation, tabB], 13],
+      ['popup window', [results, leopards, frame, conservation, popup], 13],
+      ['window C', [tabC], 13],
+      ['tab A, options 7', [ownResults, rewriting, strict], 7],
+    ];
+    for (const [name, steps, word] of runs) {
+      const reports = toolSession(name.replace(/\W+/g, '-'), steps, word);
+      sameAsTool(name, steps.map((v, i) =>
+        ({file: v.file, report: v.pass.report, spans: v.view.spans, tool: reports[i]})));
+    }
+    // The rewritten page against the tool on the same content, with the input
+    // of the load's pass.
+    const file = path.join(WORK, 'rewrite-after.html');
+    fs.writeFileSync(file, web.render('rewrite-after.html'));
+    sameAsTool('rewrite.html after the rewrite', [{file: 'rewrite-after.html',
+      report: rewriting.rewritePass.rewriteReport, spans: rewriting.rewritten.spans,
+      tool: highlightFile(file, path.join(WORK, 'rewrite-after.out.html'),
+        {url: rewriting.view.url, referrer: rewriting.view.referrer, options: 7,
+          savedSearchText: rewriting.pass.input.savedSearchText})}]);
+  } else {
+    check('every page of the session reached', false, `${visits.length} of 12 pages`);
+  }
+  check('no error in any console (pages, service worker, options page)', consoleErrors.length === 0,
+    consoleErrors.join('\n'));
+}
