@@ -48,6 +48,13 @@ export const SMALL_PAGES = [
     { url: 'https://search.example/search?q=weather', options: 15 }),
   small('tooltips-only', '<body><p>weather <a href="/a">a</a><a>no address</a><a href="javascript:void(0)">j</a>' +
     '<svg><a href="/svg"><text>s</text></a></svg></p>', 'weather', { options: 8 }),
+  // KNOWN FAULT of the tool's written page (the engine is right): a span the
+  // pass puts inside <xmp> or <plaintext> is written as markup there, which
+  // a browser reads back as text, so the written page's text gains
+  // '<span style=...>'. Fails until the serialiser or the text index deals
+  // with these raw-text elements.
+  small('raw-text-elements', '<body><p>weather</p><xmp>weather</xmp><iframe>weather</iframe>' +
+    '<noembed>weather</noembed><noframes>weather</noframes><listing>weather</listing><plaintext>weather', 'weather'),
   small('frameset', '<frameset><frame src="about:blank"></frameset>', 'weather'),
 ];
 
