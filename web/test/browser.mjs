@@ -22,7 +22,12 @@ const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-ru
 // unpacked extension loaded and no other; `args`, more command-line flags.
 export async function launchChromium({ extension, args = [] } = {}) {
   const require = createRequire(join(NODE_MODULES, 'package.json'));
-  const puppeteer = require('puppeteer-core');
+  let puppeteer;
+  try {
+    puppeteer = require('puppeteer-core');
+  } catch (error) {
+    throw new Error(`puppeteer-core is not in ${NODE_MODULES} (scripts/install-deps.sh installs it): ${error.message}`);
+  }
   const profile = mkdtempSync(join(tmpdir(), 'glintmark-chromium-'));
   let browser;
   try {
@@ -107,10 +112,11 @@ export async function highlight(page, { prefer = 'auto', ...settings } = {}) {
   }), prefer, settings);
 }
 
-// pageState(page) -> {spans: {colour: count}, marked, text}: the highlight
-// spans (style "color:black;background-color:C", spaces and a final ";"
-// allowed, any case) counted per colour; `marked`, each span's colour and
-// text in document order, one per line; and the body's textContent.
+// pageState(page) -> {spans: {colour: count}, marked, titles, text}: the
+// highlight spans (style "color:black;background-color:C", spaces and a
+// final ";" allowed, any case) counted per colour; `marked`, each span's
+// colour and text in document order, one per line; the links' titles, one
+// per line; and the body's textContent.
 // textContent, not innerText: it is every text node's data in order,
 // whatever the style sheet hides or lays out, and it includes script, style
 // and textarea text, so a change there shows; innerText would also force a
@@ -127,6 +133,7 @@ export function pageState(page) {
       spans[colour] = (spans[colour] || 0) + 1;
       marked.push(`${colour} ${span.textContent}`);
     }
-    return { spans, marked: marked.join('\n'), text: document.body.textContent };
+    const titles = [...document.querySelectorAll('a')].map((a) => a.getAttribute('title')).join('\n');
+    return { spans, marked: marked.join('\n'), titles, text: document.body.textContent };
   });
 }

@@ -34,29 +34,36 @@ describe('live DOM', { skip: chromiumMissing && 'Chromium missing' }, () => {
     highlight(page, { prefer, options: 5, url: 'https://site.example/page.html', referrer: REFERRER + query });
 
   for (const prefer of ['wasm', 'js']) {
-    it(`elements inside a match keep identity, listeners and form state (${prefer})`, async () => {
+    it(`elements inside a match keep identity, listeners, form state and loaded frames (${prefer})`, async () => {
       const page = await open('<p>snow<b id="inside">leo</b>pard and wea<input id="typed">ther ' +
-        '<input type="checkbox" id="box">weather<textarea id="area">weather</textarea></p>');
+        '<input type="checkbox" id="box">weather<textarea id="area">weather</textarea> ' +
+        'gli<iframe id="frame" srcdoc="<p>inner</p>"></iframe>nt</p>');
       await page.type('#typed', 'my text');
       await page.click('#box');
       await page.type('#area', ' and more');
-      const ids = ['inside', 'typed', 'box', 'area'];
+      const ids = ['inside', 'typed', 'box', 'area', 'frame'];
       const state = () => page.evaluate((ids) => ({
         same: ids.map((id, i) => window.kept[i] === document.getElementById(id)),
-        inSpan: window.kept[0].parentElement.matches('span[style]'),
+        inSpan: [window.kept[0], window.kept[4]].map((e) => e.parentElement.matches('span[style]')),
         clicks: window.clicks,
         values: [window.kept[1].value, window.kept[2].checked, window.kept[3].value],
+        // A frame that reloaded would have a new window, without the mark.
+        frame: [window.frameLoads, window.kept[4].contentWindow.mark],
       }), ids);
       await page.evaluate((ids) => {
         window.kept = ids.map((id) => document.getElementById(id));
         window.clicks = 0;
         window.kept[0].addEventListener('click', () => window.clicks++);
+        window.frameLoads = 0;
+        window.kept[4].addEventListener('load', () => window.frameLoads++);
+        window.kept[4].contentWindow.mark = 'kept';
       }, ids);
       const before = await state();
-      const { report } = await run(page, prefer, 'snowleopard+weather');
-      assert.deepEqual(report.keywords.map((k) => k.spans), [1, 2]);
+      const { report } = await run(page, prefer, 'snowleopard+weather+glint');
+      assert.deepEqual(report.keywords.map((k) => k.spans), [1, 2, 1]);
       await page.click('#inside');
-      assert.deepEqual(await state(), { ...before, inSpan: true, clicks: 1 });
+      await new Promise((resolve) => setTimeout(resolve, 200));
+      assert.deepEqual(await state(), { ...before, inSpan: [true, true], clicks: 1 });
       assert.deepEqual(before.values, ['my text', true, before.values[2]]);
       noErrors(page);
     });
@@ -121,6 +128,26 @@ describe('live DOM', { skip: chromiumMissing && 'Chromium missing' }, () => {
         title: document.querySelector('b').title,
         hit: window.hit ?? null,
       })), { made: 0, ...before, hit: null });
+      noErrors(page);
+    });
+
+    it(`nodes only scripts make: adjacent and empty texts, custom elements, shadow roots (${prefer})`, async () => {
+      const page = await open('<p id="texts"></p><p><glint-box>weather</glint-box></p><p id="host">weather</p>');
+      await page.evaluate(() => {
+        document.getElementById('texts').append('wea', '', 'th', document.createTextNode(''), 'er');
+        document.getElementById('host').attachShadow({ mode: 'open' }).innerHTML = '<b>weather</b><slot></slot>';
+      });
+      const state = () => page.evaluate(() => ({
+        text: document.body.textContent,
+        shadow: document.getElementById('host').shadowRoot.innerHTML,
+        marked: [...document.querySelectorAll('span[style]')].map((span) => span.textContent),
+      }));
+      const before = await state();
+      const { report } = await run(page, prefer, 'weather');
+      assert.equal(report.domError, undefined);
+      // The shadow root is not entered: its text is not the page's own.
+      assert.deepEqual(await state(), { ...before, marked: ['weather', 'weather', 'weather'] });
+      assert.equal(report.keywords[0].spans, 3);
       noErrors(page);
     });
 
