@@ -377,6 +377,8 @@ std::string HtmlDocument::baseUrl() const {
 
 std::u16string HtmlDocument::resolvedHref(const Node* element) const {
   const std::string_view* href = element ? element->attribute("href") : nullptr;
+  // SVG's <a> may name its target the older way.
+  if (!href && element) href = element->attribute("xlink:href");
   if (!href) return {};
   return toUtf16(resolveUrl(baseUrl(), *href));
 }

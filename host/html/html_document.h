@@ -41,7 +41,7 @@
 //     element has no href. putTitle sets the title attribute.
 // - Text ranges: createTextRange covers the whole body text. The body text
 //   is the text of the body's text nodes outside script, style, noscript,
-//   template, textarea, select, option, title, comments and foreign content
+//   xmp, plaintext, template, textarea, select, option, title, comments and foreign content
 //   (svg, math), in document order; block elements and <br> separate it (no match crosses a
 //   separator), inline elements do not ("wea<b>ther</b>" reads "weather").
 //   * findText(text, count, flags): case-insensitive (ASCII, Latin-1, Latin

@@ -98,6 +98,16 @@ TEST(ParseHtml, NoscriptContentIsRawTextAsWritten) {
   EXPECT_EQ(document->bodyText(), u"\nnew\n");
 }
 
+// xmp and plaintext hold raw text: not body text, and written back as read.
+// Nothing can end a plaintext, so nothing is written after its content.
+TEST(ParseHtml, RawTextElementsStayText) {
+  const std::string page =
+      "<!DOCTYPE html><html><head></head><body><p>new</p><xmp><b>new</b></xmp><plaintext>new</p>";
+  std::unique_ptr<HtmlDocument> document = parseHtml(page);
+  EXPECT_EQ(document->bodyText(), u"\nnew\n");
+  EXPECT_EQ(document->serialize(), page);
+}
+
 TEST(ParseHtml, SerialisesAsHtml5) {
   const std::string page =
       "<!DOCTYPE html><html><head><title>a &amp; b</title>"

@@ -268,8 +268,11 @@ void enterNode(Out& out, const Node& node) {
   }
 }
 
+// Writes the node and its descendants; true when the markup had to end there:
+// nothing ends a <plaintext> (a parser reads all that follows its start tag
+// as its text), so nothing is written after its content, not even end tags.
 template <typename Out>
-void writeNode(Out& out, const Node& top) {
+bool writeNode(Out& out, const Node& top) {
   const Node* node = &top;
   while (node) {
     enterNode(out, *node);
@@ -280,8 +283,9 @@ void writeNode(Out& out, const Node& top) {
     }
     // Leave this node and every ancestor whose last child it closes.
     while (true) {
+      if (node->is("plaintext")) return true;
       if (node->isElement()) writeEndTag(out, *node);
-      if (node == &top) return;
+      if (node == &top) return false;
       if (node->nextSibling()) {
         node = node->nextSibling();
         break;
@@ -289,6 +293,7 @@ void writeNode(Out& out, const Node& top) {
       node = node->parent();
     }
   }
+  return false;
 }
 
 template <typename Out>
@@ -314,7 +319,7 @@ void writeDocument(Out& out, const HtmlDocument& document, bool hasDoctype, cons
     out.put('>');
   }
   for (const Node* child = document.root()->firstChild(); child; child = child->nextSibling()) {
-    writeNode(out, *child);
+    if (writeNode(out, *child)) return;
   }
 }
 

@@ -45,11 +45,12 @@ bool isRawTextElement(std::string_view tag) {
 bool isHiddenTextElement(std::string_view tag) {
   // svg and math hold foreign content: their text is not the page's HTML
   // text, and an HTML span put there would be moved out of them by the next
-  // browser that reads the page.
+  // browser that reads the page. xmp and plaintext hold raw text, as script
+  // does: a span written into them would be read back as text.
   static constexpr std::string_view tags[] = {
       "script", "style",  "noscript", "template", "textarea", "select",   "option",
       "title",  "iframe", "noembed",  "noframes", "datalist", "optgroup", "head",
-      "svg",    "math"};
+      "svg",    "math",   "xmp",      "plaintext"};
   return inList(tag, std::begin(tags), std::end(tags));
 }
 

@@ -106,6 +106,25 @@ std::string removeDotSegments(std::string_view input) {
   return output;
 }
 
+// The part percent-encoded as the browser's URL serialiser gives it: the
+// bytes of non-ASCII characters, the controls and the characters of `set`
+// (space among them, where it belongs to the set's part); '%' is left alone.
+std::string encode(std::string_view text, std::string_view set) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E || set.find(c) != std::string_view::npos) {
+      out += '%';
+      out += hex[byte >> 4];
+      out += hex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string join(const UrlParts& parts) {
   std::string out;
   if (parts.scheme) out += *parts.scheme + ":";
@@ -120,9 +139,11 @@ std::string join(const UrlParts& parts) {
     }
     out += authority;
   }
-  out += parts.path;
-  if (parts.query) out += "?" + *parts.query;
-  if (parts.fragment) out += "#" + *parts.fragment;
+  const bool web = parts.scheme && isWebScheme(*parts.scheme);
+  // A path like "void(0)" of javascript: or mailto: keeps its spaces.
+  out += encode(parts.path, web || parts.authority ? std::string_view(" \"<>`{}") : std::string_view());
+  if (parts.query) out += "?" + encode(*parts.query, web ? " \"<>'" : " \"<>");
+  if (parts.fragment) out += "#" + encode(*parts.fragment, " \"<>`");
   return out;
 }
 
@@ -172,8 +193,14 @@ std::string resolveUrl(std::string_view baseText, std::string_view referenceText
     }
     target.fragment = ref.fragment;
   }
-  if (target.scheme && isWebScheme(*target.scheme) && target.authority && target.path.empty()) {
-    target.path.assign(1, '/');
+  if (target.scheme && isWebScheme(*target.scheme) && target.authority) {
+    // A host that cannot be parsed (an IPv6 address left open) makes the
+    // address a failure, and the href property gives the attribute as written.
+    const std::size_t open = target.authority->find('[');
+    if (open != std::string::npos && target.authority->find(']', open) == std::string::npos) {
+      return std::string(referenceText);
+    }
+    if (target.path.empty()) target.path.assign(1, '/');
   }
   return join(target);
 }

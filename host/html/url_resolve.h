@@ -16,7 +16,10 @@ namespace glintmark::html {
 // counts as a slash, the scheme and host are lowercased and an empty path
 // becomes "/". When `base` is not an absolute address with a hierarchical
 // part (empty, relative, "about:blank"), a relative reference is returned as
-// written, trimmed. Nothing is percent-encoded.
+// written, trimmed. As the browser's URL serialiser does, the bytes of
+// non-ASCII characters, controls, spaces and the few characters each part
+// may not hold are percent-encoded ("ä b" -> "%C3%A4%20b"); an IPv6 host left
+// open ("http://[bad") is a failure, and the reference comes back as written.
 //
 //   resolveUrl("http://a.example/b/c?q", "../d#x") == "http://a.example/d#x"
 //   resolveUrl("", "page.html") == "page.html"

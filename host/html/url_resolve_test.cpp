@@ -36,6 +36,12 @@ const ResolveCase resolveCases[] = {
     {"about:blank", "page.html", "page.html"},
     {"not a url", " page.html ", "page.html"},
     {"file:///C:/dir/page.htm", "other.htm", "file:///C:/dir/other.htm"},
+    // Percent-encoding as the URL serialiser does it, part by part.
+    {"https://o.example/d/p.html", "HTTPS://Ex.Example/%7e/\xC3\xA4 b", "https://ex.example/%7e/%C3%A4%20b"},
+    {"https://o.example/", "x?a b\"<>'#f g`", "https://o.example/x?a%20b%22%3C%3E%27#f%20g%60"},
+    {"http://a/", "javascript:void (0)", "javascript:void (0)"},
+    // A host that cannot be parsed: the attribute as written.
+    {"https://o.example/", " http://[bad", " http://[bad"},
 };
 
 TEST(ResolveUrl, ResolvesLikeABrowser) {

@@ -48,18 +48,9 @@ export const SMALL_PAGES = [
     { url: 'https://search.example/search?q=weather', options: 15 }),
   small('tooltips-only', '<body><p>weather <a href="/a">a</a><a>no address</a><a href="javascript:void(0)">j</a>' +
     '<svg><a href="/svg"><text>s</text></a></svg></p>', 'weather', { options: 8 }),
-  // KNOWN FAULT of the tool's written page (the engine is right): a span the
-  // pass puts inside <xmp> or <plaintext> is written as markup there, which
-  // a browser reads back as text, so the written page's text gains
-  // '<span style=...>'. Fails until the serialiser or the text index deals
-  // with these raw-text elements.
+  // Raw-text elements hold no body text: a span there would be read back as text.
   small('raw-text-elements', '<body><p>weather</p><xmp>weather</xmp><iframe>weather</iframe>' +
     '<noembed>weather</noembed><noframes>weather</noframes><listing>weather</listing><plaintext>weather', 'weather'),
-  // KNOWN DIFFERENCE between the two sides' link addresses (tooltips): the
-  // live page's are the browser's resolved href (percent-encoded, an
-  // unparsable address left as written, SVG's xlink:href too); the tool's
-  // resolver keeps non-ASCII and spaces, appends "/" to "http://[bad" and
-  // reads no xlink:href. Fails until they agree.
   small('link-addresses', '<body><base href="https://other.example/dir/page.html?x=1#f"><p>weather ' +
     '<a href="rel/x.html">1</a><a href=" /abs ">2</a><a href="//host.example/p">3</a><a href="?q=2">4</a>' +
     '<a href="#frag">5</a><a href="">6</a><a>7</a><a href="javascript:void(0)">8</a><a href="../up/./x/../y">9</a>' +
