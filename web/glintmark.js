@@ -62,6 +62,44 @@
       }
     }
 
+    // The usual match: a text node cut, a span made, put where the piece cut
+    // off went and the piece moved into it. Made at once, the piece goes
+    // into the span while both are still outside the page, and one insertion
+    // into the page does instead of three. True when the changes from
+    // index i are that and have been made.
+    wrapsCut(i, texts, source, start, end) {
+      const changes = this.changes, nodes = this.nodes;
+      if (changes[i] !== Change.split || i + 16 > changes.length) return false;
+      const cut = changes[i + 1], piece = changes[i + 3];
+      const kind = changes[i + 4];
+      const span = kind === Change.clone ? changes[i + 6] : kind === Change.create ? changes[i + 5] : 0;
+      if (!span || changes[i + 8] !== Change.insert || changes[i + 10] !== span || changes[i + 11] !== piece ||
+          changes[i + 12] !== Change.insert || changes[i + 13] !== span || changes[i + 14] !== piece ||
+          changes[i + 15] !== 0) {
+        return false;
+      }
+      const parent = nodes[cut].parentNode;
+      if (!parent || nodes[changes[i + 9]] !== parent) return false;
+      nodes[piece] = this.doc.createTextNode(texts[source[piece]].slice(start[piece], end[piece]));
+      this.make(i + 4);
+      nodes[span].appendChild(nodes[piece]);
+      parent.insertBefore(nodes[span], nodes[cut].nextSibling);
+      return true;
+    }
+
+    // Makes the element of the clone or create change at index i.
+    make(i) {
+      const changes = this.changes, nodes = this.nodes;
+      if (changes[i] === Change.clone) {
+        nodes[changes[i + 2]] = nodes[changes[i + 1]].cloneNode(false);
+        return;
+      }
+      const [name, attributes] = this.made[changes[i + 2]];
+      const element = this.doc.createElementNS(HTML_NS, name);
+      for (let j = 0; j + 1 < attributes.length; j += 2) element.setAttribute(attributes[j], attributes[j + 1]);
+      nodes[changes[i + 1]] = element;
+    }
+
     // Makes the changes written down to the page.
     apply() {
       const changes = this.changes;
@@ -89,6 +127,10 @@
       try {
         for (; i < changes.length; i += 4) {
           const a = changes[i + 1], b = changes[i + 2], c = changes[i + 3];
+          if (this.wrapsCut(i, texts, source, start, end)) {
+            i += 12;
+            continue;
+          }
           switch (changes[i]) {
             case Change.split: {
               const rest = this.doc.createTextNode(texts[source[c]].slice(start[c], end[c]));
@@ -97,15 +139,9 @@
               break;
             }
             case Change.clone:
-              nodes[b] = nodes[a].cloneNode(false);
+            case Change.create:
+              this.make(i);
               break;
-            case Change.create: {
-              const [name, attributes] = this.made[b];
-              const element = this.doc.createElementNS(HTML_NS, name);
-              for (let j = 0; j + 1 < attributes.length; j += 2) element.setAttribute(attributes[j], attributes[j + 1]);
-              nodes[a] = element;
-              break;
-            }
             case Change.insert:
               place(nodes[a], nodes[b], c ? nodes[c] : null);
               break;
