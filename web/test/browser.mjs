@@ -1,12 +1,14 @@
 // The browser side of the tests and the benchmark: the system Chromium
 // driven by puppeteer-core (from build/web-node, installed by
-// scripts/install-deps.sh), the engine script injected into pages, and what
+// scripts/install-web-node.sh), the engine script injected into pages, and what
 // the tests read back from a page: the highlight spans per colour and the text.
 import { createRequire } from 'node:module';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { after, before } from 'node:test';
+import { startServer } from './server.mjs';
 
 export const ROOT = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const CHROMIUM = '/usr/bin/chromium';
@@ -136,4 +138,20 @@ export function pageState(page) {
     const titles = [...document.querySelectorAll('a')].map((a) => a.getAttribute('title')).join('\n');
     return { spans, marked: marked.join('\n'), titles, text: document.body.textContent };
   });
+}
+
+// For the tests of one describe(): a loopback server and a Chromium, started
+// before the first test and closed after the last. open(path, content) serves
+// the content at the path and opens it in a new tab.
+export function servedChromium() {
+  let server, chromium;
+  before(async () => {
+    server = await startServer();
+    chromium = await launchChromium();
+  });
+  after(async () => {
+    await chromium?.close();
+    await server?.close();
+  });
+  return { open: (path, content) => openPage(chromium.browser, server.serve(path, content)) };
 }

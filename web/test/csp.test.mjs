@@ -2,12 +2,11 @@
 // GlintmarkEngine.create({prefer: 'auto'}) must fall back to the plain
 // JavaScript path and highlight exactly as the WebAssembly path does where
 // the page allows it.
-import { describe, it, before, after } from 'node:test';
+import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { startServer } from './server.mjs';
-import { ROOT, chromiumMissing, launchChromium, openPage, injectEngine, highlight, pageState } from './browser.mjs';
+import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from './browser.mjs';
 import { SMALL_PAGES } from './pages.mjs';
 import { sameText } from './assertions.mjs';
 import { reportFields } from './tool.mjs';
@@ -26,23 +25,16 @@ const leopards = { name: 'leopards.html', file: join(ROOT, 'examples/leopards.ht
 const splitWords = SMALL_PAGES.find((page) => page.name === 'split-words');
 
 describe('Content-Security-Policy', { skip: chromiumMissing && 'Chromium missing' }, () => {
-  let server, chromium, served = 0;
-  before(async () => {
-    server = await startServer();
-    chromium = await launchChromium();
-  });
-  after(async () => {
-    await chromium?.close();
-    await server?.close();
-  });
+  const chromium = servedChromium();
+  let served = 0;
 
   // The page under a policy, highlighted by an engine of the page's choice.
   async function run(source, policy) {
     let html = source.html ?? readFileSync(source.file, 'utf8');
     if (policy.meta) html = html.replace('<head>', `<head><meta http-equiv="Content-Security-Policy" content="${policy.meta}">`);
-    const page = await openPage(chromium.browser, server.serve(`/csp/${served++}`, {
+    const page = await chromium.open(`/csp/${served++}`, {
       body: html, headers: policy.header ? { 'Content-Security-Policy': policy.header } : {},
-    }));
+    });
     await injectEngine(page);
     const { kind, report } = await highlight(page, { url: source.url, referrer: source.referrer });
     const state = await pageState(page);
@@ -70,9 +62,9 @@ describe('Content-Security-Policy', { skip: chromiumMissing && 'Chromium missing
     // What the fallback above rests on: the harness injects the engine
     // through DevTools, and Chromium holds WebAssembly compiled there to the
     // page's policy as it would a page script.
-    const page = await openPage(chromium.browser, server.serve('/csp/probe', {
+    const page = await chromium.open('/csp/probe', {
       body: '<p>x</p>', headers: { 'Content-Security-Policy': "script-src 'none'" },
-    }));
+    });
     const compiled = await page.evaluate(() => WebAssembly.compile(new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0]))
       .then(() => 'compiled', (error) => error.message));
     assert.match(compiled, /Content Security Policy/);

@@ -4,12 +4,11 @@
 // be the tool's, and the live page after the pass must show what Chromium
 // builds from the tool's written page: the same spans per colour, the same
 // text.
-import { describe, it, before, after } from 'node:test';
+import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { startServer } from './server.mjs';
-import { ROOT, chromiumMissing, launchChromium, openPage, injectEngine, highlight, pageState } from './browser.mjs';
+import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from './browser.mjs';
 import { highlightFile, reportFields } from './tool.mjs';
 import { SMALL_PAGES, sessionPages, generatedPages } from './pages.mjs';
 import { sameText, noErrors } from './assertions.mjs';
@@ -48,22 +47,14 @@ function prepare() {
 
 describe('differential: the engine in Chromium against glintmark highlight', { skip: chromiumMissing && 'Chromium missing' }, () => {
   const cases = chromiumMissing ? [] : prepare();
-  let server, chromium;
+  const chromium = servedChromium();
 
-  before(async () => {
-    server = await startServer();
-    chromium = await launchChromium();
-  });
-  after(async () => {
-    await chromium?.close();
-    await server?.close();
-  });
 
   // What Chromium builds from the tool's written page, once per page.
   const written = new Map();
   async function writtenState(index) {
     if (!written.has(index)) {
-      const page = await openPage(chromium.browser, server.serve(`/out/${index}`, { file: cases[index].out }));
+      const page = await chromium.open(`/out/${index}`, { file: cases[index].out });
       written.set(index, await pageState(page));
       await page.close();
     }
@@ -74,7 +65,7 @@ describe('differential: the engine in Chromium against glintmark highlight', { s
     for (const prefer of ['wasm', 'js']) {
       it(`${page.name} (${prefer})`, async (t) => {
         const state = await writtenState(index);
-        const browserPage = await openPage(chromium.browser, server.serve(`/page/${index}`, { file: page.file }));
+        const browserPage = await chromium.open(`/page/${index}`, { file: page.file });
         const before = await pageState(browserPage);
         await injectEngine(browserPage);
         const live = await highlight(browserPage, { prefer, options: page.options, url: page.url,

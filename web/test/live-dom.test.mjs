@@ -3,29 +3,21 @@
 // state; partly covered elements are split as DOM Range splits them; the
 // page's text never becomes markup; script, style, form controls, noscript,
 // svg and math stay as they were; nothing goes to the console as an error.
-import { describe, it, before, after } from 'node:test';
+import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { startServer } from './server.mjs';
-import { chromiumMissing, launchChromium, openPage, injectEngine, highlight } from './browser.mjs';
+import { chromiumMissing, servedChromium, injectEngine, highlight } from './browser.mjs';
 import { noErrors } from './assertions.mjs';
 
 const REFERRER = 'https://search.example/search?q=';
 
 describe('live DOM', { skip: chromiumMissing && 'Chromium missing' }, () => {
-  let server, chromium, pages = 0;
-  before(async () => {
-    server = await startServer();
-    chromium = await launchChromium();
-  });
-  after(async () => {
-    await chromium?.close();
-    await server?.close();
-  });
+  const chromium = servedChromium();
+  let pages = 0;
 
   async function open(body) {
-    const page = await openPage(chromium.browser, server.serve(`/live/${pages++}`, {
+    const page = await chromium.open(`/live/${pages++}`, {
       body: `<!DOCTYPE html><html><head><meta charset="utf-8"><title>Live</title></head><body>${body}</body></html>`,
-    }));
+    });
     await injectEngine(page);
     return page;
   }
