@@ -44,7 +44,7 @@ void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
 void Arena::adopt(std::unique_ptr<std::byte[]> chunk, std::size_t bytes) {
   // Enough to bridge the gaps while a tree is copied out of a pool that
   // gives chunks back about twice as fast as the copy fills them.
-  constexpr std::size_t maxSpares = 16;
+  constexpr std::size_t maxSpares = 100000;
   if (m_spares.size() < maxSpares && bytes >= 64 * 1024) m_spares.push_back({std::move(chunk), bytes});
 }
 

@@ -459,8 +459,9 @@ std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const 
 }  // namespace
 
 void releaseIndex(const HtmlDocument& document) {
+  // The text nodes stay linked and marked: marking them off would walk
+  // every one of them, and the next rebuild walks that list anyway.
   HtmlDocument::TextIndex& index = DocumentAccess::index(document);
-  unindexAll(index);
   std::u16string().swap(index.folded);
   std::vector<std::pair<std::size_t, Node*>>().swap(index.segments);
   index.valid = false;

@@ -459,29 +459,22 @@ class HtmlTextRange final : public TextRange {
   }
 
   // The indexed text node that holds position p, or else the first one after
-  // it, or the last one when none follows; nullptr when there is none. Starts
-  // from the nearest of the indexed tree's node at or before p and the node
-  // this range found last, so that a pass through the text walks little.
+  // it, or the last one when none follows; nullptr when there is none. The
+  // walk starts from the later of the node this range found last and the
+  // node holding the start of the indexed text node p lies in (the segment
+  // table says which without touching a node), so that a pass through the
+  // text steps over a few pieces of one text node at most.
   Node* locate(std::size_t p) {
-    // Mostly the position lies a few nodes after the last one found.
-    if (m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p) {
-      Node* node = m_finger;
-      for (int step = 0; step < 8; ++step) {
-        if (positionOf(node) + textLength(node) > p || !nextIndexed(node)) {
-          m_finger = node;
-          return node;
-        }
-        node = nextIndexed(node);
-      }
-    }
     const HtmlDocument::TextIndex& idx = index();
     Node* node = nullptr;
     const std::size_t entry = segmentAt(p);
-    if (entry != npos && DocumentAccess::indexed(*idx.segments[entry].second)) {
+    const bool fingerUsable = m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p;
+    if (fingerUsable && (entry == npos || positionOf(m_finger) >= idx.segments[entry].first)) {
+      node = m_finger;
+    } else if (entry != npos && DocumentAccess::indexed(*idx.segments[entry].second)) {
       node = idx.segments[entry].second;
-    }
-    if (m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p &&
-        (!node || positionOf(m_finger) > positionOf(node))) {
+      if (fingerUsable && positionOf(m_finger) > positionOf(node)) node = m_finger;
+    } else if (fingerUsable) {
       node = m_finger;
     }
     if (!node) node = idx.first;
