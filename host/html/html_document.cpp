@@ -418,6 +418,7 @@ std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const 
   // index is built without reallocating.
   index.folded.reserve(DocumentAccess::textUnits(document) + DocumentAccess::nodeCount(document));
   index.valid = false;  // until complete: running out of memory leaves it invalid
+  ++index.build;
   std::size_t pointPosition = 0;
   bool pointFound = false;
   const Node* top = document.body();

@@ -295,6 +295,7 @@ class HtmlDocument {
   // invalidated it.
   struct TextIndex {
     bool valid = false;
+    std::uint64_t build = 0;  // counts the rebuilds: positions of an earlier build are stale
     std::u16string folded;  // body text, case-folded, separators as u'\xFFFF'
     Node* first = nullptr;  // the indexed text nodes, linked in order
     Node* last = nullptr;

@@ -216,8 +216,8 @@ class HtmlTextRange final : public TextRange {
     };
     std::size_t match = std::u16string_view::npos;
     if (count >= 0) {
-      for (std::size_t at = findUnits(window, needle, low); at != std::u16string_view::npos;
-           at = findUnits(window, needle, at + 1)) {
+      for (std::size_t at = occurrence(needle, low, high); at != std::u16string_view::npos;
+           at = occurrence(needle, at + 1, high)) {
         if (acceptable(at)) {
           match = at;
           break;
@@ -237,6 +237,40 @@ class HtmlTextRange final : public TextRange {
     m_end = match + needle.size();
     *found = true;
     return hr::ok;
+  }
+
+  // The first occurrence of `needle` (folded) at or after `from` that ends
+  // by `high`, or npos. The pass asks for a keyword's occurrences in order:
+  // each answer also looks for the one after it and has the memory of its
+  // text node fetched, so that the cache misses of the next match overlap
+  // the work on this one instead of following it.
+  std::size_t occurrence(std::u16string_view needle, std::size_t from, std::size_t high) {
+    const HtmlDocument::TextIndex& idx = index();
+    const std::u16string_view folded = idx.folded;
+    std::size_t at;
+    if (m_ahead.build == idx.build && sameUnits(m_ahead.needle, needle) && m_ahead.from <= from &&
+        (m_ahead.at == npos || from <= m_ahead.at)) {
+      at = m_ahead.at;  // none lies between m_ahead.from and it
+    } else {
+      at = folded.size() < needle.size() ? npos : findUnits(folded, needle, from);
+    }
+    if (at == npos || at + needle.size() > high) return npos;
+    m_ahead.needle.assign(needle);
+    m_ahead.build = idx.build;
+    m_ahead.from = at + 1;
+    m_ahead.at = findUnits(folded, needle, at + 1);
+    if (m_ahead.at != npos) {
+      std::size_t hint = m_segmentHint;
+      const std::size_t entry = segmentAt(m_ahead.at);
+      if (entry != npos) prefetchNode(idx.segments[entry].second);
+      m_segmentHint = hint;
+    }
+    return at;
+  }
+
+  static void prefetchNode(const Node* node) {
+    __builtin_prefetch(node);
+    __builtin_prefetch(reinterpret_cast<const char*>(node) + sizeof(Node) - 1);
   }
 
   HResult markupOf(WideText* html) {
@@ -726,6 +760,16 @@ class HtmlTextRange final : public TextRange {
     std::u16string wrapperMarkup;
     const Node* wrapper = nullptr;
   } m_cache;
+  // The occurrence after the one findText found last (occurrence()). A copy
+  // of the range starts with none.
+  struct Lookahead {
+    Lookahead() = default;
+    Lookahead(const Lookahead&) {}
+    Lookahead& operator=(const Lookahead&) { return *this; }
+    std::u16string needle;
+    std::uint64_t build = 0;  // 0: none (the index counts its builds from 1)
+    std::size_t from = 0, at = npos;
+  } m_ahead;
   std::size_t m_start = 0;
   std::size_t m_end = 0;
 };
