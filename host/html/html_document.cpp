@@ -433,7 +433,20 @@ std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const 
         linkIndexed(index, *node, index.folded.size(), index.last);
         index.segments.emplace_back(index.folded.size(), node);
         DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segments.size());
-        for (char16_t c : node->text()) index.folded.push_back(foldChar(c));
+        // Appended whole, then folded in place: most units are ASCII, which
+        // fold without a call.
+        const std::size_t from = index.folded.size();
+        index.folded.append(node->text());
+        char16_t* const end = index.folded.data() + index.folded.size();
+        for (char16_t* c = index.folded.data() + from; c != end; ++c) {
+          if (*c >= 0x80) {
+            *c = foldChar(*c);
+          } else if (*c >= u'A' && *c <= u'Z') {
+            *c = static_cast<char16_t>(*c + 32);
+          } else if (*c >= u'\t' && *c <= u'\r') {
+            *c = u' ';
+          }
+        }
       },
       [&] { index.folded.push_back(separatorChar); },
       [&](const Node* parent, const Node* child) {

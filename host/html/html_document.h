@@ -275,8 +275,15 @@ class HtmlDocument {
   std::string serialize() const;
   // The same, handed to `write` in pieces (up to 64 KB each, in order) as it
   // is made, so that the page need never be whole in memory: a writer that
-  // returns false stops it, and serialize returns false.
-  bool serialize(const std::function<bool(std::string_view)>& write) const;
+  // returns false stops it, and serialize returns false. With
+  // Charsets::declareUtf8, every charset declaration (a meta charset
+  // attribute, or the charset in the content of a meta http-equiv
+  // Content-Type) that names another encoding than UTF-8 is written as
+  // "utf-8": the bytes written are UTF-8, and a declaration must never claim
+  // another encoding for them. The tree itself is left as it is.
+  enum class Charsets { asTheyAre, declareUtf8 };
+  bool serialize(const std::function<bool(std::string_view)>& write,
+                 Charsets charsets = Charsets::asTheyAre) const;
   // The markup of one node and its descendants.
   std::string serialize(const Node* node) const;
   // The body text as text ranges see it, with '\n' at each separator (the

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "host/html/charset.h"
 #include "host/html/html_internal.h"
 
 namespace glintmark::html {
@@ -36,6 +37,7 @@ bool startsWithEndTagOf(std::u16string_view text, std::size_t at, std::string_vi
 class StringOut {
  public:
   explicit StringOut(std::string& out) : m_out(out) {}
+  static constexpr bool declareUtf8 = false;
   char* room(std::size_t bytes) {
     m_size = m_out.size();
     m_out.resize(m_size + bytes);
@@ -55,6 +57,8 @@ class StreamOut {
   static constexpr std::size_t capacity = 64 * 1024;
   explicit StreamOut(const std::function<bool(std::string_view)>& write)
       : m_write(write), m_buffer(new char[capacity]), m_next(m_buffer.get()), m_end(m_next + capacity) {}
+  // Whether charset declarations are written as UTF-8's (Charsets::declareUtf8).
+  bool declareUtf8 = false;
   // bytes: at most capacity.
   char* room(std::size_t bytes) {
     if (static_cast<std::size_t>(m_end - m_next) < bytes) flush();
@@ -219,15 +223,38 @@ void writeAttributeValue(Out& out, std::string_view value) {
   out.put(value.substr(from));
 }
 
+// A meta element's charset declaration as it must read in a page written
+// in UTF-8: the name of the attribute to write with `value` instead of its
+// own, or empty when the declaration stands (none, or it names UTF-8). A
+// charset attribute is the declaration when there is one; else the charset
+// in a content attribute.
+std::string_view utf8Declaration(const Node& meta, std::string& value) {
+  if (const std::string_view* charset = meta.attribute("charset")) {
+    if (canonicalCharset(*charset) == "UTF-8") return {};
+    value = "utf-8";
+    return "charset";
+  }
+  const std::string_view* content = meta.attribute("content");
+  if (!content) return {};
+  const auto label = charsetInContent(*content);
+  if (!label || canonicalCharset(content->substr(label->first, label->second)) == "UTF-8") return {};
+  value.assign(*content);
+  value.replace(label->first, label->second, "utf-8");
+  return "content";
+}
+
 template <typename Out>
 void writeStartTag(Out& out, const Node& element) {
+  std::string relabelled;
+  std::string_view relabel;
+  if (out.declareUtf8 && element.is("meta")) relabel = utf8Declaration(element, relabelled);
   out.put('<');
   out.put(element.name());
   for (const Attribute& attribute : element.attributes()) {
     out.put(' ');
     out.put(attribute.name);
     out.put("=\"");
-    writeAttributeValue(out, attribute.value);
+    writeAttributeValue(out, !relabel.empty() && attribute.name == relabel ? relabelled : attribute.value);
     out.put('"');
   }
   out.put('>');
@@ -361,9 +388,11 @@ std::string HtmlDocument::serialize() const {
   return out;
 }
 
-bool HtmlDocument::serialize(const std::function<bool(std::string_view)>& write) const {
+bool HtmlDocument::serialize(const std::function<bool(std::string_view)>& write,
+                             Charsets charsets) const {
   releaseIndex(*this);
   StreamOut to(write);
+  to.declareUtf8 = charsets == Charsets::declareUtf8;
   writeDocument(to, *this, m_hasDoctype, m_doctypeName, m_doctypePublic, m_doctypeSystem);
   return to.flush();
 }

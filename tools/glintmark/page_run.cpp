@@ -25,32 +25,6 @@ std::optional<std::uint32_t> parseOptionsWord(std::string_view text) {
   return word;
 }
 
-namespace {
-
-// Every charset declaration of the page (a meta charset attribute, or the
-// charset in the content of a meta http-equiv="Content-Type") that does not
-// already name UTF-8 now says "utf-8": the page is written in UTF-8, and a
-// declaration must never claim another encoding for its bytes.
-void declareUtf8(html::HtmlDocument& document) {
-  for (html::Node* meta : document.elementsByTagName("meta")) {
-    if (const std::string_view* charset = meta->attribute("charset")) {
-      if (html::canonicalCharset(*charset) != "UTF-8") document.setAttribute(meta, "charset", "utf-8");
-      continue;
-    }
-    const std::string_view* content = meta->attribute("content");
-    if (content == nullptr) continue;
-    const auto label = html::charsetInContent(*content);
-    if (!label || html::canonicalCharset(content->substr(label->first, label->second)) == "UTF-8") {
-      continue;
-    }
-    std::string relabelled(*content);
-    relabelled.replace(label->first, label->second, "utf-8");
-    document.setAttribute(meta, "content", relabelled);
-  }
-}
-
-}  // namespace
-
 PageOutcome runPage(PageInput input, const HighlightOptions& options, PageSession& session,
                     const CodePage& codePage) {
   // The original's reading is pinned by a byte-order mark unless it was
@@ -73,14 +47,14 @@ PageOutcome runPage(PageInput input, const HighlightOptions& options, PageSessio
   // failure of the browser's; the page it leaves is then only partly marked,
   // and the tool fails as it does when memory runs out anywhere else.
   if (outcome.document->ranOutOfMemory()) throw std::bad_alloc();
-  declareUtf8(*outcome.document);
   outcome.byteOrderMark = markNeeded;
   return outcome;
 }
 
 bool writePage(const PageOutcome& outcome, const std::function<bool(std::string_view)>& write) {
   if (outcome.byteOrderMark && !write("\xEF\xBB\xBF")) return false;
-  return outcome.document->serialize(write);
+  // The page is written in UTF-8, and its charset declarations say so.
+  return outcome.document->serialize(write, html::HtmlDocument::Charsets::declareUtf8);
 }
 
 bool writePageFile(const PageOutcome& outcome, const std::filesystem::path& path, std::string* error) {
