@@ -412,7 +412,8 @@ void unindexAll(HtmlDocument::TextIndex& index) {
 std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const Node* pointChild) {
   HtmlDocument::TextIndex& index = DocumentAccess::index(document);
   unindexAll(index);
-  index.segments.clear();
+  index.segmentStarts.clear();
+  index.segmentNodes.clear();
   index.folded.clear();
   // Room for all the text and a separator or two per element, so that the
   // index is built without reallocating.
@@ -431,8 +432,9 @@ std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const 
       [&](Node* node) {
         if (node->text().empty()) return;
         linkIndexed(index, *node, index.folded.size(), index.last);
-        index.segments.emplace_back(index.folded.size(), node);
-        DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segments.size());
+        index.segmentStarts.push_back(index.folded.size());
+        index.segmentNodes.push_back(node);
+        DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segmentNodes.size());
         // Appended whole, then folded in place: most units are ASCII, which
         // fold without a call.
         const std::size_t from = index.folded.size();
@@ -477,7 +479,8 @@ void releaseIndex(const HtmlDocument& document) {
   // every one of them, and the next rebuild walks that list anyway.
   HtmlDocument::TextIndex& index = DocumentAccess::index(document);
   std::u16string().swap(index.folded);
-  std::vector<std::pair<std::size_t, Node*>>().swap(index.segments);
+  std::vector<std::size_t>().swap(index.segmentStarts);
+  std::vector<Node*>().swap(index.segmentNodes);
   index.valid = false;
 }
 

@@ -255,15 +255,18 @@ class HtmlTextRange final : public TextRange {
       at = folded.size() < needle.size() ? npos : findUnits(folded, needle, from);
     }
     if (at == npos || at + needle.size() > high) return npos;
+    if (m_ahead.build != idx.build) m_ahead.segment = npos;
     m_ahead.needle.assign(needle);
     m_ahead.build = idx.build;
     m_ahead.from = at + 1;
     m_ahead.at = findUnits(folded, needle, at + 1);
     if (m_ahead.at != npos) {
-      std::size_t hint = m_segmentHint;
-      const std::size_t entry = segmentAt(m_ahead.at);
-      if (entry != npos) prefetchNode(idx.segments[entry].second);
-      m_segmentHint = hint;
+      // The search for its segment starts where the last one ended (the
+      // segment of this occurrence, as a rule), and leaves the range's own
+      // hint for locate().
+      if (m_ahead.segment == npos) m_ahead.segment = m_segmentHint;
+      const std::size_t entry = segmentAt(m_ahead.at, m_ahead.segment);
+      if (entry != npos) prefetchNode(idx.segmentNodes[entry]);
     }
     return at;
   }
@@ -453,7 +456,7 @@ class HtmlTextRange final : public TextRange {
         for (auto& [insertedNode, offset] : inserted.textNodes) {
           if (base + offset <= positionOf(node) &&
               positionOf(node) < base + offset + textLength(insertedNode)) {
-            idx.segments[segment - 1].second = insertedNode;
+            idx.segmentNodes[segment - 1] = insertedNode;
             DocumentAccess::segment(*insertedNode) = segment;
             break;
           }
@@ -501,12 +504,12 @@ class HtmlTextRange final : public TextRange {
   Node* locate(std::size_t p) {
     const HtmlDocument::TextIndex& idx = index();
     Node* node = nullptr;
-    const std::size_t entry = segmentAt(p);
+    const std::size_t entry = segmentAt(p, m_segmentHint);
     const bool fingerUsable = m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p;
-    if (fingerUsable && (entry == npos || positionOf(m_finger) >= idx.segments[entry].first)) {
+    if (fingerUsable && (entry == npos || positionOf(m_finger) >= idx.segmentStarts[entry])) {
       node = m_finger;
-    } else if (entry != npos && DocumentAccess::indexed(*idx.segments[entry].second)) {
-      node = idx.segments[entry].second;
+    } else if (entry != npos && DocumentAccess::indexed(*idx.segmentNodes[entry])) {
+      node = idx.segmentNodes[entry];
       if (fingerUsable && positionOf(m_finger) > positionOf(node)) node = m_finger;
     } else if (fingerUsable) {
       node = m_finger;
@@ -521,36 +524,42 @@ class HtmlTextRange final : public TextRange {
 
   static constexpr std::size_t npos = ~std::size_t{0};
 
-  // The last segment starting at or before p (npos: none). A pass through
-  // the text asks for ever later positions, so the search gallops forward
-  // from the segment found last: O(log distance), not O(log n), and it
-  // touches the table near where the last search ended.
-  std::size_t segmentAt(std::size_t p) {
-    const auto& segments = index().segments;
-    const auto after = [&](std::size_t i) { return segments[i].first > p; };
-    std::size_t low = 0, high = segments.size();  // the answer + 1 lies in [low, high]
-    if (m_segmentHint < segments.size() && !after(m_segmentHint)) {
-      low = m_segmentHint + 1;
-      std::size_t step = 1;
-      while (low + step <= segments.size() && !after(low + step - 1)) {
-        low += step;
-        step *= 2;
+  // The last segment starting at or before p (npos: none), `hint` the one
+  // found last and updated. A pass through the text asks for ever later
+  // positions: the search steps forward from the hint through the next few
+  // positions (read in order, which the cache fetches ahead), then gallops:
+  // O(log distance), not O(log n).
+  std::size_t segmentAt(std::size_t p, std::size_t& hint) {
+    const std::vector<std::size_t>& starts = index().segmentStarts;
+    const std::size_t count = starts.size();
+    std::size_t low = 0, high = count;  // the answer + 1 lies in [low, high]
+    if (hint < count && starts[hint] <= p) {
+      low = hint + 1;
+      for (const std::size_t stop = std::min(count, low + 16); low < stop && starts[low] <= p;) ++low;
+      if (low < count && starts[low] <= p) {
+        std::size_t step = 1;
+        while (low + step <= count && starts[low + step - 1] <= p) {
+          low += step;
+          step *= 2;
+        }
+        high = std::min(count, low + step - 1);
+      } else {
+        high = low;
       }
-      high = std::min(segments.size(), low + step - 1);
-    } else if (m_segmentHint < segments.size()) {
-      high = m_segmentHint;
+    } else if (hint < count) {
+      high = hint;
     }
     // The first entry after p in [low, high).
     while (low < high) {
       const std::size_t middle = low + (high - low) / 2;
-      if (after(middle)) {
+      if (starts[middle] > p) {
         high = middle;
       } else {
         low = middle + 1;
       }
     }
     if (low == 0) return npos;
-    m_segmentHint = low - 1;
+    hint = low - 1;
     return low - 1;
   }
 
@@ -769,6 +778,7 @@ class HtmlTextRange final : public TextRange {
     std::u16string needle;
     std::uint64_t build = 0;  // 0: none (the index counts its builds from 1)
     std::size_t from = 0, at = npos;
+    std::size_t segment = npos;  // the segment of `at`, once looked for
   } m_ahead;
   std::size_t m_start = 0;
   std::size_t m_end = 0;
