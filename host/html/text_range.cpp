@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "host/html/html_internal.h"
+#include "host/html/units8.h"
 
 namespace glintmark::html {
 
@@ -57,12 +58,11 @@ bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 bool equalsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
-  if (std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0) return true;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-    if (x != y) return false;
+    if (a[i] == b[i]) continue;
+    // Else the same letter in the other case, or a difference.
+    const char16_t x = a[i] | 0x20;
+    if (x != (b[i] | 0x20) || x < u'a' || x > u'z') return false;
   }
   return true;
 }
@@ -75,26 +75,23 @@ bool sameUnits(std::u16string_view a, std::u16string_view b) {
 
 // The first occurrence of `needle` (not empty, no longer than `text`) in
 // `text` at or after `from`, or npos. The pass scans the whole body text once
-// per keyword: the needle's first two units are looked for four places at a
-// time in 64-bit words, so that only places holding both stop the scan.
+// per keyword: the needle's first two units are looked for eight places at a
+// time, so that only places holding both stop the scan.
 std::size_t findUnits(std::u16string_view text, std::u16string_view needle, std::size_t from) {
-  constexpr std::uint64_t ones = 0x0001000100010001ull, highs = 0x8000800080008000ull;
   const std::size_t last = text.size() - needle.size();  // the last place a match can start
   std::size_t i = from;
   if (needle.size() >= 2) {
-    const std::uint64_t first = ones * needle[0], second = ones * needle[1];
-    // Reads units i .. i + 4, all within the text while i + 3 <= last.
-    for (; i + 3 <= last; i += 4) {
-      std::uint64_t at, next;
-      std::memcpy(&at, text.data() + i, sizeof at);
-      std::memcpy(&next, text.data() + i + 1, sizeof next);
-      const std::uint64_t x = (at ^ first) | (next ^ second);
-      if ((x - ones) & ~x & highs) {
-        // Some place of the four may start a match.
-        for (const std::size_t stop = i + 4; i < stop; ++i) {
+    const units8::Units first = units8::splat(needle[0]), second = units8::splat(needle[1]);
+    // Reads units i .. i + 8, all within the text while i + 7 <= last.
+    for (; i + 7 <= last; i += 8) {
+      const units8::Mask both = (units8::load(text.data() + i) == first) &
+                                (units8::load(text.data() + i + 1) == second);
+      if (units8::any(both)) {
+        // Some place of the eight may start a match.
+        for (const std::size_t stop = i + 8; i < stop; ++i) {
           if (text[i] == needle[0] && sameUnits(text.substr(i, needle.size()), needle)) return i;
         }
-        i -= 4;
+        i -= 8;
       }
     }
   }
@@ -236,7 +233,21 @@ class HtmlTextRange final : public TextRange {
     m_start = match;
     m_end = match + needle.size();
     *found = true;
+    warm(match);
     return hr::ok;
+  }
+
+  // Has the memory fetched that reading and wrapping the match at position p
+  // touch: its text and the nodes around its text node. Fetched together,
+  // their cache misses overlap instead of following one another.
+  void warm(std::size_t p) {
+    Node* const node = locate(p);
+    if (!node) return;
+    const std::size_t offset = p > positionOf(node) ? p - positionOf(node) : 0;
+    if (offset < node->text().size()) __builtin_prefetch(node->text().data() + offset);
+    __builtin_prefetch(node->parent());
+    __builtin_prefetch(node->previousSibling());
+    __builtin_prefetch(node->nextSibling());
   }
 
   // The first occurrence of `needle` (folded) at or after `from` that ends
