@@ -24,6 +24,34 @@ TEST(HtmlDocument, BuildsAndSerialises) {
             "\xC3\xA9</body></html>");
 }
 
+// Long runs are written several units at a time: a character to escape or
+// encode at any place of a run is written as it is alone.
+TEST(HtmlDocument, SerialisesEveryPlaceOfALongRun) {
+  struct Case {
+    std::string raw, inText, inAttribute;
+  };
+  const std::vector<Case> cases = {{"&", "&amp;", "&amp;"},
+                                   {"<", "&lt;", "<"},
+                                   {">", "&gt;", ">"},
+                                   {"\"", "\"", "&quot;"},
+                                   {"\xC2\xA0", "&nbsp;", "&nbsp;"},
+                                   {"\xC3\xA9", "\xC3\xA9", "\xC3\xA9"},
+                                   {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}};
+  for (std::size_t at = 0; at < 40; ++at) {
+    for (const Case& c : cases) {
+      const std::string before(at, 'a'), after(40 - at, 'b');
+      std::unique_ptr<HtmlDocument> document = HtmlDocument::create();
+      Node* p = document->createElement("p");
+      document->setAttribute(p, "title", before + c.raw + after);
+      document->appendChild(document->body(), p);
+      document->appendChild(p, document->createText(before + c.raw + after));
+      EXPECT_EQ(document->serialize(p), "<p title=\"" + before + c.inAttribute + after + "\">" + before +
+                                            c.inText + after + "</p>")
+          << "at " << at << ": " << c.raw;
+    }
+  }
+}
+
 TEST(HtmlDocument, RefusesToMakeANodeItsOwnDescendant) {
   std::unique_ptr<HtmlDocument> document = HtmlDocument::create();
   Node* outer = document->createElement("div");

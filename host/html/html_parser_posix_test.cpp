@@ -117,6 +117,27 @@ TEST(ParseHtml, SerialisesAsHtml5) {
   EXPECT_EQ(parseHtml(page)->serialize(), page);
 }
 
+// Written for UTF-8 bytes, the declarations of another charset say utf-8;
+// the tree keeps them as read.
+TEST(ParseHtml, CharsetDeclarationsWrittenAsUtf8) {
+  const std::string page =
+      "<!DOCTYPE html><html><head><meta charset=\"koi8-r\" content=\"charset=koi8-r\">"
+      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=shift_jis\">"
+      "<meta charset=\"UTF-8\"></head><body><meta content=\"text/html; charset=latin1\"></body></html>";
+  std::unique_ptr<HtmlDocument> document = parseHtml(page);
+  std::string written;
+  const auto append = [&](std::string_view bytes) {
+    written += bytes;
+    return true;
+  };
+  ASSERT_TRUE(document->serialize(append, HtmlDocument::Charsets::declareUtf8));
+  EXPECT_EQ(written,
+            "<!DOCTYPE html><html><head><meta charset=\"utf-8\" content=\"charset=koi8-r\">"
+            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
+            "<meta charset=\"UTF-8\"></head><body><meta content=\"text/html; charset=utf-8\"></body></html>");
+  EXPECT_EQ(document->serialize(), page);
+}
+
 TEST(ParseHtml, KeepsALegacyDoctype) {
   const std::string page =
       "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\" "

@@ -8,7 +8,7 @@
 
 #include "host/html/charset.h"
 #include "host/html/html_internal.h"
-#include "host/html/units8.h"
+#include "host/html/vectors.h"
 
 namespace glintmark::html {
 
@@ -168,14 +168,14 @@ void writeText(Out& out, std::u16string_view text) {
     for (std::size_t i = from; i < to;) {
       if (i + 8 <= to) {
         // Eight units of plain ASCII (nothing to escape) are eight bytes.
-        const units8::Units units = units8::load(text.data() + i);
-        units8::Mask special = units >= units8::splat(0x80);
+        const vectors::Units units = vectors::load(text.data() + i);
+        vectors::Mask special = units >= vectors::splat(0x80);
         if (escape) {
-          special |= (units == units8::splat(u'&')) | (units == units8::splat(u'<')) |
-                     (units == units8::splat(u'>'));
+          special |= (units == vectors::splat(u'&')) | (units == vectors::splat(u'<')) |
+                     (units == vectors::splat(u'>'));
         }
-        if (!units8::any(special)) {
-          units8::storeBytes(p, units);
+        if (!vectors::any(special)) {
+          vectors::storeBytes(p, units);
           p += 8;
           i += 8;
           continue;
@@ -227,7 +227,22 @@ template <typename Out>
 void writeAttributeValue(Out& out, std::string_view value) {
   // Runs without anything to escape are written whole.
   std::size_t from = 0;
+  std::size_t looked = 0;  // the chars before this one are passed one by one
   for (std::size_t i = 0; i < value.size(); ++i) {
+    if (i >= looked) {
+      // Sixteen chars at a time while none needs a look; the sixteen that
+      // hold one are then passed one by one.
+      while (i + 16 <= value.size()) {
+        const vectors::Chars chars = vectors::loadChars(value.data() + i);
+        if (vectors::any((chars == vectors::splatChar('&')) | (chars == vectors::splatChar('"')) |
+                         (chars == vectors::splatChar(0xC2)))) {
+          break;
+        }
+        i += 16;
+      }
+      looked = i + 16;
+      if (i >= value.size()) break;
+    }
     const char c = value[i];
     if (!attributeSpecials[static_cast<unsigned char>(c)]) continue;
     std::string_view replacement;

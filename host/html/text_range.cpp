@@ -10,9 +10,10 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <typeinfo>
 
 #include "host/html/html_internal.h"
-#include "host/html/units8.h"
+#include "host/html/vectors.h"
 
 namespace glintmark::html {
 
@@ -58,6 +59,8 @@ bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 bool equalsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
+  // Mostly the names come in the case they are compared with.
+  if (std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0) return true;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (a[i] == b[i]) continue;
     // Else the same letter in the other case, or a difference.
@@ -81,12 +84,12 @@ std::size_t findUnits(std::u16string_view text, std::u16string_view needle, std:
   const std::size_t last = text.size() - needle.size();  // the last place a match can start
   std::size_t i = from;
   if (needle.size() >= 2) {
-    const units8::Units first = units8::splat(needle[0]), second = units8::splat(needle[1]);
+    const vectors::Units first = vectors::splat(needle[0]), second = vectors::splat(needle[1]);
     // Reads units i .. i + 8, all within the text while i + 7 <= last.
     for (; i + 7 <= last; i += 8) {
-      const units8::Mask both = (units8::load(text.data() + i) == first) &
-                                (units8::load(text.data() + i + 1) == second);
-      if (units8::any(both)) {
+      const vectors::Mask both = (vectors::load(text.data() + i) == first) &
+                                (vectors::load(text.data() + i + 1) == second);
+      if (vectors::any(both)) {
         // Some place of the eight may start a match.
         for (const std::size_t stop = i + 8; i < stop; ++i) {
           if (text[i] == needle[0] && sameUnits(text.substr(i, needle.size()), needle)) return i;
@@ -170,8 +173,11 @@ class HtmlTextRange final : public TextRange {
                            std::int32_t* result) override {
     if (!result) return hr::pointer;
     *result = 0;
-    const auto* peer = dynamic_cast<const HtmlTextRange*>(&other);
-    if (!peer || &peer->m_document != &m_document) return hr::invalidArg;
+    // The class is final: comparing types is enough, and cheaper than a cast
+    // that searches the hierarchy (the pass compares at every match).
+    if (typeid(other) != typeid(HtmlTextRange)) return hr::invalidArg;
+    const auto* peer = static_cast<const HtmlTextRange*>(&other);
+    if (&peer->m_document != &m_document) return hr::invalidArg;
     std::size_t mine, theirs;
     if (equalsIgnoringAsciiCase(how, u"StartToStart")) {
       mine = m_start, theirs = peer->m_start;
