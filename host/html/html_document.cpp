@@ -435,20 +435,10 @@ std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const 
         index.segmentStarts.push_back(index.folded.size());
         index.segmentNodes.push_back(node);
         DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segmentNodes.size());
-        // Appended whole, then folded in place: most units are ASCII, which
-        // fold without a call.
+        // Appended whole, then folded in place.
         const std::size_t from = index.folded.size();
         index.folded.append(node->text());
-        char16_t* const end = index.folded.data() + index.folded.size();
-        for (char16_t* c = index.folded.data() + from; c != end; ++c) {
-          if (*c >= 0x80) {
-            *c = foldChar(*c);
-          } else if (*c >= u'A' && *c <= u'Z') {
-            *c = static_cast<char16_t>(*c + 32);
-          } else if (*c >= u'\t' && *c <= u'\r') {
-            *c = u' ';
-          }
-        }
+        foldText(index.folded.data() + from, index.folded.data() + index.folded.size());
       },
       [&] { index.folded.push_back(separatorChar); },
       [&](const Node* parent, const Node* child) {

@@ -367,6 +367,12 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
 // Latin-1, Latin Extended-A, Greek, Cyrillic), white space and no-break space
 // as ' '. Never changes the length of a text.
 char16_t foldChar(char16_t c);
+// foldText: foldChar over a whole text in place (ASCII folded inline).
+void foldText(char16_t* begin, char16_t* end);
+// findFolded: the first place at or after `from` where `needle` (not empty)
+// stands in `text`, comparing units exactly, or npos; the scan of the
+// keyword search, which looks at eight places at a time.
+std::size_t findFolded(std::u16string_view text, std::u16string_view needle, std::size_t from);
 
 // parseSimpleHtml: well-formed UTF-8 markup (a whole page or only the body's
 // content) parsed by our own parser on every platform. Elements missing from

@@ -1,8 +1,10 @@
 // Text encodings, element classes and case folding of the HTML document model.
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "host/html/html_internal.h"
+#include "host/html/vectors.h"
 
 namespace glintmark::html {
 
@@ -109,6 +111,53 @@ char16_t foldChar(char16_t c) {
   if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
   if (c == separatorChar) return replacementChar;
   return c;
+}
+
+void foldText(char16_t* begin, char16_t* end) {
+  for (char16_t* c = begin; c != end; ++c) {
+    if (*c >= 0x80) {
+      *c = foldChar(*c);
+    } else if (*c >= u'A' && *c <= u'Z') {
+      *c = static_cast<char16_t>(*c + 32);
+    } else if (*c >= u'\t' && *c <= u'\r') {
+      *c = u' ';
+    }
+  }
+}
+
+namespace {
+
+bool sameUnits(const char16_t* a, std::u16string_view b) {
+  return std::memcmp(a, b.data(), b.size() * sizeof(char16_t)) == 0;
+}
+
+}  // namespace
+
+// The keyword's first two units are looked for eight places at a time, so
+// that only places holding both stop the scan.
+std::size_t findFolded(std::u16string_view text, std::u16string_view needle, std::size_t from) {
+  if (needle.empty() || needle.size() > text.size()) return std::u16string_view::npos;
+  const std::size_t last = text.size() - needle.size();  // the last place a match can start
+  std::size_t i = from;
+  if (needle.size() >= 2) {
+    const vectors::Units first = vectors::splat(needle[0]), second = vectors::splat(needle[1]);
+    // Reads units i .. i + 8, all within the text while i + 7 <= last.
+    for (; i + 7 <= last; i += 8) {
+      const vectors::Mask both = (vectors::load(text.data() + i) == first) &
+                                 (vectors::load(text.data() + i + 1) == second);
+      if (vectors::any(both)) {
+        // Some place of the eight may start a match.
+        for (const std::size_t stop = i + 8; i < stop; ++i) {
+          if (text[i] == needle[0] && sameUnits(text.data() + i, needle)) return i;
+        }
+        i -= 8;
+      }
+    }
+  }
+  for (; i <= last; ++i) {
+    if (text[i] == needle[0] && sameUnits(text.data() + i, needle)) return i;
+  }
+  return std::u16string_view::npos;
 }
 
 bool isWordChar(char16_t c) {

@@ -13,7 +13,6 @@
 #include <typeinfo>
 
 #include "host/html/html_internal.h"
-#include "host/html/vectors.h"
 
 namespace glintmark::html {
 
@@ -74,34 +73,6 @@ bool equalsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
 // unit by unit; memcmp does not).
 bool sameUnits(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
-}
-
-// The first occurrence of `needle` (not empty, no longer than `text`) in
-// `text` at or after `from`, or npos. The pass scans the whole body text once
-// per keyword: the needle's first two units are looked for eight places at a
-// time, so that only places holding both stop the scan.
-std::size_t findUnits(std::u16string_view text, std::u16string_view needle, std::size_t from) {
-  const std::size_t last = text.size() - needle.size();  // the last place a match can start
-  std::size_t i = from;
-  if (needle.size() >= 2) {
-    const vectors::Units first = vectors::splat(needle[0]), second = vectors::splat(needle[1]);
-    // Reads units i .. i + 8, all within the text while i + 7 <= last.
-    for (; i + 7 <= last; i += 8) {
-      const vectors::Mask both = (vectors::load(text.data() + i) == first) &
-                                (vectors::load(text.data() + i + 1) == second);
-      if (vectors::any(both)) {
-        // Some place of the eight may start a match.
-        for (const std::size_t stop = i + 8; i < stop; ++i) {
-          if (text[i] == needle[0] && sameUnits(text.substr(i, needle.size()), needle)) return i;
-        }
-        i -= 8;
-      }
-    }
-  }
-  for (; i <= last; ++i) {
-    if (text[i] == needle[0] && sameUnits(text.substr(i, needle.size()), needle)) return i;
-  }
-  return std::u16string_view::npos;
 }
 
 // Text as htmlText gives it, escaped straight into UTF-16: & < > and no-break
@@ -269,14 +240,14 @@ class HtmlTextRange final : public TextRange {
         (m_ahead.at == npos || from <= m_ahead.at)) {
       at = m_ahead.at;  // none lies between m_ahead.from and it
     } else {
-      at = folded.size() < needle.size() ? npos : findUnits(folded, needle, from);
+      at = folded.size() < needle.size() ? npos : findFolded(folded, needle, from);
     }
     if (at == npos || at + needle.size() > high) return npos;
     if (m_ahead.build != idx.build) m_ahead.segment = npos;
     m_ahead.needle.assign(needle);
     m_ahead.build = idx.build;
     m_ahead.from = at + 1;
-    m_ahead.at = findUnits(folded, needle, at + 1);
+    m_ahead.at = findFolded(folded, needle, at + 1);
     if (m_ahead.at != npos) {
       // The search for its segment starts where the last one ended (the
       // segment of this occurrence, as a rule), and leaves the range's own

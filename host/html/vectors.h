@@ -11,7 +11,7 @@
 namespace glintmark::html::vectors {
 
 using Units = std::uint16_t __attribute__((vector_size(16)));
-using Mask = std::int16_t __attribute__((vector_size(16)));
+using Mask = std::int16_t __attribute__((vector_size(16)));  // what comparing Units gives
 using Bytes = std::uint8_t __attribute__((vector_size(8)));
 
 // The eight units from `at` (no alignment needed).
@@ -25,8 +25,10 @@ inline Units splat(char16_t unit) {
   return Units{unit, unit, unit, unit, unit, unit, unit, unit};
 }
 
-// Whether any lane of a comparison's result is set.
-inline bool any(Mask mask) {
+// Whether any lane of a comparison's result (of either kind) is set.
+template <typename Vector>
+inline bool any(Vector mask) {
+  static_assert(sizeof(Vector) == 16);
   std::uint64_t halves[2];
   std::memcpy(halves, &mask, sizeof halves);
   return (halves[0] | halves[1]) != 0;
@@ -40,7 +42,6 @@ inline void storeBytes(char* to, Units units) {
 
 // The same for chars.
 using Chars = std::uint8_t __attribute__((vector_size(16)));
-using CharMask = std::int8_t __attribute__((vector_size(16)));
 
 inline Chars loadChars(const char* at) {
   Chars chars;
@@ -50,12 +51,6 @@ inline Chars loadChars(const char* at) {
 
 inline Chars splatChar(unsigned char c) {
   return Chars{c, c, c, c, c, c, c, c, c, c, c, c, c, c, c, c};
-}
-
-inline bool any(CharMask mask) {
-  std::uint64_t halves[2];
-  std::memcpy(halves, &mask, sizeof halves);
-  return (halves[0] | halves[1]) != 0;
 }
 
 }  // namespace glintmark::html::vectors

@@ -26,8 +26,9 @@ struct FloorArguments {
   std::vector<std::string> keywords;
 };
 
+// Folded as the text ranges fold their index.
 std::u16string folded(std::u16string text) {
-  for (char16_t& c : text) c = html::foldChar(c);
+  html::foldText(text.data(), text.data() + text.size());
   return text;
 }
 
@@ -45,8 +46,9 @@ int runFloor(const FloorArguments& arguments) {
   for (const std::string& keyword : arguments.keywords) {
     const std::u16string needle = folded(toUtf16(keyword));
     std::size_t matches = 0;
-    for (std::size_t at = text.find(needle); !needle.empty() && at != std::u16string::npos;
-         at = text.find(needle, at + needle.size())) {
+    // Scanned as the text ranges scan it.
+    for (std::size_t at = html::findFolded(text, needle, 0); at != std::u16string::npos;
+         at = html::findFolded(text, needle, at + needle.size())) {
       ++matches;
     }
     std::cout << keyword << " " << matches << "\n";
