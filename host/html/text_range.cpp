@@ -490,6 +490,11 @@ class HtmlTextRange final : public TextRange {
   // table says which without touching a node), so that a pass through the
   // text steps over a few pieces of one text node at most.
   Node* locate(std::size_t p) {
+    // Mostly the node found last holds it (a match's end, after its start).
+    if (m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p &&
+        p < positionOf(m_finger) + textLength(m_finger)) {
+      return m_finger;
+    }
     const HtmlDocument::TextIndex& idx = index();
     Node* node = nullptr;
     const std::size_t entry = segmentAt(p, m_segmentHint);
