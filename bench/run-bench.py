@@ -77,7 +77,7 @@ def main():
             if not os.path.exists(page):
                 subprocess.run([glintmark, "generate-page", size, "--shape", shape, "-o", page],
                                check=True)
-            runs = 3 if size == "10M" else 5
+            runs = 5 if size == "10M" else 7
             p = best_of(runs, [args.gumbo_parse, page])
             for count in counts:
                 words = keywords[:count]
