@@ -41,11 +41,17 @@ def timed(command):
     return seconds, usage.ru_maxrss / 1024.0, out.decode(), usage.ru_utime + usage.ru_stime
 
 
-def best_of(runs, command):
-    """The fastest of several runs: what other processes add is noise, never the program."""
-    results = [timed(command) for _ in range(runs)]
-    return (min(r[0] for r in results), max(r[1] for r in results), results[0][2],
-            min(r[3] for r in results))
+def side_by_side(runs, commands):
+    """Each command's fastest of several runs, the commands taking turns round by
+    round, so that a slow spell of the machine falls on all of them alike (what
+    other processes add is noise, never the program): per command (wall, peak
+    MB, stdout of its first run, CPU)."""
+    results = [[] for _ in commands]
+    for _ in range(runs):
+        for i, command in enumerate(commands):
+            results[i].append(timed(command))
+    return [(min(r[0] for r in rs), max(r[1] for r in rs), rs[0][2], min(r[3] for r in rs))
+            for rs in results]
 
 
 def label(size):
@@ -78,14 +84,16 @@ def main():
                 subprocess.run([glintmark, "generate-page", size, "--shape", shape, "-o", page],
                                check=True)
             runs = 5 if size == "10M" else 7
-            p = best_of(runs, [args.gumbo_parse, page])
             for count in counts:
                 words = keywords[:count]
-                g = best_of(runs, [glintmark, "highlight", page, "--url", "https://bench.example/page.html",
-                                   "--referrer", "https://search.example/search?q=" + "+".join(words),
-                                   "--options", "5", "-o", out, "--json"])
+                # The parser alone, glintmark and the floor, in turns.
+                p, g, f = side_by_side(runs, [
+                    [args.gumbo_parse, page],
+                    [glintmark, "highlight", page, "--url", "https://bench.example/page.html",
+                     "--referrer", "https://search.example/search?q=" + "+".join(words),
+                     "--options", "5", "-o", out, "--json"],
+                    [glintmark, "bench-floor", page, "-o", out, *words]])
                 g_matches = sum(k["spans"] for k in json.loads(g[2])["keywords"])
-                f = best_of(runs, [glintmark, "bench-floor", page, "-o", out, *words])
                 f_matches = int(f[2].split("total ")[1])
                 m, m_matches = None, None
                 if not args.no_markjs:
