@@ -15,7 +15,12 @@ are stated in: glintmark against the parser alone (time and peak memory),
 against the floor, 1 MB -> 10 MB growth, and mark.js against glintmark.
 
 Usage: run-bench.py GLINTMARK GUMBO_PARSE MODULES WORKDIR [--shapes text,dense]
-           [--keywords 2,5,7] [--no-markjs] [SIZE...]   (SIZE: 100K, 1M, 10M)
+           [--keywords 2,5,7] [--no-markjs] [--rounds 9] [SIZE...]   (SIZE: 100K, 1M, 10M)
+
+For each shape and number of keywords, the parser alone, glintmark and the
+floor run on every size in turns, round after round; each figure is the
+fastest of its rounds (what other processes add is noise, never the
+program), the peak memory the largest.
 """
 import argparse
 import json
@@ -67,6 +72,7 @@ def main():
     parser.add_argument("--shapes", default="text,dense")
     parser.add_argument("--keywords", default="2,5,7")
     parser.add_argument("--no-markjs", action="store_true")
+    parser.add_argument("--rounds", type=int, default=9)
     parser.add_argument("sizes", nargs="*")
     args = parser.parse_intermixed_args()
     glintmark = args.glintmark
@@ -78,33 +84,42 @@ def main():
     out = os.path.join(args.workdir, "out.html")
     rows = []
     for shape in args.shapes.split(","):
+        pages = {}
         for size in sizes:
-            page = os.path.join(args.workdir, f"page-{shape}-{size}.html")
-            if not os.path.exists(page):
-                subprocess.run([glintmark, "generate-page", size, "--shape", shape, "-o", page],
+            pages[size] = os.path.join(args.workdir, f"page-{shape}-{size}.html")
+            if not os.path.exists(pages[size]):
+                subprocess.run([glintmark, "generate-page", size, "--shape", shape, "-o", pages[size]],
                                check=True)
-            runs = 5 if size == "10M" else 7
-            for count in counts:
-                words = keywords[:count]
-                # The parser alone, glintmark and the floor, in turns.
-                p, g, f = side_by_side(runs, [
-                    [args.gumbo_parse, page],
-                    [glintmark, "highlight", page, "--url", "https://bench.example/page.html",
+        for count in counts:
+            words = keywords[:count]
+            # Every size's parser alone, glintmark and floor, in turns round by
+            # round: the ratios, and the growth from 1 MB to 10 MB, compare runs
+            # made side by side.
+            commands = []
+            for size in sizes:
+                commands += [
+                    [args.gumbo_parse, pages[size]],
+                    [glintmark, "highlight", pages[size], "--url", "https://bench.example/page.html",
                      "--referrer", "https://search.example/search?q=" + "+".join(words),
                      "--options", "5", "-o", out, "--json"],
-                    [glintmark, "bench-floor", page, "-o", out, *words]])
+                    [glintmark, "bench-floor", pages[size], "-o", out, *words]]
+            results = side_by_side(args.rounds, commands)
+            for i, size in enumerate(sizes):
+                p, g, f = results[3 * i:3 * i + 3]
                 g_matches = sum(k["spans"] for k in json.loads(g[2])["keywords"])
                 f_matches = int(f[2].split("total ")[1])
                 m, m_matches = None, None
                 if not args.no_markjs:
                     m = timed(["node", "--max-old-space-size=8192",
-                               os.path.join(HERE, "markjs-highlight.js"), args.modules, page, out, *words])
+                               os.path.join(HERE, "markjs-highlight.js"), args.modules, pages[size], out,
+                               *words])
                     m_matches = json.loads(m[2])["matches"]
                 rows.append((shape, size, count, g, g_matches, f, f_matches, p, m, m_matches))
                 print(f"# {shape} {label(size)}, {count} keywords: glintmark {g[0]:.3f} s ({g[3]:.3f} CPU, "
                       f"{g[1]:.0f} MB), floor {f[3]:.3f} CPU, gumbo {p[0]:.3f} s ({p[3]:.3f} CPU, {p[1]:.0f} MB)"
                       + (f", mark.js {m[0]:.2f} s ({m[3]:.2f} CPU)" if m else ""),
                       file=sys.stderr, flush=True)
+    rows.sort(key=lambda r: (r[0], sizes.index(r[1]), r[2]))
 
     # Wall time and CPU time (user + system), each the best of its runs; the
     # ratios are given in both.
