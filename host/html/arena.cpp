@@ -42,10 +42,10 @@ void* Arena::allocate(std::size_t bytes, std::size_t alignment) {
 }
 
 void Arena::adopt(std::unique_ptr<std::byte[]> chunk, std::size_t bytes) {
-  // Enough to bridge the gaps while a tree is copied out of a pool that
-  // gives chunks back about twice as fast as the copy fills them.
-  constexpr std::size_t maxSpares = 100000;
-  if (m_spares.size() < maxSpares && bytes >= 64 * 1024) m_spares.push_back({std::move(chunk), bytes});
+  // Every chunk is kept: the copy of a tree fills them as the pool gives
+  // them back, and what the copy leaves the spans of the pass fill, before
+  // any memory is taken from the system.
+  if (bytes >= 64 * 1024) m_spares.push_back({std::move(chunk), bytes});
 }
 
 void Arena::newChunk(std::size_t atLeast) {

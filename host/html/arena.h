@@ -49,8 +49,8 @@ class Arena {
 
   // adopt: a chunk of `bytes` that another holder is done with (a draining
   // SizeClassPool), to be filled before any new one is taken: its pages are
-  // already in memory, so filling it costs no page faults. A few are kept;
-  // beyond that the chunk goes back to the system at once.
+  // already in memory, so filling it costs no page faults. The chunks are
+  // kept until the arena goes.
   void adopt(std::unique_ptr<std::byte[]> chunk, std::size_t bytes);
 
  private:
