@@ -107,29 +107,11 @@ void appendUtf8(std::string& out, std::u16string_view text) {
     char* const start = out.data() + size;
     char* p = start;
     for (std::size_t i = from; i < to; ++i) {
-      char32_t c = text[i];
-      if (c < 0x80) {
-        *p++ = static_cast<char>(c);
-        continue;
-      }
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-          text[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-        ++i;
-      } else if (c >= 0xD800 && c <= 0xDFFF) {
-        c = kReplacement;
-      }
-      if (c < 0x800) {
-        *p++ = static_cast<char>(0xC0 | (c >> 6));
-      } else if (c < 0x10000) {
-        *p++ = static_cast<char>(0xE0 | (c >> 12));
-        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      if (text[i] < 0x80) {
+        *p++ = static_cast<char>(text[i]);
       } else {
-        *p++ = static_cast<char>(0xF0 | (c >> 18));
-        *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        putUtf8(p, text, i);
       }
-      *p++ = static_cast<char>(0x80 | (c & 0x3F));
     }
     out.resize(size + static_cast<std::size_t>(p - start));
     from = to;

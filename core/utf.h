@@ -26,6 +26,36 @@ std::size_t convertUtf8(std::string_view utf8, char16_t* out);
 std::string toUtf8(std::u16string_view text);
 void appendUtf8(std::string& out, std::u16string_view text);
 
+// putUtf8: the character at text[i] written as UTF-8 at `p` (up to four
+// bytes), `p` moved past it. A surrogate pair is read whole, `i` left at its
+// second unit; an unpaired surrogate is written as U+FFFD. For the loops
+// that write UTF-8 straight into a buffer.
+inline void putUtf8(char*& p, std::u16string_view text, std::size_t& i) {
+  char32_t c = text[i];
+  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+      text[i + 1] <= 0xDFFF) {
+    c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    ++i;
+  } else if (c >= 0xD800 && c <= 0xDFFF) {
+    c = 0xFFFD;
+  }
+  if (c < 0x80) {
+    *p++ = static_cast<char>(c);
+    return;
+  }
+  if (c < 0x800) {
+    *p++ = static_cast<char>(0xC0 | (c >> 6));
+  } else if (c < 0x10000) {
+    *p++ = static_cast<char>(0xE0 | (c >> 12));
+    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  } else {
+    *p++ = static_cast<char>(0xF0 | (c >> 18));
+    *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  }
+  *p++ = static_cast<char>(0x80 | (c & 0x3F));
+}
+
 // isValidUtf8: true when decoding `bytes` needs no replacement (an encoded
 // U+FFFD in the input is valid).
 bool isValidUtf8(std::string_view bytes);

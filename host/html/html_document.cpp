@@ -385,13 +385,24 @@ std::u16string HtmlDocument::resolvedHref(const Node* element) const {
 
 // --- The body text index ----------------------------------------------------
 
+namespace {
+
+// The text appended whole, then folded in place.
+void appendFolded(std::u16string& folded, std::u16string_view text) {
+  const std::size_t from = folded.size();
+  folded.append(text);
+  foldText(folded.data() + from, folded.data() + folded.size());
+}
+
+}  // namespace
+
 void flattenSiblings(Node* first, Node* last, Flattened& out) {
   if (!first) return;
   walkBodyText(
       first, last,
       [&](Node* node) {
         out.textNodes.emplace_back(node, out.folded.size());
-        for (char16_t c : node->text()) out.folded.push_back(foldChar(c));
+        appendFolded(out.folded, node->text());
       },
       [&] { out.folded.push_back(separatorChar); }, [](const Node*, const Node*) {});
 }
@@ -435,10 +446,7 @@ std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const 
         index.segmentStarts.push_back(index.folded.size());
         index.segmentNodes.push_back(node);
         DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segmentNodes.size());
-        // Appended whole, then folded in place.
-        const std::size_t from = index.folded.size();
-        index.folded.append(node->text());
-        foldText(index.folded.data() + from, index.folded.data() + index.folded.size());
+        appendFolded(index.folded, node->text());
       },
       [&] { index.folded.push_back(separatorChar); },
       [&](const Node* parent, const Node* child) {

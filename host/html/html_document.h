@@ -369,7 +369,7 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
 char16_t foldChar(char16_t c);
 // foldText: foldChar over a whole text in place (ASCII folded inline).
 void foldText(char16_t* begin, char16_t* end);
-// findFolded: the first place at or after `from` where `needle` (not empty)
+// findFolded: the first place at or after `from` where `needle` (empty: none)
 // stands in `text`, comparing units exactly, or npos; the scan of the
 // keyword search, which looks at eight places at a time.
 std::size_t findFolded(std::u16string_view text, std::u16string_view needle, std::size_t from);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/utf.h"
 #include "host/html/charset.h"
 #include "host/html/html_internal.h"
 #include "host/html/vectors.h"
@@ -118,40 +119,17 @@ constexpr auto attributeSpecials = [] {
 // One unit of writeText (two for a surrogate pair, `i` left at the second).
 template <bool escape>
 [[gnu::always_inline]] inline void writeUnit(char*& p, std::u16string_view text, std::size_t& i) {
-  char32_t c = text[i];
-  if (c < 0x80) {
-    if (escape && textSpecials[c]) {
-      const std::string_view reference = c == u'&' ? "&amp;" : c == u'<' ? "&lt;" : "&gt;";
-      std::memcpy(p, reference.data(), reference.size());
-      p += reference.size();
-    } else {
-      *p++ = static_cast<char>(c);
-    }
-    return;
-  }
-  if (escape && c == 0xA0) {
+  const char16_t c = text[i];
+  if (escape && c < 0x80 && textSpecials[c]) {
+    const std::string_view reference = c == u'&' ? "&amp;" : c == u'<' ? "&lt;" : "&gt;";
+    std::memcpy(p, reference.data(), reference.size());
+    p += reference.size();
+  } else if (escape && c == 0xA0) {
     std::memcpy(p, "&nbsp;", 6);
     p += 6;
-    return;
-  }
-  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-      text[i + 1] <= 0xDFFF) {
-    c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-    ++i;
-  } else if (c >= 0xD800 && c <= 0xDFFF) {
-    c = 0xFFFD;
-  }
-  if (c < 0x800) {
-    *p++ = static_cast<char>(0xC0 | (c >> 6));
-  } else if (c < 0x10000) {
-    *p++ = static_cast<char>(0xE0 | (c >> 12));
-    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
   } else {
-    *p++ = static_cast<char>(0xF0 | (c >> 18));
-    *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    putUtf8(p, text, i);
   }
-  *p++ = static_cast<char>(0x80 | (c & 0x3F));
 }
 
 // UTF-16 text as UTF-8, escaped for markup when `escape` (& < > and no-break
@@ -223,28 +201,28 @@ void writeComment(Out& out, std::string_view text) {
   out.put("-->");
 }
 
+// The first char at or after `from` that attributeSpecials marks, or the
+// value's size: sixteen chars at a time, then one by one.
+std::size_t nextAttributeSpecial(std::string_view value, std::size_t from) {
+  std::size_t i = from;
+  for (; i + 16 <= value.size(); i += 16) {
+    const vectors::Chars chars = vectors::loadChars(value.data() + i);
+    if (vectors::any((chars == vectors::splatChar('&')) | (chars == vectors::splatChar('"')) |
+                     (chars == vectors::splatChar(0xC2)))) {
+      break;
+    }
+  }
+  while (i < value.size() && !attributeSpecials[static_cast<unsigned char>(value[i])]) ++i;
+  return i;
+}
+
 template <typename Out>
 void writeAttributeValue(Out& out, std::string_view value) {
   // Runs without anything to escape are written whole.
   std::size_t from = 0;
-  std::size_t looked = 0;  // the chars before this one are passed one by one
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (i >= looked) {
-      // Sixteen chars at a time while none needs a look; the sixteen that
-      // hold one are then passed one by one.
-      while (i + 16 <= value.size()) {
-        const vectors::Chars chars = vectors::loadChars(value.data() + i);
-        if (vectors::any((chars == vectors::splatChar('&')) | (chars == vectors::splatChar('"')) |
-                         (chars == vectors::splatChar(0xC2)))) {
-          break;
-        }
-        i += 16;
-      }
-      looked = i + 16;
-      if (i >= value.size()) break;
-    }
+  for (std::size_t i = nextAttributeSpecial(value, 0); i < value.size();
+       i = nextAttributeSpecial(value, i + 1)) {
     const char c = value[i];
-    if (!attributeSpecials[static_cast<unsigned char>(c)]) continue;
     std::string_view replacement;
     if (c == '&') {
       replacement = "&amp;";

@@ -240,7 +240,7 @@ class HtmlTextRange final : public TextRange {
         (m_ahead.at == npos || from <= m_ahead.at)) {
       at = m_ahead.at;  // none lies between m_ahead.from and it
     } else {
-      at = folded.size() < needle.size() ? npos : findFolded(folded, needle, from);
+      at = findFolded(folded, needle, from);
     }
     if (at == npos || at + needle.size() > high) return npos;
     if (m_ahead.build != idx.build) m_ahead.segment = npos;
@@ -490,15 +490,12 @@ class HtmlTextRange final : public TextRange {
   // table says which without touching a node), so that a pass through the
   // text steps over a few pieces of one text node at most.
   Node* locate(std::size_t p) {
+    const bool fingerUsable = m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p;
     // Mostly the node found last holds it (a match's end, after its start).
-    if (m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p &&
-        p < positionOf(m_finger) + textLength(m_finger)) {
-      return m_finger;
-    }
+    if (fingerUsable && p < positionOf(m_finger) + textLength(m_finger)) return m_finger;
     const HtmlDocument::TextIndex& idx = index();
     Node* node = nullptr;
     const std::size_t entry = segmentAt(p, m_segmentHint);
-    const bool fingerUsable = m_finger && DocumentAccess::indexed(*m_finger) && positionOf(m_finger) <= p;
     if (fingerUsable && (entry == npos || positionOf(m_finger) >= idx.segmentStarts[entry])) {
       node = m_finger;
     } else if (entry != npos && DocumentAccess::indexed(*idx.segmentNodes[entry])) {
