@@ -39,11 +39,11 @@ struct PageOutcome {
 };
 
 // runPage: parses the page and runs one pass with `session`. The page's bytes
-// are let go once parsed. The page is written in UTF-8 and says so: every
-// charset declaration that names another encoding is changed to "utf-8", and
-// a UTF-8 byte-order mark leads the page when it was read in another encoding
-// or began with a mark, so that a browser reads the written page with the
-// text of the original.
+// are let go once parsed. The page is written in UTF-8 and says so: writePage
+// writes every charset declaration that names another encoding as "utf-8"
+// (the tree keeps them as read), and a UTF-8 byte-order mark leads the page
+// when it was read in another encoding or began with a mark, so that a
+// browser reads the written page with the text of the original.
 PageOutcome runPage(PageInput input, const HighlightOptions& options, PageSession& session,
                     const CodePage& codePage);
 
