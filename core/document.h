@@ -6,7 +6,7 @@
 // interfaces do. Two implementations exist: the COM adapter in bho/, a thin
 // layer over IWebBrowser2, IHTMLDocument2, IHTMLElementCollection,
 // IHTMLAnchorElement/IHTMLElement, IHTMLBodyElement and IHTMLTxtRange; and the
-// HTML document model in host/html/, over real pages, used by the command-line
+// HTML document model in html/, over real pages, used by the command-line
 // tool, the benchmarks and the tests.
 //
 // Conventions that stand for the COM ones:

@@ -5,7 +5,7 @@
 //   const report = engine.highlightDocument(document, {options: 13, savedSearchText: null});
 //   // report.savedSearchText: the session's text for the next page
 //
-// The pass itself is C++ (core/ and the HTML model of host/html), compiled
+// The pass itself is C++ (core/ and the HTML model of html/), compiled
 // twice: to WebAssembly (GlintmarkWasm) and to plain JavaScript
 // (GlintmarkAsm). The second serves pages whose Content-Security-Policy
 // forbids compiling WebAssembly, which binds an extension's content scripts

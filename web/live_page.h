@@ -5,7 +5,7 @@
 // pass needs to know of it: the tree of elements, text and other nodes (a
 // stream of PageOp records), their text, the addresses of the links, and the
 // title, URL and referrer. From that LivePage builds a copy of the body in
-// the HTML document model of host/html, whose text ranges search and split
+// the HTML document model of html/, whose text ranges search and split
 // it by exactly the rules `glintmark highlight` follows. Each change the
 // highlighting makes to the copy (a text node split, an element split in
 // two, a span made, a node moved) is made at once to the page's own nodes
@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "core/document.h"
-#include "host/html/html_document.h"
+#include "html/html_document.h"
 
 namespace glintmark::web {
 

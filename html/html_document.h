@@ -1,0 +1,382 @@
+// HtmlDocument: a mutable HTML document of our own, with the browser's text
+// ranges over its body text, seen by the page pass through core/document.h.
+//
+// The command-line tool, the benchmarks and the tests run the page pass on
+// real pages through this model instead of the browser's. What it offers:
+//
+// - Parsing. `parseHtml` reads a page's bytes. On Linux the bytes are first
+//   converted to UTF-8 (a byte-order mark wins, then the caller's charset,
+//   then a <meta charset> or <meta http-equiv> declaration in the first
+//   1024 bytes, then UTF-8 when the bytes are valid UTF-8, else
+//   windows-1252; only the labels of the WHATWG Encoding Standard name an
+//   encoding, any other declaration counts as none) and parsed by gumbo, as
+//   a browser would parse them. The
+//   Windows build has no gumbo and no iconv: there `parseHtml` takes UTF-8
+//   (or UTF-16 with a byte-order mark; any other charset the caller names is
+//   an error) and uses `parseSimpleHtml`, our own parser for well-formed
+//   markup, which also builds pages for tests on both platforms.
+//   `<noscript>` content is kept as raw text (a browser with scripting on
+//   never shows it), so it is never searched. gumbo's time grows with the
+//   square of the nesting depth, so a page nested deeper than 4,096 levels
+//   is read by parseSimpleHtml instead (linear, but not the HTML5 algorithm).
+// - Building. `HtmlDocument::create()` gives an empty page (html, head,
+//   body); createElement/createText/appendChild/setAttribute change it.
+// - Serialising: `serialize()` writes HTML5 in UTF-8: void elements without
+//   end tags, script/style/noscript content raw, text escaped (& < > and
+//   no-break space), attributes in double quotes.
+// - The browser view: `browser()` gives a glintmark::Browser whose document
+//   is this one; the views refer to the HtmlDocument, which must outlive them.
+//   * title: the text of the first <title> (white space collapsed), unless
+//     setTitle replaced it; url and referrer: whatever the caller set (empty
+//     by default, which for the referrer means "no page led here").
+//   * body: a BodyElement for a <body>; a frameset document's body is not one
+//     (succeeded with none).
+//   * all(): every element in document order; tags(name) filters by tag name
+//     (ASCII case-insensitive); item(i) hands out an element only when it is
+//     an `a` element (the only kind that is both an anchor and an element the
+//     page pass asks for), none otherwise or out of range.
+//   * href: the href attribute resolved against the document URL (or a <base
+//     href>) as a browser does (RFC 3986 reference resolution, white space
+//     trimmed); as written when there is no absolute base; empty when the
+//     element has no href. putTitle sets the title attribute.
+// - Text ranges: createTextRange covers the whole body text. The body text
+//   is the text of the body's text nodes outside script, style, noscript,
+//   xmp, plaintext, template, textarea, select, option, title, comments and foreign content
+//   (svg, math), in document order; block elements and <br> separate it (no match crosses a
+//   separator), inline elements do not ("wea<b>ther</b>" reads "weather").
+//   * findText(text, count, flags): case-insensitive (ASCII, Latin-1, Latin
+//     Extended-A, Greek, Cyrillic; white space and no-break space count as a
+//     space); flags & 2: whole words only (a word character is a letter or a
+//     digit); flags & 4: case-sensitive. count 0 searches the range, count > 0
+//     forward from the range's start over count characters, count < 0
+//     backward from its end over -count characters. On a match the range
+//     covers it.
+//   * htmlText: the range's markup; elements that the range only partly
+//     covers are closed and reopened around it, as DOM Range cloning does.
+//   * pasteHtml(markup): parses the markup with our own fragment parser,
+//     replaces the range's content (partly covered elements split, as DOM
+//     Range extraction does) and leaves the range collapsed after it. When
+//     the markup is a span start tag, the range's own htmlText and
+//     "</span>" (what highlighting pastes), nothing is parsed but the start
+//     tag: the span is made and the covered nodes move into it, as DOM
+//     Range's surroundContents does, so they keep their identity.
+//   * moveStart/moveEnd: unit "Character" (one character of the body text,
+//     separators included; a surrogate pair counts once) or "Textedit" (to
+//     the start or end of the body text), ASCII case-insensitive; other units
+//     give E_INVALIDARG. The count moved is returned; a null count pointer is
+//     E_POINTER.
+//   * duplicate and compareEndPoints ("StartToStart", "StartToEnd",
+//     "EndToStart", "EndToEnd") as IHTMLTxtRange offers them, for ranges of
+//     the same document.
+//   A range is a pair of positions in the body text. The body text is
+//   indexed once: a case-folded copy with the separators, the text nodes
+//   linked in order with their positions, and a sorted table of where each
+//   indexed node started. A paste that keeps the text (the highlighting case:
+//   a span around the range's own markup) keeps the index: the new text nodes
+//   take the old ones' places, a split text node costs O(1), and nothing is
+//   re-indexed. Any other change re-indexes lazily, at the next range call.
+//   Elements are split only where a range cuts into their content, so no
+//   empty halves are left behind.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "core/document.h"
+#include "core/utf.h"
+#include "html/arena.h"
+
+namespace glintmark::html {
+
+enum class NodeKind : std::uint8_t { document, element, text, comment };
+
+// An attribute of an element. Both views point into the document's memory
+// and stay valid as long as the document.
+struct Attribute {
+  std::string_view name;   // lowercase, UTF-8
+  std::string_view value;  // UTF-8
+};
+
+class HtmlDocument;
+class Node;
+
+// TreeObserver: told of each change that highlighting makes to the tree, so
+// that another tree can be kept in step with it. The browser engine keeps its
+// copy of a live page this way: the pass runs on the copy, and the page's own
+// DOM gets the same splits and moves, node for node, never markup.
+//
+// Only the highlighting paste (a span around the range's own markup) can be
+// followed: while an observer is set, a paste of any other markup fails
+// (E_FAIL) and leaves the tree alone.
+class TreeObserver {
+ public:
+  virtual ~TreeObserver() = default;
+  // Text node `node` was cut at `offset`; `rest`, a new node holding what
+  // followed, now follows it.
+  virtual void splitText(const Node& node, std::size_t offset, const Node& rest) = 0;
+  // `element` is a new, unattached element: a shallow copy of `original`
+  // (its name and attributes), or, when `original` is nullptr, one made from
+  // markup with the name and attributes it has.
+  virtual void newElement(const Node& element, const Node* original) = 0;
+  // `child` (new, or moved from where it was) is now among `parent`'s
+  // children, before `before` (nullptr: last).
+  virtual void inserted(const Node& parent, const Node& child, const Node* before) = 0;
+};
+
+// A node of the tree. Read it through the accessors; change it only through
+// HtmlDocument, which keeps the text index in step. Nodes live in their
+// document's arena: what they hold (names, attribute lists, text) are views
+// into it, so a node costs no allocation of its own and none is freed before
+// the document goes.
+class Node {
+ public:
+  NodeKind kind() const { return m_kind; }
+  bool isElement() const { return m_kind == NodeKind::element; }
+  bool isText() const { return m_kind == NodeKind::text; }
+  bool is(std::string_view tagName) const { return isElement() && m_element.name == tagName; }
+  // Tag name of an element (lowercase), or the text of a comment (UTF-8).
+  std::string_view name() const { return m_kind == NodeKind::text ? std::string_view() : m_element.name; }
+  Node* parent() const { return m_parent; }
+  Node* firstChild() const { return m_first; }
+  Node* lastChild() const { return m_last; }
+  Node* previousSibling() const { return m_prev; }
+  Node* nextSibling() const { return m_next; }
+  std::span<const Attribute> attributes() const {
+    if (m_kind == NodeKind::text) return {};
+    return {m_element.attributes, m_element.attributeCount};
+  }
+  // The attribute's value, or nullptr when the element has none by that name.
+  const std::string_view* attribute(std::string_view name) const;
+  // A text node's text (valid as long as the document).
+  std::u16string_view text() const {
+    if (m_kind != NodeKind::text) return {};
+    return {m_textPart.text, m_textPart.length};
+  }
+  // A number the document's owner gave the node (HtmlDocument::setNumber),
+  // 0 until then; a shallow copy of an element starts with its original's.
+  std::uint32_t number() const { return m_kind == NodeKind::text ? m_textPart.number : m_element.number; }
+
+ private:
+  friend class HtmlDocument;
+  friend struct DocumentAccess;
+  // What an element (or a comment, or the document) holds.
+  struct ElementPart {
+    std::string_view name;
+    const Attribute* attributes;
+    std::uint32_t attributeCount;
+    std::uint32_t number;  // in what would be padding
+  };
+  // What a text node holds: its text and its place in the text index.
+  struct TextPart {
+    const char16_t* text;
+    std::uint32_t length;
+    std::uint32_t number;  // in what would be padding
+    std::size_t indexPos;  // position of the text in the body text
+    Node* prevIndexed;     // the indexed text nodes in order
+    Node* nextIndexed;
+  };
+  NodeKind m_kind = NodeKind::element;
+  bool m_indexed = false;  // a text node with a place in the text index
+  std::uint8_t m_classes = 0;  // an element's classifyElement bits
+  std::uint32_t m_segment = 0;  // 1 + its entry in the index's segments, or 0
+  Node* m_parent = nullptr;
+  Node* m_first = nullptr;
+  Node* m_last = nullptr;
+  Node* m_prev = nullptr;
+  Node* m_next = nullptr;
+  // A node is one or the other, never both: a million nodes make the
+  // difference worth a union (88 bytes a node instead of 112).
+  union {
+    ElementPart m_element{};
+    TextPart m_textPart;
+  };
+};
+
+struct ParseOptions {
+  // The page's charset as the caller knows it (e.g. from an HTTP header);
+  // empty: detect. A byte-order mark still wins.
+  std::string charset;
+  std::u16string url;
+  std::u16string referrer;
+};
+
+class HtmlDocument {
+ public:
+  // An empty page: <html><head></head><body></body></html>.
+  static std::unique_ptr<HtmlDocument> create();
+  HtmlDocument(const HtmlDocument&) = delete;
+  HtmlDocument& operator=(const HtmlDocument&) = delete;
+  ~HtmlDocument();
+
+  // The document node (parent of the doctype-less tree) and its parts.
+  Node* root() { return m_root; }
+  const Node* root() const { return m_root; }
+  Node* documentElement() const;  // <html>
+  Node* head() const;
+  Node* body() const;  // <body> or <frameset>, nullptr when there is none
+
+  // Building. New nodes are unattached until appended. Text is UTF-8 or
+  // UTF-16; invalid UTF-8 becomes U+FFFD.
+  Node* createElement(std::string_view tagName);
+  Node* createText(std::string_view utf8);
+  Node* createText(std::u16string_view text);
+  Node* createComment(std::string_view utf8);
+  // Appends child (unattached or moved from elsewhere) as parent's last child.
+  void appendChild(Node* parent, Node* child);
+  // Inserts child before `before` (nullptr: at the end) among parent's children.
+  void insertBefore(Node* parent, Node* child, Node* before);
+  void removeChild(Node* child);
+  void setAttribute(Node* element, std::string_view name, std::string_view value);
+  // Replaces the element's content with the markup, parsed by our fragment
+  // parser (the one pasteHtml uses).
+  void setInnerHtml(Node* element, std::string_view utf8);
+  void setDoctype(std::string name, std::string publicId = {}, std::string systemId = {});
+  bool hasDoctype() const { return m_hasDoctype; }
+  // Gives a node of this document a number of the caller's choosing (the
+  // browser engine numbers its copy's nodes after the page's). Changes
+  // nothing else, and no generation.
+  void setNumber(const Node* node, std::uint32_t number) {
+    Node* n = const_cast<Node*>(node);
+    (n->m_kind == NodeKind::text ? n->m_textPart.number : n->m_element.number) = number;
+  }
+  // The observer of highlighting's changes (nullptr: none); see TreeObserver.
+  void setObserver(TreeObserver* observer) { m_observer = observer; }
+  TreeObserver* observer() const { return m_observer; }
+
+  // The caller's view of where the page came from.
+  void setUrl(std::u16string url) {
+    m_url = std::move(url);
+    ++m_generation;
+  }
+  void setReferrer(std::u16string referrer) { m_referrer = std::move(referrer); }
+  // Whether a call through the browser's views ran out of memory. Such a call
+  // answers E_OUTOFMEMORY, as the browser's own would, and the page pass goes
+  // on without it; a program that writes the page out asks here, so that it
+  // never passes off a page the pass could only partly mark as the result.
+  bool ranOutOfMemory() const { return m_ranOutOfMemory; }
+  const std::u16string& url() const { return m_url; }
+  const std::u16string& referrer() const { return m_referrer; }
+  // The title as a browser shows it; setTitle replaces the <title> text (a
+  // <title> is created in the head when there is none).
+  std::u16string title() const;
+  void setTitle(std::u16string_view title);
+
+  // The whole document as HTML5, UTF-8. The body-text index is given back
+  // first (ranges rebuild it when next used): a page is mostly serialised
+  // when its work is done, and the index is a second copy of its text.
+  std::string serialize() const;
+  // The same, handed to `write` in pieces (up to 64 KB each, in order) as it
+  // is made, so that the page need never be whole in memory: a writer that
+  // returns false stops it, and serialize returns false. With
+  // Charsets::declareUtf8, every charset declaration (a meta charset
+  // attribute, or the charset in the content of a meta http-equiv
+  // Content-Type) that names another encoding than UTF-8 is written as
+  // "utf-8": the bytes written are UTF-8, and a declaration must never claim
+  // another encoding for them. The tree itself is left as it is.
+  enum class Charsets { asTheyAre, declareUtf8 };
+  bool serialize(const std::function<bool(std::string_view)>& write,
+                 Charsets charsets = Charsets::asTheyAre) const;
+  // The markup of one node and its descendants.
+  std::string serialize(const Node* node) const;
+  // The body text as text ranges see it, with '\n' at each separator (the
+  // start and the end of every block element, every <br>).
+  std::u16string bodyText() const;
+  // The `a` elements of the document, in document order.
+  std::vector<Node*> elementsByTagName(std::string_view tagName) const;
+  // The href of an element resolved as the href property gives it.
+  std::u16string resolvedHref(const Node* element) const;
+
+  // The views of core/document.h over this document (they must not outlive it).
+  std::unique_ptr<Browser> browser();
+  std::unique_ptr<Document> document();
+
+  // The body-text index (internal to the model), rebuilt lazily when a change
+  // invalidated it.
+  struct TextIndex {
+    bool valid = false;
+    std::uint64_t build = 0;  // counts the rebuilds: positions of an earlier build are stale
+    std::u16string folded;  // body text, case-folded, separators as u'\xFFFF'
+    Node* first = nullptr;  // the indexed text nodes, linked in order
+    Node* last = nullptr;
+    // The text nodes as indexed, by position, each entry kept pointing at the
+    // node that holds its position: where a search for a position starts.
+    // The positions have an array of their own, so that a search reads only
+    // them, eight to a cache line.
+    std::vector<std::size_t> segmentStarts;
+    std::vector<Node*> segmentNodes;
+  };
+
+ private:
+  friend struct DocumentAccess;
+  HtmlDocument();
+
+  Node* newNode(NodeKind kind);
+  // The stored name and its classifyElement bits.
+  std::pair<std::string_view, std::uint8_t> internTagName(std::string_view lowercaseName);
+  void setTagName(Node* element, std::string_view lowercaseName);
+  std::string_view storeValue(std::string_view value);
+  void setText(Node* node, std::u16string_view text);
+
+  Arena m_arena;  // every node ever made, with its names, attributes and text
+  std::size_t m_nodeCount = 0;
+  Node* m_spareNodes = nullptr;  // detached nodes to reuse, linked by m_next
+  std::size_t m_textUnits = 0;  // the text of all text nodes made, in UTF-16 units
+  std::size_t m_markupBytes = 0;  // see DocumentAccess::markupBytes
+  // Interned tag names: each name is stored once however many elements bear it.
+  std::unordered_map<std::string_view, std::uint8_t> m_tagNames;
+  // The attribute value set last: the highlighting pastes the same style on
+  // every span of a keyword, and it is stored once.
+  std::string_view m_lastValue;
+  std::span<const Attribute> m_lastAttributes;  // the attribute list stored last
+  Node* m_root = nullptr;
+  TreeObserver* m_observer = nullptr;
+  bool m_hasDoctype = false;
+  bool m_ranOutOfMemory = false;
+  std::string m_doctypeName, m_doctypePublic, m_doctypeSystem;
+  std::u16string m_url, m_referrer;
+
+  mutable TextIndex m_index;
+
+  // The base address for links (the document URL, or the first <base href>),
+  // cached per tree generation: the link tooltips ask for every link's href,
+  // and finding <base> walks the whole document. The generation changes with
+  // every new node, move, removal, URL and <base> attribute change.
+  std::string baseUrl() const;
+  std::uint64_t m_generation = 0;
+  mutable std::uint64_t m_baseGeneration = ~std::uint64_t{0};
+  mutable std::string m_base;
+};
+
+// parseHtml: a page's bytes as a document. Returns nullptr only when the
+// caller's charset is unknown (with the reason in *error when given); any
+// bytes at all parse into some document. url and referrer come from options.
+std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptions& options = {},
+                                        std::string* error = nullptr);
+
+// Text helpers for callers of the model (toUtf16 and toUtf8 come from
+// core/utf.h).
+// foldChar: one UTF-16 unit as findText compares it: letters lowercased (ASCII,
+// Latin-1, Latin Extended-A, Greek, Cyrillic), white space and no-break space
+// as ' '. Never changes the length of a text.
+char16_t foldChar(char16_t c);
+// foldText: foldChar over a whole text in place (ASCII folded inline).
+void foldText(char16_t* begin, char16_t* end);
+// findFolded: the first place at or after `from` where `needle` (empty: none)
+// stands in `text`, comparing units exactly, or npos; the scan of the
+// keyword search, which looks at eight places at a time.
+std::size_t findFolded(std::u16string_view text, std::u16string_view needle, std::size_t from);
+
+// parseSimpleHtml: well-formed UTF-8 markup (a whole page or only the body's
+// content) parsed by our own parser on every platform. Elements missing from
+// a whole page (html, head, body) are added; a <frameset> stands for the body.
+std::unique_ptr<HtmlDocument> parseSimpleHtml(std::string_view utf8);
+
+}  // namespace glintmark::html
