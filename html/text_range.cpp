@@ -100,11 +100,17 @@ void escapeWide(std::u16string& out, std::u16string_view text) {
 
 class HtmlTextRange final : public TextRange {
  public:
-  HtmlTextRange(const HtmlTextRange&) = default;
   explicit HtmlTextRange(HtmlDocument& document) : m_document(document) {
     ensureIndex(document);
     m_end = index().folded.size();
   }
+  // A range over [start, end) that starts with none of another range's
+  // buffers and caches (the page pass copies a range at every match only to
+  // compare end points).
+  HtmlTextRange(HtmlDocument& document, std::size_t start, std::size_t end)
+      : m_document(document), m_start(start), m_end(end) {}
+  HtmlTextRange(const HtmlTextRange&) = delete;
+  HtmlTextRange& operator=(const HtmlTextRange&) = delete;
 
   HResult findText(std::u16string_view text, std::int32_t count, std::int32_t flags,
                    bool* found) override {
@@ -123,6 +129,10 @@ class HtmlTextRange final : public TextRange {
     return viewGuarded(m_document, [&] { return paste(markup); });
   }
 
+  HResult wrap(std::u16string_view startTag) override {
+    return viewGuarded(m_document, [&] { return wrapIn(startTag); });
+  }
+
   HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) override {
     return viewGuarded(m_document, [&] { return move(unit, count, moved, true); });
   }
@@ -135,7 +145,7 @@ class HtmlTextRange final : public TextRange {
     if (!copy) return hr::pointer;
     copy->reset();
     return viewGuarded(m_document, [&] {
-      *copy = std::make_unique<HtmlTextRange>(*this);
+      *copy = std::make_unique<HtmlTextRange>(m_document, m_start, m_end);
       return hr::ok;
     });
   }
@@ -278,47 +288,38 @@ class HtmlTextRange final : public TextRange {
       if (a.node && a.position() < b.position()) serializeBetween(a, b, out);
       *html = toUtf16(out);
     }
-    m_cache.lastHtml = **html;
-    m_cache.generation = DocumentAccess::generation(m_document);
-    m_cache.start = m_start;
-    m_cache.end = m_end;
     return hr::ok;
   }
 
-  // The element that `markup` wraps the range in when it is highlighting's
-  // paste: a span start tag, the htmlText given last for this very range and
-  // state of the tree, "</span>". nullptr for any other markup. The start tag
-  // is parsed once and kept: every match of a keyword gets the same one.
-  const Node* highlightWrapper(std::u16string_view markup) {
-    static constexpr std::u16string_view close = u"</span>";
-    if (m_cache.lastHtml.empty() || m_cache.generation != DocumentAccess::generation(m_document) ||
-        m_cache.start != m_start || m_cache.end != m_end ||
-        markup.size() <= m_cache.lastHtml.size() + close.size()) {
-      return nullptr;
-    }
-    const std::size_t openLength = markup.size() - m_cache.lastHtml.size() - close.size();
-    if (!sameUnits(markup.substr(openLength + m_cache.lastHtml.size()), close) ||
-        !sameUnits(markup.substr(openLength, m_cache.lastHtml.size()), m_cache.lastHtml)) {
-      return nullptr;
-    }
-    const std::u16string_view open = markup.substr(0, openLength);
-    if (!m_cache.wrapper || !sameUnits(open, m_cache.wrapperMarkup)) {
-      m_cache.wrapper = nullptr;
-      std::string utf8;
-      appendUtf8(utf8, open);
-      utf8 += "</span>";
-      std::vector<Node*> nodes;
-      parseFragment(m_document, utf8, nodes);
-      if (nodes.size() != 1 || !nodes[0]->is("span") || nodes[0]->firstChild()) return nullptr;
-      m_cache.wrapperMarkup = open;
-      m_cache.wrapper = nodes[0];
-    }
-    return m_cache.wrapper;
+  // The element made from `startTag`, which wrap puts in the tree as copies;
+  // nullptr when the markup is not a lone start tag. The tag is parsed once
+  // and kept: every match of a keyword is wrapped in the same one.
+  const Node* elementFromTag(std::u16string_view startTag) {
+    if (m_wrapper.element && sameUnits(startTag, m_wrapper.tag)) return m_wrapper.element;
+    m_wrapper.element = nullptr;
+    std::string utf8;
+    appendUtf8(utf8, startTag);
+    std::vector<Node*> nodes;
+    parseFragment(m_document, utf8, nodes);
+    if (nodes.size() != 1 || !nodes[0]->isElement() || nodes[0]->firstChild()) return nullptr;
+    m_wrapper.tag.assign(startTag);
+    m_wrapper.element = nodes[0];
+    return m_wrapper.element;
   }
 
-  // Highlighting's paste: a new element like `wrapper` takes the covered
-  // nodes' place and they move into it. The text stays where it was in the
-  // body text, so the index stands as it is.
+  HResult wrapIn(std::u16string_view startTag) {
+    sync();
+    const Node* wrapper = elementFromTag(startTag);
+    if (!wrapper) return hr::invalidArg;
+    // The markup a paste of the same result would have taken: the start tag,
+    // the text and "</name>".
+    surround(*wrapper, startTag.size() + wrapper->name().size() + 3);
+    return hr::ok;
+  }
+
+  // Wrapping: a new element like `wrapper` takes the covered nodes' place and
+  // they move into it. The text stays where it was in the body text, so the
+  // index stands as it is.
   void surround(const Node& wrapper, std::size_t markupUnits) {
     TextPoint a, b;
     points(a, b);
@@ -342,14 +343,10 @@ class HtmlTextRange final : public TextRange {
   }
 
   // Pasting: the range's siblings are replaced by the parsed markup. When the
-  // markup keeps the text as it was (a span around the match), the index is
-  // carried over to the new text nodes; otherwise it is rebuilt.
+  // markup keeps the text as it was (the same text in other elements), the
+  // index is carried over to the new text nodes; otherwise it is rebuilt.
   HResult paste(std::u16string_view markup) {
     sync();
-    if (const Node* wrapper = highlightWrapper(markup)) {
-      surround(*wrapper, markup.size() - m_cache.lastHtml.size());
-      return hr::ok;
-    }
     // Markup parsed into new nodes cannot be followed node for node.
     if (m_document.observer()) return hr::fail;
     Siblings covered;
@@ -735,36 +732,19 @@ class HtmlTextRange final : public TextRange {
   TextPoint m_pointA, m_pointB;
   std::size_t m_pointsStart = 0, m_pointsEnd = 0;
   std::uint64_t m_pointsGeneration = ~std::uint64_t{0};
-  // Buffers of paste, kept from match to match; a copy of the range starts
-  // with empty ones of its own.
+  // Buffers of paste, kept from match to match.
   struct PasteBuffers {
-    PasteBuffers() = default;
-    PasteBuffers(const PasteBuffers&) {}
-    PasteBuffers& operator=(const PasteBuffers&) { return *this; }
     Flattened removed, inserted;
     std::vector<Node*> fragment;
     std::string utf8;
   } m_buffers;
-  // What htmlText gave last, for which range and state of the tree, and the
-  // span start tag pasted last with the element parsed from it. A copy of
-  // the range starts with none: the page pass copies a range at every match
-  // only to compare end points.
-  struct HighlightCache {
-    HighlightCache() = default;
-    HighlightCache(const HighlightCache&) {}
-    HighlightCache& operator=(const HighlightCache&) { return *this; }
-    std::u16string lastHtml;
-    std::uint64_t generation = ~std::uint64_t{0};
-    std::size_t start = 0, end = 0;
-    std::u16string wrapperMarkup;
-    const Node* wrapper = nullptr;
-  } m_cache;
-  // The occurrence after the one findText found last (occurrence()). A copy
-  // of the range starts with none.
+  // The start tag wrapped in last and the element parsed from it.
+  struct Wrapper {
+    std::u16string tag;
+    const Node* element = nullptr;
+  } m_wrapper;
+  // The occurrence after the one findText found last (occurrence()).
   struct Lookahead {
-    Lookahead() = default;
-    Lookahead(const Lookahead&) {}
-    Lookahead& operator=(const Lookahead&) { return *this; }
     std::u16string needle;
     std::uint64_t build = 0;  // 0: none (the index counts its builds from 1)
     std::size_t from = 0, at = npos;
