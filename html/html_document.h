@@ -1,82 +1,23 @@
 // HtmlDocument: a mutable HTML document of our own, with the browser's text
 // ranges over its body text, seen by the page pass through core/document.h.
+// The glintmark tool, the benchmarks and the tests run the pass on real pages
+// through it; the browser engine runs it on a copy of the live page.
 //
-// The command-line tool, the benchmarks and the tests run the page pass on
-// real pages through this model instead of the browser's. What it offers:
+// What this header offers:
+// - parseHtml (a page's bytes, charset detected, parsed by gumbo on Linux)
+//   and parseSimpleHtml (our own parser for well-formed UTF-8 markup);
+// - HtmlDocument: building and changing the tree, serialising it as HTML5
+//   in UTF-8 (whole, or in pieces to a writer), the body text;
+// - browser() and document(): the core/document.h views (title, URL,
+//   referrer, links, text ranges with findText, htmlText, pasteHtml,
+//   moveStart/moveEnd, duplicate, compareEndPoints), which must not outlive
+//   the document;
+// - TreeObserver: each change highlighting makes, so that another tree can
+//   follow it;
+// - foldChar, foldText, findFolded: the text ranges' case folding and scan.
 //
-// - Parsing. `parseHtml` reads a page's bytes. On Linux the bytes are first
-//   converted to UTF-8 (a byte-order mark wins, then the caller's charset,
-//   then a <meta charset> or <meta http-equiv> declaration in the first
-//   1024 bytes, then UTF-8 when the bytes are valid UTF-8, else
-//   windows-1252; only the labels of the WHATWG Encoding Standard name an
-//   encoding, any other declaration counts as none) and parsed by gumbo, as
-//   a browser would parse them. The
-//   Windows build has no gumbo and no iconv: there `parseHtml` takes UTF-8
-//   (or UTF-16 with a byte-order mark; any other charset the caller names is
-//   an error) and uses `parseSimpleHtml`, our own parser for well-formed
-//   markup, which also builds pages for tests on both platforms.
-//   `<noscript>` content is kept as raw text (a browser with scripting on
-//   never shows it), so it is never searched. gumbo's time grows with the
-//   square of the nesting depth, so a page nested deeper than 4,096 levels
-//   is read by parseSimpleHtml instead (linear, but not the HTML5 algorithm).
-// - Building. `HtmlDocument::create()` gives an empty page (html, head,
-//   body); createElement/createText/appendChild/setAttribute change it.
-// - Serialising: `serialize()` writes HTML5 in UTF-8: void elements without
-//   end tags, script/style/noscript content raw, text escaped (& < > and
-//   no-break space), attributes in double quotes.
-// - The browser view: `browser()` gives a glintmark::Browser whose document
-//   is this one; the views refer to the HtmlDocument, which must outlive them.
-//   * title: the text of the first <title> (white space collapsed), unless
-//     setTitle replaced it; url and referrer: whatever the caller set (empty
-//     by default, which for the referrer means "no page led here").
-//   * body: a BodyElement for a <body>; a frameset document's body is not one
-//     (succeeded with none).
-//   * all(): every element in document order; tags(name) filters by tag name
-//     (ASCII case-insensitive); item(i) hands out an element only when it is
-//     an `a` element (the only kind that is both an anchor and an element the
-//     page pass asks for), none otherwise or out of range.
-//   * href: the href attribute resolved against the document URL (or a <base
-//     href>) as a browser does (RFC 3986 reference resolution, white space
-//     trimmed); as written when there is no absolute base; empty when the
-//     element has no href. putTitle sets the title attribute.
-// - Text ranges: createTextRange covers the whole body text. The body text
-//   is the text of the body's text nodes outside script, style, noscript,
-//   xmp, plaintext, template, textarea, select, option, title, comments and foreign content
-//   (svg, math), in document order; block elements and <br> separate it (no match crosses a
-//   separator), inline elements do not ("wea<b>ther</b>" reads "weather").
-//   * findText(text, count, flags): case-insensitive (ASCII, Latin-1, Latin
-//     Extended-A, Greek, Cyrillic; white space and no-break space count as a
-//     space); flags & 2: whole words only (a word character is a letter or a
-//     digit); flags & 4: case-sensitive. count 0 searches the range, count > 0
-//     forward from the range's start over count characters, count < 0
-//     backward from its end over -count characters. On a match the range
-//     covers it.
-//   * htmlText: the range's markup; elements that the range only partly
-//     covers are closed and reopened around it, as DOM Range cloning does.
-//   * pasteHtml(markup): parses the markup with our own fragment parser,
-//     replaces the range's content (partly covered elements split, as DOM
-//     Range extraction does) and leaves the range collapsed after it. When
-//     the markup is a span start tag, the range's own htmlText and
-//     "</span>" (what highlighting pastes), nothing is parsed but the start
-//     tag: the span is made and the covered nodes move into it, as DOM
-//     Range's surroundContents does, so they keep their identity.
-//   * moveStart/moveEnd: unit "Character" (one character of the body text,
-//     separators included; a surrogate pair counts once) or "Textedit" (to
-//     the start or end of the body text), ASCII case-insensitive; other units
-//     give E_INVALIDARG. The count moved is returned; a null count pointer is
-//     E_POINTER.
-//   * duplicate and compareEndPoints ("StartToStart", "StartToEnd",
-//     "EndToStart", "EndToEnd") as IHTMLTxtRange offers them, for ranges of
-//     the same document.
-//   A range is a pair of positions in the body text. The body text is
-//   indexed once: a case-folded copy with the separators, the text nodes
-//   linked in order with their positions, and a sorted table of where each
-//   indexed node started. A paste that keeps the text (the highlighting case:
-//   a span around the range's own markup) keeps the index: the new text nodes
-//   take the old ones' places, a split text node costs O(1), and nothing is
-//   re-indexed. Any other change re-indexes lazily, at the next range call.
-//   Elements are split only where a range cuts into their content, so no
-//   empty halves are left behind.
+// docs/html-model.md describes the behaviour in full: which text is body
+// text, how ranges cut elements, how the index survives highlighting.
 #pragma once
 
 #include <cstddef>
