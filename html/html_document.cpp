@@ -387,11 +387,12 @@ std::u16string HtmlDocument::resolvedHref(const Node* element) const {
 
 namespace {
 
-// The text appended whole, then folded in place.
-void appendFolded(std::u16string& folded, std::u16string_view text) {
+// The text appended whole, then folded in place; true when full folding
+// lengthens some of it.
+bool appendFolded(std::u16string& folded, std::u16string_view text) {
   const std::size_t from = folded.size();
   folded.append(text);
-  foldText(folded.data() + from, folded.data() + folded.size());
+  return foldText(folded.data() + from, folded.data() + folded.size());
 }
 
 }  // namespace
@@ -426,6 +427,7 @@ std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const 
   index.segmentStarts.clear();
   index.segmentNodes.clear();
   index.folded.clear();
+  index.lengthens = false;
   // Room for all the text and a separator or two per element, so that the
   // index is built without reallocating.
   index.folded.reserve(DocumentAccess::textUnits(document) + DocumentAccess::nodeCount(document));
@@ -446,7 +448,7 @@ std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const 
         index.segmentStarts.push_back(index.folded.size());
         index.segmentNodes.push_back(node);
         DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segmentNodes.size());
-        appendFolded(index.folded, node->text());
+        if (appendFolded(index.folded, node->text())) index.lengthens = true;
       },
       [&] { index.folded.push_back(separatorChar); },
       [&](const Node* parent, const Node* child) {
@@ -479,6 +481,8 @@ void releaseIndex(const HtmlDocument& document) {
   std::u16string().swap(index.folded);
   std::vector<std::size_t>().swap(index.segmentStarts);
   std::vector<Node*>().swap(index.segmentNodes);
+  index.full = {};
+  index.fullBuild = 0;
   index.valid = false;
 }
 

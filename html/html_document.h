@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "core/document.h"
+#include "core/unicode.h"
 #include "core/utf.h"
 #include "html/arena.h"
 
@@ -253,6 +254,11 @@ class HtmlDocument {
     // them, eight to a cache line.
     std::vector<std::size_t> segmentStarts;
     std::vector<Node*> segmentNodes;
+    // Whether full folding lengthens some of the folded text; then searches
+    // run over `full`, written out by the first of them for this build.
+    bool lengthens = false;
+    std::uint64_t fullBuild = 0;
+    unicode::ExpandedFold full;
   };
 
  private:
@@ -304,12 +310,14 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
 
 // Text helpers for callers of the model (toUtf16 and toUtf8 come from
 // core/utf.h).
-// foldChar: one UTF-16 unit as findText compares it: letters lowercased (ASCII,
-// Latin-1, Latin Extended-A, Greek, Cyrillic), white space and no-break space
+// foldChar: one UTF-16 unit as findText compares it: folded one for one
+// (unicode::foldUnit: every script's case), white space and no-break space
 // as ' '. Never changes the length of a text.
 char16_t foldChar(char16_t c);
-// foldText: foldChar over a whole text in place (ASCII folded inline).
-void foldText(char16_t* begin, char16_t* end);
+// foldText: foldChar over a whole text in place (ASCII folded inline, a
+// surrogate pair folded as one character). True when some unit folded
+// lengthens when folded in full (unicode::lengthens: "ß" compares as "ss").
+bool foldText(char16_t* begin, char16_t* end);
 // findFolded: the first place at or after `from` where `needle` (empty: none)
 // stands in `text`, comparing units exactly, or npos; the scan of the
 // keyword search, which looks at eight places at a time.

@@ -47,7 +47,9 @@ inline bool hasClass(const Node& node, std::uint8_t bits);
 
 // The separator in the folded body text; no folded text character equals it.
 inline constexpr char16_t separatorChar = u'\xFFFF';
-bool isWordChar(char16_t c);
+// Word characters of whole-word searches: letters, marks and digits of
+// every script (unicode::isWordChar).
+bool isWordChar(char32_t c);
 
 // --- Fragment parsing -----------------------------------------------------
 

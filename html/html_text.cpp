@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/unicode.h"
 #include "html/html_internal.h"
 #include "html/vectors.h"
 
@@ -88,41 +89,32 @@ char16_t foldChar(char16_t c) {
     return c;
   }
   if (c == 0xA0) return u' ';
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
-  if (c >= 0x100 && c <= 0x17F) {
-    if (c == 0x130) return u'i';
-    if (c == 0x178) return 0xFF;
-    const bool evenUpper = (c <= 0x137) || (c >= 0x14A && c <= 0x177);
-    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (evenUpper && c % 2 == 0) return static_cast<char16_t>(c + 1);
-    if (oddUpper && c % 2 == 1) return static_cast<char16_t>(c + 1);
-    return c;
-  }
-  if (c >= 0x386 && c <= 0x3AB) {
-    if (c == 0x386) return 0x3AC;
-    if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 37);
-    if (c == 0x38C) return 0x3CC;
-    if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 63);
-    if (c >= 0x391 && c != 0x3A2) return static_cast<char16_t>(c + 32);
-    return c;
-  }
-  if (c == 0x3C2) return 0x3C3;  // final sigma matches sigma
-  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
-  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
   if (c == separatorChar) return replacementChar;
-  return c;
+  return unicode::foldUnit(c);
 }
 
-void foldText(char16_t* begin, char16_t* end) {
+bool foldText(char16_t* begin, char16_t* end) {
+  bool lengthens = false;
   for (char16_t* c = begin; c != end; ++c) {
     if (*c >= 0x80) {
+      if (*c >= 0xD800 && *c <= 0xDBFF && c + 1 != end && c[1] >= 0xDC00 && c[1] <= 0xDFFF) {
+        // A pair folds to a pair.
+        const char32_t folded =
+            unicode::foldSimple(0x10000 + ((char32_t(c[0]) - 0xD800) << 10) + (c[1] - 0xDC00)) - 0x10000;
+        c[0] = static_cast<char16_t>(0xD800 + (folded >> 10));
+        c[1] = static_cast<char16_t>(0xDC00 + (folded & 0x3FF));
+        ++c;
+        continue;
+      }
       *c = foldChar(*c);
+      lengthens |= unicode::lengthens(*c);
     } else if (*c >= u'A' && *c <= u'Z') {
       *c = static_cast<char16_t>(*c + 32);
     } else if (*c >= u'\t' && *c <= u'\r') {
       *c = u' ';
     }
   }
+  return lengthens;
 }
 
 namespace {
@@ -160,22 +152,6 @@ std::size_t findFolded(std::u16string_view text, std::u16string_view needle, std
   return std::u16string_view::npos;
 }
 
-bool isWordChar(char16_t c) {
-  if (c < 0x80) {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-  }
-  if (c < 0xC0) return c == 0xAA || c == 0xB5 || c == 0xBA;
-  if (c <= 0x2AF) return c != 0xD7 && c != 0xF7;
-  if (c >= 0x300 && c <= 0x36F) return true;  // combining marks belong to their letter
-  if (c >= 0x370 && c <= 0x52F) return c != 0x37E && c != 0x387;
-  if (c >= 0x530 && c <= 0x1FFF) return true;
-  if (c >= 0x3040 && c <= 0x30FF) return true;
-  if (c >= 0x3400 && c <= 0x9FFF) return true;
-  if (c >= 0xAC00 && c <= 0xD7AF) return true;
-  if (c >= 0xD800 && c <= 0xDFFF) return true;  // letters beyond the BMP, mostly
-  if (c >= 0xF900 && c <= 0xFAFF) return true;
-  return (c >= 0xFF10 && c <= 0xFF19) || (c >= 0xFF21 && c <= 0xFF3A) ||
-         (c >= 0xFF41 && c <= 0xFF5A);
-}
+bool isWordChar(char32_t c) { return unicode::isWordChar(c); }
 
 }  // namespace glintmark::html

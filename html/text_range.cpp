@@ -179,9 +179,22 @@ class HtmlTextRange final : public TextRange {
   HResult find(std::u16string_view text, std::int32_t count, std::int32_t flags, bool* found) {
     *found = false;
     sync();
-    const std::u16string& folded = index().folded;
+    HtmlDocument::TextIndex& idx = index();
+    const std::u16string& folded = idx.folded;
+    // The keyword folded as the text is, and written out in full where full
+    // folding lengthens it ("ß" as "ss").
     std::u16string needle(text);
-    for (char16_t& c : needle) c = foldChar(c);
+    if (foldText(needle.data(), needle.data() + needle.size())) {
+      std::u16string full;
+      for (const char16_t c : needle) {
+        if (unicode::lengthens(c)) {
+          full += unicode::lengthening(c);
+        } else {
+          full += c;
+        }
+      }
+      needle = std::move(full);
+    }
     std::size_t low = m_start, high = m_end;
     if (count > 0) {
       high = std::min(folded.size(), m_start + static_cast<std::size_t>(count));
@@ -189,36 +202,81 @@ class HtmlTextRange final : public TextRange {
       const std::size_t back = static_cast<std::size_t>(-static_cast<std::int64_t>(count));
       low = m_end > back ? m_end - back : 0;
     }
-    if (needle.empty() || high < low || high - low < needle.size()) return hr::ok;
-    const std::u16string_view window = std::u16string_view(folded).substr(0, high);
-    const auto acceptable = [&](std::size_t at) {
-      if ((flags & 2) && ((at > 0 && isWordChar(folded[at - 1])) ||
-                          (at + needle.size() < folded.size() && isWordChar(folded[at + needle.size()])))) {
-        return false;
+    if (needle.empty() || high < low) return hr::ok;
+    // Whole words: no word character just before the match or just after
+    // it, a surrogate pair read as its character.
+    const auto wordBefore = [&](std::size_t at) {
+      if (at == 0) return false;
+      char32_t c = folded[at - 1];
+      if (at >= 2 && isLowSurrogate(folded[at - 1]) && isHighSurrogate(folded[at - 2])) {
+        c = 0x10000 + ((char32_t(folded[at - 2]) - 0xD800) << 10) + (c - 0xDC00);
       }
-      return !(flags & 4) || originalText(at, at + needle.size()) == text;
+      return isWordChar(c);
     };
-    std::size_t match = std::u16string_view::npos;
-    if (count >= 0) {
-      for (std::size_t at = occurrence(needle, low, high); at != std::u16string_view::npos;
-           at = occurrence(needle, at + 1, high)) {
-        if (acceptable(at)) {
-          match = at;
-          break;
+    const auto wordAt = [&](std::size_t at) {
+      if (at >= folded.size()) return false;
+      char32_t c = folded[at];
+      if (isHighSurrogate(folded[at]) && at + 1 < folded.size() && isLowSurrogate(folded[at + 1])) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(folded[at + 1]) - 0xDC00);
+      }
+      return isWordChar(c);
+    };
+    const auto acceptable = [&](std::size_t at, std::size_t end) {
+      if ((flags & 2) && (wordBefore(at) || wordAt(end))) return false;
+      return !(flags & 4) || originalText(at, end) == text;
+    };
+    std::size_t match = std::u16string_view::npos, matchEnd = 0;
+    if (idx.lengthens) {
+      // The search runs over the text folded in full; a match must begin
+      // and end between characters of the page.
+      if (idx.fullBuild != idx.build) {
+        idx.full.build(folded);
+        idx.fullBuild = idx.build;
+      }
+      const unicode::ExpandedFold& full = idx.full;
+      const std::size_t fullLow = full.toFull(low);
+      const std::u16string_view window = full.text().substr(0, full.toFull(high));
+      const auto take = [&](std::size_t at) {
+        const std::size_t start = full.fromFull(at), end = full.fromFull(at + needle.size());
+        if (start == npos || end == npos || !acceptable(start, end)) return false;
+        match = start;
+        matchEnd = end;
+        return true;
+      };
+      if (count >= 0) {
+        for (std::size_t at = findFolded(window, needle, fullLow); at != npos && !take(at);
+             at = findFolded(window, needle, at + 1)) {
+        }
+      } else {
+        for (std::size_t at = window.rfind(needle); at != npos && at >= fullLow && !take(at);
+             at = at == 0 ? npos : window.rfind(needle, at - 1)) {
         }
       }
     } else {
-      for (std::size_t at = window.rfind(needle); at != std::u16string_view::npos && at >= low;
-           at = at == 0 ? std::u16string_view::npos : window.rfind(needle, at - 1)) {
-        if (acceptable(at)) {
-          match = at;
-          break;
+      if (high - low < needle.size()) return hr::ok;
+      const std::u16string_view window = std::u16string_view(folded).substr(0, high);
+      if (count >= 0) {
+        for (std::size_t at = occurrence(needle, low, high); at != std::u16string_view::npos;
+             at = occurrence(needle, at + 1, high)) {
+          if (acceptable(at, at + needle.size())) {
+            match = at;
+            break;
+          }
+        }
+      } else {
+        for (std::size_t at = window.rfind(needle); at != std::u16string_view::npos && at >= low;
+             at = at == 0 ? std::u16string_view::npos : window.rfind(needle, at - 1)) {
+          if (acceptable(at, at + needle.size())) {
+            match = at;
+            break;
+          }
         }
       }
+      matchEnd = match + needle.size();
     }
     if (match == std::u16string_view::npos) return hr::ok;
     m_start = match;
-    m_end = match + needle.size();
+    m_end = matchEnd;
     *found = true;
     warm(match);
     return hr::ok;

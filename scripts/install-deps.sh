@@ -14,7 +14,7 @@ packages=(
   wine wine64 fonts-wine libwine-dev
   xvfb xauth imagemagick x11-apps chromium
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 file python3
-  emscripten binaryen ca-certificates
+  emscripten binaryen ca-certificates unicode-data
 )
 # Node.js and npm from Debian only where there are none: a machine may have
 # another build of Node.js (NodeSource's carries npm and conflicts with
