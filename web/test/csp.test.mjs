@@ -6,10 +6,10 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from './browser.mjs';
+import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from '../../testing/browser/browser.mjs';
 import { SMALL_PAGES } from './pages.mjs';
-import { sameText } from './assertions.mjs';
-import { reportFields } from './tool.mjs';
+import { sameText } from '../../testing/browser/assertions.mjs';
+import { reportFields } from '../../testing/browser/tool.mjs';
 
 const POLICIES = [
   { name: 'no policy', kind: 'wasm' },

@@ -8,10 +8,10 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from './browser.mjs';
-import { highlightFile, reportFields } from './tool.mjs';
+import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from '../../testing/browser/browser.mjs';
+import { highlightFile, reportFields } from '../../testing/browser/tool.mjs';
 import { SMALL_PAGES, sessionPages, generatedPages } from './pages.mjs';
-import { sameText, noErrors } from './assertions.mjs';
+import { sameText, noErrors } from '../../testing/browser/assertions.mjs';
 
 const WORK = join(ROOT, 'build/web-test/differential');
 const SIZES = (process.env.GLINTMARK_DIFFERENTIAL_SIZES ?? '100K,1M').split(',').filter(Boolean);

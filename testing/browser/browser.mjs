@@ -14,6 +14,9 @@ export const ROOT = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const CHROMIUM = '/usr/bin/chromium';
 export const chromiumMissing = !existsSync(CHROMIUM);
 export const ENGINE = process.env.GLINTMARK_ENGINE || join(ROOT, 'build/wasm/web/glintmark-engine.js');
+// The engine of the extension's service worker (WebAssembly alone).
+export const WORKER_ENGINE = process.env.GLINTMARK_WORKER_ENGINE ||
+  join(ROOT, 'build/wasm/web/glintmark-worker-engine.js');
 export const NODE_MODULES = process.env.GLINTMARK_WEB_NODE || join(ROOT, 'build/web-node');
 
 const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
