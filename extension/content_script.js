@@ -23,9 +23,10 @@ const REWRITE_SETTLE_MS = 300;
 const MAX_DESCRIBES = 3;
 
 // What this document's pass did: its input, the engine's kind, the report of
-// the load's pass and of the latest pass over a rewritten page.
+// the load's pass and of the latest pass over a rewritten page, and the time
+// this script spent on the page's main thread (describing, applying), in ms.
 const glintmarkPass = {input: null, engineKind: null, report: null, rewriteReport: null, rewritePasses: 0,
-  restoredPasses: 0};
+  restoredPasses: 0, milliseconds: {describe: 0, apply: 0}};
 
 // Resolves when the document has loaded and is the tab's: a page that
 // Chromium prerendered (loaded before the user went there) completes for the
@@ -59,14 +60,19 @@ async function passOver(input, planned) {
     if (document.documentElement) {
       changed.observe(document.documentElement, {childList: true, characterData: true, subtree: true});
     }
+    let started = performance.now();
     const {request, page} = GlintmarkPage.describe(document, {...input, ...facts()}, needs);
-    const answer = await chrome.runtime.sendMessage({type: 'pass', request: {...request, ops: Array.from(request.ops)}});
+    const sent = chrome.runtime.sendMessage({type: 'pass', request: {...request, ops: Array.from(request.ops)}});
+    glintmarkPass.milliseconds.describe += performance.now() - started;
+    const answer = await sent;
     const moved = changed.takeRecords().length > 0;
     changed.disconnect();
     if (!answer) return null;
     if (moved && attempt < MAX_DESCRIBES) continue;
     if (moved) return {...answer.report, domError: 'the page kept changing during the pass'};
+    started = performance.now();
     const domError = GlintmarkPage.apply(page, answer);
+    glintmarkPass.milliseconds.apply += performance.now() - started;
     if (domError) answer.report.domError = domError;
     return answer.report;
   }
