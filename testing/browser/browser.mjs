@@ -117,6 +117,40 @@ export async function highlight(page, { prefer = 'auto', ...settings } = {}) {
   }), prefer, settings);
 }
 
+let pageHalfSource;
+// injectPageHalf(page): the page's half of a pass alone (web/protocol.js and
+// web/page.js, GlintmarkPage), as the extension's content script has it: no
+// engine, nothing compiled.
+export async function injectPageHalf(page) {
+  pageHalfSource ??= ['web/protocol.js', 'web/page.js'].map((f) => readFileSync(join(ROOT, f), 'utf8')).join('\n');
+  await page.evaluate(pageHalfSource);
+}
+
+// highlightApart(page, enginePage, {options, url, referrer, savedSearchText})
+// -> {kind, report}: the extension's path. The page (injectPageHalf)
+// describes itself, the engine runs in `enginePage` (injectEngine), and the
+// page makes the answer's changes; what crosses is JSON, as through the
+// extension's messages. Each step in a task of the page's own.
+export async function highlightApart(page, enginePage, { options = 13, ...facts } = {}) {
+  const request = await page.evaluate((options, facts) => new Promise((resolve) => setTimeout(() => {
+    const described = GlintmarkPage.describe(document, {
+      options, savedSearchText: facts.savedSearchText ?? null, url: facts.url ?? document.URL,
+      referrer: facts.referrer ?? document.referrer, title: document.title,
+    }, { body: true, links: (options & 8) !== 0 });
+    window.glintmarkDescribed = described.page;
+    resolve(JSON.stringify({ ...described.request, ops: Array.from(described.request.ops) }));
+  })), options, facts);
+  const { kind, answer } = await enginePage.evaluate(async (request) => {
+    window.glintmarkEngine ??= await GlintmarkEngine.create({ prefer: 'wasm' });
+    return { kind: glintmarkEngine.kind, answer: JSON.stringify(glintmarkEngine.run(JSON.parse(request))) };
+  }, request);
+  const domError = await page.evaluate((answer) => new Promise((resolve) => setTimeout(() =>
+    resolve(GlintmarkPage.apply(window.glintmarkDescribed, JSON.parse(answer))))), answer);
+  const { report } = JSON.parse(answer);
+  if (domError) report.domError = domError;
+  return { kind, report };
+}
+
 // pageState(page) -> {spans: {colour: count}, marked, titles, text}: the
 // highlight spans (style "color:black;background-color:C", spaces and a
 // final ";" allowed, any case) counted per colour; `marked`, each span's
