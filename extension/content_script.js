@@ -23,10 +23,11 @@ const REWRITE_SETTLE_MS = 300;
 const MAX_DESCRIBES = 3;
 
 // What this document's pass did: its input, the engine's kind, the report of
-// the load's pass and of the latest pass over a rewritten page, and the time
-// this script spent on the page's main thread (describing, applying), in ms.
+// the load's pass and of the latest pass over a rewritten page, the time
+// this script spent on the page's main thread (describing, applying), in ms,
+// and why a request could not be sent.
 const glintmarkPass = {input: null, engineKind: null, report: null, rewriteReport: null, rewritePasses: 0,
-  restoredPasses: 0, milliseconds: {describe: 0, apply: 0}};
+  restoredPasses: 0, milliseconds: {describe: 0, apply: 0}, error: null};
 
 // Resolves when the document has loaded and is the tab's: a page that
 // Chromium prerendered (loaded before the user went there) completes for the
@@ -62,7 +63,18 @@ async function passOver(input, planned) {
     }
     let started = performance.now();
     const {request, page} = GlintmarkPage.describe(document, {...input, ...facts()}, needs);
-    const sent = chrome.runtime.sendMessage({type: 'pass', request: {...request, ops: Array.from(request.ops)}});
+    // A request too large for a message (over 64 MB: a page of some 90 MB)
+    // fails here; the page stays as it is.
+    const failed = (error) => {
+      glintmarkPass.error = String(error && error.message || error);
+      return null;
+    };
+    let sent;
+    try {
+      sent = chrome.runtime.sendMessage({type: 'pass', request: {...request, ops: Array.from(request.ops)}}).catch(failed);
+    } catch (error) {
+      sent = Promise.resolve(failed(error));
+    }
     glintmarkPass.milliseconds.describe += performance.now() - started;
     const answer = await sent;
     const moved = changed.takeRecords().length > 0;
