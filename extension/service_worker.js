@@ -47,6 +47,15 @@ function engine() {
 }
 engine().catch(() => {});
 
+// A pass with the engine; an engine whose module stopped (out of memory where
+// nothing could catch it: the pass reports E_FAIL) is made anew for the next.
+async function run(request) {
+  const made = await engine();
+  const answer = made.run(request);
+  if (!made.module) engineMade = null;
+  return {answer, kind: made.kind};
+}
+
 const OPTIONS_KEY = 'options';
 
 // The stored word, or the default when nothing usable is stored. Read when
@@ -114,13 +123,12 @@ function beginPass(tabId, message) {
     await optionsLoaded;
     const session = await sessionOf(tabId);
     const input = {options: optionsWord, savedSearchText: session.saved};
-    const made = await engine();
-    const {report} = made.run(GlintmarkPage.describeFacts({
+    const {answer: {report}, kind} = await run(GlintmarkPage.describeFacts({
       ...input, url: String(message.url), referrer: String(message.referrer), title: String(message.title),
       bodyKind: message.bodyKind | 0,
     }));
     await writeSession(tabId, report.savedSearchText);
-    return {...input, report, engineKind: made.kind};
+    return {...input, report, engineKind: kind};
   });
 }
 
@@ -129,7 +137,7 @@ function beginPass(tabId, message) {
 async function pass(request) {
   const {ops, text, parts, links} = request ?? {};
   if (!Array.isArray(ops) || typeof text !== 'string' || !Array.isArray(parts) || !Array.isArray(links)) return null;
-  return (await engine()).run({ops, text, parts, links});
+  return (await run({ops, text, parts, links})).answer;
 }
 
 chrome.runtime.onMessage.addListener((message, sender, reply) => {

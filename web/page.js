@@ -47,17 +47,13 @@
   function describe(doc, facts, needs) {
     let ops = new Int32Array(needs.body ? 4096 : 0);
     let count = 0;
-    const op = (a, b, c) => {
-      if (count + 3 > ops.length) {
-        const grown = new Int32Array(ops.length * 2);
-        grown.set(ops);
-        ops = grown;
-      }
-      ops[count++] = a;
-      if (b !== undefined) {
-        ops[count++] = b;
-        ops[count++] = c;
-      }
+    // Room for one node's records: its own (3, and 1 for an empty element's
+    // end) and the ends that close before the next node (at most the depth).
+    const room = (depth) => {
+      if (count + 4 + depth <= ops.length) return;
+      const grown = new Int32Array(Math.max(ops.length * 2, count + 4 + depth));
+      grown.set(ops);
+      ops = grown;
     };
     const texts = [];
     let units = 0;
@@ -67,14 +63,17 @@
       units += s.length;
       return offset;
     };
+    // Each element name's lowercase form in the text, as [offset, length],
+    // by localName.
     const names = new Map();
-    const nameAt = (name) => {
-      let offset = names.get(name);
-      if (offset === undefined) {
-        offset = addText(name);
-        names.set(name, offset);
+    const nameOf = (localName) => {
+      let name = names.get(localName);
+      if (name === undefined) {
+        const lower = localName.toLowerCase();
+        name = [addText(lower), lower.length];
+        names.set(localName, name);
       }
-      return offset;
+      return name;
     };
 
     const page = {doc, nodes: [null], links: []};
@@ -84,33 +83,41 @@
       const nodes = page.nodes;
       nodes.push(body);
       let node = body.firstChild;
+      let depth = 0;
       while (node) {
         nodes.push(node);
+        room(depth);
         const type = node.nodeType;
         if (type === 1) {
-          const name = node.localName.toLowerCase();
-          op(PageOp.element, nameAt(name), name.length);
-          if (node.firstChild) {
-            node = node.firstChild;
+          const name = nameOf(node.localName);
+          ops[count++] = PageOp.element;
+          ops[count++] = name[0];
+          ops[count++] = name[1];
+          const child = node.firstChild;
+          if (child) {
+            node = child;
+            ++depth;
             continue;
           }
-          op(PageOp.end);
+          ops[count++] = PageOp.end;
         } else if (type === 3 || type === 4) {
           const data = node.data;
-          op(PageOp.text, addText(data), data.length);
+          ops[count++] = PageOp.text;
+          ops[count++] = addText(data);
+          ops[count++] = data.length;
         } else {
-          op(PageOp.other);
+          ops[count++] = PageOp.other;
         }
         // On to the next sibling, closing the elements left behind.
-        while (!node.nextSibling) {
+        let next = node.nextSibling;
+        while (!next) {
           node = node.parentNode;
-          if (node === body || !node) {
-            node = null;
-            break;
-          }
-          op(PageOp.end);
+          if (node === body || !node) break;
+          ops[count++] = PageOp.end;
+          --depth;
+          next = node.nextSibling;
         }
-        if (node) node = node.nextSibling;
+        node = next;
       }
     }
 
