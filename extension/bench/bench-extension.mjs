@@ -10,9 +10,13 @@
 //   iframes    a page of 20 same-origin iframes, each a 1 KB article
 //   dense      1 MB tag-dense page (generate-page --shape dense), reached from
 //              a search for 7 of its keywords
-//   strict     the 20 KB article under "Content-Security-Policy: script-src
-//              'none'", reached from a search: no WebAssembly for the page's
-//              own scripts, the extension's engine runs in its worker anyway
+//   searched   the 20 KB article reached from a search for 7 words
+//   strict     the same under "Content-Security-Policy: script-src 'none'":
+//              no WebAssembly for the page's own scripts, the extension's
+//              engine runs in its worker anyway (compare with searched)
+// A third Chromium loads the same pages with a floor: the same extension with
+// an empty content script and worker, what any extension with a content
+// script in every frame costs in Chromium; "ours" is the rest.
 // Per page: the renderer main thread's busy time (CDP Performance metrics,
 // TaskDuration) until the page has settled, the load event's time from
 // navigation start, the renderer's private memory (/proc smaps_rollup of the
@@ -22,7 +26,7 @@
 // extension (as web/bench/bench-browser.mjs sets it up: one mark() per
 // keyword, parts of words, case-insensitive), load event to its last span.
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { cpSync, existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { parseArgs } from 'node:util';
 import { NODE_MODULES, ROOT, WORKER_ENGINE, launchChromium } from '../../testing/browser/browser.mjs';
@@ -36,6 +40,11 @@ mkdirSync(WORK, { recursive: true });
 const extensionDir = join(WORK, 'extension');
 execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extensionDir,
   join(WORK, 'glintmark-extension.zip')]);
+const floorDir = join(WORK, 'floor');
+rmSync(floorDir, { recursive: true, force: true });
+cpSync(extensionDir, floorDir, { recursive: true });
+writeFileSync(join(floorDir, 'content_script.js'), '');
+writeFileSync(join(floorDir, 'service_worker.js'), '');
 const markSource = readFileSync(join(NODE_MODULES, 'node_modules/mark.js/dist/mark.js'), 'utf8');
 const keywords = glintmark('generate-page', '--keywords').split(/\s+/).filter(Boolean).slice(0, 7);
 
@@ -58,6 +67,7 @@ const address = {
       Array.from({ length: 20 }, (_, i) => `<iframe src="/small.html?${i}"></iframe>`).join('') + '</body></html>',
   }),
   dense: server.serve('/dense.html', { body: generated('1M', 'dense') }),
+  searched: server.serve('/searched.html', { body: article }),
   strict: server.serve('/strict.html', { body: article, headers: { 'Content-Security-Policy': "script-src 'none'" } }),
 };
 server.serve('/small.html', { body: small });
@@ -65,6 +75,7 @@ const PAGES = [
   { name: 'article', frames: 1 },
   { name: 'iframes', frames: 21 },
   { name: 'dense', frames: 1, referrer: search, markjs: true },
+  { name: 'searched', frames: 1, referrer: search },
   { name: 'strict', frames: 1, referrer: search },
 ];
 
@@ -190,6 +201,7 @@ async function load(chromium, page, { markjs = false } = {}) {
 // can be told apart.
 const FLAGS = ['--disable-features=SpareRendererForSitePerProcess'];
 const plain = await launchChromium({ args: FLAGS });
+const floor = await launchChromium({ extension: floorDir, args: FLAGS });
 const extended = await launchChromium({ extension: extensionDir, args: FLAGS });
 const results = [];
 try {
@@ -197,18 +209,19 @@ try {
   await extended.browser.waitForTarget((t) => t.type() === 'service_worker');
   await sleep(1000);
   for (const page of PAGES) {
-    const runs = { plain: [], extension: [], markjs: [] };
+    const runs = { plain: [], floor: [], extension: [], markjs: [] };
     for (let run = 0; run < RUNS; run++) {
       runs.plain.push(await load(plain, page));
+      runs.floor.push(await load(floor, page));
       runs.extension.push(await load(extended, page));
       if (page.markjs) runs.markjs.push(await load(plain, page, { markjs: true }));
     }
     const best = (list, field) => Math.min(...list.map((r) => r[field]));
     const row = {
       page,
-      task: [best(runs.plain, 'task'), best(runs.extension, 'task')],
-      load: [best(runs.plain, 'load'), best(runs.extension, 'load')],
-      memory: [best(runs.plain, 'memory'), best(runs.extension, 'memory')],
+      task: ['plain', 'floor', 'extension'].map((b) => best(runs[b], 'task')),
+      load: ['plain', 'floor', 'extension'].map((b) => best(runs[b], 'load')),
+      memory: ['plain', 'floor', 'extension'].map((b) => best(runs[b], 'memory')),
       script: best(runs.extension, 'script'),
       lastSpan: runs.extension[0].spans ? best(runs.extension, 'lastSpan') : null,
       spans: runs.extension[0].spans,
@@ -219,22 +232,26 @@ try {
   }
 } finally {
   await plain.close();
+  await floor.close();
   await extended.close();
   await server.close();
 }
 
 const ms = (x) => x.toFixed(x < 10 ? 1 : 0);
 const mb = (bytes) => (bytes / 1048576).toFixed(2);
-console.log(`\nThe extension's cost, best of ${RUNS} loads (Chromium headless, pages on loopback):\n`);
-console.log('| page | frames | main thread without / with (ms) | extra per frame (ms) | content script per frame (ms) | ' +
-  'load event without / with (ms) | renderer private memory without / with (MB) | extra per frame (MB) | ' +
-  'load event to last span (ms) |');
+console.log(`\nThe extension's cost, best of ${RUNS} loads (Chromium headless, pages on loopback); ` +
+  'each triple: without the extension / with an empty extension (the floor) / with it; ' +
+  'extra per frame: with against without (against the floor):\n');
+console.log('| page | frames | main thread (ms) | extra per frame (ms) | content script per frame (ms) | ' +
+  'load event (ms) | renderer private memory (MB) | extra per frame (MB) | load event to last span (ms) |');
 console.log('|---|---|---|---|---|---|---|---|---|');
+const triple = (values, unit) => values.map(unit).join(' / ');
+const extra = (values, frames, unit) =>
+  `${unit((values[2] - values[0]) / frames)} (${unit((values[2] - values[1]) / frames)})`;
 for (const { page, task, load, memory, script, lastSpan, spans, markjs } of results) {
   const span = lastSpan === null ? '–' : `${ms(lastSpan)} (${spans} spans)` +
-    (markjs ? `; mark.js ${ms(markjs.lastSpan)} (${markjs.spans} spans), ${(markjs.lastSpan / lastSpan).toFixed(1)}x` : '');
-  console.log(`| ${page.name} | ${page.frames} | ${ms(task[0])} / ${ms(task[1])} | ${ms((task[1] - task[0]) / page.frames)} | ` +
-    `${ms(script / page.frames)} | ` +
-    `${ms(load[0])} / ${ms(load[1])} | ${mb(memory[0])} / ${mb(memory[1])} | ${mb((memory[1] - memory[0]) / page.frames)} | ${span} |`);
+    (markjs ? `; mark.js ${ms(markjs.lastSpan)} (${markjs.spans} spans): ${(markjs.lastSpan / lastSpan).toFixed(1)}x` : '');
+  console.log(`| ${page.name} | ${page.frames} | ${triple(task, ms)} | ${extra(task, page.frames, ms)} | ` +
+    `${ms(script / page.frames)} | ${triple(load, ms)} | ${triple(memory, mb)} | ${extra(memory, page.frames, mb)} | ${span} |`);
 }
 writeFileSync(join(WORK, 'results.json'), JSON.stringify(results, null, 2));
