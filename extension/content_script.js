@@ -71,7 +71,7 @@ async function passOver(input, planned) {
     };
     let sent;
     try {
-      sent = chrome.runtime.sendMessage({type: 'pass', request: {...request, ops: Array.from(request.ops)}}).catch(failed);
+      sent = chrome.runtime.sendMessage({type: 'pass', request}).catch(failed);
     } catch (error) {
       sent = Promise.resolve(failed(error));
     }

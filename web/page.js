@@ -45,16 +45,9 @@
   // search text, the URL, referrer and title. `page` keeps the nodes by
   // number (1 is the body) and the links, for apply().
   function describe(doc, facts, needs) {
-    let ops = new Int32Array(needs.body ? 4096 : 0);
-    let count = 0;
-    // Room for one node's records: its own (3, and 1 for an empty element's
-    // end) and the ends that close before the next node (at most the depth).
-    const room = (depth) => {
-      if (count + 4 + depth <= ops.length) return;
-      const grown = new Int32Array(Math.max(ops.length * 2, count + 4 + depth));
-      grown.set(ops);
-      ops = grown;
-    };
+    // A plain array of small integers: it crosses a message as it is (a
+    // typed array would have to be copied into one first).
+    const ops = [];
     const texts = [];
     let units = 0;
     const addText = (s) => {
@@ -83,38 +76,30 @@
       const nodes = page.nodes;
       nodes.push(body);
       let node = body.firstChild;
-      let depth = 0;
       while (node) {
         nodes.push(node);
-        room(depth);
         const type = node.nodeType;
         if (type === 1) {
           const name = nameOf(node.localName);
-          ops[count++] = PageOp.element;
-          ops[count++] = name[0];
-          ops[count++] = name[1];
+          ops.push(PageOp.element, name[0], name[1]);
           const child = node.firstChild;
           if (child) {
             node = child;
-            ++depth;
             continue;
           }
-          ops[count++] = PageOp.end;
+          ops.push(PageOp.end);
         } else if (type === 3 || type === 4) {
           const data = node.data;
-          ops[count++] = PageOp.text;
-          ops[count++] = addText(data);
-          ops[count++] = data.length;
+          ops.push(PageOp.text, addText(data), data.length);
         } else {
-          ops[count++] = PageOp.other;
+          ops.push(PageOp.other);
         }
         // On to the next sibling, closing the elements left behind.
         let next = node.nextSibling;
         while (!next) {
           node = node.parentNode;
           if (node === body || !node) break;
-          ops[count++] = PageOp.end;
-          --depth;
+          ops.push(PageOp.end);
           next = node.nextSibling;
         }
         node = next;
@@ -143,7 +128,7 @@
       }
       parts[Part.linkCount] = page.links.length;
     }
-    return {request: {ops: ops.subarray(0, count), text: texts.join(''), parts, links}, page};
+    return {request: {ops, text: texts.join(''), parts, links}, page};
   }
 
   // Puts `child` into `parent` before `before`. A node of the page is moved

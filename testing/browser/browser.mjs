@@ -138,7 +138,7 @@ export async function highlightApart(page, enginePage, { options = 13, ...facts 
       referrer: facts.referrer ?? document.referrer, title: document.title,
     }, { body: true, links: (options & 8) !== 0 });
     window.glintmarkDescribed = described.page;
-    resolve(JSON.stringify({ ...described.request, ops: Array.from(described.request.ops) }));
+    resolve(JSON.stringify(described.request));
   })), options, facts);
   const { kind, answer } = await enginePage.evaluate(async (request) => {
     window.glintmarkEngine ??= await GlintmarkEngine.create({ prefer: 'wasm' });
