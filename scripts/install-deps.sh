@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, quietly and
 # only when something is missing, then the npm packages of the browser tests
-# and the browser benchmark (web/test/package-lock.json) into build/web-node.
+# and the browser benchmark (testing/browser/package-lock.json) into build/web-node.
 # Safe to run again and again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

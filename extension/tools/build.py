@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Assembles the Chromium extension: unpacked in a folder and as a zip.
 
-  build.py --engine ENGINE.js OUT_DIR OUT.zip
+  build.py --engine glintmark-worker-engine.js OUT_DIR OUT.zip
 
-OUT_DIR gets the manifest, the service worker, the content script, the
-options page, the engine (as engine/glintmark-engine.js) and the product's
+OUT_DIR gets the manifest, the service worker, the content script (joined
+with web/protocol.js, web/options_word.js and web/page.js), the options page
+with the options word (web/options_word.js), the service worker's engine (as engine/glintmark-engine.js) and the product's
 icons turned into PNG (resources/*.ico: the toolbar button's icon for the
 action and the extension, the dialog's icon for the options page). The zip
 holds the same files at its top level, as the Chrome Web Store and "Load
@@ -17,10 +18,17 @@ import subprocess
 import sys
 import zipfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+TOOLS = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.dirname(TOOLS)  # extension/: the files the extension is made of
 RESOURCES = os.path.join(HERE, "..", "resources")
-FILES = ["manifest.json", "service_worker.js", "content_script.js",
-         "options.html", "options.css", "options.js"]
+FILES = ["manifest.json", "service_worker.js", "options.html", "options.css", "options.js"]
+# Scripts of the engine's folder (web/) that the extension's own scripts load.
+WEB = os.path.join(HERE, "..", "web")
+WEB_FILES = ["options_word.js"]
+# The content script: the page's half of a pass (no engine) joined into one
+# file, in this order.
+CONTENT_SCRIPT = [os.path.join(WEB, "protocol.js"), os.path.join(WEB, "options_word.js"),
+                  os.path.join(WEB, "page.js"), os.path.join(HERE, "content_script.js")]
 # (icon file, image size, scale, output name)
 ICONS = [
     ("button.ico", 16, 1, "button-16.png"),
@@ -32,7 +40,7 @@ ICONS = [
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--engine", required=True, help="glintmark-engine.js")
+    parser.add_argument("--engine", required=True, help="glintmark-worker-engine.js of the wasm build")
     parser.add_argument("out_dir")
     parser.add_argument("out_zip")
     args = parser.parse_args()
@@ -44,9 +52,18 @@ def main():
     os.makedirs(os.path.join(args.out_dir, "engine"))
     for name in FILES:
         shutil.copyfile(os.path.join(HERE, name), os.path.join(args.out_dir, name))
+    for name in WEB_FILES:
+        shutil.copyfile(os.path.join(WEB, name), os.path.join(args.out_dir, name))
+    # Every frame of every page loads it: without its comment lines and blank
+    # lines (the sources keep them).
+    with open(os.path.join(args.out_dir, "content_script.js"), "w", encoding="utf-8") as out:
+        for part in CONTENT_SCRIPT:
+            with open(part, encoding="utf-8") as source:
+                out.writelines(line for line in source
+                               if line.strip() and not line.lstrip().startswith("//"))
     shutil.copyfile(args.engine, os.path.join(args.out_dir, "engine", "glintmark-engine.js"))
     for icon, size, scale, name in ICONS:
-        subprocess.run([sys.executable, os.path.join(HERE, "ico_to_png.py"), os.path.join(RESOURCES, icon),
+        subprocess.run([sys.executable, os.path.join(TOOLS, "ico_to_png.py"), os.path.join(RESOURCES, icon),
                         str(size), os.path.join(args.out_dir, "icons", name), "--scale", str(scale)],
                        check=True)
     tmp = args.out_zip + ".tmp"

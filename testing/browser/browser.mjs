@@ -14,6 +14,9 @@ export const ROOT = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const CHROMIUM = '/usr/bin/chromium';
 export const chromiumMissing = !existsSync(CHROMIUM);
 export const ENGINE = process.env.GLINTMARK_ENGINE || join(ROOT, 'build/wasm/web/glintmark-engine.js');
+// The engine of the extension's service worker (WebAssembly alone).
+export const WORKER_ENGINE = process.env.GLINTMARK_WORKER_ENGINE ||
+  join(ROOT, 'build/wasm/web/glintmark-worker-engine.js');
 export const NODE_MODULES = process.env.GLINTMARK_WEB_NODE || join(ROOT, 'build/web-node');
 
 const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -112,6 +115,40 @@ export async function highlight(page, { prefer = 'auto', ...settings } = {}) {
       }, reject);
     });
   }), prefer, settings);
+}
+
+let pageHalfSource;
+// injectPageHalf(page): the page's half of a pass alone (web/protocol.js and
+// web/page.js, GlintmarkPage), as the extension's content script has it: no
+// engine, nothing compiled.
+export async function injectPageHalf(page) {
+  pageHalfSource ??= ['web/protocol.js', 'web/page.js'].map((f) => readFileSync(join(ROOT, f), 'utf8')).join('\n');
+  await page.evaluate(pageHalfSource);
+}
+
+// highlightApart(page, enginePage, {options, url, referrer, savedSearchText})
+// -> {kind, report}: the extension's path. The page (injectPageHalf)
+// describes itself, the engine runs in `enginePage` (injectEngine), and the
+// page makes the answer's changes; what crosses is JSON, as through the
+// extension's messages. Each step in a task of the page's own.
+export async function highlightApart(page, enginePage, { options = 13, ...facts } = {}) {
+  const request = await page.evaluate((options, facts) => new Promise((resolve) => setTimeout(() => {
+    const described = GlintmarkPage.describe(document, {
+      options, savedSearchText: facts.savedSearchText ?? null, url: facts.url ?? document.URL,
+      referrer: facts.referrer ?? document.referrer, title: document.title,
+    }, { body: true, links: (options & 8) !== 0 });
+    window.glintmarkDescribed = described.page;
+    resolve(JSON.stringify(described.request));
+  })), options, facts);
+  const { kind, answer } = await enginePage.evaluate(async (request) => {
+    window.glintmarkEngine ??= await GlintmarkEngine.create({ prefer: 'wasm' });
+    return { kind: glintmarkEngine.kind, answer: JSON.stringify(glintmarkEngine.run(JSON.parse(request))) };
+  }, request);
+  const domError = await page.evaluate((answer) => new Promise((resolve) => setTimeout(() =>
+    resolve(GlintmarkPage.apply(window.glintmarkDescribed, JSON.parse(answer))))), answer);
+  const { report } = JSON.parse(answer);
+  if (domError) report.domError = domError;
+  return { kind, report };
 }
 
 // pageState(page) -> {spans: {colour: count}, marked, titles, text}: the
