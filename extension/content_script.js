@@ -111,9 +111,20 @@ function highlightRewrites() {
     const report = await passOver(glintmarkPass.input, null);
     glintmarkPass.rewritePasses++;
     glintmarkPass.rewriteReport = report;
+    marksPassed(report);
     if (glintmarkPass.rewritePasses < MAX_REWRITE_PASSES) watch();
   }
   if (document.body) watch();
+}
+
+// After each pass: the marks registry reads the marks again (the popup's
+// counts, the badge, stepping) and the strip beside the scrollbar follows.
+function marksPassed(report) {
+  if (!marksPassed.started) {
+    marksPassed.started = true;
+    GlintmarkStrip.start();
+  }
+  GlintmarkMarks.refresh(report);
 }
 
 async function runPagePass() {
@@ -123,6 +134,7 @@ async function runPagePass() {
   glintmarkPass.engineKind = begun.engineKind;
   glintmarkPass.input = {options: begun.options, savedSearchText: begun.savedSearchText};
   glintmarkPass.report = await passOver(glintmarkPass.input, begun.report);
+  marksPassed(glintmarkPass.report);
   highlightRewrites();
   // Back and forward bring the page back from the browser's cache without
   // loading it again, but they are navigations of the tab all the same (the

@@ -21,14 +21,16 @@ import zipfile
 TOOLS = os.path.dirname(os.path.abspath(__file__))
 HERE = os.path.dirname(TOOLS)  # extension/: the files the extension is made of
 RESOURCES = os.path.join(HERE, "..", "resources")
-FILES = ["manifest.json", "service_worker.js", "options.html", "options.css", "options.js"]
+FILES = ["manifest.json", "service_worker.js", "options.html", "options.css", "options.js", "browser_options.js",
+         "marks_worker.js", "popup.html", "popup.css", "popup.js"]
 # Scripts of the engine's folder (web/) that the extension's own scripts load.
 WEB = os.path.join(HERE, "..", "web")
 WEB_FILES = ["options_word.js"]
 # The content script: the page's half of a pass (no engine) joined into one
 # file, in this order.
 CONTENT_SCRIPT = [os.path.join(WEB, "protocol.js"), os.path.join(WEB, "options_word.js"),
-                  os.path.join(WEB, "page.js"), os.path.join(HERE, "content_script.js")]
+                  os.path.join(WEB, "page.js"), os.path.join(HERE, "marks.js"), os.path.join(HERE, "strip.js"),
+                  os.path.join(HERE, "content_script.js")]
 # (icon file, image size, scale, output name)
 ICONS = [
     ("button.ico", 16, 1, "button-16.png"),
