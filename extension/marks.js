@@ -86,24 +86,19 @@
     return out;
   }
 
-  // The child frames in document order, each with how many marks come before it.
+  // The child frames' elements in document order: each one's address (the
+  // worker matches them with the tab's frames) and how many marks come
+  // before it.
   function childFrames() {
     const out = [];
     for (const frame of document.querySelectorAll('iframe, frame')) {
-      let frameId;
-      try {
-        frameId = chrome.runtime.getFrameId(frame);
-      } catch (e) {
-        continue;
-      }
-      if (frameId === undefined || frameId < 0) continue;
       let before = 0, hi = marks.length;
       while (before < hi) {  // the first mark after the frame element
         const mid = (before + hi) >> 1;
         if (order(marks[mid].range.startContainer, marks[mid].range.startOffset, frame, 0) < 0) before = mid + 1;
         else hi = mid;
       }
-      out.push({frameId, before});
+      out.push({url: frame.src, before});
     }
     return out;
   }
@@ -191,6 +186,7 @@
     get marks() { return marks; },
     get keywords() { return keywords; },
     get current() { return current; },
+    get announced() { return live?.textContent ?? null; },
     onChange(listener) { listeners.push(listener); },
   });
 })(globalThis);

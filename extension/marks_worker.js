@@ -4,11 +4,16 @@
 // been stopped since). Loaded by the service worker.
 //
 // Each frame's content script (marks.js) answers "marksSummary" with the
-// word of each of its marks in document order and, for each child frame,
-// its frame id (chrome.runtime.getFrameId of the frame element) and how many
-// of its marks come before the frame element. The tab's marks in document
-// order are then the top frame's, with each child frame's put in at its
-// place, recursively: a frame's content lies where its element is.
+// word of each of its marks in document order and, for each frame element
+// it holds, in document order, the element's address and how many of its
+// marks come before it. The tab's frames and their parents come from
+// chrome.webNavigation.getAllFrames; a parent's child frames are matched
+// with its frame elements by address, in order (frames of one address in
+// the order the browser made them), and a child frame no element matches
+// (one that navigated away from its element's address) goes after its
+// parent's marks. The tab's marks in document order are then the top
+// frame's, with each child frame's put in at its element's place,
+// recursively.
 //
 // Stepping: the tab's current mark (frame id and index in that frame,
 // in chrome.storage.session under "current:TAB", which outlives the worker)
@@ -26,13 +31,32 @@ async function frameSummary(tabId, frameId) {
 }
 
 // The tab's marks in order: {marks: [{frameId, index, word}], keywords, source, fromTitle}.
+// Words are the top document's keywords, then any other a frame has (a
+// frame's pass may have chosen its words on its own: its title's): a mark's
+// word is its index in that list.
 async function tabMarks(tabId) {
   const marks = [];
-  const top = await frameSummary(tabId, 0);
-  const seen = new Set();
+  const keywords = [];
+  const [top, frames] = await Promise.all([frameSummary(tabId, 0),
+    chrome.webNavigation.getAllFrames({tabId}).catch(() => null)]);
+  const childrenOf = (frameId) => (frames ?? []).filter((f) => f.parentFrameId === frameId)
+    .sort((x, y) => x.frameId - y.frameId);
   async function walk(frameId, summary) {
-    seen.add(frameId);
-    const children = (summary.frames ?? []).filter((f) => !seen.has(f.frameId));
+    const words = (summary.keywords ?? []).map((k) => {
+      let i = keywords.findIndex((known) => known.word === k.word);
+      if (i < 0) i = keywords.push(k) - 1;
+      return i;
+    });
+    const wordOf = (local) => (local >= 0 && local < words.length ? words[local] : -1);
+    // The child frames with their places among this frame's marks.
+    const unmatched = childrenOf(frameId);
+    const children = [];
+    for (const element of summary.frames ?? []) {
+      const at = unmatched.findIndex((f) => f.url === element.url);
+      if (at >= 0) children.push({frameId: unmatched.splice(at, 1)[0].frameId, before: element.before});
+    }
+    for (const f of unmatched) children.push({frameId: f.frameId, before: summary.words.length});
+    children.sort((x, y) => x.before - y.before);
     const inner = await Promise.all(children.map((f) => frameSummary(tabId, f.frameId)));
     let next = 0;
     for (let index = 0; index <= summary.words.length; ++index) {
@@ -40,11 +64,11 @@ async function tabMarks(tabId) {
         if (inner[next]) await walk(children[next].frameId, inner[next]);
         next++;
       }
-      if (index < summary.words.length) marks.push({frameId, index, word: summary.words[index]});
+      if (index < summary.words.length) marks.push({frameId, index, word: wordOf(summary.words[index])});
     }
   }
   if (top) await walk(0, top);
-  return {marks, keywords: top?.keywords ?? [], source: top?.source ?? null, fromTitle: top?.fromTitle ?? false};
+  return {marks, keywords, source: top?.source ?? null, fromTitle: top?.fromTitle ?? false};
 }
 
 // What the popup shows: each word with its colour and number of marks.
@@ -115,11 +139,15 @@ chrome.commands.onCommand.addListener((command, tab) => {
   glintmarkCommand(command, tab?.id).catch(() => {});
 });
 
+// The extension's own pages (the popup) ask for counts and steps; the pages'
+// content scripts only tell of changes.
+const ownPage = (sender) => sender.id === chrome.runtime.id && sender.url?.startsWith(chrome.runtime.getURL(''));
+
 chrome.runtime.onMessage.addListener((message, sender, reply) => {
   let answer = null;
   if (message?.type === 'marksChanged' && sender.tab?.id >= 0) marksChanged(sender.tab.id);
-  else if (message?.type === 'tabCounts' && !sender.tab) answer = tabCounts(message.tabId);
-  else if (message?.type === 'step' && !sender.tab) answer = step(message.tabId, message.direction, message.word);
+  else if (message?.type === 'tabCounts' && ownPage(sender)) answer = tabCounts(message.tabId);
+  else if (message?.type === 'step' && ownPage(sender)) answer = step(message.tabId, message.direction, message.word);
   if (!answer) return false;
   answer.then(reply, () => reply(null));
   return true;
@@ -132,7 +160,7 @@ chrome.tabs.onRemoved.addListener((tabId) => {
 // The popup's options: the boxes' word while a change is pending, stored
 // when the popup closes without Close or Cancel (its port disconnects).
 chrome.runtime.onConnect.addListener((port) => {
-  if (port.name !== 'popupOptions' || port.sender?.tab) return;
+  if (port.name !== 'popupOptions' || !ownPage(port.sender)) return;
   let word = null;
   port.onMessage.addListener((message) => {
     word = Number.isInteger(message?.word) ? message.word : null;

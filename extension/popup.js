@@ -45,7 +45,10 @@ async function step(direction, word = -1) {
 }
 
 async function show() {
-  [{id: tabId} = {}] = await chrome.tabs.query({active: true, currentWindow: true});
+  // The active tab's; or, opened as a page of its own (popup.html?tab=ID), that tab's.
+  const asked = new URLSearchParams(location.search).get('tab');
+  if (asked) tabId = Number(asked);
+  else [{id: tabId} = {}] = await chrome.tabs.query({active: true, currentWindow: true});
   const counts = tabId === undefined ? null : await chrome.runtime.sendMessage({type: 'tabCounts', tabId});
   const total = counts?.total ?? 0;
   document.getElementById('total').textContent = `${total} mark${total === 1 ? '' : 's'}, all words`;

@@ -114,7 +114,7 @@
   function drawNow() {
     draw();
     return root && host.isConnected ? [...root.children].map((line) => ({top: parseFloat(line.style.top),
-      y: Number(line.dataset.y), colour: line.style.background})) : [];
+      y: Number(line.dataset.y), colour: line.style.backgroundColor})) : [];
   }
 
   global.GlintmarkStrip = Object.freeze({start, drawNow, OPTION_KEY});
