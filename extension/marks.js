@@ -163,11 +163,18 @@
     const element = mark.element ?? (startContainer.nodeType === 1 ? startContainer : startContainer.parentElement);
     const smooth = !global.matchMedia('(prefers-reduced-motion: reduce)').matches;
     element.scrollIntoView({block: 'center', inline: 'nearest', behavior: smooth ? 'smooth' : 'instant'});
-    const word = keywords[wordOf(mark.colour)]?.word ?? '';
-    const range = document.createRange();
-    range.setStart(startContainer, startOffset);
-    range.setEnd(endContainer, endOffset);
-    announce(`${range.toString() || word}: mark ${position ?? index + 1} of ${total ?? marks.length}`);
+    // The text as shown; the word when the page shortened the text under a
+    // range since the pass.
+    let text = keywords[wordOf(mark.colour)]?.word ?? '';
+    try {
+      const range = document.createRange();
+      range.setStart(startContainer, startOffset);
+      range.setEnd(endContainer, endOffset);
+      text = range.toString() || text;
+    } catch (e) {
+      // offsets past the text's end
+    }
+    announce(`${text}: mark ${position ?? index + 1} of ${total ?? marks.length}`);
     return true;
   }
 

@@ -1,5 +1,5 @@
 // GlintmarkStrip: the marks beside the scrollbar of the top document. A
-// strip 6 px wide, fixed at the viewport's right edge, in a closed shadow
+// strip 8 px wide, fixed at the viewport's right edge, in a closed shadow
 // root: one line per marked block (the nearest ancestor of a mark that is not
 // laid out inline) in its first mark's colour, at the block's height in the
 // document scaled to the viewport's. Only the lines take the pointer; a click
@@ -10,7 +10,8 @@
 (function (global) {
   'use strict';
 
-  const WIDTH = 6;
+  const WIDTH = 8;
+  const LINE = 4;
   const THROTTLE_MS = 250;
   const OPTION_KEY = 'marksStrip';
 
@@ -74,13 +75,13 @@
     const out = document.createDocumentFragment();
     const placed = new Set();
     for (const {y, colour} of marks) {
-      const top = Math.min(view - 3, Math.round((y / docHeight) * view));
+      const top = Math.min(view - LINE, Math.round((y / docHeight) * view));
       const key = `${top} ${colour}`;
       if (placed.has(key)) continue;
       placed.add(key);
       const line = document.createElement('div');
       line.dataset.y = String(Math.round(y));
-      line.setAttribute('style', `position:absolute;right:0;width:${WIDTH}px;height:3px;top:${top}px;` +
+      line.setAttribute('style', `position:absolute;right:0;width:${WIDTH}px;height:${LINE}px;top:${top}px;` +
         `background:${colour};box-shadow:0 0 0 1px rgba(0,0,0,.35);pointer-events:auto;cursor:pointer`);
       out.appendChild(line);
     }

@@ -199,11 +199,26 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout',
         const {p2} = await until('the scroll', () => page.evaluate(() => scrollY > 0 &&
           {p2: document.getElementById('p2').getBoundingClientRect().top - innerHeight / 2}));
         assert.ok(Math.abs(p2) < 2, `p2 ${p2} px from the middle`);
-        await page.screenshot({path: path.join(SHOTS, 'strip.png')});
         // Too short to scroll: no strip.
         await page.evaluate(() => document.querySelectorAll('div').forEach((d) => d.remove()));
         assert.deepEqual(await inContent(page.mainFrame(), 'GlintmarkStrip.drawNow()'), []);
         await page.close();
+
+        // For the README: an article with the strip and the current mark.
+        const paragraph = (i) => `<p>${['The glacier carved the valley', 'Meltwater ran over the moraine',
+          'Snow fell on the ridge above the ice'][i % 3]} in the ${i}th century, and the <b>valley</b> kept its
+          shape; herders crossed it each summer with their flocks.</p>`.repeat(i % 5 === 0 ? 2 : 1);
+        const article = await open('article.html', html('Article', `<h1>Valleys of ice</h1>${
+          Array.from({length: 40}, (_, i) => paragraph(i)).join('')}`), `${SEARCH}glacier+moraine+valley`);
+        await until('the marks', async () => (await counts(article.tabId)).total > 40);
+        await article.page.setViewport({width: 800, height: 500});
+        await worker.evaluate(async (id) => {
+          for (let i = 0; i < 4; ++i) await glintmarkCommand('next-mark-word-2', id);
+        }, article.tabId);
+        await sleep(600);
+        await article.inContent(article.page.mainFrame(), 'GlintmarkStrip.drawNow()');
+        await article.page.screenshot({path: path.join(SHOTS, 'strip.png')});
+        await article.page.close();
       });
     } finally {
       await chromium.close();

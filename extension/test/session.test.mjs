@@ -238,7 +238,7 @@ async function session(t) {
       await until('the stored options shown', () => page.$eval('input', (box) => !box.disabled));
       return {page, watcher};
     }
-    const boxesOf = (page) => page.$$eval('label', (labels) =>
+    const boxesOf = (page) => page.$$eval('label:has([data-bit])', (labels) =>
       labels.map((l) => [l.textContent, l.querySelector('input').checked]));
     const closed = (page) => new Promise((resolve) => page.once('close', resolve));
     const storedOptions = () => inWorker('chrome.storage.sync.get("options").then((o) => o.options)');
