@@ -18,6 +18,7 @@
   const SPAN_COLOUR = /background-color\s*:\s*(#[0-9a-f]{6})/i;
   const NAME = /^glintmark-([0-9a-f]{6})(?:-(\d+))?$/;
   const CURRENT = 'glintmark-current';
+  const REFRESH_MS = 50;
 
   let marks = [];        // [{colour, range: StaticRange or Range-like {startContainer...}, element?}]
   let keywords = [];     // the pass's [{word, colour}]
@@ -60,11 +61,20 @@
   // The word (keyword index) of a colour: the first keyword of that colour.
   const wordOf = (colour) => keywords.findIndex((k) => k.colour === colour);
 
-  // Reads the marks again; `report`, the latest pass's report, gives the words.
-  // Tells the worker, which gathers the tab's frames for the badge.
+  // Reads the marks again, once for a burst of passes (the incremental
+  // passes of a page that keeps changing come in bursts); `report`, the
+  // latest whole pass's report, gives the words (an incremental pass's
+  // leaves them as they are: pass none). Tells the worker, which gathers the
+  // tab's frames for the badge.
+  let refreshing = 0;
   function refresh(report) {
     if (report) lastReport = report;
     if (report?.keywords) keywords = report.keywords.map(({word, colour}) => ({word, colour: colour.toLowerCase()}));
+    refreshing ||= setTimeout(read, REFRESH_MS);
+  }
+
+  function read() {
+    refreshing = 0;
     const spans = fromSpans();
     const found = spans.length ? spans : fromHighlights();
     const was = marks[current];
