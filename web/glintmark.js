@@ -5,6 +5,12 @@
 //   const report = engine.highlightDocument(document, {options: 13, savedSearchText: null});
 //   // report.savedSearchText: the session's text for the next page
 //
+// More of the request: `roots` (elements) passes over those subtrees only,
+// as the children of a body of their own; `shadow` searches the content of
+// open shadow roots as their hosts' text; `skipEditable` leaves editable
+// elements' content out; `paint(pageNodes)` takes the pass's changes instead
+// of their being made to the page (its answer is the report's `painted`).
+//
 // The pass itself is C++ (core/ and the HTML model of host/html), compiled
 // twice: to WebAssembly (GlintmarkWasm) and to plain JavaScript
 // (GlintmarkAsm). The second serves pages whose Content-Security-Policy
@@ -26,6 +32,8 @@
   const XLINK_NS = 'http://www.w3.org/1999/xlink';
   const utf8 = new TextDecoder('utf-8');
   const utf16 = new TextDecoder('utf-16le');
+  // Stands between two roots of a partial pass (a line break of our own).
+  const SEPARATOR = {nodeType: 0};
 
   // The page's nodes by number (1 is the body), and the changes the module
   // asks for. The changes are written down while the pass runs and made to
@@ -42,6 +50,9 @@
     constructor(doc) {
       this.doc = doc;
       this.nodes = [null];
+      this.parents = [0];  // each walked node's parent, by number
+      this.shadowRoots = [];  // the open shadow roots walked
+      this.slotParents = [];  // (slot's number, the parent of the nodes it shows) pairs
       this.links = [];
       this.changes = [];
       this.made = [];  // the name and attributes of each element made from markup
@@ -228,22 +239,78 @@
       return offset;
     };
 
-    const body = doc.body;
-    let bodyKind = 0;
-    if (body && body.localName === 'body') bodyKind = 1;
-    else if (body) bodyKind = 2;
-    const nodes = pageNodes.nodes;
-    if (bodyKind === 1) {
-      nodes.push(body);
-      let node = body.firstChild;
-      while (node) {
+    // The walk. Children come from a sibling chain (the usual case) or a
+    // list (the roots of a partial pass, a slot's assigned nodes). With
+    // `shadow`, an element that hosts an open shadow root has that tree's
+    // content as its children, its slots filled with what they show, so
+    // the text searched is the text the host renders. With `skipEditable`,
+    // editable content is a closed box: an element, no content.
+    const parents = pageNodes.parents;
+    const shadow = request.shadow, skipEditable = request.skipEditable;
+    // The walk's stack: for each element entered, where its parent's
+    // children go on.
+    const stackList = [], stackIndex = [], stackNext = [], stackParent = [], stackShadow = [];
+    const walk = (list, first, parentId) => {
+      let index = 0, node = first, inShadow = false;
+      for (;;) {
+        if (!node) {
+          if (!stackNext.length) return;
+          op(PageOp.end);
+          list = stackList.pop();
+          index = stackIndex.pop();
+          node = stackNext.pop();
+          parentId = stackParent.pop();
+          inShadow = stackShadow.pop();
+          continue;
+        }
+        const next = list ? (list[++index] ?? null) : node.nextSibling;
+        const id = nodes.length;
+        parents.push(parentId);
+        if (node === SEPARATOR) {
+          nodes.push(null);
+          op(PageOp.element, nameAt('br'), 2);
+          op(PageOp.end);
+          node = next;
+          continue;
+        }
         nodes.push(node);
         const type = node.nodeType;
         if (type === 1) {
           const name = node.localName.toLowerCase();
           op(PageOp.element, nameAt(name), name.length);
-          if (node.firstChild) {
-            node = node.firstChild;
+          let childList = null, child = node.firstChild, childInShadow = inShadow;
+          if (shadow) {
+            const root = node.shadowRoot;
+            if (root) {
+              pageNodes.shadowRoots.push(root);
+              child = root.firstChild;
+              childInShadow = true;
+            } else if (inShadow && name === 'slot') {
+              const shown = node.assignedNodes({flatten: true});
+              if (shown.length) {
+                // Our spans go where the shown nodes are, not into the slot.
+                pageNodes.slotParents.push(id, shown[0].parentNode);
+                childList = shown;
+                child = shown[0];
+                childInShadow = false;
+              }
+            }
+          }
+          if (skipEditable && child && node.hasAttribute('contenteditable') &&
+              node.getAttribute('contenteditable') !== 'false') {
+            child = null;
+          }
+          if (child) {
+            stackList.push(list);
+            stackIndex.push(index);
+            stackNext.push(next);
+            stackParent.push(parentId);
+            stackShadow.push(inShadow);
+            list = childList;
+            index = 0;
+            node = child;
+            parentId = id;
+            inShadow = childInShadow;
             continue;
           }
           op(PageOp.end);
@@ -253,16 +320,30 @@
         } else {
           op(PageOp.other);
         }
-        // On to the next sibling, closing the elements left behind.
-        while (!node.nextSibling) {
-          node = node.parentNode;
-          if (node === body || !node) {
-            node = null;
-            break;
-          }
-          op(PageOp.end);
-        }
-        if (node) node = node.nextSibling;
+        node = next;
+      }
+    };
+
+    const body = doc.body;
+    let bodyKind = 0;
+    const nodes = pageNodes.nodes;
+    if (request.roots) {
+      // A partial pass: the roots as the children of a body of our own, a
+      // line break between each two, so that no match joins two of them.
+      bodyKind = 1;
+      nodes.push(null);
+      parents.push(0);
+      const list = [];
+      for (const root of request.roots) list.push(root, SEPARATOR);
+      list.pop();
+      if (list.length) walk(list, list[0], 1);
+    } else {
+      if (body && body.localName === 'body') bodyKind = 1;
+      else if (body) bodyKind = 2;
+      if (bodyKind === 1) {
+        nodes.push(body);
+        parents.push(0);
+        walk(null, body.firstChild, 1);
       }
     }
 
@@ -273,9 +354,13 @@
     ];
     const links = [];
     if (request.options & 8) {
-      for (const element of doc.getElementsByTagName('a')) {
+      const scopes = request.roots ?? [doc];
+      for (const scope of scopes) {
+        if (scope.localName === 'a') pageNodes.links.push(scope);
+        pageNodes.links.push(...scope.getElementsByTagName('a'));
+      }
+      for (const element of pageNodes.links) {
         const address = linkAddress(element, doc);
-        pageNodes.links.push(element);
         links.push(addText(address), address.length);
       }
       parts[10] = pageNodes.links.length;
@@ -304,6 +389,7 @@
         url: request.url ?? doc.URL,
         referrer: request.referrer ?? doc.referrer,
         title: request.title ?? doc.title,
+        roots: request.roots, shadow: request.shadow, skipEditable: request.skipEditable,
       });
       const encoder = new TextEncoder();
       const textCapacity = description.text.length * 3 + 1;
@@ -334,13 +420,26 @@
         } finally {
           m.glintmarkPage = null;
         }
-        pageNodes.apply();
+        // The changes made to the page, or handed to the caller's painter,
+        // which makes marks of its own from them (and leaves the page as it is).
+        let painted;
+        if (request.paint) {
+          painted = request.paint(pageNodes);
+        } else {
+          const slots = pageNodes.slotParents;
+          for (let j = 0; j < slots.length; j += 2) pageNodes.nodes[slots[j]] = slots[j + 1];
+          pageNodes.apply();
+        }
         // The module's memory may have grown during the pass: fresh views.
         const length = m.HEAP32[lengthAt >> 2];
         const report = JSON.parse(utf8.decode(m.HEAPU8.subarray(reportAt, reportAt + length)));
         report.status = parseInt(report.result, 16) >>> 0;
         report.text = report.searchText ?? null;
         if (pageNodes.error) report.domError = pageNodes.error;
+        if (painted !== undefined) report.painted = painted;
+        // The open shadow roots walked, for a caller that watches them (not
+        // part of the report's JSON).
+        Object.defineProperty(report, 'shadowRoots', {value: pageNodes.shadowRoots});
         report.milliseconds = {describe: described - started, pass: performance.now() - described};
         return report;
       } finally {

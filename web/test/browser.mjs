@@ -114,6 +114,44 @@ export async function highlight(page, { prefer = 'auto', ...settings } = {}) {
   }), prefer, settings);
 }
 
+let painterSource;
+// paintHighlights(page, settings) -> {report, marks, html}: the extension's
+// default painter (extension/painter_highlight.js, injected here) given one
+// pass of the engine (injected before) over the page; `marks`, each mark's
+// colour and text in document order, one per line, and the count per
+// colour; `nodes`, the body's nodes after the pass (names and texts: the
+// painter must leave them as they were; link tooltips change attributes).
+export const bodyNodes = () => {
+  const out = [];
+  const walker = document.createTreeWalker(document.body);
+  for (let node = walker.currentNode; node; node = walker.nextNode()) {
+    out.push(node.nodeType === 3 ? `#${node.data}` : node.nodeName);
+  }
+  return out.join('\n');
+};
+export async function paintHighlights(page, settings) {
+  painterSource ??= readFileSync(join(ROOT, 'extension/painter_highlight.js'), 'utf8');
+  await page.evaluate(painterSource);
+  return page.evaluate((settings, bodyNodesSource) => new Promise((resolve, reject) => {
+    const bodyNodes = eval(bodyNodesSource);
+    setTimeout(() => {
+      GlintmarkEngine.create({ prefer: 'wasm' }).then((engine) => {
+        try {
+          const painter = new GlintmarkHighlightPainter(document);
+          const report = engine.highlightDocument(document, { ...settings, paint: (nodes) => painter.paint(nodes) });
+          const marks = GlintmarkHighlightPainter.describe(window);
+          const spans = {};
+          for (const { colour } of marks) spans[colour] = (spans[colour] || 0) + 1;
+          resolve({ report, spans, marked: marks.map((m) => `${m.colour} ${m.text}`).join('\n'),
+            nodes: bodyNodes() });
+        } catch (error) {
+          reject(error);
+        }
+      }, reject);
+    });
+  }), settings, `(${bodyNodes})`);
+}
+
 // pageState(page) -> {spans: {colour: count}, marked, titles, text}: the
 // highlight spans (style "color:black;background-color:C", spaces and a
 // final ";" allowed, any case) counted per colour; `marked`, each span's
