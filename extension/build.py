@@ -19,7 +19,8 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 RESOURCES = os.path.join(HERE, "..", "resources")
-FILES = ["manifest.json", "service_worker.js", "content_script.js",
+FILES = ["manifest.json", "service_worker.js", "content_script.js", "painter_highlight.js",
+         "mutation_passes.js", "navigation.js",
          "options.html", "options.css", "options.js"]
 # (icon file, image size, scale, output name)
 ICONS = [

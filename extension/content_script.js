@@ -1,6 +1,9 @@
 // Glintmark's content script: the page pass of one document, top document or
 // frame, when it has completed loading (the browser's DocumentComplete),
-// with the tab's session from the service worker.
+// with the tab's session from the service worker; then passes over what the
+// page adds or changes (mutation_passes.js), and a pass for each navigation
+// the page makes without loading (navigation.js). Marks are painted by
+// painter_highlight.js, or written as spans ("Mark with elements").
 //
 // The engine (engine/glintmark-engine.js, listed before this file in the
 // manifest) defines GlintmarkEngine. It compiles its WebAssembly where the
@@ -8,18 +11,15 @@
 // whose Content-Security-Policy forbids compiling WebAssembly forbids it to
 // the content scripts of extensions too.
 
-// Our spans, as the pass writes them.
+// Our spans, as the spans painter writes them.
 const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
-// A page that replaces its body's content after the pass is highlighted
-// again, at most this many times, once its changes have settled for
-// REWRITE_SETTLE_MS.
-const MAX_REWRITE_PASSES = 3;
-const REWRITE_SETTLE_MS = 300;
 
-// What this document's pass did: its input, the engine's kind, the report of
-// the load's pass and of the latest pass over a rewritten page.
-const glintmarkPass = {input: null, engineKind: null, report: null, rewriteReport: null, rewritePasses: 0,
-  restoredPasses: 0};
+// What this document's passes did: the input of the latest navigation's
+// pass (the load's, or a same-document navigation's), the engine's kind, the
+// painter, the load's report, each same-document navigation's report, the
+// incremental passes' figures and the latest one's report.
+const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
+  incremental: null, lastIncremental: null, restoredPasses: 0};
 
 // Resolves when the document has loaded and is the tab's: a page that
 // Chromium prerendered (loaded before the user went there) completes for the
@@ -33,30 +33,6 @@ async function documentComplete() {
   }
 }
 
-// Highlights the document again when the page throws away the content that
-// was highlighted: its body's children change and none of our spans is left
-// (a page that renders its text after loading, or replaces it). Only the
-// body's own children are watched, which costs nothing on pages that change
-// deeper down; a change that leaves some of our spans in place is the page
-// updating a part of itself, and highlighting again would mark the kept
-// text twice. These passes repeat the load's pass with the same input and do
-// not touch the tab's session: the session sees one pass per document load.
-function highlightRewrites(engine) {
-  let timer = 0;
-  const observer = new MutationObserver(() => {
-    clearTimeout(timer);
-    timer = setTimeout(rewritten, REWRITE_SETTLE_MS);
-  });
-  const watch = () => observer.observe(document.body, {childList: true});
-  function rewritten() {
-    if (!document.body || document.body.querySelector(HIGHLIGHT_SPANS) || !document.body.textContent.trim()) return;
-    observer.disconnect();
-    glintmarkPass.rewriteReport = engine.highlightDocument(document, glintmarkPass.input);
-    if (++glintmarkPass.rewritePasses < MAX_REWRITE_PASSES) watch();
-  }
-  if (document.body) watch();
-}
-
 // One pass with the tab's session: the worker hands out the saved text and
 // the options and holds the tab's other passes back until the updated text
 // comes back.
@@ -65,33 +41,102 @@ async function withSession(run) {
   if (!session) return;
   let savedSearchText = session.savedSearchText;
   try {
-    savedSearchText = run({options: session.options, savedSearchText}).savedSearchText;
+    savedSearchText = run(session).savedSearchText;
   } finally {
     chrome.runtime.sendMessage({type: 'endPass', ticket: session.ticket, savedSearchText});
   }
+}
+
+// The painters. The default leaves the page's nodes alone (CSS highlights);
+// "Mark with elements" writes the spans the product writes, never inside
+// editable content. Both take the same passes and mark the same matches.
+function highlightPainter(engine) {
+  const painter = new GlintmarkHighlightPainter(document);
+  const paint = (nodes) => painter.paint(nodes);
+  return {
+    kind: 'highlight',
+    pass: (input, roots) => engine.highlightDocument(document, {...input, roots, shadow: true, paint}),
+    forget: (nodes) => painter.forget(nodes),
+    clear: () => painter.clear(),
+    count: () => painter.count,
+  };
+}
+
+function spansPainter(engine, passes) {
+  const editable = (node) => node.closest('[contenteditable]:not([contenteditable="false"])');
+  return {
+    kind: 'spans',
+    pass(input, roots) {
+      // Text already holding our spans would be marked twice.
+      if (roots) roots = roots.filter((root) => !root.closest(HIGHLIGHT_SPANS) && !root.querySelector(HIGHLIGHT_SPANS) &&
+        !editable(root));
+      if (roots && !roots.length) return null;
+      return passes.ours(() => engine.highlightDocument(document, {...input, roots, shadow: true, skipEditable: true}));
+    },
+    forget: () => {},
+    clear: () => passes.ours(() => {
+      for (const span of document.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
+    }),
+    count: () => document.querySelectorAll(HIGHLIGHT_SPANS).length,
+  };
 }
 
 async function runPagePass() {
   await documentComplete();
   const engine = await GlintmarkEngine.create({prefer: 'auto'});
   glintmarkPass.engineKind = engine.kind;
-  await withSession((input) => {
-    glintmarkPass.input = input;
-    return (glintmarkPass.report = engine.highlightDocument(document, input));
+  let painter = null, input = null;
+  const passes = new GlintmarkMutationPasses(document, {
+    pass(roots) {
+      const report = painter.pass(input, roots);
+      if (report) glintmarkPass.lastIncremental = report;
+      for (const root of report?.shadowRoots ?? []) passes.watch(root);
+      navigations.check();
+    },
+    removed: (nodes) => painter.forget(nodes),
   });
-  if (!glintmarkPass.input) return;  // the page is not in a tab
-  highlightRewrites(engine);
+  glintmarkPass.incremental = passes.stats;
+  // The pass over the whole document, with the session's input; the passes
+  // over what changes later repeat its input.
+  const wholePass = (session, facts) => {
+    painter ??= session.markWithElements || !GlintmarkHighlightPainter.supported(window)
+      ? spansPainter(engine, passes) : highlightPainter(engine);
+    glintmarkPass.painter = painter.kind;
+    input = {options: session.options, savedSearchText: session.savedSearchText, ...facts};
+    glintmarkPass.input = input;
+    painter.clear();
+    const report = painter.pass(input, undefined);
+    for (const root of report.shadowRoots) passes.watch(root);
+    return report;
+  };
+  const navigations = GlintmarkNavigation.watch(window, (address, previous) => {
+    // The tab went on to another address of this document: a navigation, as
+    // a new load would be (a results page saves its new search), its pass
+    // with the new address and the old one as referrer.
+    if (!input) return;
+    passes.pause();
+    navigationQueue = navigationQueue.then(() => withSession((session) => {
+      const report = wholePass(session, {url: address, referrer: previous, title: document.title});
+      glintmarkPass.navigations.push(report);
+      return report;
+    })).catch(() => {}).finally(() => passes.resume({drop: true}));
+  });
+  let navigationQueue = Promise.resolve();
+  await withSession((session) => (glintmarkPass.report =
+    wholePass(session, {url: document.URL, referrer: document.referrer, title: document.title})));
+  if (!input) return;  // the page is not in a tab
+  passes.start();
   // Back and forward bring the page back from the browser's cache without
   // loading it again, but they are navigations of the tab all the same (the
   // browser completed the document again), so the tab's session takes this
   // page's effect again: a results page saves its search anew. The page
-  // keeps the spans it has; the pass runs on an empty document with the
+  // keeps the marks it has; the pass runs on an empty document with the
   // page's address, referrer and title, which leaves the page as it is.
   window.addEventListener('pageshow', (event) => {
     if (!event.persisted) return;
     glintmarkPass.restoredPasses++;
-    withSession((input) => engine.highlightDocument(document.implementation.createHTMLDocument(document.title),
-      {...input, url: document.URL, referrer: document.referrer}));
+    withSession((session) => engine.highlightDocument(document.implementation.createHTMLDocument(document.title),
+      {options: session.options, savedSearchText: session.savedSearchText, url: input.url, referrer: input.referrer}));
   });
 }
 

@@ -10,10 +10,13 @@
 // worker whenever Chromium has stopped it). "Close" and "Cancel" clear it.
 
 const OPTIONS_KEY = 'options';
+// The browser's own option, stored apart from the product's word.
+const ELEMENTS_KEY = 'markWithElements';
 const DEFAULT_OPTIONS = 13;
 const HELP_PAGE = 'https://glintmark.example/help/options.html';
 
 const boxes = [...document.querySelectorAll('input[data-bit]')];
+const elementsBox = document.getElementById('mark-with-elements');
 const pendingKey = chrome.tabs.getCurrent().then((tab) => tab && `optionsPending:${tab.id}`);
 
 async function setPending(word) {
@@ -33,7 +36,9 @@ async function closePage() {
   else window.close();
 }
 
-chrome.storage.sync.get(OPTIONS_KEY).then((items) => {
+chrome.storage.sync.get([OPTIONS_KEY, ELEMENTS_KEY]).then((items) => {
+  elementsBox.checked = items[ELEMENTS_KEY] === true;
+  elementsBox.disabled = false;
   const stored = items[OPTIONS_KEY];
   const word = Number.isInteger(stored) && stored >= 0 ? stored : DEFAULT_OPTIONS;
   for (const box of boxes) {
@@ -46,7 +51,7 @@ for (const box of boxes) box.addEventListener('change', () => setPending(boxesWo
 
 document.getElementById('dialog').addEventListener('submit', async (event) => {
   event.preventDefault();
-  await chrome.storage.sync.set({[OPTIONS_KEY]: boxesWord()});
+  await chrome.storage.sync.set({[OPTIONS_KEY]: boxesWord(), [ELEMENTS_KEY]: elementsBox.checked});
   closePage();
 });
 document.getElementById('cancel').addEventListener('click', closePage);

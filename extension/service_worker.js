@@ -13,7 +13,7 @@
 // worker (not the browser, as the product's text did not outlive its window).
 //
 // Messages from the content script:
-//   {type: 'beginPass'} -> {ticket, options, savedSearchText}
+//   {type: 'beginPass'} -> {ticket, options, savedSearchText, markWithElements}
 //   {type: 'endPass', ticket, savedSearchText}
 // The passes of one tab run one after another, as the browser ran them on its
 // window's thread: a frame and its parent completing at once would otherwise
@@ -21,6 +21,9 @@
 
 const DEFAULT_OPTIONS = 13;  // bits 0, 2 and 3
 const OPTIONS_KEY = 'options';
+// The browser's own option, apart from the product's word: marks written as
+// spans into the page instead of painted over its text.
+const ELEMENTS_KEY = 'markWithElements';
 // How long a pass may hold its tab's turn: a frame that goes away between
 // its two messages must not block the tab's other documents.
 const PASS_LEASE_MS = 5000;
@@ -32,11 +35,15 @@ function optionsFromStored(value) {
   return Number.isInteger(value) && value >= 0 && value <= 0xffffffff ? value : DEFAULT_OPTIONS;
 }
 let optionsWord = DEFAULT_OPTIONS;
-const optionsLoaded = chrome.storage.sync.get(OPTIONS_KEY).then((items) => {
+let markWithElements = false;
+const optionsLoaded = chrome.storage.sync.get([OPTIONS_KEY, ELEMENTS_KEY]).then((items) => {
   optionsWord = optionsFromStored(items[OPTIONS_KEY]);
+  markWithElements = items[ELEMENTS_KEY] === true;
 });
 chrome.storage.onChanged.addListener((changes, area) => {
-  if (area === 'sync' && OPTIONS_KEY in changes) optionsWord = optionsFromStored(changes[OPTIONS_KEY].newValue);
+  if (area !== 'sync') return;
+  if (OPTIONS_KEY in changes) optionsWord = optionsFromStored(changes[OPTIONS_KEY].newValue);
+  if (ELEMENTS_KEY in changes) markWithElements = changes[ELEMENTS_KEY].newValue === true;
 });
 
 function saveOptions(word) {
@@ -99,7 +106,7 @@ function beginPass(tabId) {
         passes.set(ticket, resolve);
         setTimeout(resolve, PASS_LEASE_MS);
       });
-      answer({ticket, options: optionsWord, savedSearchText: session.saved});
+      answer({ticket, options: optionsWord, savedSearchText: session.saved, markWithElements});
       const result = await ended;
       passes.delete(ticket);
       if (result) await writeSession(tabId, result.savedSearchText);
