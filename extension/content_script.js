@@ -47,18 +47,21 @@ async function withSession(run) {
   }
 }
 
-// The painters. The default leaves the page's nodes alone (CSS highlights);
-// "Mark with elements" writes the spans the product writes, never inside
-// editable content. Both take the same passes and mark the same matches.
+// The painters. The default leaves the page's nodes alone (CSS highlights)
+// and takes a document in slices; "Mark with elements" writes the spans the
+// product writes, in one pass, never inside editable content. Both take the
+// same passes and mark the same matches.
 function highlightPainter(engine) {
   const painter = new GlintmarkHighlightPainter(document);
   const paint = (nodes) => painter.paint(nodes);
   return {
     kind: 'highlight',
+    sliced: true,
     pass: (input, roots) => engine.highlightDocument(document, {...input, roots, shadow: true, paint}),
     forget: (nodes) => painter.forget(nodes),
     clear: () => painter.clear(),
-    count: () => painter.count,
+    hold: () => painter.hold(),
+    show: () => painter.show(),
   };
 }
 
@@ -66,6 +69,7 @@ function spansPainter(engine, passes) {
   const editable = (node) => node.closest('[contenteditable]:not([contenteditable="false"])');
   return {
     kind: 'spans',
+    sliced: false,
     pass(input, roots) {
       // Text already holding our spans would be marked twice.
       if (roots) roots = roots.filter((root) => !root.closest(HIGHLIGHT_SPANS) && !root.querySelector(HIGHLIGHT_SPANS) &&
@@ -77,8 +81,16 @@ function spansPainter(engine, passes) {
     clear: () => passes.ours(() => {
       for (const span of document.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
     }),
-    count: () => document.querySelectorAll(HIGHLIGHT_SPANS).length,
   };
+}
+
+// Adds the matches and tooltips of a slice's report to the whole pass's.
+function addReport(whole, slice) {
+  whole.keywords.forEach((keyword, i) => {
+    keyword.spans += slice.keywords[i]?.spans ?? 0;
+  });
+  whole.tooltips += slice.tooltips;
+  if (slice.domError) whole.domError ??= slice.domError;
 }
 
 async function runPagePass() {
@@ -86,29 +98,60 @@ async function runPagePass() {
   const engine = await GlintmarkEngine.create({prefer: 'auto'});
   glintmarkPass.engineKind = engine.kind;
   let painter = null, input = null;
+  // A whole pass made in slices, until its last slice: {report, done(report), ms}.
+  let slicing = null;
   const passes = new GlintmarkMutationPasses(document, {
     pass(roots) {
       const report = painter.pass(input, roots);
-      if (report) glintmarkPass.lastIncremental = report;
-      for (const root of report?.shadowRoots ?? []) passes.watch(root);
+      if (!report) return;
+      if (slicing) addReport(slicing.report, report);
+      else glintmarkPass.lastIncremental = report;
+      for (const root of report.shadowRoots) passes.watch(root);
       navigations.check();
     },
     removed: (nodes) => painter.forget(nodes),
-  });
+    idle: () => {
+      if (!slicing) return;
+      const {report, done, msBefore, ms} = slicing;
+      slicing = null;
+      painter.show();
+      report.milliseconds = {mainThread: ms + passes.stats.ms - msBefore};
+      done(report);
+    },
+  }, {runs: true});
   glintmarkPass.incremental = passes.stats;
-  // The pass over the whole document, with the session's input; the passes
-  // over what changes later repeat its input.
-  const wholePass = (session, facts) => {
+
+  // The pass over the whole document with the session's input (the passes
+  // over what changes later repeat it); answers the report the session
+  // needs at once, and calls done(report) when the document is marked. A
+  // painter that takes slices gets the session's part first (a pass over
+  // nothing: the search text depends on the address, referrer, saved text
+  // and title alone) and the body's text in slices after it.
+  const wholePass = (session, facts, done) => {
     painter ??= session.markWithElements || !GlintmarkHighlightPainter.supported(window)
       ? spansPainter(engine, passes) : highlightPainter(engine);
     glintmarkPass.painter = painter.kind;
     input = {options: session.options, savedSearchText: session.savedSearchText, ...facts};
     glintmarkPass.input = input;
+    passes.start();
+    if (slicing) passes.idle();  // a whole pass cut short by this one: done with what it marked
     painter.clear();
-    const report = painter.pass(input, undefined);
-    for (const root of report.shadowRoots) passes.watch(root);
+    const started = performance.now();
+    const body = document.body;
+    if (!painter.sliced || !body || body.localName !== 'body') {
+      const report = painter.pass(input, undefined);
+      for (const root of report.shadowRoots) passes.watch(root);
+      report.milliseconds.mainThread = performance.now() - started;
+      done(report);
+      return report;
+    }
+    painter.hold();
+    const report = painter.pass(input, []);
+    slicing = {report: structuredClone(report), done, msBefore: passes.stats.ms, ms: performance.now() - started};
+    passes.add([body]);
     return report;
   };
+
   const navigations = GlintmarkNavigation.watch(window, (address, previous) => {
     // The tab went on to another address of this document: a navigation, as
     // a new load would be (a results page saves its new search), its pass
@@ -116,16 +159,19 @@ async function runPagePass() {
     if (!input) return;
     passes.pause();
     navigationQueue = navigationQueue.then(() => withSession((session) => {
-      const report = wholePass(session, {url: address, referrer: previous, title: document.title});
-      glintmarkPass.navigations.push(report);
-      return report;
-    })).catch(() => {}).finally(() => passes.resume({drop: true}));
+      passes.resume({drop: true});
+      return wholePass(session, {url: address, referrer: previous, title: document.title},
+        (report) => glintmarkPass.navigations.push(report));
+    })).catch(() => passes.resume());
   });
   let navigationQueue = Promise.resolve();
-  await withSession((session) => (glintmarkPass.report =
-    wholePass(session, {url: document.URL, referrer: document.referrer, title: document.title})));
+
+  await withSession((session) => wholePass(session,
+    {url: document.URL, referrer: document.referrer, title: document.title}, (report) => {
+      glintmarkPass.report = report;
+      glintmarkPass.markedAt = performance.now();  // the load's marks are made (for the benchmark)
+    }));
   if (!input) return;  // the page is not in a tab
-  passes.start();
   // Back and forward bring the page back from the browser's cache without
   // loading it again, but they are navigations of the tab all the same (the
   // browser completed the document again), so the tab's session takes this

@@ -1,27 +1,37 @@
-// Incremental passes: the text a page adds or changes after the load's pass,
-// searched for the same keywords, in batches.
+// Passes over parts of a page, in slices: the text a page adds or changes
+// after the load's pass, and (for a painter that can take it in parts) the
+// load's own text.
 //
 //   const passes = new GlintmarkMutationPasses(document, {
-//     pass(roots) {...},        // one pass over these elements' text
+//     pass(roots) {...},        // one pass over these roots' text (a root: a
+//                               // node, or an array of sibling nodes)
 //     removed(nodes) {...},     // the page took these away, or changed their text
-//   });
+//     idle() {...},             // nothing is left to search
+//   }, {runs: true});
 //   passes.start();  passes.watch(shadowRoot);  passes.ours(() => changeThePage());
+//   passes.add([document.body]);   // search these (unmarked yet), in slices, soon
 //
 // A MutationObserver over the whole document (childList, characterData)
-// notes what changed; at most one batch runs per animation frame (or, in a
-// hidden tab, per short timer), within a time budget: what is left waits for
-// the next frame. A batch searches only the changed subtrees: an added
-// element is searched alone; added or changed text is searched with the
-// block that holds it (a match cannot cross a block's edge, so the block is
-// the smallest piece of the page whose marks are all known again), after
-// that block's old marks are taken away.
+// notes what changed; the first batch after a change runs at the next
+// animation frame (or, in a hidden tab, after a short timer), so that a
+// burst of changes makes one batch. A batch works within a time budget and
+// yields to the page for what is left. It searches only the changed
+// subtrees: an added block is searched alone; added or changed text is
+// searched with the block that holds it (a match cannot cross a block's
+// edge, so the block is the smallest piece of the page whose marks are all
+// known again), after that block's old marks are taken away. A root with
+// more text than one pass takes is cut at its blocks: each block a root of
+// its own, and (with `runs`) each run of other children between them one
+// more.
 //
 // A page that undoes our marks (removes every span it sees, say) cannot make
-// us loop: a root searched PER_NODE_PASSES times within a second is not
-// searched again, and no more than PASSES_PER_SECOND passes run in a second.
+// us loop: a root the page changes right after our pass over it (within
+// ANSWER_MS), STRIKES times within a second, is not searched again; and no
+// more than PASSES_PER_SECOND passes run in a second.
 (function (global) {
   'use strict';
 
+  const HTML_NS = 'http://www.w3.org/1999/xhtml';
   // The elements the search treats as blocks (no match crosses their edges).
   const BLOCKS = new Set(['address', 'article', 'aside', 'blockquote', 'body', 'caption', 'center', 'dd',
     'details', 'dialog', 'dir', 'div', 'dl', 'dt', 'fieldset', 'figcaption', 'figure', 'footer', 'form',
@@ -30,46 +40,54 @@
     'td', 'tfoot', 'th', 'thead', 'tr', 'ul', 'xmp']);
   // What no pass looks into (the search skips their text anyway).
   const SKIPPED = new Set(['script', 'style', 'noscript', 'template', 'textarea', 'title', 'head', 'meta', 'link']);
-  const BUDGET_MS = 8;             // a batch's time, then the rest waits a frame
-  const CHARS_PER_PASS = 32768;    // the text one pass of a batch takes at most
-  const PER_NODE_PASSES = 3;       // passes over one root within PER_NODE_WINDOW_MS
-  const PER_NODE_WINDOW_MS = 1000;
-  const PASSES_PER_SECOND = 120;
+  const BUDGET_MS = 12;            // a batch's time; what is left waits its turn
+  const CHARS_PER_PASS = 16384;    // the text one pass takes, where the page can be cut
+  const ANSWER_MS = 50;            // a change this soon after our pass answers it
+  const STRIKES = 3;               // answers within STRIKE_WINDOW_MS stop the root
+  const STRIKE_WINDOW_MS = 1000;
+  const PASSES_PER_SECOND = 240;
 
-  // The nearest block holding `node` (itself if it is one), crossing out of
-  // shadow trees to their hosts' blocks only when the tree has no block.
+  const isBlock = (node) => node.nodeType === 1 && BLOCKS.has(node.localName) && node.namespaceURI === HTML_NS;
+
+  // The nearest block holding `node` (itself if it is one); in a shadow tree
+  // without one, its host's.
   function blockOf(node) {
     for (let at = node; at; at = at.parentNode) {
-      if (at.nodeType === 1 && BLOCKS.has(at.localName)) return at;
-      if (at.nodeType === 11) return at.host ?? null;  // a shadow root: its host
+      if (isBlock(at)) return at;
+      if (at.nodeType === 11) return at.host ? blockOf(at.host) : null;
     }
     return null;
   }
 
+  const textLength = (root) => Array.isArray(root)
+    ? root.reduce((n, node) => n + (node.textContent?.length ?? 0), 0) : root.textContent?.length ?? 0;
+  const connected = (root) => Array.isArray(root) ? root.every((node) => node.isConnected) : root.isConnected;
+
   class MutationPasses {
-    constructor(doc, {pass, removed}) {
+    constructor(doc, {pass, removed, idle = () => {}}, {runs = false} = {}) {
       this.doc = doc;
       this.pass = pass;
       this.removed = removed;
-      this.roots = new Set();
+      this.idle = idle;
+      this.runs = runs;
+      this.noted = new Set();  // roots noted since the last batch
+      this.queue = [];         // roots waiting for a batch
+      this.fresh = new WeakSet();  // queued roots known to hold no marks
       this.gone = [];
-      this.scheduled = 0;
+      this.scheduled = false;
       this.paused = false;
-      this.history = new WeakMap();  // root -> times of its latest passes; 'stopped'
+      this.history = new WeakMap();  // root -> {passed: time of our last pass, strikes: [times]}, or 'stopped'
       this.second = {start: 0, passes: 0};
       this.stats = {batches: 0, passes: 0, stopped: 0, chars: 0, ms: 0, longestMs: 0};
       this.observer = new MutationObserver((records) => this.note(records));
       this.watched = new WeakSet();
+      // A yield to the page that is not held back as nested timers are.
+      this.channel = new MessageChannel();
+      this.channel.port1.onmessage = () => this.run();
     }
 
     start() {
       this.watch(this.doc);
-    }
-
-    stop() {
-      this.observer.disconnect();
-      this.roots.clear();
-      this.gone = [];
     }
 
     // Watches a shadow root too (the observer does not see into them).
@@ -90,8 +108,19 @@
       }
     }
 
+    // Roots with no marks yet, to search as soon as the page lets us, in
+    // slices.
+    add(roots) {
+      for (const root of roots) {
+        this.fresh.add(root);
+        this.queue.push(root);
+      }
+      this.schedule(true);
+    }
+
     // While paused (a navigation's pass is on its way), changes are noted and
-    // wait; `drop` forgets them (that pass searches the whole page).
+    // wait; `drop` forgets them and everything queued (that pass searches the
+    // whole page again).
     pause() {
       this.paused = true;
     }
@@ -99,118 +128,164 @@
     resume({drop = false} = {}) {
       this.paused = false;
       if (drop) {
-        this.note(this.observer.takeRecords());
-        this.roots.clear();
+        this.observer.takeRecords();
+        this.noted.clear();
+        this.queue = [];
         this.gone = [];
       }
-      this.schedule();
+      this.schedule(false);
     }
 
     note(records) {
       for (const record of records) {
         if (record.type === 'characterData') {
           this.gone.push(record.target);
-          this.addRoot(blockOf(record.target));
+          this.noteRoot(blockOf(record.target));
           continue;
         }
         for (const node of record.removedNodes) this.gone.push(node);
         for (const node of record.addedNodes) {
           if (node.nodeType === 1) {
-            if (!SKIPPED.has(node.localName)) this.addRoot(BLOCKS.has(node.localName) ? node : blockOf(node));
+            if (!SKIPPED.has(node.localName)) this.noteRoot(isBlock(node) ? node : blockOf(node));
           } else if (node.nodeType === 3) {
-            this.addRoot(blockOf(record.target));
+            this.noteRoot(blockOf(record.target));
           }
         }
       }
-      if (this.roots.size || this.gone.length) this.schedule();
+      if (this.noted.size || this.gone.length) this.schedule(false);
     }
 
-    addRoot(root) {
-      if (root && root.nodeType === 1) this.roots.add(root);
-    }
-
-    schedule() {
-      if (this.scheduled || this.paused) return;
-      const run = () => {
-        this.scheduled = 0;
-        this.batch();
-      };
-      // Hidden tabs get no animation frames.
-      this.scheduled = this.doc.hidden ? setTimeout(run, 100) : requestAnimationFrame(run);
-    }
-
-    // The roots to search: connected, not inside another root, not stopped.
-    takeRoots() {
+    noteRoot(root) {
+      if (!root) return;
+      const history = this.history.get(root);
+      if (history === 'stopped') return;
       const now = performance.now();
-      const roots = [];
-      for (const root of this.roots) {
+      if (history && now - history.passed < ANSWER_MS) {
+        history.strikes = history.strikes.filter((t) => now - t < STRIKE_WINDOW_MS);
+        history.strikes.push(now);
+        if (history.strikes.length >= STRIKES) {
+          this.history.set(root, 'stopped');
+          this.stats.stopped++;
+          return;
+        }
+      }
+      this.noted.add(root);
+    }
+
+    schedule(soon) {
+      if (this.scheduled || this.paused) return;
+      this.scheduled = true;
+      if (soon) this.channel.port2.postMessage(null);
+      else if (this.doc.hidden) setTimeout(() => this.run(), 100);  // hidden tabs get no frames
+      else requestAnimationFrame(() => this.run());
+    }
+
+    run() {
+      this.scheduled = false;
+      if (!this.paused) this.batch();
+    }
+
+    // The noted roots into the queue: connected, not inside another noted
+    // root, not stopped.
+    takeNoted() {
+      for (const root of this.noted) {
         if (!root.isConnected) continue;
         let inside = false;
-        for (let at = root.parentNode; at; at = at.parentNode ?? at.host) {
-          if (this.roots.has(at)) {
+        for (let at = root.parentNode ?? root.host; at; at = at.parentNode ?? at.host) {
+          if (this.noted.has(at)) {
             inside = true;
             break;
           }
         }
         if (inside) continue;
-        let times = this.history.get(root);
-        if (times === 'stopped') continue;
-        times = (times ?? []).filter((t) => now - t < PER_NODE_WINDOW_MS);
-        if (times.length >= PER_NODE_PASSES) {
-          this.history.set(root, 'stopped');
-          this.stats.stopped++;
-          continue;
-        }
-        roots.push(root);
+        if (this.history.get(root) === 'stopped') continue;
+        this.queue.push(root);
       }
-      this.roots.clear();
-      return roots;
+      this.noted.clear();
+    }
+
+    // The parts of a root too long for one pass, or null where it cannot be
+    // cut: its blocks, and the runs of other children between them.
+    cut(root) {
+      if (Array.isArray(root) || root.nodeType !== 1 || !root.firstElementChild) return null;
+      const parts = [];
+      let run = [];
+      for (let child = root.firstChild; child; child = child.nextSibling) {
+        if (isBlock(child)) {
+          if (run.length) parts.push(run);
+          run = [];
+          parts.push(child);
+        } else {
+          run.push(child);
+        }
+      }
+      if (run.length) parts.push(run);
+      const runs = parts.filter(Array.isArray);
+      if (parts.length < 2 || (runs.length && !this.runs)) return null;
+      // Whitespace between blocks is no text to search.
+      return parts.filter((part) => !Array.isArray(part) || part.some((n) => n.nodeType !== 3 || n.data.trim()));
     }
 
     batch() {
-      if (this.paused) return;
       const started = performance.now();
       if (this.gone.length) {
         const gone = this.gone;
         this.gone = [];
         this.removed(gone);
       }
-      const roots = this.takeRoots();
-      let i = 0;
-      while (i < roots.length) {
+      this.takeNoted();
+      while (this.queue.length) {
         if (started - this.second.start > 1000) this.second = {start: started, passes: 0};
         if (this.second.passes >= PASSES_PER_SECOND || performance.now() - started > BUDGET_MS) break;
         const group = [];
         let chars = 0;
-        while (i < roots.length && (!group.length || chars < CHARS_PER_PASS)) {
-          const root = roots[i++];
-          chars += root.textContent.length;
+        while (this.queue.length && chars < CHARS_PER_PASS) {
+          const root = this.queue.shift();
+          if (!connected(root)) continue;
+          const length = textLength(root);
+          if (length > CHARS_PER_PASS) {
+            const parts = this.cut(root);
+            if (parts) {
+              if (this.fresh.has(root)) for (const part of parts) this.fresh.add(part);
+              this.queue.unshift(...parts);
+              continue;
+            }
+          }
+          if (group.length && chars + length > CHARS_PER_PASS) {
+            this.queue.unshift(root);
+            break;
+          }
+          chars += length;
           group.push(root);
-          const times = this.history.get(root);
-          this.history.set(root, [...(Array.isArray(times) ? times : []), performance.now()]);
         }
+        if (!group.length) continue;
         // Their old marks go first: each root is searched whole again.
-        this.removed(group);
+        const marked = group.filter((root) => !this.fresh.has(root));
+        if (marked.length) this.removed(marked.flat());
+        for (const root of group) this.fresh.delete(root);
         this.pass(group);
+        const passed = performance.now();
+        for (const root of group) {
+          if (Array.isArray(root)) continue;
+          const history = this.history.get(root);
+          if (history === undefined) this.history.set(root, {passed, strikes: []});
+          else if (history !== 'stopped') history.passed = passed;
+        }
         this.second.passes++;
         this.stats.passes++;
         this.stats.chars += chars;
       }
-      // What the budget left waits for the next frame (or the next second).
-      for (; i < roots.length; ++i) this.roots.add(roots[i]);
       const ms = performance.now() - started;
       this.stats.batches++;
       this.stats.ms += ms;
       this.stats.longestMs = Math.max(this.stats.longestMs, ms);
-      if (this.roots.size) {
-        if (this.second.passes >= PASSES_PER_SECOND) {
-          this.scheduled = setTimeout(() => {
-            this.scheduled = 0;
-            this.batch();
-          }, 1000 - (performance.now() - this.second.start));
-        } else {
-          this.schedule();
-        }
+      if (!this.queue.length) {
+        this.idle();
+      } else if (this.second.passes >= PASSES_PER_SECOND) {
+        this.scheduled = true;
+        setTimeout(() => this.run(), 1000 - (performance.now() - this.second.start));
+      } else {
+        this.schedule(true);
       }
     }
   }

@@ -59,13 +59,12 @@
     parent.set(pageNodes.parents);
     const source = new Int32Array(last), start = new Int32Array(last), end = new Int32Array(last);
     const pieces = [];
-    for (let id = 1; id < nodes.length; ++id) {
-      const node = nodes[id];
-      if (node && (node.nodeType === 3 || node.nodeType === 4)) {
-        source[id] = id;
-        end[id] = node.length;
-        pieces.push(id);
-      }
+    const texts = pageNodes.texts;
+    for (let i = 0; i < texts.length; i += 2) {
+      const id = texts[i];
+      source[id] = id;
+      end[id] = texts[i + 1];
+      pieces.push(id);
     }
     const colour = new Map();  // span number -> colour
     for (let i = 0; i < changes.length; i += 4) {
@@ -159,6 +158,21 @@
       this.sheet.replaceSync(COLOURS.map(rule).join('\n'));
       this.adopters = new Set();  // the document and shadow roots that hold marks
       this.count = 0;
+      this.held = false;
+    }
+
+    // While held, marks are kept out of the page's highlight registry: a
+    // document marked in slices is painted once, when its last slice is in,
+    // not at every frame between two slices.
+    hold() {
+      this.held = true;
+    }
+
+    show() {
+      this.held = false;
+      for (const [name, highlight] of this.highlights) {
+        if (this.window.CSS.highlights.get(name) !== highlight) this.window.CSS.highlights.set(name, highlight);
+      }
     }
 
     static supported(win) {
@@ -179,7 +193,7 @@
           this.highlights.set(name, highlight);
         }
         // Again each time: the page may have taken it out of the registry.
-        if (win.CSS.highlights.get(name) !== highlight) win.CSS.highlights.set(name, highlight);
+        if (!this.held && win.CSS.highlights.get(name) !== highlight) win.CSS.highlights.set(name, highlight);
         const range = new win.StaticRange({startContainer: mark.start, startOffset: mark.startOffset,
           endContainer: mark.end, endOffset: mark.endOffset});
         highlight.add(range);

@@ -5,7 +5,8 @@
 //   const report = engine.highlightDocument(document, {options: 13, savedSearchText: null});
 //   // report.savedSearchText: the session's text for the next page
 //
-// More of the request: `roots` (elements) passes over those subtrees only,
+// More of the request: `roots` (nodes, or arrays of sibling nodes searched
+// together) passes over those subtrees only,
 // as the children of a body of their own; `shadow` searches the content of
 // open shadow roots as their hosts' text; `skipEditable` leaves editable
 // elements' content out; `paint(pageNodes)` takes the pass's changes instead
@@ -53,6 +54,7 @@
       this.parents = [0];  // each walked node's parent, by number
       this.shadowRoots = [];  // the open shadow roots walked
       this.slotParents = [];  // (slot's number, the parent of the nodes it shows) pairs
+      this.texts = [];  // (number, length) of each text node walked
       this.links = [];
       this.changes = [];
       this.made = [];  // the name and attributes of each element made from markup
@@ -246,7 +248,7 @@
     // the text searched is the text the host renders. With `skipEditable`,
     // editable content is a closed box: an element, no content.
     const parents = pageNodes.parents;
-    const shadow = request.shadow, skipEditable = request.skipEditable;
+    const shadow = request.shadow, skipEditable = request.skipEditable, roots = request.roots;
     // The walk's stack: for each element entered, where its parent's
     // children go on.
     const stackList = [], stackIndex = [], stackNext = [], stackParent = [], stackShadow = [];
@@ -278,6 +280,7 @@
         if (type === 1) {
           const name = node.localName.toLowerCase();
           op(PageOp.element, nameAt(name), name.length);
+          if (roots && name === 'a') pageNodes.links.push(node);
           let childList = null, child = node.firstChild, childInShadow = inShadow;
           if (shadow) {
             const root = node.shadowRoot;
@@ -317,6 +320,7 @@
         } else if (type === 3 || type === 4) {
           const data = node.data;
           op(PageOp.text, addText(data), data.length);
+          pageNodes.texts.push(id, data.length);
         } else {
           op(PageOp.other);
         }
@@ -329,12 +333,17 @@
     const nodes = pageNodes.nodes;
     if (request.roots) {
       // A partial pass: the roots as the children of a body of our own, a
-      // line break between each two, so that no match joins two of them.
+      // line break between each two, so that no match joins two of them. A
+      // root is a node, or a run of siblings searched together.
       bodyKind = 1;
       nodes.push(null);
       parents.push(0);
       const list = [];
-      for (const root of request.roots) list.push(root, SEPARATOR);
+      for (const root of request.roots) {
+        if (Array.isArray(root)) for (const node of root) list.push(node);
+        else list.push(root);
+        list.push(SEPARATOR);
+      }
       list.pop();
       if (list.length) walk(list, list[0], 1);
     } else {
@@ -354,11 +363,8 @@
     ];
     const links = [];
     if (request.options & 8) {
-      const scopes = request.roots ?? [doc];
-      for (const scope of scopes) {
-        if (scope.localName === 'a') pageNodes.links.push(scope);
-        pageNodes.links.push(...scope.getElementsByTagName('a'));
-      }
+      // A partial pass's links were found by the walk.
+      if (!roots) for (const element of doc.getElementsByTagName('a')) pageNodes.links.push(element);
       for (const element of pageNodes.links) {
         const address = linkAddress(element, doc);
         links.push(addText(address), address.length);

@@ -14,6 +14,8 @@ import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
 import {ENGINE, NODE_MODULES, ROOT, chromiumMissing, launchChromium, newPage} from '../../web/test/browser.mjs';
 import {startServer} from '../../web/test/server.mjs';
+import {generatedPages} from '../../web/test/pages.mjs';
+import {highlightFile} from '../../web/test/tool.mjs';
 import {CHANGING_PAGES, HOSTILE_PAGE, SEARCH, SPAN_REMOVER, WORDS} from './dynamic-pages.mjs';
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -165,6 +167,24 @@ describe('the extension on pages that change after loading', {skip: chromiumMiss
       await remover.close();
     } finally {
       await markWithElements(false);
+    }
+  });
+
+  it('a large page marked in slices: the same matches per colour as glintmark highlight', async () => {
+    // Reached from a search on the same site (a cross-site referrer is cut
+    // to its origin), with the words of the tool's referrer.
+    for (const page of generatedPages(WORK, ['100K'])) {
+      const report = highlightFile(page.file, path.join(WORK, 'out.html'), page);
+      const byColour = {};
+      for (const {colour, spans} of report.keywords) if (spans) byColour[colour] = (byColour[colour] ?? 0) + spans;
+      const tab = await newPage(chromium.browser);
+      await tab.goto(server.serve(`/generated/${path.basename(page.file)}`, {file: page.file}),
+        {referer: `${server.origin}/search${new URL(page.referrer).search}`});
+      await sleep(SETTLE_MS);
+      const marks = await tab.evaluate(() => Object.fromEntries([...CSS.highlights]
+        .filter(([name]) => name.startsWith('glintmark-')).map(([name, h]) => [`#${name.slice(10, 16)}`, h.size])));
+      assert.deepEqual(marks, byColour, page.name);
+      await tab.close();
     }
   });
 
