@@ -4,7 +4,8 @@
 //
 //   const passes = new GlintmarkMutationPasses(document, {
 //     pass(roots) {...},        // one pass over these roots' text (a root: a
-//                               // node, or an array of sibling nodes)
+//                               // node, or an array of sibling nodes); may
+//                               // answer a promise (an engine elsewhere)
 //     removed(nodes) {...},     // the page took these away, or changed their text
 //     idle() {...},             // nothing is left to search
 //   }, {runs: true});
@@ -76,6 +77,7 @@
       this.gone = [];
       this.scheduled = false;
       this.paused = false;
+      this.running = false;  // a pass awaits its engine's answer
       this.history = new WeakMap();  // root -> {passed: time of our last pass, strikes: [times]}, or 'stopped'
       this.second = {start: 0, passes: 0};
       this.stats = {batches: 0, passes: 0, stopped: 0, chars: 0, ms: 0, longestMs: 0};
@@ -173,7 +175,7 @@
     }
 
     schedule(soon) {
-      if (this.scheduled || this.paused) return;
+      if (this.scheduled || this.paused || this.running) return;
       this.scheduled = true;
       if (soon) this.channel.port2.postMessage(null);
       else if (this.doc.hidden) setTimeout(() => this.run(), 100);  // hidden tabs get no frames
@@ -182,7 +184,7 @@
 
     run() {
       this.scheduled = false;
-      if (!this.paused) this.batch();
+      if (!this.paused && !this.running) this.batch();
     }
 
     // The noted roots into the queue: connected, not inside another noted
@@ -237,49 +239,79 @@
       while (this.queue.length) {
         if (started - this.second.start > 1000) this.second = {start: started, passes: 0};
         if (this.second.passes >= PASSES_PER_SECOND || performance.now() - started > BUDGET_MS) break;
-        const group = [];
-        let chars = 0;
-        while (this.queue.length && chars < CHARS_PER_PASS) {
-          const root = this.queue.shift();
-          if (!connected(root)) continue;
-          const length = textLength(root);
-          if (length > CHARS_PER_PASS) {
-            const parts = this.cut(root);
-            if (parts) {
-              if (this.fresh.has(root)) for (const part of parts) this.fresh.add(part);
-              this.queue.unshift(...parts);
-              continue;
-            }
-          }
-          if (group.length && chars + length > CHARS_PER_PASS) {
-            this.queue.unshift(root);
-            break;
-          }
-          chars += length;
-          group.push(root);
-        }
+        const [group, chars] = this.nextGroup();
         if (!group.length) continue;
         // Their old marks go first: each root is searched whole again.
         const marked = group.filter((root) => !this.fresh.has(root));
         if (marked.length) this.removed(marked.flat());
         for (const root of group) this.fresh.delete(root);
-        this.pass(group);
-        const passed = performance.now();
-        for (const root of group) {
-          if (Array.isArray(root)) continue;
-          const history = this.history.get(root);
-          if (history === undefined) this.history.set(root, {passed, strikes: []});
-          else if (history !== 'stopped') history.passed = passed;
+        const answered = this.pass(group);
+        if (answered && typeof answered.then === 'function') {
+          // A pass whose engine answers later (in another context): this
+          // batch ends here, and the next waits for the answer.
+          this.running = true;
+          this.finish(started, false);
+          answered.catch(() => {}).then(() => {
+            this.running = false;
+            this.passed(group, chars);
+            this.finish(performance.now(), true);
+          });
+          return;
         }
-        this.second.passes++;
-        this.stats.passes++;
-        this.stats.chars += chars;
+        this.passed(group, chars);
       }
+      this.finish(started, true);
+    }
+
+    // The next roots for one pass, up to CHARS_PER_PASS of text, cutting
+    // those that hold more where they can be cut: [roots, their text length].
+    nextGroup() {
+      const group = [];
+      let chars = 0;
+      while (this.queue.length && chars < CHARS_PER_PASS) {
+        const root = this.queue.shift();
+        if (!connected(root)) continue;
+        const length = textLength(root);
+        if (length > CHARS_PER_PASS) {
+          const parts = this.cut(root);
+          if (parts) {
+            if (this.fresh.has(root)) for (const part of parts) this.fresh.add(part);
+            this.queue.unshift(...parts);
+            continue;
+          }
+        }
+        if (group.length && chars + length > CHARS_PER_PASS) {
+          this.queue.unshift(root);
+          break;
+        }
+        chars += length;
+        group.push(root);
+      }
+      return [group, chars];
+    }
+
+    passed(group, chars) {
+      const now = performance.now();
+      for (const root of group) {
+        if (Array.isArray(root)) continue;
+        const history = this.history.get(root);
+        if (history === undefined) this.history.set(root, {passed: now, strikes: []});
+        else if (history !== 'stopped') history.passed = now;
+      }
+      this.second.passes++;
+      this.stats.passes++;
+      this.stats.chars += chars;
+    }
+
+    // The batch's figures; with `next`, what comes after it: nothing left
+    // (idle), or the rest in another batch.
+    finish(started, next) {
       const ms = performance.now() - started;
       this.stats.batches++;
       this.stats.ms += ms;
       this.stats.longestMs = Math.max(this.stats.longestMs, ms);
-      if (!this.queue.length) {
+      if (!next) return;
+      if (!this.queue.length && !this.noted.size) {
         this.idle();
       } else if (this.second.passes >= PASSES_PER_SECOND) {
         this.scheduled = true;
