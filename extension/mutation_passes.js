@@ -9,7 +9,7 @@
 //     removed(nodes) {...},     // the page took these away, or changed their text
 //     idle() {...},             // nothing is left to search
 //   }, {runs: true});
-//   passes.start();  passes.watch(shadowRoot);  passes.ours(() => changeThePage());
+//   passes.start();  passes.watch(shadowRoot);  passes.ours(() => changeThePage());  passes.stop();
 //   passes.add([document.body]);   // search these (unmarked yet), in slices, soon
 //
 // A MutationObserver over the whole document (childList, characterData)
@@ -78,6 +78,7 @@
       this.scheduled = false;
       this.paused = false;
       this.running = false;  // a pass awaits its engine's answer
+      this.inFlight = null;  // its roots
       this.history = new WeakMap();  // root -> {passed: time of our last pass, strikes: [times]}, or 'stopped'
       this.second = {start: 0, passes: 0};
       this.stats = {batches: 0, passes: 0, stopped: 0, chars: 0, ms: 0, longestMs: 0};
@@ -90,6 +91,16 @@
 
     start() {
       this.watch(this.doc);
+    }
+
+    // Watches nothing more and forgets what waits (a document without
+    // keywords: nothing of it is searched).
+    stop() {
+      this.observer.disconnect();
+      this.watched = new WeakSet();
+      this.noted.clear();
+      this.queue = [];
+      this.gone = [];
     }
 
     // Watches a shadow root too (the observer does not see into them).
@@ -107,6 +118,8 @@
         return change();
       } finally {
         this.observer.takeRecords();
+        // A pass's changes made now: what the page changes next answers them.
+        if (this.inFlight) this.stamp(this.inFlight);
       }
     }
 
@@ -250,9 +263,11 @@
           // A pass whose engine answers later (in another context): this
           // batch ends here, and the next waits for the answer.
           this.running = true;
+          this.inFlight = group;
           this.finish(started, false);
           answered.catch(() => {}).then(() => {
             this.running = false;
+            this.inFlight = null;
             this.passed(group, chars);
             this.finish(performance.now(), true);
           });
@@ -290,7 +305,8 @@
       return [group, chars];
     }
 
-    passed(group, chars) {
+    // When our pass over each root was last made.
+    stamp(group) {
       const now = performance.now();
       for (const root of group) {
         if (Array.isArray(root)) continue;
@@ -298,6 +314,10 @@
         if (history === undefined) this.history.set(root, {passed: now, strikes: []});
         else if (history !== 'stopped') history.passed = now;
       }
+    }
+
+    passed(group, chars) {
+      if (!this.inFlight) this.stamp(group);
       this.second.passes++;
       this.stats.passes++;
       this.stats.chars += chars;

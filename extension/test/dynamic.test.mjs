@@ -80,6 +80,7 @@ describe('the extension on pages that change after loading', {skip: chromiumMiss
   async function open(address, html) {
     const page = await newPage(chromium.browser);
     await page.goto(referrer);
+    await sleep(300);  // its pass over
     await page.goto(server.serve(address, {body: html}), {referer: referrer});
     return page;
   }
