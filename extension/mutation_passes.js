@@ -43,10 +43,12 @@
   const SKIPPED = new Set(['script', 'style', 'noscript', 'template', 'textarea', 'title', 'head', 'meta', 'link']);
   const BUDGET_MS = 12;            // a batch's time; what is left waits its turn
   const CHARS_PER_PASS = 16384;    // the text one pass takes, where the page can be cut
+  const CHARS_PER_SLICE = 65536;   // the same for a slice of unmarked text (fewer round trips)
   const ANSWER_MS = 50;            // a change this soon after our pass answers it
   const STRIKES = 3;               // answers within STRIKE_WINDOW_MS stop the root
   const STRIKE_WINDOW_MS = 1000;
   const PASSES_PER_SECOND = 240;
+  const MAX_IN_FLIGHT = 4;         // passes over unmarked text awaiting answers at once
 
   const isBlock = (node) => node.nodeType === 1 && BLOCKS.has(node.localName) && node.namespaceURI === HTML_NS;
 
@@ -77,8 +79,9 @@
       this.gone = [];
       this.scheduled = false;
       this.paused = false;
-      this.running = false;  // a pass awaits its engine's answer
+      this.running = false;  // a pass over marked text awaits its engine's answer
       this.inFlight = null;  // its roots
+      this.inFlightCount = 0;  // passes awaiting their answers
       this.history = new WeakMap();  // root -> {passed: time of our last pass, strikes: [times]}, or 'stopped'
       this.second = {start: 0, passes: 0};
       this.stats = {batches: 0, passes: 0, stopped: 0, chars: 0, ms: 0, longestMs: 0};
@@ -188,7 +191,7 @@
     }
 
     schedule(soon) {
-      if (this.scheduled || this.paused || this.running) return;
+      if (this.scheduled || this.paused || this.running || this.inFlightCount >= MAX_IN_FLIGHT) return;
       this.scheduled = true;
       if (soon) this.channel.port2.postMessage(null);
       else if (this.doc.hidden) setTimeout(() => this.run(), 100);  // hidden tabs get no frames
@@ -197,7 +200,7 @@
 
     run() {
       this.scheduled = false;
-      if (!this.paused && !this.running) this.batch();
+      if (!this.paused && !this.running && this.inFlightCount < MAX_IN_FLIGHT) this.batch();
     }
 
     // The noted roots into the queue: connected, not inside another noted
@@ -249,53 +252,78 @@
         this.removed(gone);
       }
       this.takeNoted();
-      while (this.queue.length) {
+      while (this.queue.length && !this.running && this.inFlightCount < MAX_IN_FLIGHT) {
         if (started - this.second.start > 1000) this.second = {start: started, passes: 0};
         if (this.second.passes >= PASSES_PER_SECOND || performance.now() - started > BUDGET_MS) break;
         const [group, chars] = this.nextGroup();
         if (!group.length) continue;
+        const fresh = group.every((root) => this.fresh.has(root));
+        if (!fresh && this.inFlightCount) {
+          // Text that may hold marks waits for the passes under way, whose
+          // marks it may have to take away.
+          this.queue.unshift(...group);
+          break;
+        }
         // Their old marks go first: each root is searched whole again.
-        const marked = group.filter((root) => !this.fresh.has(root));
-        if (marked.length) this.removed(marked.flat());
+        if (!fresh) this.removed(group.filter((root) => !this.fresh.has(root)).flat());
         for (const root of group) this.fresh.delete(root);
         const answered = this.pass(group);
         if (answered && typeof answered.then === 'function') {
-          // A pass whose engine answers later (in another context): this
-          // batch ends here, and the next waits for the answer.
-          this.running = true;
-          this.inFlight = group;
-          this.finish(started, false);
+          // A pass whose engine answers later (in another context). Passes
+          // over unmarked text (a document taken in slices) go on meanwhile,
+          // a few at a time; any other waits for the answer.
+          this.inFlightCount++;
+          if (!fresh) {
+            this.running = true;
+            this.inFlight = group;
+          }
           answered.catch(() => {}).then(() => {
-            this.running = false;
-            this.inFlight = null;
+            this.inFlightCount--;
+            if (!fresh) {
+              this.running = false;
+              this.inFlight = null;
+            }
             this.passed(group, chars);
-            this.finish(performance.now(), true);
+            this.next();
           });
-          return;
+          continue;
         }
         this.passed(group, chars);
       }
-      this.finish(started, true);
+      const ms = performance.now() - started;
+      this.stats.batches++;
+      this.stats.ms += ms;
+      this.stats.longestMs = Math.max(this.stats.longestMs, ms);
+      this.next();
     }
 
-    // The next roots for one pass, up to CHARS_PER_PASS of text, cutting
-    // those that hold more where they can be cut: [roots, their text length].
+    // The next roots for one pass, up to CHARS_PER_PASS of text (of unmarked
+    // text, CHARS_PER_SLICE), cutting those that hold more where they can be
+    // cut, never unmarked and marked text together: [roots, their text length].
     nextGroup() {
       const group = [];
-      let chars = 0;
-      while (this.queue.length && chars < CHARS_PER_PASS) {
+      let chars = 0, fresh = null, limit = CHARS_PER_PASS;
+      while (this.queue.length && chars < limit) {
         const root = this.queue.shift();
         if (!connected(root)) continue;
+        const isFresh = this.fresh.has(root);
+        if (fresh === null) {
+          fresh = isFresh;
+          limit = fresh ? CHARS_PER_SLICE : CHARS_PER_PASS;
+        } else if (isFresh !== fresh) {
+          this.queue.unshift(root);
+          break;
+        }
         const length = textLength(root);
-        if (length > CHARS_PER_PASS) {
+        if (length > limit) {
           const parts = this.cut(root);
           if (parts) {
-            if (this.fresh.has(root)) for (const part of parts) this.fresh.add(part);
+            if (isFresh) for (const part of parts) this.fresh.add(part);
             this.queue.unshift(...parts);
             continue;
           }
         }
-        if (group.length && chars + length > CHARS_PER_PASS) {
+        if (group.length && chars + length > limit) {
           this.queue.unshift(root);
           break;
         }
@@ -323,21 +351,19 @@
       this.stats.chars += chars;
     }
 
-    // The batch's figures; with `next`, what comes after it: nothing left
-    // (idle), or the rest in another batch.
-    finish(started, next) {
-      const ms = performance.now() - started;
-      this.stats.batches++;
-      this.stats.ms += ms;
-      this.stats.longestMs = Math.max(this.stats.longestMs, ms);
-      if (!next) return;
-      if (!this.queue.length && !this.noted.size) {
+    // What comes after a batch or an answer: nothing left (idle), or the
+    // rest in another batch.
+    next() {
+      if (this.queue.length || this.noted.size) {
+        if (this.second.passes >= PASSES_PER_SECOND) {
+          if (this.scheduled) return;
+          this.scheduled = true;
+          setTimeout(() => this.run(), 1000 - (performance.now() - this.second.start));
+        } else {
+          this.schedule(true);
+        }
+      } else if (!this.inFlightCount) {
         this.idle();
-      } else if (this.second.passes >= PASSES_PER_SECOND) {
-        this.scheduled = true;
-        setTimeout(() => this.run(), 1000 - (performance.now() - this.second.start));
-      } else {
-        this.schedule(true);
       }
     }
   }
