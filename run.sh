@@ -34,12 +34,12 @@ rm -rf "$profile"
 echo "screenshot of the highlighted result page: build/examples/02-leopards.png"
 
 # The Chromium extension: the page pass compiled to WebAssembly
-# (build/wasm/web/glintmark-engine.js) with the extension's scripts, options
-# page and the product's icons, unpacked in build/extension/ (chrome://extensions,
+# (build/wasm/web/glintmark-worker-engine.js, run by its service worker) with
+# its scripts, options page and the product's icons, unpacked in build/extension/ (chrome://extensions,
 # "Load unpacked") and zipped as build/glintmark-extension.zip.
 cmake --preset wasm >/dev/null
 cmake --build --preset wasm >/dev/null
-python3 extension/build.py --engine build/wasm/web/glintmark-engine.js build/extension build/glintmark-extension.zip
+python3 extension/tools/build.py --engine build/wasm/web/glintmark-worker-engine.js build/extension build/glintmark-extension.zip
 
 # The library itself: Sheenpad.dll for 32-bit Windows (build/win32/bho/, the
 # file users install) and the 64-bit build of the same sources. Each registers

@@ -78,7 +78,7 @@ if build wasm; then
   if [ ! -x /usr/bin/chromium ]; then
     echo "== browser, extension: skipped: Chromium missing (scripts/install-deps.sh chromium installs it)"
   elif ! scripts/install-web-node.sh 2>"$log/install-web-node.log"; then
-    echo "== browser, extension: FAILED: the npm packages of web/test could not be installed:"
+    echo "== browser, extension: FAILED: the npm packages of testing/browser could not be installed:"
     tail -5 "$log/install-web-node.log" | sed 's/^/   /'
     failed=$((failed + 2)); broken+=("browser" "extension")
   else

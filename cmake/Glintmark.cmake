@@ -16,7 +16,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_G
 endif()
 
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  # The page model's vector helpers (host/html/vectors.h) are inline; on
+  # The page model's vector helpers (html/vectors.h) are inline; on
   # 32-bit x86 without SSE, GCC notes that returning a vector changes the
   # calling convention, which matters only between objects built with
   # different flags.
@@ -89,13 +89,14 @@ if(WIN32)
 endif()
 
 # glintmark_this_platform(<out-var> <file>...): the files less those of the
-# other platform (*_posix and *_posix_test on Windows, *_win and *_win_test
-# elsewhere).
+# other platforms (*_posix and *_posix_test on Windows and in the browser,
+# *_win and *_win_test elsewhere).
 function(glintmark_this_platform out)
   set(result)
   foreach(f IN LISTS ARGN)
     get_filename_component(n ${f} NAME_WE)
-    if((WIN32 AND n MATCHES "_posix(_test)?$") OR (NOT WIN32 AND n MATCHES "_win(_test)?$"))
+    if((WIN32 AND n MATCHES "_posix(_test)?$") OR (NOT WIN32 AND n MATCHES "_win(_test)?$")
+       OR (EMSCRIPTEN AND n MATCHES "_posix(_test)?$"))
       continue()
     endif()
     list(APPEND result ${f})

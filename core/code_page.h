@@ -46,6 +46,10 @@ class CodePage {
 
   // A short name for messages, e.g. "1252".
   virtual std::string name() const = 0;
+
+  // isUtf8: the code page of today's browsers (65001), where search texts
+  // are decoded and cut into words by Unicode's rules rather than by bytes.
+  virtual bool isUtf8() const { return false; }
 };
 
 // findInText

@@ -75,6 +75,7 @@ class Utf8CodePage final : public CodePage {
   bool isLeadByte(unsigned char) const override { return false; }
   bool isDoubleByte() const override { return false; }
   std::string name() const override { return "65001"; }
+  bool isUtf8() const override { return true; }
 };
 
 }  // namespace

@@ -6,7 +6,7 @@
 // interfaces do. Two implementations exist: the COM adapter in bho/, a thin
 // layer over IWebBrowser2, IHTMLDocument2, IHTMLElementCollection,
 // IHTMLAnchorElement/IHTMLElement, IHTMLBodyElement and IHTMLTxtRange; and the
-// HTML document model in host/html/, over real pages, used by the command-line
+// HTML document model in html/, over real pages, used by the command-line
 // tool, the benchmarks and the tests.
 //
 // Conventions that stand for the COM ones:
@@ -56,6 +56,18 @@ class TextRange {
   // moveStart / moveEnd: unit "Character" or "Textedit", count units forward.
   virtual HResult moveStart(std::u16string_view unit, std::int32_t count, std::int32_t* moved) = 0;
   virtual HResult moveEnd(std::u16string_view unit, std::int32_t count, std::int32_t* moved) = 0;
+
+  // wrap: puts what the range covers into a new element made from
+  // `startTag` (a lone start tag, such as `<span style="...">`), splitting
+  // partly covered elements at the range's ends, and collapses the range
+  // behind it: the tree pasteHTML(startTag + htmlText + end tag) would make,
+  // without parsing the text again. Optional: a model without it answers
+  // E_NOTIMPL (the default; IHTMLTxtRange has no such method) and the page
+  // pass pastes that markup instead.
+  virtual HResult wrap(std::u16string_view startTag) {
+    (void)startTag;
+    return hr::notImplemented;
+  }
 
   // Optional, used only to prove that a search loop makes progress; a model
   // that does not offer them answers E_NOTIMPL (the defaults below) and the

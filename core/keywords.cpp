@@ -4,6 +4,9 @@
 #include <array>
 #include <functional>
 
+#include "core/unicode.h"
+#include "core/utf.h"
+
 namespace glintmark {
 namespace {
 
@@ -76,8 +79,70 @@ bool isStopWord(std::string_view word) {
 
 std::span<const std::string_view> stopWords() { return kStopWords; }
 
+namespace {
+
+// splitKeywords in the UTF-8 code page: a search text is decoded first, and
+// words are cut, measured and folded by Unicode's rules.
+KeywordList splitUnicodeKeywords(const char* text, bool fromTitle, const char* pageUrl) {
+  KeywordList list;
+  list.fromTitle = fromTitle;
+  // A title is text as it stands; a search text and the page URL are
+  // addresses, their escapes decoded.
+  const std::u16string wide = toUtf16(fromTitle ? std::string(text) : unicode::decodeFormValue(text));
+  const bool haveUrl = fromTitle && pageUrl != nullptr;
+  const std::string url = haveUrl ? unicode::foldUtf8(unicode::decodeFormValue(pageUrl)) : std::string();
+  std::u32string chars;
+  chars.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t c = wide[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+    }
+    chars += c;
+  }
+  std::u16string word16;
+  for (std::size_t i = 0; i < chars.size();) {
+    if (!unicode::isWordChar(chars[i])) {
+      ++i;
+      continue;
+    }
+    const std::size_t begin = i;
+    while (i < chars.size() &&
+           (unicode::isWordChar(chars[i]) ||
+            (unicode::isWordJoiner(chars[i]) && i + 1 < chars.size() && unicode::isWordChar(chars[i + 1])))) {
+      ++i;
+    }
+    // Words of one character are too common to mark, but for the scripts
+    // where one character is a word.
+    if (i - begin < 2 && !unicode::standsAlone(chars[begin])) continue;
+    word16.clear();
+    for (std::size_t k = begin; k < i; ++k) {
+      const char32_t c = chars[k];
+      if (c < 0x10000) {
+        word16 += static_cast<char16_t>(c);
+      } else {
+        word16 += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+        word16 += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      }
+    }
+    std::u16string folded;
+    unicode::appendFolded(folded, word16);
+    std::string word = toUtf8(folded);
+    if (fromTitle) {
+      if (list.words.size() == kTitleWordLimit) break;
+      if (haveUrl && url.find(word) != std::string::npos) continue;
+      if (isStopWord(word)) continue;
+    }
+    list.words.push_back(std::move(word));
+  }
+  return list;
+}
+
+}  // namespace
+
 KeywordList splitKeywords(const char* text, bool fromTitle, const char* pageUrl,
                           const CodePage& codePage) {
+  if (codePage.isUtf8()) return splitUnicodeKeywords(text, fromTitle, pageUrl);
   KeywordList list;
   list.fromTitle = fromTitle;
   // The page URL is read only in title-word mode.

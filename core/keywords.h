@@ -11,7 +11,10 @@
 namespace glintmark {
 
 struct KeywordList {
-  std::vector<std::string> words;  // in text order, each at least 2 bytes, no separator byte
+  // In text order, each at least 2 bytes with no separator byte; in the
+  // UTF-8 code page, at least 2 characters (or one that makes a word by
+  // itself) with no separator character, folded.
+  std::vector<std::string> words;
   bool fromTitle = false;          // the text was the page title (whole-word search)
 };
 
@@ -23,7 +26,15 @@ struct KeywordList {
 // words are accepted, skips a word that `pageUrl` (nullptr when the page URL
 // was empty) contains as a substring, and skips stop words.
 //
+// In the UTF-8 code page (CodePage::isUtf8) a search text is decoded first
+// (unicode::decodeFormValue), and words follow Unicode's rules: runs of
+// letters, combining marks and digits (an apostrophe between two of them
+// included), at least 2 characters long or one Han, Kana or Hangul
+// character, each folded in full (unicode::appendFolded). A title is not
+// decoded; its URL test compares with the decoded, folded page URL.
+//
 //   splitKeywords("%22new+york%22", false, nullptr, cp).words == {"new", "york"}
+//   splitKeywords("stra%c3%9fe+%e6%9d%b1", false, nullptr, utf8).words == {"strasse", "東"}
 KeywordList splitKeywords(const char* text, bool fromTitle, const char* pageUrl,
                           const CodePage& codePage);
 

@@ -1,5 +1,7 @@
 #include "core/keywords.h"
 
+#include "core/code_page_utf8.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -106,6 +108,34 @@ TEST(SplitKeywords, ShiftJisSplitsByteWiseButSearchesTheUrlByCharacter) {
 // The whole list, pinned by its size and the FNV-1a hash (64 bits) of its
 // entries joined by line feeds: a changed, added, dropped or moved entry
 // changes it.
+// The same texts through both paths: bytes in windows-1252, Unicode in UTF-8.
+TEST(SplitKeywords, Utf8DecodesAndSplitsByUnicodeWhere1252SplitsBytes) {
+  const std::unique_ptr<CodePage> utf8 = makeUtf8CodePage();
+  struct Row {
+    std::string text;
+    Words cp1252, unicode;
+  };
+  const Row rows[] = {
+      {"caf%c3%a9+cr%c3%a8me", {"caf", "cr", "me"}, {"café", "crème"}},
+      {"m%c3%bcnchen+stra%c3%9fe", {"bcnchen", "stra", "fe"}, {"münchen", "strasse"}},
+      {"%d0%bc%d0%be%d1%81%d0%ba%d0%b2%d0%b0", {"bc", "be", "ba"}, {"москва"}},
+      {"%e6%9d%b1%e4%ba%ac+%e5%a4%a9", {"ba", "ac"}, {"東京", "天"}},  // one Han character is a word
+      {"%c4%b0zmir+%ce%9f%ce%94%ce%9f%ce%a3", {"zmir", "ce", "ce", "ce", "ce"}, {"izmir", "οδοσ"}},
+      {"%22big+cats%22+-dogs", {"big", "cats", "dogs"}, {"big", "cats", "dogs"}},
+      {"c%2b%2b+tutorial", {"tutorial"}, {"tutorial"}},
+      {"don%27t+mp3+e-mail+a+%c3%a9", {"don", "mp", "mail"}, {"don't", "mp3", "mail"}},
+      {"caf%e9+%c3%c3%a9", {"caf"}, {"café", "ãé"}},  // not UTF-8: windows-1252
+      {"caf\xc3\xa9", {"caf\xc3\xa9"}, {"caf\xc3\xa9"}},           // already decoded
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(split(row.text), row.cp1252) << row.text;
+    EXPECT_EQ(splitKeywords(row.text.c_str(), false, nullptr, *utf8).words, row.unicode) << row.text;
+  }
+  // A title is not decoded; its URL test sees the decoded, folded address.
+  EXPECT_EQ(splitTitle("Café 100% Straße", "https://x.example/stra%c3%9fe", *utf8), (Words{"café", "100"}));
+  EXPECT_EQ(splitTitle("The Москва and ΟΔΟΣ %41", nullptr, *utf8), (Words{"москва", "οδοσ", "41"}));
+}
+
 TEST(IsStopWord, TheWholeListIsPinned) {
   const std::span<const std::string_view> words = stopWords();
   ASSERT_EQ(words.size(), 320u);

@@ -209,10 +209,14 @@ std::int32_t highlightOccurrences(TextRange& range, std::u16string_view word, st
     // around nothing would delete the matched text.
     WideText matched;
     if (succeeded(range.htmlText(&matched)) && matched && !matched->empty()) {
-      html.assign(open);
-      html += *matched;
-      html += markup.close;
-      if (succeeded(range.pasteHtml(html))) ++spans;
+      HResult result = range.wrap(open);
+      if (result == hr::notImplemented) {
+        html.assign(open);
+        html += *matched;
+        html += markup.close;
+        result = range.pasteHtml(html);
+      }
+      if (succeeded(result)) ++spans;
     }
     if (lastMatch) break;
     std::int32_t moved = 0;

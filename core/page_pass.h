@@ -3,7 +3,7 @@
 //
 // The pass is written once, against the document operations of
 // core/document.h, so that the browser's COM objects (through bho/'s adapter)
-// and the HTML document model of host/html run the very same code.
+// and the HTML document model of html/ run the very same code.
 #pragma once
 
 #include <cstddef>

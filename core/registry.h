@@ -6,7 +6,7 @@
 // RegEnumKeyExA, RegQueryInfoKeyA, RegCloseKey) with the same arguments and the
 // same Win32 error codes, so that code written against it behaves the same on
 // the real registry (win/registry_win.cpp) and on the in-memory one that the
-// native tests and the glintmark tool use (host/registry/memory_registry.h).
+// native tests and the glintmark tool use (registry/memory_registry.h).
 // Names are narrow, zero-terminated text in the ANSI code page, as for the
 // "A" calls. This header does not include <windows.h>: the constants below
 // carry Windows' own numeric values under names that cannot clash with its

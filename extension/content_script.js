@@ -1,25 +1,38 @@
 // Glintmark's content script: the page pass of one document, top document or
 // frame, when it has completed loading (the browser's DocumentComplete),
-// with the tab's session from the service worker; then passes over what the
-// page adds or changes (mutation_passes.js), and a pass for each navigation
-// the page makes without loading (navigation.js). Marks are painted by
-// painter_highlight.js, or written as spans ("Mark with elements").
+// with the tab's session and the engine of the service worker; then passes
+// over what the page adds or changes (mutation_passes.js), and a pass for
+// each navigation the page makes without loading (navigation.js). Marks are
+// painted by painter_highlight.js, or written as spans ("Mark with
+// elements").
 //
-// The engine (engine/glintmark-engine.js, listed before this file in the
-// manifest) defines GlintmarkEngine. It compiles its WebAssembly where the
-// page allows it and otherwise runs its plain JavaScript translation: a page
-// whose Content-Security-Policy forbids compiling WebAssembly forbids it to
-// the content scripts of extensions too.
+// No engine here: the build puts web/protocol.js, web/options_word.js,
+// web/page.js (GlintmarkPage: the walk of a document into the engine's
+// request, and the DOM work of its answer) and the modules above before this
+// file. The worker first passes over the document's address, referrer and
+// title alone, which decides the keywords and updates the tab's session; the
+// document's body is sent only when there are keywords to mark, and its
+// links' addresses only when links get tooltips.
 
 // Our spans, as the spans painter writes them.
 const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
+// A document that changes while the worker runs the pass over its
+// description is described again, at most this many times, before its
+// spans are written: the answer's nodes by number would no longer be the
+// page's. (Marks painted over the page's text need no such care: text that
+// changed meanwhile is searched again by the next incremental pass.)
+const MAX_DESCRIBES = 3;
 
 // What this document's passes did: the input of the latest navigation's
 // pass (the load's, or a same-document navigation's), the engine's kind, the
 // painter, the load's report, each same-document navigation's report, the
-// incremental passes' figures and the latest one's report.
+// incremental passes' figures and the latest one's report, the time this
+// script spent on the page's main thread (describing; applying and
+// painting; the longest of those steps), in ms, why a request could not be sent, when the load's marks
+// were all made and when the frame that shows them was rendered.
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
-  incremental: null, lastIncremental: null, restoredPasses: 0};
+  incremental: null, lastIncremental: null, restoredPasses: 0, milliseconds: {describe: 0, apply: 0, longest: 0},
+  error: null, markedAt: null, shownAt: null};
 
 // Resolves when the document has loaded and is the tab's: a page that
 // Chromium prerendered (loaded before the user went there) completes for the
@@ -33,31 +46,60 @@ async function documentComplete() {
   }
 }
 
-// One pass with the tab's session: the worker hands out the saved text and
-// the options and holds the tab's other passes back until the updated text
-// comes back.
-async function withSession(run) {
-  const session = await chrome.runtime.sendMessage({type: 'beginPass'});
-  if (!session) return;
-  let savedSearchText = session.savedSearchText;
+const facts = () => ({url: document.URL, referrer: document.referrer, title: document.title,
+  bodyKind: GlintmarkPage.bodyKind(document)});
+// Adds the time since `started` to this script's main-thread time.
+function spent(what, started) {
+  const ms = performance.now() - started;
+  glintmarkPass.milliseconds[what] += ms;
+  glintmarkPass.milliseconds.longest = Math.max(glintmarkPass.milliseconds.longest, ms);
+}
+const wantsLinks = (input) => (input.options & GlintmarkOptionsWord.linkTooltips) !== 0;
+
+// Describes the document (or `needs.roots` of it) with `input`, sends the
+// request to the worker: {page, answer}, or null when it did not answer.
+async function sendPass(input, needs) {
+  const started = performance.now();
+  const {request, page} = GlintmarkPage.describe(document, input, needs);
+  // A request too large for a message (over 64 MB: a page of some 90 MB)
+  // fails here; the page stays as it is.
+  const failed = (error) => {
+    glintmarkPass.error = String(error && error.message || error);
+    return null;
+  };
+  let sent;
   try {
-    savedSearchText = run(session).savedSearchText;
-  } finally {
-    chrome.runtime.sendMessage({type: 'endPass', ticket: session.ticket, savedSearchText});
+    sent = chrome.runtime.sendMessage({type: 'pass', request}).catch(failed);
+  } catch (error) {
+    sent = Promise.resolve(failed(error));
   }
+  spent('describe', started);
+  const answer = await sent;
+  return answer && {page, answer};
 }
 
 // The painters. The default leaves the page's nodes alone (CSS highlights)
 // and takes a document in slices; "Mark with elements" writes the spans the
 // product writes, in one pass, never inside editable content. Both take the
 // same passes and mark the same matches.
-function highlightPainter(engine) {
+function highlightPainter() {
   const painter = new GlintmarkHighlightPainter(document);
-  const paint = (nodes) => painter.paint(nodes);
   return {
     kind: 'highlight',
     sliced: true,
-    pass: (input, roots) => engine.highlightDocument(document, {...input, roots, shadow: true, paint}),
+    async pass(input, roots, current = () => true) {
+      const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true});
+      if (!sent || !current()) return null;
+      const {page, answer} = sent;
+      const started = performance.now();
+      painter.paint({...page, changes: answer.changes, made: answer.made});
+      // The links' tooltips are the page's own attributes.
+      const domError = GlintmarkPage.apply(page, {changes: [], made: [], titles: answer.titles});
+      spent('apply', started);
+      if (domError) answer.report.domError = domError;
+      Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
+      return answer.report;
+    },
     forget: (nodes) => painter.forget(nodes),
     clear: () => painter.clear(),
     hold: () => painter.hold(),
@@ -65,22 +107,45 @@ function highlightPainter(engine) {
   };
 }
 
-function spansPainter(engine, passes) {
+function spansPainter(passes) {
   const editable = (node) => node.closest('[contenteditable]:not([contenteditable="false"])');
   return {
     kind: 'spans',
     sliced: false,
-    pass(input, roots) {
+    async pass(input, roots) {
       // Text already holding our spans would be marked twice.
-      if (roots) roots = roots.filter((root) => !root.closest(HIGHLIGHT_SPANS) && !root.querySelector(HIGHLIGHT_SPANS) &&
-        !editable(root));
-      if (roots && !roots.length) return null;
-      return passes.ours(() => engine.highlightDocument(document, {...input, roots, shadow: true, skipEditable: true}));
+      if (roots) {
+        roots = roots.filter((root) => !root.closest(HIGHLIGHT_SPANS) && !root.querySelector(HIGHLIGHT_SPANS) &&
+          !editable(root));
+        if (!roots.length) return null;
+      }
+      for (let attempt = 1; ; ++attempt) {
+        const changed = new MutationObserver(() => {});
+        if (document.documentElement) {
+          changed.observe(document.documentElement, {childList: true, characterData: true, subtree: true});
+        }
+        const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true,
+          skipEditable: true});
+        const moved = changed.takeRecords().length > 0;
+        changed.disconnect();
+        if (!sent) return null;
+        const {page, answer} = sent;
+        if (moved && attempt < MAX_DESCRIBES) continue;
+        if (moved) return {...answer.report, domError: 'the page kept changing during the pass'};
+        const started = performance.now();
+        const domError = passes.ours(() => GlintmarkPage.apply(page, answer));
+        spent('apply', started);
+        if (domError) answer.report.domError = domError;
+        Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
+        return answer.report;
+      }
     },
     forget: () => {},
     clear: () => passes.ours(() => {
       for (const span of document.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
     }),
+    hold: () => {},
+    show: () => {},
   };
 }
 
@@ -95,94 +160,115 @@ function addReport(whole, slice) {
 
 async function runPagePass() {
   await documentComplete();
-  const engine = await GlintmarkEngine.create({prefer: 'auto'});
-  glintmarkPass.engineKind = engine.kind;
   let painter = null, input = null;
-  // A whole pass made in slices, until its last slice: {report, done(report), ms}.
+  // A whole pass made in slices, until its last slice: {report, done(report)}.
   let slicing = null;
+  // Counts whole passes: an answer to a pass begun before the latest whole
+  // pass (a navigation's) is dropped.
+  let generation = 0;
   const passes = new GlintmarkMutationPasses(document, {
-    pass(roots) {
-      const report = painter.pass(input, roots);
+    async pass(roots) {
+      const begun = generation;
+      const report = await painter.pass(input, roots, () => begun === generation);
+      if (begun !== generation) return;
       if (!report) return;
       if (slicing) addReport(slicing.report, report);
       else glintmarkPass.lastIncremental = report;
-      for (const root of report.shadowRoots) passes.watch(root);
+      for (const root of report.shadowRoots ?? []) passes.watch(root);
       navigations.check();
     },
     removed: (nodes) => painter.forget(nodes),
     idle: () => {
       if (!slicing) return;
-      const {report, done, msBefore, ms} = slicing;
+      const {report, done} = slicing;
       slicing = null;
       painter.show();
-      report.milliseconds = {mainThread: ms + passes.stats.ms - msBefore};
       done(report);
     },
   }, {runs: true});
   glintmarkPass.incremental = passes.stats;
 
-  // The pass over the whole document with the session's input (the passes
-  // over what changes later repeat it); answers the report the session
-  // needs at once, and calls done(report) when the document is marked. A
-  // painter that takes slices gets the session's part first (a pass over
-  // nothing: the search text depends on the address, referrer, saved text
-  // and title alone) and the body's text in slices after it.
-  const wholePass = (session, facts, done) => {
+  // The pass over the whole document with `input` (the session's options
+  // and saved text, and the document's facts); `planned`, the report of the
+  // worker's pass over the facts alone, which chose the keywords and updated
+  // the session. done(report) is called when the document is marked. A
+  // painter that takes slices gets the body's text in slices; the passes
+  // over what changes later repeat the input.
+  async function wholePass(session, planned, done) {
     painter ??= session.markWithElements || !GlintmarkHighlightPainter.supported(window)
-      ? spansPainter(engine, passes) : highlightPainter(engine);
+      ? spansPainter(passes) : highlightPainter();
     glintmarkPass.painter = painter.kind;
-    input = {options: session.options, savedSearchText: session.savedSearchText, ...facts};
-    glintmarkPass.input = input;
-    passes.start();
+    generation++;
     if (slicing) passes.idle();  // a whole pass cut short by this one: done with what it marked
     painter.clear();
-    const started = performance.now();
+    if (!planned.keywords.length && !(wantsLinks(input) && document.getElementsByTagName('a').length)) {
+      // Nothing to mark, no tooltip to set: nothing of the page is sent, now
+      // or later.
+      passes.stop();
+      done(planned);
+      return;
+    }
+    passes.start();
     const body = document.body;
     if (!painter.sliced || !body || body.localName !== 'body') {
-      const report = painter.pass(input, undefined);
-      for (const root of report.shadowRoots) passes.watch(root);
-      report.milliseconds.mainThread = performance.now() - started;
-      done(report);
-      return report;
+      const report = await painter.pass(input, undefined);
+      for (const root of report?.shadowRoots ?? []) passes.watch(root);
+      done(report ?? planned);
+      return;
     }
     painter.hold();
-    const report = painter.pass(input, []);
-    slicing = {report: structuredClone(report), done, msBefore: passes.stats.ms, ms: performance.now() - started};
+    slicing = {report: structuredClone(planned), done};
     passes.add([body]);
-    return report;
+  }
+
+  // The session's part: the tab's saved text and options, the worker's pass
+  // over the document's facts (address, referrer, title).
+  const begin = async (documentFacts) => {
+    const begun = await chrome.runtime.sendMessage({type: 'beginPass', ...documentFacts});
+    if (!begun) return null;
+    glintmarkPass.engineKind = begun.engineKind;
+    input = {options: begun.options, savedSearchText: begun.savedSearchText, url: documentFacts.url,
+      referrer: documentFacts.referrer, title: documentFacts.title};
+    glintmarkPass.input = input;
+    return begun;
   };
 
+  let navigationQueue = Promise.resolve();
   const navigations = GlintmarkNavigation.watch(window, (address, previous) => {
     // The tab went on to another address of this document: a navigation, as
     // a new load would be (a results page saves its new search), its pass
     // with the new address and the old one as referrer.
     if (!input) return;
     passes.pause();
-    navigationQueue = navigationQueue.then(() => withSession((session) => {
+    navigationQueue = navigationQueue.then(async () => {
+      const begun = await begin({...facts(), url: address, referrer: previous});
       passes.resume({drop: true});
-      return wholePass(session, {url: address, referrer: previous, title: document.title},
-        (report) => glintmarkPass.navigations.push(report));
-    })).catch(() => passes.resume());
+      if (begun) await wholePass(begun, begun.report, (report) => glintmarkPass.navigations.push(report));
+    }).catch(() => passes.resume());
   });
-  let navigationQueue = Promise.resolve();
 
-  await withSession((session) => wholePass(session,
-    {url: document.URL, referrer: document.referrer, title: document.title}, (report) => {
-      glintmarkPass.report = report;
-      glintmarkPass.markedAt = performance.now();  // the load's marks are made (for the benchmark)
+  const begun = await begin(facts());
+  if (!begun) return;  // the page is not in a tab
+  await wholePass(begun, begun.report, (report) => {
+    glintmarkPass.report = report;
+    glintmarkPass.markedAt = performance.now();
+    // The end of the frame that shows them (the benchmark's "seen from the
+    // page"): a task after the next frame's rendering.
+    requestAnimationFrame(() => setTimeout(() => {
+      glintmarkPass.shownAt = performance.now();
     }));
-  if (!input) return;  // the page is not in a tab
+  });
   // Back and forward bring the page back from the browser's cache without
   // loading it again, but they are navigations of the tab all the same (the
   // browser completed the document again), so the tab's session takes this
   // page's effect again: a results page saves its search anew. The page
-  // keeps the marks it has; the pass runs on an empty document with the
-  // page's address, referrer and title, which leaves the page as it is.
+  // keeps the marks it has: only its address, referrer and title go to the
+  // worker, as of an empty document.
   window.addEventListener('pageshow', (event) => {
     if (!event.persisted) return;
     glintmarkPass.restoredPasses++;
-    withSession((session) => engine.highlightDocument(document.implementation.createHTMLDocument(document.title),
-      {options: session.options, savedSearchText: session.savedSearchText, url: input.url, referrer: input.referrer}));
+    chrome.runtime.sendMessage({type: 'beginPass', url: input.url, referrer: input.referrer, title: document.title,
+      bodyKind: GlintmarkProtocol.BodyKind.body});
   });
 }
 

@@ -1,6 +1,7 @@
 // The options page: the four option flags as the product's dialog shows them.
 //
-// The boxes start from the stored word (13 when nothing is stored). "Close"
+// The boxes start from the stored word (the default, 13, when nothing usable
+// is stored: options_word.js, loaded before this file). "Close"
 // (and Enter) stores the boxes and closes the page; "Cancel" (and Escape)
 // closes it without storing; "Help" opens the help page in a new tab and
 // leaves the page open. Closing the page's tab stores a change, as the
@@ -12,7 +13,6 @@
 const OPTIONS_KEY = 'options';
 // The browser's own option, stored apart from the product's word.
 const ELEMENTS_KEY = 'markWithElements';
-const DEFAULT_OPTIONS = 13;
 const HELP_PAGE = 'https://glintmark.example/help/options.html';
 
 const boxes = [...document.querySelectorAll('input[data-bit]')];
@@ -39,8 +39,7 @@ async function closePage() {
 chrome.storage.sync.get([OPTIONS_KEY, ELEMENTS_KEY]).then((items) => {
   elementsBox.checked = items[ELEMENTS_KEY] === true;
   elementsBox.disabled = false;
-  const stored = items[OPTIONS_KEY];
-  const word = Number.isInteger(stored) && stored >= 0 ? stored : DEFAULT_OPTIONS;
+  const word = GlintmarkOptionsWord.fromStored(items[OPTIONS_KEY]);
   for (const box of boxes) {
     box.checked = (word & Number(box.dataset.bit)) !== 0;
     box.disabled = false;  // clickable once they show the stored word
@@ -51,7 +50,8 @@ for (const box of boxes) box.addEventListener('change', () => setPending(boxesWo
 
 document.getElementById('dialog').addEventListener('submit', async (event) => {
   event.preventDefault();
-  await chrome.storage.sync.set({[OPTIONS_KEY]: boxesWord(), [ELEMENTS_KEY]: elementsBox.checked});
+  await chrome.storage.sync.set({[OPTIONS_KEY]: boxesWord() & GlintmarkOptionsWord.flags,
+    [ELEMENTS_KEY]: elementsBox.checked});
   closePage();
 });
 document.getElementById('cancel').addEventListener('click', closePage);

@@ -1,6 +1,12 @@
-// Glintmark's service worker: the options word, each tab's session, the
-// toolbar button, and the change an options page left pending when its tab
-// was closed.
+// Glintmark's service worker: the engine, the options word, each tab's
+// session, the toolbar button, and the change an options page left pending
+// when its tab was closed.
+//
+// The engine (engine/glintmark-engine.js: the pass compiled to WebAssembly,
+// which the extension's own policy allows) lives here, once for the browser:
+// compiled when the worker starts and kept while it runs. The pages' content
+// scripts hold no engine; they describe their document and make the changes
+// the engine answers with.
 //
 // A tab is what a browser window was to the product: it keeps one saved
 // search text across its navigations, for the pass of every document (top
@@ -13,41 +19,65 @@
 // worker (not the browser, as the product's text did not outlive its window).
 //
 // Messages from the content script:
-//   {type: 'beginPass'} -> {ticket, options, savedSearchText, markWithElements}
-//   {type: 'endPass', ticket, savedSearchText}
-// The passes of one tab run one after another, as the browser ran them on its
-// window's thread: a frame and its parent completing at once would otherwise
-// each start from the same saved text and the last to finish would win.
+//   {type: 'beginPass', url, referrer, title, bodyKind}
+//     -> {options, savedSearchText, report, engineKind, markWithElements}: the
+//        tab's session and options, and the report of the pass over the document's facts
+//        alone, which chooses the keywords and updates the session
+//   {type: 'pass', request} -> {report, changes, made, titles}: the pass over
+//        a described document (GlintmarkPage.describe), for GlintmarkPage.apply
+// The session's part of the passes of one tab runs one after another, as the
+// browser ran them on its window's thread: a frame and its parent completing
+// at once would otherwise each start from the same saved text and the last to
+// finish would win. The search text and keywords depend only on the
+// document's address, referrer and title and the saved text, so that part is
+// over before the document's body is needed; the pass over the body changes
+// no session and needs no turn.
 
-const DEFAULT_OPTIONS = 13;  // bits 0, 2 and 3
+importScripts('options_word.js', 'engine/glintmark-engine.js');
+
+// The engine, compiled once per start of the worker, begun at once so that
+// it is ready by the time the first page has loaded.
+let engineMade = null;
+function engine() {
+  engineMade ??= GlintmarkEngine.create({prefer: 'wasm'}).catch((error) => {
+    engineMade = null;
+    throw error;
+  });
+  return engineMade;
+}
+engine().catch(() => {});
+
+// A pass with the engine; an engine whose module stopped (out of memory where
+// nothing could catch it: the pass reports E_FAIL) is made anew for the next.
+async function run(request) {
+  const made = await engine();
+  const answer = made.run(request);
+  if (!made.module) engineMade = null;
+  return {answer, kind: made.kind};
+}
+
 const OPTIONS_KEY = 'options';
 // The browser's own option, apart from the product's word: marks written as
 // spans into the page instead of painted over its text.
 const ELEMENTS_KEY = 'markWithElements';
-// How long a pass may hold its tab's turn: a frame that goes away between
-// its two messages must not block the tab's other documents.
-const PASS_LEASE_MS = 5000;
 
-// The stored word, or 13 when nothing usable is stored. Read when the worker
-// starts, as the library read the registry when it loaded, and kept up to
-// date when the options page saves.
-function optionsFromStored(value) {
-  return Number.isInteger(value) && value >= 0 && value <= 0xffffffff ? value : DEFAULT_OPTIONS;
-}
-let optionsWord = DEFAULT_OPTIONS;
+// The stored word, or the default when nothing usable is stored. Read when
+// the worker starts, as the library read the registry when it loaded, and
+// kept up to date when the options page saves.
+let optionsWord = GlintmarkOptionsWord.default;
 let markWithElements = false;
 const optionsLoaded = chrome.storage.sync.get([OPTIONS_KEY, ELEMENTS_KEY]).then((items) => {
-  optionsWord = optionsFromStored(items[OPTIONS_KEY]);
+  optionsWord = GlintmarkOptionsWord.fromStored(items[OPTIONS_KEY]);
   markWithElements = items[ELEMENTS_KEY] === true;
 });
 chrome.storage.onChanged.addListener((changes, area) => {
   if (area !== 'sync') return;
-  if (OPTIONS_KEY in changes) optionsWord = optionsFromStored(changes[OPTIONS_KEY].newValue);
+  if (OPTIONS_KEY in changes) optionsWord = GlintmarkOptionsWord.fromStored(changes[OPTIONS_KEY].newValue);
   if (ELEMENTS_KEY in changes) markWithElements = changes[ELEMENTS_KEY].newValue === true;
 });
 
 function saveOptions(word) {
-  return chrome.storage.sync.set({[OPTIONS_KEY]: word & 0xf});
+  return chrome.storage.sync.set({[OPTIONS_KEY]: word & GlintmarkOptionsWord.flags});
 }
 
 // --- Sessions ---------------------------------------------------------------
@@ -89,53 +119,40 @@ function withTab(tabId, task) {
   return run;
 }
 
-// Tickets are unique across restarts of the worker, so that a pass begun
-// under an earlier worker cannot end one of this worker's.
-const passes = new Map();  // ticket -> the function ending that pass's turn
-
-// Hands out the tab's session and holds the tab's turn until endPass (or the
-// lease runs out); the saved text the pass sends back is stored before the
-// next pass of the tab starts.
-function beginPass(tabId) {
-  return new Promise((answer, fail) => {
-    withTab(tabId, async () => {
-      await optionsLoaded;
-      const session = await sessionOf(tabId);
-      const ticket = crypto.randomUUID();
-      const ended = new Promise((resolve) => {
-        passes.set(ticket, resolve);
-        setTimeout(resolve, PASS_LEASE_MS);
-      });
-      answer({ticket, options: optionsWord, savedSearchText: session.saved, markWithElements});
-      const result = await ended;
-      passes.delete(ticket);
-      if (result) await writeSession(tabId, result.savedSearchText);
-    }).catch(fail);
+// The session's part of a document's pass: the tab's saved text and the
+// options handed to the pass over the document's facts (address, referrer,
+// title, and what it has where a body goes), whose new saved text is stored
+// before the tab's next pass starts.
+function beginPass(tabId, message) {
+  return withTab(tabId, async () => {
+    await optionsLoaded;
+    const session = await sessionOf(tabId);
+    const input = {options: optionsWord, savedSearchText: session.saved};
+    const {answer: {report}, kind} = await run(GlintmarkPage.describeFacts({
+      ...input, url: String(message.url), referrer: String(message.referrer), title: String(message.title),
+      bodyKind: message.bodyKind | 0,
+    }));
+    await writeSession(tabId, report.savedSearchText);
+    return {...input, report, engineKind: kind, markWithElements};
   });
 }
 
-function endPass(tabId, ticket, savedSearchText) {
-  const end = passes.get(ticket);
-  if (end) {
-    end({savedSearchText});
-  } else {
-    // The worker was stopped while the pass ran, or its lease ran out; the
-    // tab may have closed since.
-    withTab(tabId, () => chrome.tabs.get(tabId).then(() => writeSession(tabId, savedSearchText), () => {}));
-  }
+// The pass over a described document. Its input came from beginPass; it
+// leaves the session alone.
+async function pass(request) {
+  const {ops, text, parts, links} = request ?? {};
+  if (!Array.isArray(ops) || typeof text !== 'string' || !Array.isArray(parts) || !Array.isArray(links)) return null;
+  return (await run({ops, text, parts, links})).answer;
 }
 
 chrome.runtime.onMessage.addListener((message, sender, reply) => {
   const tabId = sender.tab?.id;
   if (tabId === undefined || tabId < 0) return false;
-  if (message?.type === 'beginPass') {
-    beginPass(tabId).then(reply, () => reply(null));
-    return true;  // answered asynchronously
-  }
-  if (message?.type === 'endPass') {
-    endPass(tabId, message.ticket, message.savedSearchText);
-  }
-  return false;
+  const answer = message?.type === 'beginPass' ? beginPass(tabId, message)
+    : message?.type === 'pass' ? pass(message.request) : null;
+  if (!answer) return false;
+  answer.then(reply, () => reply(null));
+  return true;  // answered asynchronously
 });
 
 chrome.tabs.onCreated.addListener((tab) => {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/code_page.h"
-#include "host/registry/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "registrar/script_registrar.h"
 
 namespace {

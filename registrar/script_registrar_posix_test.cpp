@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "host/registry/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "registrar/script_registrar.h"
 
 namespace glintmark {

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "host/registry/reg_file.h"
+#include "registry/reg_file.h"
 
 namespace glintmark {
 namespace {

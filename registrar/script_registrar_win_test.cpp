@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "host/registry/memory_registry.h"
-#include "host/registry/reg_file.h"
+#include "registry/memory_registry.h"
+#include "registry/reg_file.h"
 #include "registrar/script_registrar.h"
 #include "win/unique_handle.h"
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, quietly and
 # only when something is missing, then the npm packages of the browser tests
-# and the browser benchmark (web/test/package-lock.json) into build/web-node.
+# and the browser benchmark (testing/browser/package-lock.json) into build/web-node.
 # Safe to run again and again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +14,7 @@ packages=(
   wine wine64 fonts-wine libwine-dev
   xvfb xauth imagemagick x11-apps chromium
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 file python3
-  emscripten binaryen ca-certificates
+  emscripten binaryen ca-certificates unicode-data
 )
 # Node.js and npm from Debian only where there are none: a machine may have
 # another build of Node.js (NodeSource's carries npm and conflicts with

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/highlight_options.h"
-#include "host/registry/memory_registry.h"
+#include "registry/memory_registry.h"
 #include "settings/settings_store.h"
 
 namespace glintmark {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/highlight_options.h"
-#include "host/registry/memory_registry.h"
+#include "registry/memory_registry.h"
 
 namespace glintmark {
 namespace {

@@ -1,6 +1,7 @@
 // The module's imports (declared in web/dom_imports.h): each hands the call
-// to the page object that web/glintmark.js sets on the module for the pass
-// under way, with the strings read out of the module's memory.
+// to the list of changes that web/glintmark.js sets on the module for the
+// pass under way, with the strings read out of the module's memory; the page
+// makes them once the pass is over (web/page.js).
 mergeInto(LibraryManager.library, {
   glintmark_dom_split_text: function (node, offset, rest) {
     Module['glintmarkPage'].splitText(node, offset, rest);

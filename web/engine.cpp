@@ -20,6 +20,7 @@
 #include "core/page_pass.h"
 #include "core/utf.h"
 #include "web/live_page.h"
+#include "web/protocol.h"
 
 namespace glintmark::web {
 namespace {
@@ -112,9 +113,9 @@ EMSCRIPTEN_KEEPALIVE void glintmark_free(void* block) { std::free(block); }
 //   ops, opCount      the body's records (live_page.h), or none for a page
 //                     without a body (bodyKind 0) or with a frameset (2)
 //   text, textUnits   UTF-8 in `textBytes` bytes; decoded here to UTF-16
-//   parts             12 integers: url, referrer, title, saved search text
-//                     (offset, length each), then bodyKind, then options,
-//                     then linkCount, then 1 (a version check)
+//   parts             Part::count integers, named by web/protocol.h's Part:
+//                     url, referrer, title, saved search text (offset,
+//                     length each), bodyKind, options, linkCount, version
 //   links             linkCount (offset, length) pairs: each link's address
 // Returns the report (JSON, UTF-8, NUL-terminated); its length in *length.
 EMSCRIPTEN_KEEPALIVE const char* glintmark_highlight(const std::int32_t* ops, std::int32_t opCount,
@@ -125,23 +126,26 @@ EMSCRIPTEN_KEEPALIVE const char* glintmark_highlight(const std::int32_t* ops, st
   PageReport report;
   PageSession session;
   try {
-    if (opCount < 0 || textBytesLength < 0 || parts[11] != 1 || parts[10] < 0) {
+    const auto at = [parts](Part name) { return parts[static_cast<std::size_t>(name)]; };
+    const std::int32_t linkCount = at(Part::linkCount);
+    if (opCount < 0 || textBytesLength < 0 || at(Part::version) != requestVersion || linkCount < 0) {
       throw std::invalid_argument("a malformed request");
     }
     const std::u16string text = toUtf16(std::string_view(textBytes, static_cast<std::size_t>(textBytesLength)));
     PageFacts facts;
-    facts.url = part(text, parts[0], parts[1]).value_or(u"");
-    facts.referrer = part(text, parts[2], parts[3]).value_or(u"");
-    facts.title = part(text, parts[4], parts[5]).value_or(u"");
-    if (const std::optional<std::u16string> saved = part(text, parts[6], parts[7])) {
+    facts.url = part(text, at(Part::urlOffset), at(Part::urlLength)).value_or(u"");
+    facts.referrer = part(text, at(Part::referrerOffset), at(Part::referrerLength)).value_or(u"");
+    facts.title = part(text, at(Part::titleOffset), at(Part::titleLength)).value_or(u"");
+    if (const std::optional<std::u16string> saved = part(text, at(Part::savedOffset), at(Part::savedLength))) {
       session.m_savedSearchText = codePage().toNarrow(*saved);
     }
-    facts.body = parts[8] == 1 ? PageFacts::Body::body
-                 : parts[8] == 2 ? PageFacts::Body::frameset
-                                 : PageFacts::Body::none;
-    const auto options = optionsFromWord(static_cast<std::uint32_t>(parts[9]));
-    facts.links.reserve(static_cast<std::size_t>(parts[10]));
-    for (std::int32_t i = 0; i < parts[10]; ++i) {
+    const std::int32_t bodyKind = at(Part::bodyKind);
+    facts.body = bodyKind == static_cast<std::int32_t>(BodyKind::body)       ? BodyKind::body
+                 : bodyKind == static_cast<std::int32_t>(BodyKind::frameset) ? BodyKind::frameset
+                                                                              : BodyKind::none;
+    const auto options = optionsFromWord(static_cast<std::uint32_t>(at(Part::options)));
+    facts.links.reserve(static_cast<std::size_t>(linkCount));
+    for (std::int32_t i = 0; i < linkCount; ++i) {
       facts.links.push_back(part(text, links[2 * i], links[2 * i + 1]).value_or(u""));
     }
     LivePage page(std::span<const std::int32_t>(ops, static_cast<std::size_t>(opCount)), text,

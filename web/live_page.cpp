@@ -83,7 +83,7 @@ class LiveDocument final : public Document {
     if (!body) return hr::pointer;
     body->reset();
     // A frameset, or a document with no body at all, offers no body element.
-    if (m_page.m_facts.body != PageFacts::Body::body) return hr::ok;
+    if (m_page.m_facts.body != BodyKind::body) return hr::ok;
     std::unique_ptr<Document> copy = m_page.m_copy->document();
     return copy->body(body);
   }

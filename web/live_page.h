@@ -3,14 +3,15 @@
 //
 // The JavaScript side walks the page's body once and hands over what the
 // pass needs to know of it: the tree of elements, text and other nodes (a
-// stream of PageOp records), their text, the addresses of the links, and the
+// stream of PageOp records, web/protocol.h), their text, the addresses of the links, and the
 // title, URL and referrer. From that LivePage builds a copy of the body in
-// the HTML document model of host/html, whose text ranges search and split
+// the HTML document model of html/, whose text ranges search and split
 // it by exactly the rules `glintmark highlight` follows. Each change the
 // highlighting makes to the copy (a text node split, an element split in
-// two, a span made, a node moved) is made at once to the page's own nodes
-// through the module's imports (web/dom_imports.js), so the page and the
-// copy stay the same tree, node for node. Nodes are known on both sides by
+// two, a span made, a node moved) goes out through the module's imports
+// (web/dom_imports.js), which write it down; the JavaScript side makes the
+// list to the page's own nodes once the pass is over, so the page and the
+// copy end as the same tree, node for node. Nodes are known on both sides by
 // number: the walk numbers the page's nodes in document order from 1 (the
 // body), and every node made later gets the next number.
 //
@@ -27,24 +28,14 @@
 #include <vector>
 
 #include "core/document.h"
-#include "host/html/html_document.h"
+#include "html/html_document.h"
+#include "web/protocol.h"
 
 namespace glintmark::web {
 
-// The records of the page's body, each a kind followed by its operands (all
-// 32-bit): an element's name and a text node's text are (offset, length) in
-// the page's text buffer, in UTF-16 units.
-enum class PageOp : std::int32_t {
-  element = 1,  // offset, length of its lowercase name; its children follow
-  end = 2,      // the element opened last is complete
-  text = 3,     // offset, length of its text
-  other = 4,    // a comment or any other node: kept only for its place
-};
-
 // What the walk of a page found, besides the body's records.
 struct PageFacts {
-  enum class Body { none, body, frameset };
-  Body body = Body::body;
+  BodyKind body = BodyKind::body;
   std::u16string url, referrer, title;
   // Each link's address (the `href` property; empty when it has none).
   std::vector<std::u16string> links;

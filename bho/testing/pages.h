@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "bho/testing/browser_doubles.h"
-#include "host/html/html_document.h"
+#include "html/html_document.h"
 
 namespace glintmark::bho::testing {
 

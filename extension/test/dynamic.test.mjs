@@ -12,10 +12,10 @@ import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
-import {ENGINE, NODE_MODULES, ROOT, chromiumMissing, launchChromium, newPage} from '../../web/test/browser.mjs';
-import {startServer} from '../../web/test/server.mjs';
+import {WORKER_ENGINE, NODE_MODULES, ROOT, chromiumMissing, launchChromium, newPage} from '../../testing/browser/browser.mjs';
+import {startServer} from '../../testing/browser/server.mjs';
 import {generatedPages} from '../../web/test/pages.mjs';
-import {highlightFile} from '../../web/test/tool.mjs';
+import {highlightFile} from '../../testing/browser/tool.mjs';
 import {CHANGING_PAGES, HOSTILE_PAGE, SEARCH, SPAN_REMOVER, WORDS} from './dynamic-pages.mjs';
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
@@ -56,7 +56,7 @@ describe('the extension on pages that change after loading', {skip: chromiumMiss
   before(async () => {
     const extension = path.join(WORK, 'extension');
     fs.rmSync(WORK, {recursive: true, force: true});
-    execFileSync('python3', [path.join(ROOT, 'extension/build.py'), '--engine', ENGINE, extension,
+    execFileSync('python3', [path.join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extension,
       path.join(WORK, 'extension.zip')]);
     server = await startServer();
     referrer = server.serve('/search', {body: '<!DOCTYPE html><title>Search</title><p>Results</p>'}) + `?q=${SEARCH}`;

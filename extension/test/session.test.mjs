@@ -5,7 +5,7 @@
 //   node --test extension/test/
 //
 // It builds the extension around the engine (build/wasm/web/, or
-// GLINTMARK_ENGINE) into build/extension-test/ and loads it. Tab A: the
+// GLINTMARK_WORKER_ENGINE) into build/extension-test/ and loads it. Tab A: the
 // engine's results page (?q= in its own URL), a result reached from it (the
 // referrer cut to the engine's origin) after the service worker was stopped,
 // with a frame, a page one link further on; a tab and a window opened from
@@ -14,8 +14,8 @@
 // results page from the page cache; the options page (Close, Cancel, Enter,
 // its tab closed, Help); then, with the new options, a results page that is
 // itself highlighted, a page that rewrites itself after loading, and a page
-// whose Content-Security-Policy forbids scripts (the engine's JavaScript
-// path). Every console (pages, service worker, options page) must stay free
+// whose Content-Security-Policy forbids scripts and WebAssembly (the engine
+// runs in the service worker: WebAssembly all the same). Every console (pages, service worker, options page) must stay free
 // of errors. Screenshots go to GLINTMARK_SCREENSHOTS (default
 // build/extension-test/screenshots).
 import assert from 'node:assert/strict';
@@ -23,29 +23,25 @@ import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {test} from 'node:test';
-import {ENGINE, ROOT, chromiumMissing, launchChromium} from '../../web/test/browser.mjs';
-import {glintmark, highlightFile, reportFields} from '../../web/test/tool.mjs';
+import {ROOT, WORKER_ENGINE, chromiumMissing, launchChromium} from '../../testing/browser/browser.mjs';
+import {glintmark, highlightFile, reportFields} from '../../testing/browser/tool.mjs';
 import {startSites} from './sites.mjs';
 
-if (chromiumMissing) {
-  test('the extension through a browsing session', {skip: 'Chromium missing'});
-} else {
-  await session();
-}
+test('the extension through a browsing session', {skip: chromiumMissing && 'Chromium missing'}, session);
 
-async function session() {
+// Each check is a subtest of the session, reported as the session reaches it;
+// a failed one shows the expected and the actual values and the session goes on.
+async function session(t) {
+  const check = (name, body) => t.test(name, body);
   const WORK = path.join(ROOT, 'build/extension-test');
   const extensionDir = path.join(WORK, 'extension');
   const screenshotDir = process.env.GLINTMARK_SCREENSHOTS ?? path.join(WORK, 'screenshots');
   fs.rmSync(WORK, {recursive: true, force: true});
   fs.mkdirSync(screenshotDir, {recursive: true});
-  execFileSync('python3', [path.join(ROOT, 'extension/build.py'), '--engine', ENGINE, extensionDir,
+  execFileSync('python3', [path.join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extensionDir,
     path.join(WORK, 'glintmark-extension.zip')]);
   const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
 
-  // Each check is one test, reported as the session reaches it.
-  const check = (name, ok, detail = '') => test(name, () => assert.ok(ok, detail));
-  const show = (value) => JSON.stringify(value);
   const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
   async function until(what, probe, ms = 10000) {
     for (const end = Date.now() + ms; ; await sleep(50)) {
@@ -151,9 +147,10 @@ async function session() {
     const a = await watch(tabA.target(), 'tab A');
     await tabA.goto(`${web.engine}/search?hl=en&q=snow+leopard+habitat`);
     const results = await visit('A', a, tabA, 'results.html');
-    check('results page: search saved, page not highlighted (option off), links get tooltips',
-      results.pass.report.savedSearchText === 'snow+leopard+habitat' && !Object.keys(results.view.spans).length &&
-        results.view.tooltips === 2, show(results.pass.report));
+    await check('results page: search saved, page not highlighted (option off), links get tooltips', () =>
+      assert.deepStrictEqual(
+        {saved: results.pass.report.savedSearchText, spans: results.view.spans, tooltips: results.view.tooltips},
+        {saved: 'snow+leopard+habitat', spans: {}, tooltips: 2}));
 
     // Chromium stops an idle worker; the tab's saved search must outlive it.
     const control = await tabA.createCDPSession();
@@ -168,11 +165,15 @@ async function session() {
     await follow(tabA, '#result');
     const leopards = await visit('A', a, tabA, 'snow-leopard.html');
     const frame = await visit('A', a, tabA, 'frame.html', tabA.mainFrame().childFrames()[0]);
-    check('result page (worker stopped since): referrer cut to the engine origin, highlighted with the saved search',
-      leopards.view.referrer === `${web.engine}/` && leopards.pass.report.source === 'saved' &&
-        Object.keys(leopards.view.spans).length === 3, show([leopards.view.referrer, leopards.pass.report]));
-    check('frame: its own pass with the tab session', frame.pass.report.source === 'saved' &&
-      Object.keys(frame.view.spans).length > 0, show(frame.pass.report));
+    await check('result page (worker stopped since): referrer cut to the engine origin, highlighted with the saved search',
+      () => assert.deepStrictEqual(
+        {referrer: leopards.view.referrer, source: leopards.pass.report.source,
+          colours: Object.keys(leopards.view.spans).length},
+        {referrer: `${web.engine}/`, source: 'saved', colours: 3}));
+    await check('frame: its own pass with the tab session', () => {
+      assert.strictEqual(frame.pass.report.source, 'saved');
+      assert.notDeepStrictEqual(frame.view.spans, {});
+    });
     await tabA.screenshot({path: path.join(screenshotDir, 'highlighted-page.png')});
 
     await follow(tabA, '#next');
@@ -196,11 +197,10 @@ async function session() {
     const c = await watch(tabC.target(), 'window C');
     await tabC.goto(`${web.site}/habitat.html`, {referer: `${web.site}/conservation.html`});
     const fresh = await visit('C', c, tabC, 'habitat.html');
-    check('a tab or window opened from a link starts with its opener search; a window opened by hand with none',
-      [inherited, inheritedByWindow].every((v) => v.pass.report.source === 'saved' &&
-        v.pass.input.savedSearchText === 'snow+leopard+habitat') &&
-        fresh.pass.input.savedSearchText === null && fresh.pass.report.source === 'title',
-      show([inherited.pass.input, inheritedByWindow.pass.input, fresh.pass.input]));
+    await check('a tab or window opened from a link starts with its opener search; a window opened by hand with none',
+      () => assert.deepStrictEqual(
+        [inherited, inheritedByWindow, fresh].map((v) => [v.pass.input.savedSearchText, v.pass.report.source]),
+        [['snow+leopard+habitat', 'saved'], ['snow+leopard+habitat', 'saved'], [null, 'title']]));
     const tabsBefore = (await inWorker('chrome.storage.session.get(null)'));
     await tabB.close();
     await popup.close();
@@ -208,15 +208,16 @@ async function session() {
     const sessionsLeft = await until('closed tabs forgotten', async () => {
       const left = await inWorker('chrome.storage.session.get(null)');
       return Object.keys(left).length === 1 && left;
-    }).catch(() => undefined);
-    check('closing a tab forgets its session', Object.keys(tabsBefore).length === 4 && sessionsLeft,
-      show([tabsBefore, sessionsLeft]));
+    }).catch(() => inWorker('chrome.storage.session.get(null)'));
+    await check('closing a tab forgets its session', () => assert.deepStrictEqual(
+      [Object.keys(tabsBefore).length, Object.keys(sessionsLeft).length], [4, 1]));
 
     await tabA.goto(`${web.site}/glaciers.html`);
     const typed = await visit('A', a, tabA, 'glaciers.html');
-    check('typed address: no referrer ends the search, title words are highlighted',
-      typed.pass.report.source === 'title' && typed.pass.report.savedSearchText === null &&
-        Object.keys(typed.view.spans).length > 0, show(typed.pass.report));
+    await check('typed address: no referrer ends the search, title words are highlighted', () => {
+      assert.deepStrictEqual([typed.pass.report.source, typed.pass.report.savedSearchText], ['title', null]);
+      assert.notDeepStrictEqual(typed.view.spans, {});
+    });
 
     // Back to the results page, which the browser restores from its cache: no
     // new load, but the tab's session takes its search again, and a result
@@ -228,9 +229,10 @@ async function session() {
     });
     await follow(tabA, '#result');
     const again = await visit('A', a, tabA, 'snow-leopard.html');
-    check('back to the results page (from the page cache) saves its search again',
-      restored.restoredPasses === 1 && again.pass.input.savedSearchText === 'snow+leopard+habitat' &&
-        again.pass.report.source === 'saved', show([restored.restoredPasses, again.pass.input]));
+    await check('back to the results page (from the page cache) saves its search again', () =>
+      assert.deepStrictEqual(
+        [restored.restoredPasses, again.pass.input.savedSearchText, again.pass.report.source],
+        [1, 'snow+leopard+habitat', 'saved']));
 
     // The options page.
     const optionsUrl = `${extensionOrigin}/options.html`;
@@ -253,11 +255,11 @@ async function session() {
     const shown = await options.page.evaluate(() =>
       [document.title, ...[...document.querySelectorAll('.client > :is(button, label, span)')]
         .map((e) => e.textContent)]);
-    check('options page: the dialog captions and buttons, in the dialog order', show(shown) === show(captions),
-      show([shown, captions]));
+    await check('options page: the dialog captions and buttons, in the dialog order', () =>
+      assert.deepStrictEqual(shown, captions));
     const boxes = await boxesOf(options.page);
-    check('options page: nothing stored shows the default 13',
-      show(boxes.map((box) => box[1])) === show([false, true, true, true]), show(boxes));
+    await check('options page: nothing stored shows the default 13', () =>
+      assert.deepStrictEqual(boxes.map((box) => box[1]), [false, true, true, true]));
     await options.page.setViewport({width: 420, height: 290});
     await options.page.screenshot({path: path.join(screenshotDir, 'options-page.png')});
     const helpOpened = browser.waitForTarget((t) => t.url().startsWith('https://glintmark.example/'), {timeout: 5000});
@@ -265,7 +267,7 @@ async function session() {
     const help = await helpOpened.catch(() => null);
     const helpPage = /helpPageAddress\[\] = "([^"]+)"/.exec(
       fs.readFileSync(path.join(ROOT, 'settings/help_launcher.h'), 'utf8'))[1];
-    check('Help opens the product help page in a new tab', help?.url() === helpPage, show([help?.url(), helpPage]));
+    await check('Help opens the product help page in a new tab', () => assert.strictEqual(help?.url(), helpPage));
     if (help) await (await help.page())?.close();
 
     const box = (bit) => `input[data-bit="${bit}"]`;
@@ -274,8 +276,9 @@ async function session() {
     let gone = closed(options.page);
     await options.page.click('#close');
     await gone;
-    check('Close stores the boxes (13 - tooltips + search results = 7) and closes the page',
-      (await storedOptions()) === 7, await storedOptions());
+    const afterClose = await storedOptions();
+    await check('Close stores the boxes (13 - tooltips + search results = 7) and closes the page', () =>
+      assert.strictEqual(afterClose, 7));
 
     options = await openOptions('options page (Cancel)');
     await options.page.click(box(1));
@@ -295,36 +298,41 @@ async function session() {
     gone = closed(options.page);
     await options.page.keyboard.press('Enter').catch(() => {});  // the page closes at the key's press
     await gone;
-    check('Cancel drops a change; closing the tab stores it (even after the worker stopped); Enter is Close',
-      afterCancel === 7 && show(reopened.map((r) => r[1])) === show([true, false, true, true]) &&
-        afterTabClosed === 3 && (await storedOptions()) === 7, show([afterCancel, reopened, afterTabClosed]));
+    const afterEnter = await storedOptions();
+    await check('Cancel drops a change; closing the tab stores it (even after the worker stopped); Enter is Close',
+      () => assert.deepStrictEqual(
+        {afterCancel, reopened: reopened.map((r) => r[1]), afterTabClosed, afterEnter},
+        {afterCancel: 7, reopened: [true, false, true, true], afterTabClosed: 3, afterEnter: 7}));
 
     // The new options on the next pages.
     await tabA.goto(`${web.engine}/find?query=glacier+ice`);
     const ownResults = await visit('A', a, tabA, 'glacier-results.html');
-    check('new options take effect: results page highlighted, no tooltips',
-      ownResults.pass.input.options === 7 && ownResults.pass.report.source === 'url' &&
-        Object.keys(ownResults.view.spans).length === 2 && ownResults.view.tooltips === 0,
-      show([ownResults.pass.input, ownResults.view]));
+    await check('new options take effect: results page highlighted, no tooltips', () =>
+      assert.deepStrictEqual(
+        [ownResults.pass.input.options, ownResults.pass.report.source, Object.keys(ownResults.view.spans).length,
+          ownResults.view.tooltips],
+        [7, 'url', 2, 0]));
 
     await follow(tabA, '#result');
     const rewriting = await visit('A', a, tabA, 'rewrite.html');
     rewriting.rewritePass = await passOf(a, tabA.mainFrame(), 'lastIncremental');
     await sleep(300);
     rewriting.rewritten = await pageView(tabA.mainFrame());
-    check('a page that replaces its body after loading is highlighted again',
-      rewriting.rewritten.text.includes('Glacier ice today') && Object.keys(rewriting.rewritten.spans).length === 2 &&
-        rewriting.rewritePass.incremental.passes >= 1,
-      show([rewriting.rewritten.spans, rewriting.rewritePass.incremental]));
+    await check('a page that replaces its body after loading is highlighted again', () => {
+      assert.match(rewriting.rewritten.text, /Glacier ice today/);
+      assert.equal(Object.keys(rewriting.rewritten.spans).length, 2);
+      assert.ok(rewriting.rewritePass.incremental.passes >= 1, JSON.stringify(rewriting.rewritePass.incremental));
+    });
 
     await follow(tabA, '#next');
     const strict = await visit('A', a, tabA, 'strict.html');
     const kinds = visits.map((v) => v.pass.engineKind);
-    check('strict CSP page runs the engine JavaScript path, other pages WebAssembly',
-      strict.pass.engineKind === 'js' && kinds.slice(0, -1).every((k) => k === 'wasm') &&
-        Object.keys(strict.view.spans).length === 2, show(kinds));
+    await check('every page, the strict CSP page too, passes through the worker WebAssembly engine', () => {
+      assert.deepStrictEqual(kinds, kinds.map(() => 'wasm'));
+      assert.strictEqual(Object.keys(strict.view.spans).length, 2);
+    });
   } catch (error) {
-    check('the session ran to its end', false, error.stack);
+    await check('the session ran to its end', () => assert.ifError(error));
   } finally {
     await chromium.close();
     await web.close();
@@ -356,15 +364,12 @@ async function session() {
       for (const k of keywords) if (k.spans) spans[k.colour] = (spans[k.colour] ?? 0) + k.spans;
       return spans;
     };
-    const sorted = (o) => show(Object.fromEntries(Object.entries(o).sort()));
-    const differences = [];
-    for (const {file, report, spans, tool} of pages) {
-      const mine = {...reportFields(report), spans: sorted(spans), domError: report.domError};
-      const theirs = {...tool, spans: sorted(byColour(tool.keywords))};
-      if (show(mine) !== show(theirs)) differences.push(`${file}\n  browser ${show(mine)}\n  tool    ${show(theirs)}`);
-    }
-    check(`same reports and spans per colour as glintmark: ${label} (${pages.length} pages)`, !differences.length,
-      differences.join('\n'));
+    const sorted = (o) => Object.fromEntries(Object.entries(o).sort());
+    return check(`same reports and spans per colour as glintmark: ${label} (${pages.length} pages)`, () =>
+      assert.deepStrictEqual(
+        pages.map(({file, report, spans}) => ({file, ...reportFields(report), spans: sorted(spans),
+          domError: report.domError})),
+        pages.map(({file, tool}) => ({file, ...tool, spans: sorted(byColour(tool.keywords)), domError: undefined}))));
   }
 
   if (visits.length === 12) {
@@ -379,21 +384,21 @@ async function session() {
     ];
     for (const [name, steps, word] of runs) {
       const reports = toolSession(name.replace(/\W+/g, '-'), steps, word);
-      sameAsTool(name, steps.map((v, i) =>
+      await sameAsTool(name, steps.map((v, i) =>
         ({file: v.file, report: v.pass.report, spans: v.view.spans, tool: reports[i]})));
     }
     // The rewritten page against the tool on the same content, with the input
     // of the load's pass.
     const file = path.join(WORK, 'rewrite-after.html');
     fs.writeFileSync(file, web.render('rewrite-after.html'));
-    sameAsTool('rewrite.html after the rewrite', [{file: 'rewrite-after.html',
+    await sameAsTool('rewrite.html after the rewrite', [{file: 'rewrite-after.html',
       report: rewriting.rewritePass.lastIncremental, spans: rewriting.rewritten.spans,
       tool: highlightFile(file, path.join(WORK, 'rewrite-after.out.html'),
         {url: rewriting.view.url, referrer: rewriting.view.referrer, options: 7,
           savedSearchText: rewriting.pass.input.savedSearchText})}]);
   } else {
-    check('every page of the session reached', false, `${visits.length} of 12 pages`);
+    await check('every page of the session reached', () => assert.strictEqual(visits.length, 12));
   }
-  check('no error in any console (pages, service worker, options page)', consoleErrors.length === 0,
-    consoleErrors.join('\n'));
+  await check('no error in any console (pages, service worker, options page)', () =>
+    assert.deepStrictEqual(consoleErrors, []));
 }

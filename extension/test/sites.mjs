@@ -1,6 +1,6 @@
 // The web of the extension's session test: a search engine on 127.0.0.1 and
 // a site on 127.0.0.2 (another site, so Chromium cuts the referrer of a link
-// from the engine to the engine's origin), on web/test's loopback server.
+// from the engine to the engine's origin), on testing/browser's loopback server.
 //
 //   const web = await startSites();   // web.engine, web.site: the origins
 //
@@ -11,7 +11,7 @@
 import fs from 'node:fs';
 import path from 'node:path';
 import {fileURLToPath} from 'node:url';
-import {startServer} from '../../web/test/server.mjs';
+import {startServer} from '../../testing/browser/server.mjs';
 
 const pages = path.join(path.dirname(fileURLToPath(import.meta.url)), 'pages');
 const policy = {'strict.html': {'Content-Security-Policy': "script-src 'none'"}};

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/utf.h"
-#include "host/html/html_document.h"
-#include "host/html/html_internal.h"
+#include "html/html_document.h"
+#include "html/html_internal.h"
 #include "tools/glintmark/command.h"
 #include "tools/glintmark/files.h"
 #include "tools/glintmark/page_run.h"

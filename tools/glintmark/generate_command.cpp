@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/html/page_generator.h"
+#include "html/page_generator.h"
 #include "tools/glintmark/command.h"
 #include "tools/glintmark/files.h"
 

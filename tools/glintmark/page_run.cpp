@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "core/utf.h"
-#include "host/html/charset.h"
-#include "host/html/html_document.h"
-#include "host/html/html_internal.h"
+#include "html/charset.h"
+#include "html/html_document.h"
+#include "html/html_internal.h"
 #include "tools/glintmark/files.h"
 
 namespace glintmark::tool {

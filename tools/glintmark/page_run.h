@@ -14,7 +14,7 @@
 #include "core/code_page.h"
 #include "core/highlight_options.h"
 #include "core/page_pass.h"
-#include "host/html/html_document.h"
+#include "html/html_document.h"
 
 namespace glintmark::tool {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/testing/fake_document.h"
-#include "host/html/html_document.h"
+#include "html/html_document.h"
 
 namespace glintmark::tool {
 namespace {

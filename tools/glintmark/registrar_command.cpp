@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "core/code_page.h"
-#include "host/registry/memory_registry.h"
-#include "host/registry/reg_file.h"
+#include "registry/memory_registry.h"
+#include "registry/reg_file.h"
 #include "registrar/script_registrar.h"
 #include "tools/glintmark/command.h"
 #include "tools/glintmark/files.h"

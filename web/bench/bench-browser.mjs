@@ -21,9 +21,9 @@
 import { parseArgs } from 'node:util';
 import { existsSync, mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, NODE_MODULES, ENGINE, launchChromium, openPage } from '../test/browser.mjs';
-import { startServer } from '../test/server.mjs';
-import { glintmark } from '../test/tool.mjs';
+import { ROOT, NODE_MODULES, ENGINE, launchChromium, openPage } from '../../testing/browser/browser.mjs';
+import { startServer } from '../../testing/browser/server.mjs';
+import { glintmark } from '../../testing/browser/tool.mjs';
 
 const { values, positionals } = parseArgs({
   allowPositionals: true,

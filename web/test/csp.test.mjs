@@ -1,15 +1,18 @@
 // Pages whose Content-Security-Policy forbids compiling WebAssembly: there
 // GlintmarkEngine.create({prefer: 'auto'}) must fall back to the plain
 // JavaScript path and highlight exactly as the WebAssembly path does where
-// the page allows it.
+// the page allows it; and the extension's path (the page's half alone in the
+// page, the engine elsewhere) highlights the same under every policy, with
+// WebAssembly.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from './browser.mjs';
+import { ROOT, chromiumMissing, servedChromium, injectEngine, injectPageHalf, highlight, highlightApart, pageState }
+  from '../../testing/browser/browser.mjs';
 import { SMALL_PAGES } from './pages.mjs';
-import { sameText } from './assertions.mjs';
-import { reportFields } from './tool.mjs';
+import { sameText } from '../../testing/browser/assertions.mjs';
+import { reportFields } from '../../testing/browser/tool.mjs';
 
 const POLICIES = [
   { name: 'no policy', kind: 'wasm' },
@@ -28,15 +31,23 @@ describe('Content-Security-Policy', { skip: chromiumMissing && 'Chromium missing
   const chromium = servedChromium();
   let served = 0;
 
-  // The page under a policy, highlighted by an engine of the page's choice.
-  async function run(source, policy) {
+  // The page under a policy, highlighted by an engine of the page's choice,
+  // or with `enginePage`, by the engine there (the extension's path).
+  async function run(source, policy, enginePage = null) {
     let html = source.html ?? readFileSync(source.file, 'utf8');
     if (policy.meta) html = html.replace('<head>', `<head><meta http-equiv="Content-Security-Policy" content="${policy.meta}">`);
     const page = await chromium.open(`/csp/${served++}`, {
       body: html, headers: policy.header ? { 'Content-Security-Policy': policy.header } : {},
     });
-    await injectEngine(page);
-    const { kind, report } = await highlight(page, { url: source.url, referrer: source.referrer });
+    const settings = { url: source.url, referrer: source.referrer };
+    let kind, report;
+    if (enginePage) {
+      await injectPageHalf(page);
+      ({ kind, report } = await highlightApart(page, enginePage, settings));
+    } else {
+      await injectEngine(page);
+      ({ kind, report } = await highlight(page, settings));
+    }
     const state = await pageState(page);
     await page.close();
     return { kind, report: reportFields(report), state, errors: page.errors };
@@ -57,6 +68,23 @@ describe('Content-Security-Policy', { skip: chromiumMissing && 'Chromium missing
       }
     });
   }
+
+  it('the extension path: the page half in the page, WebAssembly elsewhere, the same under every policy', async () => {
+    const enginePage = await chromium.open('/csp/engine', { body: '<p>the engine</p>' });
+    await injectEngine(enginePage);
+    for (const source of [leopards, splitWords]) {
+      const reference = await run(source, POLICIES[0]);
+      for (const policy of POLICIES) {
+        const result = await run(source, policy, enginePage);
+        assert.equal(result.kind, 'wasm', policy.name);
+        assert.deepEqual(result.report, reference.report, `${source.name}, ${policy.name}`);
+        assert.deepEqual(result.state.spans, reference.state.spans, `${source.name}, ${policy.name}`);
+        sameText(result.state.text, reference.state.text, `${source.name}, ${policy.name}`);
+        assert.deepEqual(result.errors, [], `${source.name}, ${policy.name}`);
+      }
+    }
+    await enginePage.close();
+  });
 
   it('WebAssembly is refused to scripts injected through DevTools too', async () => {
     // What the fallback above rests on: the harness injects the engine

@@ -1,17 +1,19 @@
 // The differential: the engine in Chromium over the live DOM against
-// `glintmark highlight` on the same page file. For every page and both of the
-// engine's paths (WebAssembly, plain JavaScript) the live page's report must
-// be the tool's, and the live page after the pass must show what Chromium
-// builds from the tool's written page: the same spans per colour, the same
-// text.
+// `glintmark highlight` on the same page file. For every page and each of the
+// engine's paths (WebAssembly and plain JavaScript in the page, and the
+// extension's: the page's half in the page, the engine outside it) the live
+// page's report must be the tool's, and the live page after the pass must
+// show what Chromium builds from the tool's written page: the same spans per
+// colour, the same text.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState, paintHighlights, bodyNodes } from './browser.mjs';
-import { highlightFile, reportFields } from './tool.mjs';
+import { ROOT, chromiumMissing, servedChromium, injectEngine, injectPageHalf, highlight, highlightApart, pageState,
+  paintHighlights, bodyNodes } from '../../testing/browser/browser.mjs';
+import { highlightFile, reportFields } from '../../testing/browser/tool.mjs';
 import { SMALL_PAGES, sessionPages, generatedPages } from './pages.mjs';
-import { sameText, noErrors } from './assertions.mjs';
+import { sameText, noErrors } from '../../testing/browser/assertions.mjs';
 
 const WORK = join(ROOT, 'build/web-test/differential');
 const SIZES = (process.env.GLINTMARK_DIFFERENTIAL_SIZES ?? '100K,1M').split(',').filter(Boolean);
@@ -61,19 +63,37 @@ describe('differential: the engine in Chromium against glintmark highlight', { s
     return written.get(index);
   }
 
+  // The extension's path: the page's half alone in the page, the engine in
+  // a page of its own (standing for the extension's worker), JSON between.
+  let enginePage = null;
+  async function highlightElsewhere(browserPage, settings) {
+    if (!enginePage) {
+      enginePage = await chromium.open('/engine', { body: '<p>the engine</p>' });
+      await injectEngine(enginePage);
+    }
+    await injectPageHalf(browserPage);
+    return highlightApart(browserPage, enginePage, settings);
+  }
+
   cases.forEach((page, index) => {
-    for (const prefer of ['wasm', 'js']) {
+    for (const prefer of ['wasm', 'js', 'extension']) {
       it(`${page.name} (${prefer})`, async (t) => {
         const state = await writtenState(index);
         const browserPage = await chromium.open(`/page/${index}`, { file: page.file });
         const before = await pageState(browserPage);
-        await injectEngine(browserPage);
-        const live = await highlight(browserPage, { prefer, options: page.options, url: page.url,
-          referrer: page.referrer, savedSearchText: page.savedSearchText });
-        t.diagnostic(`the pass took ${live.ms.toFixed(1)} ms`);
+        const settings = { options: page.options, url: page.url, referrer: page.referrer,
+          savedSearchText: page.savedSearchText };
+        let live;
+        if (prefer === 'extension') {
+          live = await highlightElsewhere(browserPage, settings);
+        } else {
+          await injectEngine(browserPage);
+          live = await highlight(browserPage, { prefer, ...settings });
+          t.diagnostic(`the pass took ${live.ms.toFixed(1)} ms`);
+        }
         const after = await pageState(browserPage);
         await browserPage.close();
-        assert.equal(live.kind, prefer);
+        assert.equal(live.kind, prefer === 'extension' ? 'wasm' : prefer);
         assert.equal(live.report.domError, undefined, 'the page refused a change');
         assert.deepEqual(reportFields(live.report), page.report, 'the engine\'s report against the tool\'s');
         assert.deepEqual(after.spans, state.spans, 'spans per colour, live page against the tool\'s page');

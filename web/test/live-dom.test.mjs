@@ -5,8 +5,8 @@
 // svg and math stay as they were; nothing goes to the console as an error.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { chromiumMissing, servedChromium, injectEngine, highlight } from './browser.mjs';
-import { noErrors } from './assertions.mjs';
+import { chromiumMissing, servedChromium, injectEngine, highlight } from '../../testing/browser/browser.mjs';
+import { noErrors } from '../../testing/browser/assertions.mjs';
 
 const REFERRER = 'https://search.example/search?q=';
 

@@ -3,8 +3,8 @@
 // Each case: {name, file | html, url, referrer, options, savedSearchText}.
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT } from './browser.mjs';
-import { glintmark } from './tool.mjs';
+import { ROOT } from '../../testing/browser/browser.mjs';
+import { glintmark } from '../../testing/browser/tool.mjs';
 
 const SEARCH = 'https://search.example/search?q=';
 

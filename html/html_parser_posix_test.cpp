@@ -1,0 +1,215 @@
+// parseHtml on Linux: charsets, gumbo's tree in ours, noscript, bad input.
+#include <gtest/gtest.h>
+
+#include "html/charset.h"
+#include "html/html_document.h"
+#include "html/testing/highlight.h"
+
+namespace glintmark::html {
+namespace {
+
+struct CharsetCase {
+  const char* name;
+  std::string bytes;
+  const char* callerCharset;
+  const char16_t* expectedText;
+};
+
+class Charset : public ::testing::TestWithParam<CharsetCase> {};
+
+TEST_P(Charset, IsConvertedBeforeParsing) {
+  const CharsetCase& c = GetParam();
+  ParseOptions options;
+  options.charset = c.callerCharset;
+  std::unique_ptr<HtmlDocument> document = parseHtml(c.bytes, options);
+  ASSERT_TRUE(document);
+  EXPECT_EQ(document->bodyText(), c.expectedText);
+}
+
+const CharsetCase charsetCases[] = {
+    {"Utf8WithoutDeclaration", "<p>caf\xC3\xA9</p>", "", u"\ncafé\n"},
+    {"InvalidUtf8FallsBackToWindows1252", "<p>caf\xE9 \x80</p>", "", u"\ncafé €\n"},
+    {"MetaCharset", "<meta charset=\"iso-8859-15\"><p>\xA4</p>", "", u"\n€\n"},
+    {"MetaHttpEquiv",
+     "<meta http-equiv=Content-Type content='text/html; charset=koi8-r'><p>\xF0\xD2\xC9</p>", "",
+     u"\nПри\n"},
+    {"MetaInsideCommentIgnored", "<!-- <meta charset=koi8-r> --><p>caf\xC3\xA9</p>", "",
+     u"\ncafé\n"},
+    {"Latin1MeansWindows1252", "<meta charset=latin1><p>\x93q\x94</p>", "", u"\n\u201Cq\u201D\n"},
+    {"DeclaredUtf16MeansUtf8", "<meta charset=utf-16><p>caf\xC3\xA9</p>", "", u"\ncafé\n"},
+    {"UnknownMetaCharsetIsIgnored", "<meta charset=x-nonsense><p>caf\xE9</p>", "", u"\ncafé\n"},
+    {"UnknownMetaCharsetOnUtf8", "<meta charset=x-nonsense><p>caf\xC3\xA9</p>", "", u"\ncafé\n"},
+    {"CallerOverridesMeta", "<meta charset=utf-8><p>caf\xE9</p>", "windows-1252", u"\ncafé\n"},
+    {"ShiftJis", "<meta charset=shift_jis><p>\x93\x8C\x8B\x9E</p>", "", u"\n東京\n"},
+    {"Utf8ByteOrderMarkWinsOverCaller", "\xEF\xBB\xBF<p>caf\xC3\xA9</p>", "koi8-r", u"\ncafé\n"},
+    {"Utf16LittleEndianByteOrderMark",
+     std::string("\xFF\xFE<\0p\0>\0\xE9\0", 10), "", u"\né\n"},
+    {"Utf16BigEndianByteOrderMark", std::string("\xFE\xFF\0<\0p\0>\0\xE9", 10), "", u"\né\n"},
+    // Labels that browsers do not know read as no declaration: the UTF-7 of
+    // "<script>" stays text.
+    {"Utf7IsNoEncoding", "<meta charset=utf-7><p>+ADw-script+AD4-x</p>", "",
+     u"\n+ADw-script+AD4-x\n"},
+    {"EbcdicIsNoEncoding", "<meta charset=ibm037><p>\x4C\x4C</p>", "", u"\nLL\n"},
+    {"ReplacementEncodingReadsAsOneReplacementCharacter",
+     "<meta charset=iso-2022-kr><p>\x1B$)C<script>x</script></p>", "", u"\uFFFD"},
+    {"InvalidSequenceBecomesReplacement", "<meta charset=shift_jis><p>a\x81</p>", "",
+     u"\na\uFFFD\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Charset, ::testing::ValuesIn(charsetCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ConvertToUtf8, Windows1252ReadsEveryByteAsBrowsersDo) {
+  // The five bytes Microsoft left undefined are the C1 controls of the same number.
+  EXPECT_EQ(convertToUtf8("\x80\x81\x8D\x8F\x90\x9D\x9F\xE9", "WINDOWS-1252"),
+            "\u20AC\u0081\u008D\u008F\u0090\u009D\u0178\u00E9");
+  EXPECT_EQ(convertToUtf8("<p>\x1B$)C\x0E", "REPLACEMENT"), "\uFFFD");
+  EXPECT_EQ(convertToUtf8("", "REPLACEMENT"), "");
+}
+
+TEST(ParseHtml, UnknownCallerCharsetIsAnError) {
+  ParseOptions options;
+  options.charset = "x-no-such-charset";
+  std::string error;
+  EXPECT_EQ(parseHtml("<p>x</p>", options, &error), nullptr);
+  EXPECT_NE(error.find("x-no-such-charset"), std::string::npos);
+}
+
+TEST(ParseHtml, TakesUrlAndReferrerFromTheCaller) {
+  ParseOptions options;
+  options.url = u"http://example.com/a/b.html";
+  options.referrer = u"http://search.example/?q=x";
+  std::unique_ptr<HtmlDocument> document = parseHtml("<title> A \n title </title>", options);
+  EXPECT_EQ(document->url(), options.url);
+  EXPECT_EQ(document->referrer(), options.referrer);
+  EXPECT_EQ(document->title(), u"A title");
+}
+
+TEST(ParseHtml, NoscriptContentIsRawTextAsWritten) {
+  const std::string page =
+      "<!DOCTYPE html><html><head><noscript><link rel=a></noscript></head><body>"
+      "<noscript><p class=x>new &amp; <b>york</b></p></noscript><p>new</p></body></html>";
+  std::unique_ptr<HtmlDocument> document = parseHtml(page);
+  const Node* noscript = document->elementsByTagName("noscript").at(1);
+  ASSERT_TRUE(noscript->firstChild());
+  EXPECT_TRUE(noscript->firstChild()->isText());
+  EXPECT_EQ(noscript->firstChild()->nextSibling(), nullptr);
+  EXPECT_EQ(document->serialize(), page);
+  EXPECT_EQ(document->bodyText(), u"\nnew\n");
+}
+
+// xmp and plaintext hold raw text: not body text, and written back as read.
+// Nothing can end a plaintext, so nothing is written after its content.
+TEST(ParseHtml, RawTextElementsStayText) {
+  const std::string page =
+      "<!DOCTYPE html><html><head></head><body><p>new</p><xmp><b>new</b></xmp><plaintext>new</p>";
+  std::unique_ptr<HtmlDocument> document = parseHtml(page);
+  EXPECT_EQ(document->bodyText(), u"\nnew\n");
+  EXPECT_EQ(document->serialize(), page);
+}
+
+TEST(ParseHtml, SerialisesAsHtml5) {
+  const std::string page =
+      "<!DOCTYPE html><html><head><title>a &amp; b</title>"
+      "<script>if (a < b && c > d) {}</script></head>"
+      "<body><p title=\"say &quot;hi&quot; &amp; go\" hidden=\"\">x&nbsp;&lt;y&gt;<br><img src=\"i\">"
+      "</p><pre>\n\nkeep</pre><!-- note --><textarea>a &lt;b&gt;</textarea></body></html>";
+  EXPECT_EQ(parseHtml(page)->serialize(), page);
+}
+
+// Written for UTF-8 bytes, the declarations of another charset say utf-8;
+// the tree keeps them as read.
+TEST(ParseHtml, CharsetDeclarationsWrittenAsUtf8) {
+  const std::string page =
+      "<!DOCTYPE html><html><head><meta charset=\"koi8-r\" content=\"charset=koi8-r\">"
+      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=shift_jis\">"
+      "<meta charset=\"UTF-8\"></head><body><meta content=\"text/html; charset=latin1\"></body></html>";
+  std::unique_ptr<HtmlDocument> document = parseHtml(page);
+  std::string written;
+  const auto append = [&](std::string_view bytes) {
+    written += bytes;
+    return true;
+  };
+  ASSERT_TRUE(document->serialize(append, HtmlDocument::Charsets::declareUtf8));
+  EXPECT_EQ(written,
+            "<!DOCTYPE html><html><head><meta charset=\"utf-8\" content=\"charset=koi8-r\">"
+            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
+            "<meta charset=\"UTF-8\"></head><body><meta content=\"text/html; charset=utf-8\"></body></html>");
+  EXPECT_EQ(document->serialize(), page);
+}
+
+TEST(ParseHtml, KeepsALegacyDoctype) {
+  const std::string page =
+      "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\" "
+      "\"http://www.w3.org/TR/html4/loose.dtd\"><html><head></head><body></body></html>";
+  EXPECT_EQ(parseHtml(page)->serialize(), page);
+}
+
+TEST(ParseHtml, FramesetDocumentOffersNoBodyElement) {
+  std::unique_ptr<HtmlDocument> document =
+      parseHtml("<html><frameset><frame src=a.html></frameset></html>");
+  ASSERT_TRUE(document->body());
+  EXPECT_TRUE(document->body()->is("frameset"));
+  std::unique_ptr<Document> view = document->document();
+  std::unique_ptr<BodyElement> body;
+  EXPECT_EQ(view->body(&body), hr::ok);
+  EXPECT_EQ(body, nullptr);
+}
+
+// Bad input parses into some document, without crash or runaway memory.
+struct BadInputCase {
+  const char* name;
+  std::string bytes;
+};
+
+class BadInput : public ::testing::TestWithParam<BadInputCase> {};
+
+TEST_P(BadInput, ParsesHighlightsAndSerialises) {
+  std::unique_ptr<HtmlDocument> document = parseHtml(GetParam().bytes);
+  ASSERT_TRUE(document);
+  const std::u16string text = document->bodyText();
+  std::unique_ptr<Document> view = document->document();
+  std::unique_ptr<BodyElement> body;
+  ASSERT_EQ(view->body(&body), hr::ok);
+  if (body) {
+    EXPECT_GE(testing::highlightWord(*body, u"ab"), 0);
+    EXPECT_EQ(document->bodyText(), text);
+  }
+  const std::string out = document->serialize();
+  EXPECT_TRUE(parseHtml(out));
+}
+
+std::string nested(std::size_t depth, const char* open, const char* close) {
+  std::string out;
+  for (std::size_t i = 0; i < depth; ++i) out += open;
+  out += "a";
+  for (std::size_t i = 0; i < depth; ++i) out += close;
+  return out;
+}
+
+const BadInputCase badInputCases[] = {
+    {"Empty", ""},
+    {"NulBytes", std::string("<p>a\0b</p>\0<b\0>a</b>", 20)},
+    {"InvalidUtf8", "<p>a\xC3\x28 \xF0\x28\x8C\x28 a\xFF</p>"},
+    {"UnclosedEverything", "<p><b><i><table><tr><td>a<div>a"},
+    {"MisnestedFormatting", "<p><b>a<i>b</b>a</i>a</p><b><p>a</b>a</p>"},
+    {"DeepDivsForGumbo", nested(4000, "<div>", "</div>")},
+    {"DeepDivs", nested(10000, "<div>", "</div>")},
+    {"DeepSpans", nested(10000, "<span>", "</span>")},
+    {"DeepUnclosed", nested(10000, "<div><b>", "")},
+    {"DeeperThanGumboCanTake", nested(100000, "<div>", "</div>")},
+    {"DeepWithStrayEndTags", nested(100000, "<div>", "</span>")},
+    {"LongTextNode", "<p>" + std::string(4 << 20, 'a') + "</p>"},
+    {"OnlyMarkup", "<<<>>></></ ><!><!-"},
+    {"ManyMatchesInOneTextNode", "<p>" + [] {
+       std::string text;
+       for (int i = 0; i < 20000; ++i) text += "ab ";
+       return text;
+     }() + "</p>"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadInput, ::testing::ValuesIn(badInputCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace glintmark::html

@@ -1,0 +1,208 @@
+// Reference resolution for link targets.
+#include "html/url_resolve.h"
+
+#include <optional>
+
+namespace glintmark::html {
+
+namespace {
+
+struct UrlParts {
+  std::optional<std::string> scheme;
+  std::optional<std::string> authority;
+  std::string path;
+  std::optional<std::string> query;
+  std::optional<std::string> fragment;
+};
+
+bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+std::string lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool isWebScheme(const std::string& scheme) {
+  return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "file" ||
+         scheme == "ws" || scheme == "wss";
+}
+
+std::string clean(std::string_view text) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+  std::string out;
+  for (char c : text.substr(begin, end - begin)) {
+    if (c != '\t' && c != '\n' && c != '\r') out += c;
+  }
+  return out;
+}
+
+std::optional<std::string> schemeOf(const std::string& text) {
+  if (text.empty() || !isAlpha(text[0])) return std::nullopt;
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ':') return lower(text.substr(0, i));
+    if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') break;
+  }
+  return std::nullopt;
+}
+
+UrlParts split(std::string text) {
+  UrlParts parts;
+  parts.scheme = schemeOf(text);
+  std::size_t at = parts.scheme ? parts.scheme->size() + 1 : 0;
+  const bool web = !parts.scheme || isWebScheme(*parts.scheme);
+  if (web) {
+    // Only the part before any query or fragment has its backslashes turned.
+    const std::size_t end = text.find_first_of("?#", at);
+    for (std::size_t i = at; i < std::min(end, text.size()); ++i) {
+      if (text[i] == '\\') text[i] = '/';
+    }
+  }
+  if (text.compare(at, 2, "//") == 0) {
+    const std::size_t end = text.find_first_of("/?#", at + 2);
+    parts.authority = text.substr(at + 2, end == std::string::npos ? std::string::npos : end - at - 2);
+    at = end == std::string::npos ? text.size() : end;
+  }
+  const std::size_t pathEnd = std::min(text.find_first_of("?#", at), text.size());
+  parts.path = text.substr(at, pathEnd - at);
+  at = pathEnd;
+  if (at < text.size() && text[at] == '?') {
+    const std::size_t end = std::min(text.find('#', at), text.size());
+    parts.query = text.substr(at + 1, end - at - 1);
+    at = end;
+  }
+  if (at < text.size() && text[at] == '#') parts.fragment = text.substr(at + 1);
+  return parts;
+}
+
+std::string removeDotSegments(std::string_view input) {
+  std::string output;
+  while (!input.empty()) {
+    if (input.substr(0, 3) == "../") {
+      input.remove_prefix(3);
+    } else if (input.substr(0, 2) == "./") {
+      input.remove_prefix(2);
+    } else if (input.substr(0, 3) == "/./") {
+      input.remove_prefix(2);
+    } else if (input == "/.") {
+      input = "/";
+    } else if (input.substr(0, 4) == "/../" || input == "/..") {
+      input = input.size() == 3 ? std::string_view("/") : input.substr(3);
+      const std::size_t last = output.rfind('/');
+      output.erase(last == std::string::npos ? 0 : last);
+    } else if (input == "." || input == "..") {
+      input = {};
+    } else {
+      const std::size_t next = input.find('/', 1);
+      const std::size_t n = next == std::string_view::npos ? input.size() : next;
+      output.append(input.substr(0, n));
+      input.remove_prefix(n);
+    }
+  }
+  return output;
+}
+
+// The part percent-encoded as the browser's URL serialiser gives it: the
+// bytes of non-ASCII characters, the controls and the characters of `set`
+// (space among them, where it belongs to the set's part); '%' is left alone.
+std::string encode(std::string_view text, std::string_view set) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E || set.find(c) != std::string_view::npos) {
+      out += '%';
+      out += hex[byte >> 4];
+      out += hex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string join(const UrlParts& parts) {
+  std::string out;
+  if (parts.scheme) out += *parts.scheme + ":";
+  if (parts.authority) {
+    out += "//";
+    std::string authority = *parts.authority;
+    if (parts.scheme && isWebScheme(*parts.scheme)) {
+      // Lowercase the host, not the user information before it.
+      const std::size_t at = authority.rfind('@');
+      const std::size_t hostStart = at == std::string::npos ? 0 : at + 1;
+      authority = authority.substr(0, hostStart) + lower(authority.substr(hostStart));
+    }
+    out += authority;
+  }
+  const bool web = parts.scheme && isWebScheme(*parts.scheme);
+  // A path like "void(0)" of javascript: or mailto: keeps its spaces.
+  out += encode(parts.path, web || parts.authority ? std::string_view(" \"<>`{}") : std::string_view());
+  if (parts.query) out += "?" + encode(*parts.query, web ? " \"<>'" : " \"<>");
+  if (parts.fragment) out += "#" + encode(*parts.fragment, " \"<>`");
+  return out;
+}
+
+}  // namespace
+
+std::string resolveUrl(std::string_view baseText, std::string_view referenceText) {
+  const std::string reference = clean(referenceText);
+  UrlParts ref = split(reference);
+  const UrlParts base = split(clean(baseText));
+  UrlParts target;
+  if (ref.scheme) {
+    target = ref;
+    if (ref.authority || (!ref.path.empty() && ref.path[0] == '/')) {
+      target.path = removeDotSegments(ref.path);
+    }
+  } else {
+    // A relative reference needs an absolute, hierarchical base.
+    if (!base.scheme || (!base.authority && (base.path.empty() || base.path[0] != '/'))) {
+      return reference;
+    }
+    target.scheme = base.scheme;
+    if (ref.authority) {
+      target.authority = ref.authority;
+      target.path = removeDotSegments(ref.path);
+      target.query = ref.query;
+    } else {
+      target.authority = base.authority;
+      if (ref.path.empty()) {
+        target.path = base.path;
+        target.query = ref.query ? ref.query : base.query;
+      } else {
+        if (ref.path[0] == '/') {
+          target.path = removeDotSegments(ref.path);
+        } else {
+          std::string merged;
+          if (base.authority && base.path.empty()) {
+            merged = "/" + ref.path;
+          } else {
+            const std::size_t slash = base.path.rfind('/');
+            merged = (slash == std::string::npos ? std::string() : base.path.substr(0, slash + 1)) +
+                     ref.path;
+          }
+          target.path = removeDotSegments(merged);
+        }
+        target.query = ref.query;
+      }
+    }
+    target.fragment = ref.fragment;
+  }
+  if (target.scheme && isWebScheme(*target.scheme) && target.authority) {
+    // A host that cannot be parsed (an IPv6 address left open) makes the
+    // address a failure, and the href property gives the attribute as written.
+    const std::size_t open = target.authority->find('[');
+    if (open != std::string::npos && target.authority->find(']', open) == std::string::npos) {
+      return std::string(referenceText);
+    }
+    if (target.path.empty()) target.path.assign(1, '/');
+  }
+  return join(target);
+}
+
+}  // namespace glintmark::html

@@ -1,0 +1,363 @@
+// GlintmarkPage: the page's half of a pass, with no engine in it. It walks a
+// document into the request the engine takes (web/protocol.js) and makes the
+// changes the engine answers with to the document's own nodes. The engine may
+// run in the same page (web/glintmark.js) or elsewhere (the extension's
+// service worker); what crosses is plain data either way.
+//
+//   const {request, page} = GlintmarkPage.describe(document, facts, {body: true, links: true});
+//   // ... the engine's run(request) gives `answer` ...
+//   const domError = GlintmarkPage.apply(page, answer);   // null when every change was made
+//
+// Nothing is parsed from markup: text nodes are cut, elements made or copied
+// and the page's nodes moved, so they keep their identity, listeners and
+// form state.
+(function (global) {
+  'use strict';
+
+  const {PageOp, BodyKind, Part, VERSION, Change, CHANGE_SIZE} = global.GlintmarkProtocol;
+  const HTML_NS = 'http://www.w3.org/1999/xhtml';
+  const XLINK_NS = 'http://www.w3.org/1999/xlink';
+  const WRAP_CHANGES = 4;  // the changes of the usual match (wrapsCut)
+  // Stands between two roots of a partial pass (a line break of our own).
+  const SEPARATOR = {nodeType: 0};
+
+  function bodyKind(doc) {
+    const body = doc.body;
+    if (body && body.localName === 'body') return BodyKind.body;
+    return body ? BodyKind.frameset : BodyKind.none;
+  }
+
+  // A link's address as the href property gives it (resolved; empty when the
+  // element has none). SVG's <a> has no such property: its attribute is
+  // resolved against the document's base the same way.
+  function linkAddress(element, doc) {
+    if (element.namespaceURI === HTML_NS) return element.href || '';
+    const value = element.getAttribute('href') ?? element.getAttributeNS(XLINK_NS, 'href');
+    if (value === null) return '';
+    try {
+      return new URL(value, doc.baseURI).href;
+    } catch (e) {
+      return value;
+    }
+  }
+
+  // The request for `doc`: its body's records when `needs.body`, its links'
+  // addresses when `needs.links`, every string in one text (offsets and
+  // lengths in UTF-16 units). With `needs.roots` (nodes, or arrays of sibling
+  // nodes searched together), those subtrees only, as the children of a
+  // body of our own; `needs.shadow` searches the content of open shadow
+  // roots as their hosts' text; `needs.skipEditable` leaves editable
+  // elements' content out. `facts` gives the options word, the saved
+  // search text, the URL, referrer and title. `page` keeps the nodes by
+  // number (1 is the body) and the links, for apply(), and what a painter
+  // of its own needs (below).
+  function describe(doc, facts, needs) {
+    // A plain array of small integers: it crosses a message as it is (a
+    // typed array would have to be copied into one first).
+    const ops = [];
+    const texts = [];
+    let units = 0;
+    const addText = (s) => {
+      const offset = units;
+      texts.push(s);
+      units += s.length;
+      return offset;
+    };
+    // Each element name's lowercase form in the text, as [offset, length],
+    // by localName.
+    const names = new Map();
+    const nameOf = (localName) => {
+      let name = names.get(localName);
+      if (name === undefined) {
+        const lower = localName.toLowerCase();
+        name = [addText(lower), lower.length];
+        names.set(localName, name);
+      }
+      return name;
+    };
+
+    // page: the nodes by number (1 is the body, or our own body around a
+    // partial pass's roots), each walked node's parent by number, (number,
+    // length) of each text node, the open shadow roots walked, (slot's
+    // number, the parent of the nodes it shows) pairs, the links.
+    const page = {doc, nodes: [null], parents: [0], texts: [], shadowRoots: [], slotParents: [], links: []};
+    const nodes = page.nodes, parents = page.parents;
+    const {roots, shadow, skipEditable} = needs;
+    // The walk. Children come from a sibling chain (the usual case) or a
+    // list (the roots of a partial pass, a slot's assigned nodes). With
+    // `shadow`, an element that hosts an open shadow root has that tree's
+    // content as its children, its slots filled with what they show, so the
+    // text searched is the text the host renders. With `skipEditable`,
+    // editable content is a closed box: an element, no content.
+    const stackList = [], stackIndex = [], stackNext = [], stackParent = [], stackShadow = [];
+    const walk = (list, first, parentId) => {
+      let index = 0, node = first, inShadow = false;
+      for (;;) {
+        if (!node) {
+          if (!stackNext.length) return;
+          ops.push(PageOp.end);
+          list = stackList.pop();
+          index = stackIndex.pop();
+          node = stackNext.pop();
+          parentId = stackParent.pop();
+          inShadow = stackShadow.pop();
+          continue;
+        }
+        const next = list ? (list[++index] ?? null) : node.nextSibling;
+        const id = nodes.length;
+        parents.push(parentId);
+        if (node === SEPARATOR) {
+          nodes.push(null);
+          const name = nameOf('br');
+          ops.push(PageOp.element, name[0], name[1], PageOp.end);
+          node = next;
+          continue;
+        }
+        nodes.push(node);
+        const type = node.nodeType;
+        if (type === 1) {
+          const localName = node.localName;
+          const name = nameOf(localName);
+          ops.push(PageOp.element, name[0], name[1]);
+          if (roots && localName === 'a') page.links.push(node);
+          let childList = null, child = node.firstChild, childInShadow = inShadow;
+          if (shadow) {
+            const root = node.shadowRoot;
+            if (root) {
+              page.shadowRoots.push(root);
+              child = root.firstChild;
+              childInShadow = true;
+            } else if (inShadow && localName === 'slot') {
+              const shown = node.assignedNodes({flatten: true});
+              if (shown.length) {
+                // Spans go where the shown nodes are, not into the slot.
+                page.slotParents.push(id, shown[0].parentNode);
+                childList = shown;
+                child = shown[0];
+                childInShadow = false;
+              }
+            }
+          }
+          if (skipEditable && child && node.hasAttribute('contenteditable') &&
+              node.getAttribute('contenteditable') !== 'false') {
+            child = null;
+          }
+          if (child) {
+            stackList.push(list);
+            stackIndex.push(index);
+            stackNext.push(next);
+            stackParent.push(parentId);
+            stackShadow.push(inShadow);
+            list = childList;
+            index = 0;
+            node = child;
+            parentId = id;
+            inShadow = childInShadow;
+            continue;
+          }
+          ops.push(PageOp.end);
+        } else if (type === 3 || type === 4) {
+          const data = node.data;
+          ops.push(PageOp.text, addText(data), data.length);
+          page.texts.push(id, data.length);
+        } else {
+          ops.push(PageOp.other);
+        }
+        node = next;
+      }
+    };
+
+    let kind = doc ? bodyKind(doc) : facts.bodyKind;
+    if (roots && doc) {
+      // A partial pass: the roots as the children of a body of our own, a
+      // line break between each two, so that no match joins two of them. A
+      // root is a node, or a run of siblings searched together.
+      kind = BodyKind.body;
+      nodes.push(null);
+      parents.push(0);
+      const list = [];
+      for (const root of roots) {
+        if (Array.isArray(root)) for (const node of root) list.push(node);
+        else list.push(root);
+        list.push(SEPARATOR);
+      }
+      list.pop();
+      if (list.length) walk(list, list[0], 1);
+    } else if (kind === BodyKind.body && needs.body) {
+      nodes.push(doc.body);
+      parents.push(0);
+      walk(null, doc.body.firstChild, 1);
+    }
+
+    const parts = new Array(Part.count).fill(0);
+    const part = (name, s) => {
+      const none = s === null || s === undefined;
+      parts[Part[`${name}Offset`]] = none ? 0 : addText(String(s));
+      parts[Part[`${name}Length`]] = none ? -1 : String(s).length;
+    };
+    part('url', facts.url);
+    part('referrer', facts.referrer);
+    part('title', facts.title);
+    part('saved', facts.savedSearchText);
+    parts[Part.bodyKind] = kind;
+    parts[Part.options] = facts.options >>> 0;
+    parts[Part.version] = VERSION;
+    const links = [];
+    if (needs.links && doc) {
+      // A partial pass's links were found by the walk.
+      if (!roots) for (const element of doc.getElementsByTagName('a')) page.links.push(element);
+      for (const element of page.links) {
+        const address = linkAddress(element, doc);
+        links.push(addText(address), address.length);
+      }
+      parts[Part.linkCount] = page.links.length;
+    }
+    return {request: {ops, text: texts.join(''), parts, links}, page};
+  }
+
+  // Puts `child` into `parent` before `before`. A node of the page is moved
+  // with moveBefore where the browser has it: an iframe moved that way does
+  // not reload, and focus, media and animations carry on. New nodes, and
+  // browsers without it, take insertBefore.
+  function place(parent, child, before) {
+    if (child.isConnected && parent.isConnected && typeof parent.moveBefore === 'function') {
+      try {
+        parent.moveBefore(child, before);
+        return;
+      } catch (e) {
+        // Not every node can be moved so (one from another document); insert it.
+      }
+    }
+    parent.insertBefore(child, before);
+  }
+
+  // Makes the engine's answer to the page: the links' titles ([link, title]
+  // pairs, flat), then the changes in the order the pass made them to its
+  // copy, with one difference: a text node is cut in one go. Text.splitText
+  // copies what follows the cut into the new node and what precedes it into
+  // the old one, so cutting a long text at each of its matches in turn would
+  // copy it once per match; here each piece is made with its final text and
+  // the cut node's text is set once. A change that the DOM refuses leaves the
+  // rest undone: the engine's copy and the page would no longer be the same
+  // tree. Returns why, or null.
+  function apply(page, {changes, made, titles}) {
+    let error = null;
+    for (let j = 0; j + 1 < titles.length; j += 2) {
+      try {
+        page.links[titles[j]].setAttribute('title', titles[j + 1]);
+      } catch (e) {
+        error = error || String(e && e.message || e);
+      }
+    }
+    const doc = page.doc, nodes = page.nodes;
+    // Nodes a slot shows are children of the host, not of the slot.
+    const slots = page.slotParents ?? [];
+    for (let j = 0; j + 1 < slots.length; j += 2) nodes[slots[j]] = slots[j + 1];
+
+    // Makes the element of the clone or create change at index i.
+    const make = (i) => {
+      if (changes[i] === Change.clone) {
+        nodes[changes[i + 2]] = nodes[changes[i + 1]].cloneNode(false);
+        return;
+      }
+      const [name, attributes] = made[changes[i + 2]];
+      const element = doc.createElementNS(HTML_NS, name);
+      for (let j = 0; j + 1 < attributes.length; j += 2) element.setAttribute(attributes[j], attributes[j + 1]);
+      nodes[changes[i + 1]] = element;
+    };
+
+    // Where each cut text node's final text lies in the text of the node it
+    // was cut from (that node's text as it stands now): source, start, end.
+    let last = nodes.length;
+    for (let i = 0; i < changes.length; i += CHANGE_SIZE) if (changes[i + 3] >= last) last = changes[i + 3] + 1;
+    const source = new Int32Array(last), start = new Int32Array(last), end = new Int32Array(last);
+    const texts = new Array(last).fill(null);  // each cut node's text, read once
+    for (let i = 0; i < changes.length; i += CHANGE_SIZE) {
+      if (changes[i] !== Change.split) continue;
+      const node = changes[i + 1], offset = changes[i + 2], rest = changes[i + 3];
+      if (!source[node]) {
+        texts[node] = nodes[node].data;
+        source[node] = node;
+        end[node] = texts[node].length;
+      }
+      source[rest] = source[node];
+      start[rest] = start[node] + offset;
+      end[rest] = end[node];
+      end[node] = start[node] + offset;
+    }
+
+    // The usual match: a text node cut, a span made, put where the piece cut
+    // off went and the piece moved into it. Made at once, the piece goes
+    // into the span while both are still outside the page, and one insertion
+    // into the page does instead of three. The four changes from index i:
+    // split(cut, offset, piece); clone(_, span) or create(span, _);
+    // insert(parent, span, piece); insert(span, piece, 0). True when the
+    // changes from i are that and have been made.
+    const wrapsCut = (i) => {
+      if (changes[i] !== Change.split || i + WRAP_CHANGES * CHANGE_SIZE > changes.length) return false;
+      const at = (k, f) => changes[i + k * CHANGE_SIZE + f];  // field f (0 the kind) of the k-th change
+      const cut = at(0, 1), piece = at(0, 3);
+      const span = at(1, 0) === Change.clone ? at(1, 2) : at(1, 0) === Change.create ? at(1, 1) : 0;
+      if (!span || at(2, 0) !== Change.insert || at(2, 2) !== span || at(2, 3) !== piece ||
+          at(3, 0) !== Change.insert || at(3, 1) !== span || at(3, 2) !== piece || at(3, 3) !== 0) {
+        return false;
+      }
+      const parent = nodes[cut].parentNode;
+      if (!parent || nodes[at(2, 1)] !== parent) return false;
+      nodes[piece] = doc.createTextNode(texts[source[piece]].slice(start[piece], end[piece]));
+      make(i + CHANGE_SIZE);
+      nodes[span].appendChild(nodes[piece]);
+      parent.insertBefore(nodes[span], nodes[cut].nextSibling);
+      return true;
+    };
+
+    let i = 0;
+    try {
+      for (; i < changes.length; i += CHANGE_SIZE) {
+        const a = changes[i + 1], b = changes[i + 2], c = changes[i + 3];
+        if (wrapsCut(i)) {
+          i += (WRAP_CHANGES - 1) * CHANGE_SIZE;
+          continue;
+        }
+        switch (changes[i]) {
+          case Change.split: {
+            const rest = doc.createTextNode(texts[source[c]].slice(start[c], end[c]));
+            nodes[a].parentNode.insertBefore(rest, nodes[a].nextSibling);
+            nodes[c] = rest;
+            break;
+          }
+          case Change.clone:
+          case Change.create:
+            make(i);
+            break;
+          case Change.insert:
+            place(nodes[a], nodes[b], c ? nodes[c] : null);
+            break;
+        }
+      }
+    } catch (e) {
+      error = String(e && e.message || e);
+    }
+    // A node some of whose pieces were never made keeps all its text: some
+    // of it shown twice rather than lost.
+    for (let j = i; j < changes.length; j += CHANGE_SIZE) {
+      if (changes[j] === Change.split) texts[source[changes[j + 3]]] = null;
+    }
+    // Last, the cut nodes of the page keep only their first piece.
+    for (let id = 1; id < texts.length; ++id) {
+      const text = texts[id];
+      if (text && end[id] !== text.length) nodes[id].data = text.slice(0, end[id]);
+    }
+    return error;
+  }
+
+  // The request for a document known by its facts alone (the same fields,
+  // and `bodyKind`, what it has where a body goes): the pass over it chooses
+  // the search text and the keywords, which depend on nothing else, and
+  // updates the session, without a node or link to change.
+  function describeFacts(facts) {
+    return describe(null, facts, {body: false, links: false}).request;
+  }
+
+  global.GlintmarkPage = Object.freeze({bodyKind, describe, describeFacts, apply});
+})(globalThis);

@@ -1,0 +1,48 @@
+// Searches in many languages through the engine in Chromium: for each row of
+// tools/glintmark/testing/languages.json (the table `glintmark highlight
+// --codepage 65001` is tested with), a page reached from a search for what
+// the user typed gets the keywords expected, every occurrence of each is
+// marked, and the page's text stays as it was.
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from './browser.mjs';
+import { noErrors } from './assertions.mjs';
+
+const { rows } = JSON.parse(readFileSync(join(ROOT, 'tools/glintmark/testing/languages.json'), 'utf8'));
+const PALETTE = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
+
+// The results page's address as the browser makes it from the typed text.
+const referrer = (typed) => `https://search.example/search?${new URLSearchParams({ hl: 'en', q: typed })}`;
+
+describe('searches in many languages', { skip: chromiumMissing && 'Chromium missing' }, () => {
+  const chromium = servedChromium();
+
+  rows.forEach((row, index) => {
+    for (const prefer of ['wasm', 'js']) {
+      it(`${row.language} (${prefer})`, async () => {
+        const page = await chromium.open(`/languages/${index}/${prefer}`, {
+          body: '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Page</title></head>' +
+            `<body>${row.page}</body></html>`,
+        });
+        const before = await pageState(page);
+        await injectEngine(page);
+        const { report } = await highlight(page, { prefer, options: 5, url: 'https://site.example/page.html',
+          referrer: referrer(row.typed) });
+        const after = await pageState(page);
+        await page.close();
+        assert.deepEqual(report.keywords.map(({ word }) => word), row.keywords.map(([word]) => word));
+        const marked = after.marked ? after.marked.split('\n') : [];
+        row.keywords.forEach(([word, texts], position) => {
+          const colour = PALETTE[Math.min(position, PALETTE.length - 1)];
+          const found = marked.filter((line) => line.startsWith(`${colour} `)).map((line) => line.slice(8));
+          assert.deepEqual(found, texts, `the marks of ${word}`);
+          assert.equal(report.keywords[position].spans, texts.length, `the spans of ${word}`);
+        });
+        assert.equal(after.text, before.text, 'the page\'s text');
+        noErrors(page);
+      });
+    }
+  });
+});
