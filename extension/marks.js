@@ -18,7 +18,7 @@
   const SPAN_COLOUR = /background-color\s*:\s*(#[0-9a-f]{6})/i;
   const NAME = /^glintmark-([0-9a-f]{6})(?:-(\d+))?$/;
   const CURRENT = 'glintmark-current';
-  const REFRESH_MS = 50;
+  const REFRESH_MS = 100;
 
   let marks = [];        // [{colour, range: StaticRange or Range-like {startContainer...}, element?}]
   let keywords = [];     // the pass's [{word, colour}]
@@ -66,9 +66,12 @@
   // latest whole pass's report, gives the words (an incremental pass's
   // leaves them as they are: pass none). Tells the worker, which gathers the
   // tab's frames for the badge.
-  let refreshing = 0;
+  let refreshing = 0, whole = false, signature = '';
   function refresh(report) {
-    if (report) lastReport = report;
+    if (report) {
+      lastReport = report;
+      whole = true;
+    }
     if (report?.keywords) keywords = report.keywords.map(({word, colour}) => ({word, colour: colour.toLowerCase()}));
     refreshing ||= setTimeout(read, REFRESH_MS);
   }
@@ -82,6 +85,12 @@
     current = was ? marks.findIndex((m) => m.range.startContainer === was.range.startContainer &&
       m.range.startOffset === was.range.startOffset) : -1;
     if (current < 0) clearCurrent();
+    // The page changed something that left the marks as they were (the
+    // usual incremental pass): nobody is told.
+    const now = marks.map((m) => m.colour).join();
+    if (!whole && now === signature) return;
+    whole = false;
+    signature = now;
     for (const listener of listeners) listener(marks);
     chrome.runtime.sendMessage({type: 'marksChanged'}).catch(() => {});
   }
