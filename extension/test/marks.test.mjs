@@ -87,86 +87,107 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout',
         return {page, url, inContent, tabId};
       }
 
-      await t.test('popup counts and badge equal the tool\'s report on differential pages', async () => {
-        const names = ['split-words', 'overlapping-keywords', 'separators', 'whole-words', 'non-ascii-search'];
-        for (const small of SMALL_PAGES.filter((p) => names.includes(p.name))) {
-          const {page, url, tabId} = await open(`${small.name}.html`, small.html, small.referrer);
-          const referrer = await page.evaluate(() => document.referrer);
-          const file = path.join(WORK, `${small.name}.html`);
-          fs.writeFileSync(file, small.html);
-          const report = highlightFile(file, path.join(WORK, `${small.name}.out.html`),
-            {url, referrer, options: small.options});
-          const expected = report.keywords.map(({word, colour, spans}) => ({word, colour, count: spans}));
-          const total = expected.reduce((sum, k) => sum + k.count, 0);
-          const shown = await until(`${small.name}'s marks`, async () => {
-            const got = await counts(tabId);
-            return got.words.length === expected.length && got.total === total && got;
-          }, 5000).catch(() => counts(tabId));
-          assert.deepEqual({words: shown.words, source: shown.source}, {words: expected, source: report.source},
-            small.name);
-          assert.equal(await until('the badge', async () => (await badge(tabId)) === String(total) && String(total))
-            .catch(() => badge(tabId)), String(total), `${small.name}: badge`);
-          await page.close();
-        }
-        const {page, tabId} = await open('nothing.html', html('', '<p>nothing to mark</p>'));
-        await sleep(500);
-        assert.equal(await badge(tabId), '', 'no marks: no badge');
-        await page.close();
-      });
-
-      await t.test('each command steps in document order across the frame', async () => {
-        server.serve('/inner.html', {body: STEP_INNER});
-        const {page, inContent, tabId} = await open('steps.html', STEP_TOP, `${SEARCH}alpha+beta+gamma`);
-        const inner = page.frames().find((f) => f.url().endsWith('/inner.html'));
-        await until('all marks', async () => (await counts(tabId)).total === 7).catch(async (e) => {
-          console.log(tabId, JSON.stringify(await counts(tabId).catch(String)),
-            await inContent(page.mainFrame(), 'JSON.stringify([glintmarkPass, GlintmarkMarks.summary()])').catch(String));
-          throw e;
-        });
-        // The text of the current mark in each frame, read from the page's side.
-        const current = async () => {
-          for (const [label, frame] of [['top', page.mainFrame()], ['inner', inner]]) {
-            const text = await inContent(frame, `(() => { const m = GlintmarkMarks.marks[GlintmarkMarks.current];
-              if (!m || !CSS.highlights.has('glintmark-current')) return null;
-              const r = document.createRange(); r.setStart(m.range.startContainer, m.range.startOffset);
-              r.setEnd(m.range.endContainer, m.range.endOffset); return r.toString(); })()`);
-            if (text) return `${label} ${text}`;
+      // Both painters: the CSS highlights (the default) and the spans of "Mark with elements".
+      for (const painter of ['highlight', 'spans']) {
+        await setOption({markWithElements: painter === 'spans'});
+        await t.test(`${painter}: popup counts and badge equal the tool's report on differential pages`, async () => {
+          const names = ['split-words', 'overlapping-keywords', 'separators', 'whole-words', 'non-ascii-search'];
+          for (const small of SMALL_PAGES.filter((p) => names.includes(p.name))) {
+            const {page, url, tabId} = await open(`${painter}-${small.name}.html`, small.html, small.referrer);
+            const referrer = await page.evaluate(() => document.referrer);
+            const file = path.join(WORK, `${small.name}.html`);
+            fs.writeFileSync(file, small.html);
+            const report = highlightFile(file, path.join(WORK, `${small.name}.out.html`),
+              {url, referrer, options: small.options});
+            const expected = report.keywords.map(({word, colour, spans}) => ({word, colour, count: spans}));
+            const total = expected.reduce((sum, k) => sum + k.count, 0);
+            const shown = await until(`${small.name}'s marks`, async () => {
+              const got = await counts(tabId);
+              return got.words.length === expected.length && got.total === total && got;
+            }, 5000).catch(() => counts(tabId));
+            assert.deepEqual({words: shown.words, source: shown.source}, {words: expected, source: report.source},
+              small.name);
+            assert.equal(await until('the badge', async () => (await badge(tabId)) === String(total) && String(total))
+              .catch(() => badge(tabId)), String(total), `${small.name}: badge`);
+            await page.close();
           }
-          return null;
-        };
-        const command = async (name) => {
-          const shown = await worker.evaluate((name, id) => glintmarkCommand(name, id), name, tabId);
-          return shown && `${await current()} ${shown.position}/${shown.total}`;
-        };
-        const order = ['top alpha 1/7', 'inner alpha 2/7', 'inner beta 3/7', 'inner gamma 4/7', 'top gamma 5/7',
-          'top beta 6/7', 'top alpha 7/7', 'top alpha 1/7'];
-        const forward = [];
-        for (let i = 0; i < order.length; ++i) forward.push(await command('next-mark'));
-        assert.deepEqual(forward, order);
-        assert.deepEqual([await command('previous-mark'), await command('previous-mark')],
-          ['top alpha 7/7', 'top beta 6/7']);
-        assert.deepEqual(
-          [await command('next-mark-word-2'), await command('next-mark-word-2'), await command('next-mark-word-3'),
-            await command('next-mark-word-1'), await command('next-mark-word-4'), await command('next-mark-word-5')],
-          ['inner beta 3/7', 'top beta 6/7', 'inner gamma 4/7', 'top alpha 7/7', null, null]);
-        assert.equal(await inContent(page.mainFrame(), 'GlintmarkMarks.announced'), 'alpha: mark 7 of 7');
-        assert.equal(await page.evaluate(() => document.querySelectorAll('glintmark-announcer').length), 1);
+          const {page, tabId} = await open(`nothing-${painter}.html`, html('', '<p>nothing to mark</p>'));
+          await sleep(500);
+          assert.equal(await badge(tabId), '', 'no marks: no badge');
+          await page.close();
+        });
 
-        // The popup, for this tab: its words, counts, and where the search came from.
-        const popup = await browser.newPage();
-        await popup.setViewport({width: 320, height: 420});
-        await popup.goto(`${extensionOrigin}/popup.html?tab=${tabId}`);
-        const rows = await until('the popup\'s words', () => popup.evaluate(() => {
-          const items = [...document.querySelectorAll('#words li')];
-          return items.length && items.map((li) => li.innerText.replace(/\s+/g, ' ').trim());
-        }));
-        assert.deepEqual(rows, ['alpha 3 ▲ ▼', 'beta 2 ▲ ▼', 'gamma 2 ▲ ▼']);
-        await popup.click('#words li:nth-child(3) button:last-child');  // next gamma, from the last alpha
-        await until('the popup\'s step', async () => (await current()) === 'inner gamma');
-        await popup.screenshot({path: path.join(SHOTS, 'popup.png')});
-        await popup.close();
-        await page.close();
-      });
+        await t.test(`${painter}: each command steps in document order across the frame`, async () => {
+          server.serve('/inner.html', {body: STEP_INNER});
+          const {page, inContent, tabId} = await open(`steps-${painter}.html`, STEP_TOP, `${SEARCH}alpha+beta+gamma`);
+          const inner = page.frames().find((f) => f.url().endsWith('/inner.html'));
+          await until('all marks', async () => (await counts(tabId)).total === 7).catch(async (e) => {
+            console.log(tabId, JSON.stringify(await counts(tabId).catch(String)),
+              await inContent(page.mainFrame(), 'JSON.stringify([glintmarkPass, GlintmarkMarks.summary()])').catch(String));
+            throw e;
+          });
+          // The text of the current mark in each frame, read from the page's side.
+          const current = async () => {
+            for (const [label, frame] of [['top', page.mainFrame()], ['inner', inner]]) {
+              const text = await inContent(frame, `(() => { const m = GlintmarkMarks.marks[GlintmarkMarks.current];
+                if (!m || !CSS.highlights.has('glintmark-current')) return null;
+                const r = document.createRange(); r.setStart(m.range.startContainer, m.range.startOffset);
+                r.setEnd(m.range.endContainer, m.range.endOffset); return r.toString(); })()`);
+              if (text) return `${label} ${text}`;
+            }
+            return null;
+          };
+          const command = async (name) => {
+            const shown = await worker.evaluate((name, id) => glintmarkCommand(name, id), name, tabId);
+            return shown && `${await current()} ${shown.position}/${shown.total}`;
+          };
+          const order = ['top alpha 1/7', 'inner alpha 2/7', 'inner beta 3/7', 'inner gamma 4/7', 'top gamma 5/7',
+            'top beta 6/7', 'top alpha 7/7', 'top alpha 1/7'];
+          const forward = [];
+          for (let i = 0; i < order.length; ++i) forward.push(await command('next-mark'));
+          assert.deepEqual(forward, order);
+          assert.deepEqual([await command('previous-mark'), await command('previous-mark')],
+            ['top alpha 7/7', 'top beta 6/7']);
+          assert.deepEqual(
+            [await command('next-mark-word-2'), await command('next-mark-word-2'), await command('next-mark-word-3'),
+              await command('next-mark-word-1'), await command('next-mark-word-4'), await command('next-mark-word-5')],
+            ['inner beta 3/7', 'top beta 6/7', 'inner gamma 4/7', 'top alpha 7/7', null, null]);
+          assert.equal(await inContent(page.mainFrame(), 'GlintmarkMarks.announced'), 'alpha: mark 7 of 7');
+          assert.equal(await page.evaluate(() => document.querySelectorAll('glintmark-announcer').length), 1);
+
+          // The popup, for this tab: its words, counts, and where the search came from.
+          const popup = await browser.newPage();
+          await popup.setViewport({width: 320, height: 420});
+          await popup.goto(`${extensionOrigin}/popup.html?tab=${tabId}`);
+          const rows = await until('the popup\'s words', () => popup.evaluate(() => {
+            const items = [...document.querySelectorAll('#words li')];
+            return items.length && items.map((li) => li.innerText.replace(/\s+/g, ' ').trim());
+          }));
+          assert.deepEqual(rows, ['alpha 3 ▲ ▼', 'beta 2 ▲ ▼', 'gamma 2 ▲ ▼']);
+          await popup.click('#words li:nth-child(3) button:last-child');  // next gamma, from the last alpha
+          await until('the popup\'s step', async () => (await current()) === 'inner gamma');
+          if (painter === 'highlight') await popup.screenshot({path: path.join(SHOTS, 'popup.png')});
+          await popup.close();
+          await page.close();
+        });
+        await t.test(`${painter}: a page that changes after load: counts, badge and strip follow`, async () => {
+          const {page, inContent, tabId} = await open(`changing-${painter}.html`,
+            html('Changing', '<p>alpha</p><div style="height:3000px"></div>'), `${SEARCH}alpha+beta`);
+          await until('the first mark', async () => (await counts(tabId)).total === 1);
+          assert.equal(await inContent(page.mainFrame(), 'glintmarkPass.painter'), painter);
+          await page.evaluate(() => document.body.insertAdjacentHTML('beforeend', '<p>beta and alpha</p>'));
+          const after = await until('the new marks', async () => {
+            const got = await counts(tabId);
+            return got.total === 3 && (await badge(tabId)) === '3' && got;
+          });
+          assert.deepEqual(after.words.map((w) => w.count), [2, 1]);
+          const lines = await until('the strip', async () =>
+            (await inContent(page.mainFrame(), 'GlintmarkStrip.drawNow()')).length === 2);
+          assert.ok(lines);
+          await page.close();
+        });
+      }
+      await setOption({markWithElements: false});
 
       await t.test('the strip: lines at the blocks\' heights, only they take clicks; no layout change', async () => {
         await setOption({marksStrip: false});
