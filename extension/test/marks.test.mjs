@@ -121,11 +121,7 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout',
           server.serve('/inner.html', {body: STEP_INNER});
           const {page, inContent, tabId} = await open(`steps-${painter}.html`, STEP_TOP, `${SEARCH}alpha+beta+gamma`);
           const inner = page.frames().find((f) => f.url().endsWith('/inner.html'));
-          await until('all marks', async () => (await counts(tabId)).total === 7).catch(async (e) => {
-            console.log(tabId, JSON.stringify(await counts(tabId).catch(String)),
-              await inContent(page.mainFrame(), 'JSON.stringify([glintmarkPass, GlintmarkMarks.summary()])').catch(String));
-            throw e;
-          });
+          await until('all marks', async () => (await counts(tabId)).total === 7);
           // The text of the current mark in each frame, read from the page's side.
           const current = async () => {
             for (const [label, frame] of [['top', page.mainFrame()], ['inner', inner]]) {
@@ -181,6 +177,11 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout',
             return got.total === 3 && (await badge(tabId)) === '3' && got;
           });
           assert.deepEqual(after.words.map((w) => w.count), [2, 1]);
+          // Every colour's highlight has its rule: a mark without one is not painted.
+          assert.equal(await inContent(page.mainFrame(), `[...CSS.highlights.keys()]
+            .filter((name) => /^glintmark-[0-9a-f]{6}/.test(name)).every((name) => [...document.adoptedStyleSheets]
+              .some((sheet) => [...sheet.cssRules].some((rule) => rule.selectorText === \`::highlight(\${name})\`)))`),
+          true);
           const lines = await until('the strip', async () =>
             (await inContent(page.mainFrame(), 'GlintmarkStrip.drawNow()')).length === 2);
           assert.ok(lines);
