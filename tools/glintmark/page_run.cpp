@@ -8,7 +8,6 @@
 #include "core/utf.h"
 #include "html/charset.h"
 #include "html/html_document.h"
-#include "html/html_internal.h"
 #include "tools/glintmark/files.h"
 
 namespace glintmark::tool {
