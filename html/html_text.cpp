@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "html/html_internal.h"
 #include "html/vectors.h"
 
@@ -83,7 +84,7 @@ std::uint8_t classifyElement(std::string_view tag) {
 
 char16_t foldChar(char16_t c) {
   if (c < 0x80) {
-    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+    if (isAsciiUpper(c)) return lowerAscii(c);
     if (c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v') return u' ';
     return c;
   }
@@ -117,8 +118,8 @@ void foldText(char16_t* begin, char16_t* end) {
   for (char16_t* c = begin; c != end; ++c) {
     if (*c >= 0x80) {
       *c = foldChar(*c);
-    } else if (*c >= u'A' && *c <= u'Z') {
-      *c = static_cast<char16_t>(*c + 32);
+    } else if (isAsciiUpper(*c)) {
+      *c = lowerAscii(*c);
     } else if (*c >= u'\t' && *c <= u'\r') {
       *c = u' ';
     }
@@ -162,7 +163,7 @@ std::size_t findFolded(std::u16string_view text, std::u16string_view needle, std
 
 bool isWordChar(char16_t c) {
   if (c < 0x80) {
-    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    return isAsciiAlnum(c);
   }
   if (c < 0xC0) return c == 0xAA || c == 0xB5 || c == 0xBA;
   if (c <= 0x2AF) return c != 0xD7 && c != 0xF7;

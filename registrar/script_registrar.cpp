@@ -1,10 +1,12 @@
 #include "registrar/script_registrar.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <optional>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/dword_bytes.h"
 #include "registrar/module_resource.h"
 #include "registrar/var_ui4.h"
@@ -37,31 +39,11 @@ constexpr std::array<RootRow, 14> rootKeys{{
 // Keys that ForceRemove and Delete never delete: shared by every component.
 constexpr std::array<std::string_view, 2> neverDeleteNames{{"CLSID", "TYPELIB"}};
 
-// Keywords, root names, types: ASCII words, compared without regard to case.
-bool sameWord(std::string_view token, std::string_view word) {
-  if (token.size() != word.size()) return false;
-  for (std::size_t i = 0; i < token.size(); ++i) {
-    char c = token[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    char w = word[i];
-    if (w >= 'a' && w <= 'z') w = static_cast<char>(w - 32);
-    if (c != w) return false;
-  }
-  return true;
-}
-
 bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return 0;
-}
 
 bool isNeverDelete(std::string_view name) {
   for (std::string_view word : neverDeleteNames) {
-    if (sameWord(name, word)) return true;
+    if (equalsIgnoringAsciiCase(name, word)) return true;
   }
   return false;
 }
@@ -105,7 +87,7 @@ class ScriptParser {
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       const RootRow* root = nullptr;
       for (const RootRow& row : rootKeys) {
-        if (sameWord(token, row.name)) root = &row;
+        if (equalsIgnoringAsciiCase(token, row.name)) root = &row;
       }
       if (root == nullptr) return hr::dispException;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
@@ -194,9 +176,9 @@ class ScriptParser {
     }
     std::string type;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&type));
-    const bool isString = sameWord(type, "S");
-    const bool isNumber = sameWord(type, "D");
-    const bool isBinary = sameWord(type, "B");
+    const bool isString = equalsIgnoringAsciiCase(type, "S");
+    const bool isNumber = equalsIgnoringAsciiCase(type, "D");
+    const bool isBinary = equalsIgnoringAsciiCase(type, "B");
     if (!isString && !isNumber && !isBinary) return hr::dispException;
     std::string text;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&text));
@@ -215,8 +197,9 @@ class ScriptParser {
       result.type = reg::regBinary;
       result.data.assign(text.size() / 2, '\0');
       for (std::size_t i = 0; i < text.size(); ++i) {
-        result.data[i / 2] =
-            static_cast<char>(result.data[i / 2] | (hexValue(text[i]) << (i % 2 == 0 ? 4 : 0)));
+        // A character that is no hexadecimal digit counts as 0.
+        const int digit = std::max(hexDigitValue(text[i]), 0);
+        result.data[i / 2] = static_cast<char>(result.data[i / 2] | (digit << (i % 2 == 0 ? 4 : 0)));
       }
     }
     return hr::ok;
@@ -230,7 +213,7 @@ class ScriptParser {
     GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
     while (token != "}") {
       ScriptItem& item = items->emplace_back();
-      if (sameWord(token, "Val")) {
+      if (equalsIgnoringAsciiCase(token, "Val")) {
         item.isValue = true;
         GLINTMARK_RETURN_IF_FAILED(valNameAndEquals(&item.name));
         GLINTMARK_RETURN_IF_FAILED(assignment(registering, &item.value));
@@ -238,10 +221,10 @@ class ScriptParser {
         if (token == "{") return hr::dispException;
         continue;
       }
-      item.forceRemove = sameWord(token, "ForceRemove");
-      item.deleteOnly = sameWord(token, "Delete");
+      item.forceRemove = equalsIgnoringAsciiCase(token, "ForceRemove");
+      item.deleteOnly = equalsIgnoringAsciiCase(token, "Delete");
       if (item.forceRemove || item.deleteOnly) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      item.noRemove = sameWord(token, "NoRemove");
+      item.noRemove = equalsIgnoringAsciiCase(token, "NoRemove");
       if (item.noRemove) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       item.name = token;
       GLINTMARK_RETURN_IF_FAILED(checkKeyName(item.name));

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "core/ascii.h"
+
 namespace glintmark::reg {
 
 // A key: its own name as written when created, its subkeys and values by
@@ -41,15 +43,6 @@ constexpr std::array<RootRow, 7> rootTable{{
     {hkeyDynData, "HKEY_DYN_DATA", "HKDD"},
 }};
 
-bool equalsAsciiNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 }  // namespace
@@ -79,7 +72,7 @@ const char* MemoryRegistry::rootName(Key root) {
 
 std::optional<Key> MemoryRegistry::rootByName(std::string_view name) {
   for (const RootRow& row : rootTable) {
-    if (equalsAsciiNoCase(name, row.longName) || equalsAsciiNoCase(name, row.shortName)) {
+    if (equalsIgnoringAsciiCase(name, row.longName) || equalsIgnoringAsciiCase(name, row.shortName)) {
       return row.key;
     }
   }
