@@ -100,12 +100,6 @@ class ScriptParser {
   }
 
  private:
-  std::size_t characterLength(std::size_t at) const {
-    return (m_codePage.isLeadByte(static_cast<unsigned char>(m_text[at])) && at + 1 < m_text.size())
-               ? 2
-               : 1;
-  }
-
   void skipWhite() {
     while (m_position < m_text.size() && isWhite(m_text[m_position])) ++m_position;
   }
@@ -127,7 +121,7 @@ class ScriptParser {
             break;
           }
         } else {
-          const std::size_t length = characterLength(m_position);
+          const std::size_t length = characterLength(m_codePage, m_text, m_position);
           token->append(m_text.substr(m_position, length));
           m_position += length;
         }
@@ -136,7 +130,7 @@ class ScriptParser {
       return hr::ok;
     }
     while (m_position < m_text.size() && !isWhite(m_text[m_position])) {
-      const std::size_t length = characterLength(m_position);
+      const std::size_t length = characterLength(m_codePage, m_text, m_position);
       token->append(m_text.substr(m_position, length));
       m_position += length;
       if (token->size() > ScriptRegistrar::maxToken) return hr::dispException;
@@ -149,8 +143,7 @@ class ScriptParser {
   // allowed: it addresses the parent key itself.
   HResult checkKeyName(std::string_view name) const {
     for (std::size_t i = 0; i < name.size();) {
-      const std::size_t length =
-          (m_codePage.isLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
+      const std::size_t length = characterLength(m_codePage, name, i);
       if (length == 1 && name[i] == '\\') return hr::dispException;
       i += length;
     }
@@ -385,13 +378,9 @@ HResult ScriptRegistrar::replacePlaceholders(const char* script, std::string* ou
   out->clear();
   out->reserve(text.size() * 2);
   std::size_t i = 0;
-  auto length = [&](std::size_t at) {
-    return (m_codePage.isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ? 2
-                                                                                                : 1;
-  };
   while (i < text.size()) {
     if (text[i] != '%') {
-      const std::size_t n = length(i);
+      const std::size_t n = characterLength(m_codePage, text, i);
       out->append(text.substr(i, n));
       i += n;
       continue;
@@ -402,7 +391,7 @@ HResult ScriptRegistrar::replacePlaceholders(const char* script, std::string* ou
       continue;
     }
     std::size_t end = i + 1;
-    while (end < text.size() && text[end] != '%') end += length(end);
+    while (end < text.size() && text[end] != '%') end += characterLength(m_codePage, text, end);
     if (end >= text.size()) return hr::dispException;
     const std::string_view name = text.substr(i + 1, end - i - 1);
     if (name.size() > maxReplacementName) return hr::fail;

@@ -94,20 +94,15 @@ Status MemoryRegistry::splitPath(const char* subKey, std::vector<std::string>* p
   std::string current;
   std::size_t i = 0;
   while (i < path.size()) {
-    const auto byte = static_cast<unsigned char>(path[i]);
-    if (m_codePage.isLeadByte(byte) && i + 1 < path.size()) {
-      current.append(path.substr(i, 2));
-      i += 2;
-      continue;
-    }
-    if (byte == '\\') {
+    const std::size_t length = characterLength(m_codePage, path, i);
+    if (length == 1 && path[i] == '\\') {
       if (current.empty()) return errorBadPathname;
       parts->push_back(std::move(current));
       current.clear();
     } else {
-      current.push_back(static_cast<char>(byte));
+      current.append(path.substr(i, length));
     }
-    ++i;
+    i += length;
   }
   if (!current.empty()) parts->push_back(std::move(current));
   for (const std::string& part : *parts) {
