@@ -14,28 +14,6 @@
 namespace glintmark {
 namespace {
 
-struct RootRow {
-  std::string_view name;
-  reg::Key key;
-};
-
-constexpr std::array<RootRow, 14> rootKeys{{
-    {"HKCR", reg::hkeyClassesRoot},
-    {"HKCU", reg::hkeyCurrentUser},
-    {"HKLM", reg::hkeyLocalMachine},
-    {"HKU", reg::hkeyUsers},
-    {"HKPD", reg::hkeyPerformanceData},
-    {"HKDD", reg::hkeyDynData},
-    {"HKCC", reg::hkeyCurrentConfig},
-    {"HKEY_CLASSES_ROOT", reg::hkeyClassesRoot},
-    {"HKEY_CURRENT_USER", reg::hkeyCurrentUser},
-    {"HKEY_LOCAL_MACHINE", reg::hkeyLocalMachine},
-    {"HKEY_USERS", reg::hkeyUsers},
-    {"HKEY_PERFORMANCE_DATA", reg::hkeyPerformanceData},
-    {"HKEY_DYN_DATA", reg::hkeyDynData},
-    {"HKEY_CURRENT_CONFIG", reg::hkeyCurrentConfig},
-}};
-
 // Keys that ForceRemove and Delete never delete: shared by every component.
 constexpr std::array<std::string_view, 2> neverDeleteNames{{"CLSID", "TYPELIB"}};
 
@@ -85,14 +63,11 @@ class ScriptParser {
     while (m_position < m_text.size()) {
       std::string token;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      const RootRow* root = nullptr;
-      for (const RootRow& row : rootKeys) {
-        if (equalsIgnoringAsciiCase(token, row.name)) root = &row;
-      }
-      if (root == nullptr) return hr::dispException;
+      const std::optional<reg::Key> root = reg::rootKeyByName(token);
+      if (!root) return hr::dispException;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       if (token != "{") return hr::dispException;
-      RootBlock& block = roots->emplace_back(RootBlock{root->key, {}});
+      RootBlock& block = roots->emplace_back(RootBlock{*root, {}});
       GLINTMARK_RETURN_IF_FAILED(parseBlock(&block.items, 1));
       skipWhite();
     }

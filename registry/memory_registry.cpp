@@ -1,10 +1,7 @@
 #include "registry/memory_registry.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
-
-#include "core/ascii.h"
 
 namespace glintmark::reg {
 
@@ -27,22 +24,6 @@ struct MemoryRegistry::Handle {
 
 namespace {
 
-struct RootRow {
-  Key key;
-  const char* longName;
-  const char* shortName;
-};
-
-constexpr std::array<RootRow, 7> rootTable{{
-    {hkeyClassesRoot, "HKEY_CLASSES_ROOT", "HKCR"},
-    {hkeyCurrentUser, "HKEY_CURRENT_USER", "HKCU"},
-    {hkeyLocalMachine, "HKEY_LOCAL_MACHINE", "HKLM"},
-    {hkeyUsers, "HKEY_USERS", "HKU"},
-    {hkeyPerformanceData, "HKEY_PERFORMANCE_DATA", "HKPD"},
-    {hkeyCurrentConfig, "HKEY_CURRENT_CONFIG", "HKCC"},
-    {hkeyDynData, "HKEY_DYN_DATA", "HKDD"},
-}};
-
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 }  // namespace
@@ -55,28 +36,12 @@ void MemoryRegistry::clear() {
   m_roots.clear();
   m_handles.clear();
   m_faults.clear();
-  for (const RootRow& row : rootTable) {
+  for (const RootKeyName& row : rootKeyNames) {
     auto node = std::make_shared<Node>();
     node->name = row.longName;
     node->path = row.longName;
     m_roots[static_cast<std::uintptr_t>(row.key)] = std::move(node);
   }
-}
-
-const char* MemoryRegistry::rootName(Key root) {
-  for (const RootRow& row : rootTable) {
-    if (row.key == root) return row.longName;
-  }
-  return nullptr;
-}
-
-std::optional<Key> MemoryRegistry::rootByName(std::string_view name) {
-  for (const RootRow& row : rootTable) {
-    if (equalsIgnoringAsciiCase(name, row.longName) || equalsIgnoringAsciiCase(name, row.shortName)) {
-      return row.key;
-    }
-  }
-  return std::nullopt;
 }
 
 std::string MemoryRegistry::fold(std::string_view text) const {
@@ -148,8 +113,8 @@ void MemoryRegistry::injectFault(Fault fault) {
   if (!fault.keyPath.empty()) {
     const std::string_view path = fault.keyPath;
     const std::size_t slash = path.find('\\');
-    const auto root = rootByName(path.substr(0, slash));
-    std::string full = root ? rootName(*root) : std::string(path.substr(0, slash));
+    const auto root = rootKeyByName(path.substr(0, slash));
+    std::string full(root ? rootKeyName(*root) : path.substr(0, slash));
     if (slash != std::string_view::npos) full.append(path.substr(slash));
     fault.keyPath = fold(full);
   }
@@ -377,7 +342,7 @@ Status MemoryRegistry::closeKey(Key key) {
 
 const MemoryRegistry::Node* MemoryRegistry::findPath(std::string_view path) const {
   const std::size_t slash = path.find('\\');
-  const auto root = rootByName(path.substr(0, slash));
+  const auto root = rootKeyByName(path.substr(0, slash));
   if (!root) return nullptr;
   const Node* node = m_roots.at(static_cast<std::uintptr_t>(*root)).get();
   if (slash == std::string_view::npos) return node;
@@ -416,7 +381,7 @@ void MemoryRegistry::visit(const std::function<void(const KeyEntry&)>& visitor) 
     for (const auto& [folded, named] : node.values) entry.values.push_back(named);
     return entry;
   };
-  for (const RootRow& row : rootTable) {
+  for (const RootKeyName& row : rootKeyNames) {
     const Node& root = *m_roots.at(static_cast<std::uintptr_t>(row.key));
     if (!root.values.empty()) visitor(entryOf(root));
     std::vector<const Node*> stack;

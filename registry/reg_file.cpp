@@ -130,7 +130,7 @@ class Parser {
         const bool remove = !path.empty() && path.front() == '-';
         if (remove) path.remove_prefix(1);
         const std::size_t slash = path.find('\\');
-        const auto root = MemoryRegistry::rootByName(path.substr(0, slash));
+        const auto root = rootKeyByName(path.substr(0, slash));
         if (!root) return error(number, "unknown root key in [" + std::string(path) + "]");
         const std::string rest =
             slash == std::string_view::npos ? std::string() : std::string(path.substr(slash + 1));
