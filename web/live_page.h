@@ -8,11 +8,13 @@
 // the HTML document model of html/, whose text ranges search and split
 // it by exactly the rules `glintmark highlight` follows. Each change the
 // highlighting makes to the copy (a text node split, an element split in
-// two, a span made, a node moved) is made at once to the page's own nodes
-// through the module's imports (web/dom_imports.js), so the page and the
-// copy stay the same tree, node for node. Nodes are known on both sides by
-// number: the walk numbers the page's nodes in document order from 1 (the
-// body), and every node made later gets the next number.
+// two, a span made, a node moved) is handed through the module's imports
+// (web/dom_imports.js) as it is made; the JavaScript side writes the changes
+// down and makes them to the page's own nodes, in the same order, once the
+// pass is over, so that the page ends as the same tree as the copy, node for
+// node. Nodes are known on both sides by number: the walk numbers the
+// page's nodes in document order from 1 (the body), and every node made
+// later gets the next number.
 //
 // Links are not copied: the link views ask the page for nothing, they read
 // the addresses handed over and set titles through an import.
