@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "core/unicode.h"
 #include "html/html_internal.h"
 #include "html/vectors.h"
@@ -84,7 +85,7 @@ std::uint8_t classifyElement(std::string_view tag) {
 
 char16_t foldChar(char16_t c) {
   if (c < 0x80) {
-    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+    if (isAsciiUpper(c)) return lowerAscii(c);
     if (c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v') return u' ';
     return c;
   }
@@ -108,8 +109,8 @@ bool foldText(char16_t* begin, char16_t* end) {
       }
       *c = foldChar(*c);
       lengthens |= unicode::lengthens(*c);
-    } else if (*c >= u'A' && *c <= u'Z') {
-      *c = static_cast<char16_t>(*c + 32);
+    } else if (isAsciiUpper(*c)) {
+      *c = lowerAscii(*c);
     } else if (*c >= u'\t' && *c <= u'\r') {
       *c = u' ';
     }
