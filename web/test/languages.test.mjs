@@ -7,8 +7,9 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from './browser.mjs';
-import { noErrors } from './assertions.mjs';
+import { ROOT, chromiumMissing, servedChromium, injectEngine, injectPageHalf, highlight, highlightApart, pageState }
+  from '../../testing/browser/browser.mjs';
+import { noErrors } from '../../testing/browser/assertions.mjs';
 
 const { rows } = JSON.parse(readFileSync(join(ROOT, 'tools/glintmark/testing/languages.json'), 'utf8'));
 const PALETTE = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
@@ -18,18 +19,34 @@ const referrer = (typed) => `https://search.example/search?${new URLSearchParams
 
 describe('searches in many languages', { skip: chromiumMissing && 'Chromium missing' }, () => {
   const chromium = servedChromium();
+  // The extension's path: the page's half in the page, the engine in another
+  // page, as the extension's worker holds it.
+  let enginePage = null;
+  async function highlightThroughExtension(page, settings) {
+    if (!enginePage) {
+      enginePage = await chromium.open('/languages/engine', { body: '<p>the engine</p>' });
+      await injectEngine(enginePage);
+    }
+    await injectPageHalf(page);
+    return highlightApart(page, enginePage, settings);
+  }
 
   rows.forEach((row, index) => {
-    for (const prefer of ['wasm', 'js']) {
+    for (const prefer of ['wasm', 'js', 'extension']) {
       it(`${row.language} (${prefer})`, async () => {
         const page = await chromium.open(`/languages/${index}/${prefer}`, {
           body: '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Page</title></head>' +
             `<body>${row.page}</body></html>`,
         });
         const before = await pageState(page);
-        await injectEngine(page);
-        const { report } = await highlight(page, { prefer, options: 5, url: 'https://site.example/page.html',
-          referrer: referrer(row.typed) });
+        const settings = { options: 5, url: 'https://site.example/page.html', referrer: referrer(row.typed) };
+        let report;
+        if (prefer === 'extension') {
+          ({ report } = await highlightThroughExtension(page, settings));
+        } else {
+          await injectEngine(page);
+          ({ report } = await highlight(page, { prefer, ...settings }));
+        }
         const after = await pageState(page);
         await page.close();
         assert.deepEqual(report.keywords.map(({ word }) => word), row.keywords.map(([word]) => word));
