@@ -117,7 +117,9 @@
         if (order(marks[mid].range.startContainer, marks[mid].range.startOffset, frame, 0) < 0) before = mid + 1;
         else hi = mid;
       }
-      out.push({url: frame.src, before});
+      // A frame without an address of its own is known to the browser by its
+      // content's: about:srcdoc or about:blank.
+      out.push({url: frame.hasAttribute('srcdoc') ? 'about:srcdoc' : frame.src || 'about:blank', before});
     }
     return out;
   }
