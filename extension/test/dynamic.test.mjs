@@ -171,7 +171,7 @@ describe('the extension on pages that change after loading', {skip: chromiumMiss
     }
   });
 
-  it('a large page marked in slices: the same matches per colour as glintmark highlight', async () => {
+  it('a large page: the same matches per colour as glintmark highlight', async () => {
     // Reached from a search on the same site (a cross-site referrer is cut
     // to its origin), with the words of the tool's referrer.
     for (const page of generatedPages(WORK, ['100K'])) {
