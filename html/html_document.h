@@ -15,10 +15,12 @@
 //   (or UTF-16 with a byte-order mark; any other charset the caller names is
 //   an error) and uses `parseSimpleHtml`, our own parser for well-formed
 //   markup, which also builds pages for tests on both platforms.
-//   `<noscript>` content is kept as raw text (a browser with scripting on
-//   never shows it), so it is never searched. gumbo's time grows with the
-//   square of the nesting depth, so a page nested deeper than 4,096 levels
-//   is read by parseSimpleHtml instead (linear, but not the HTML5 algorithm).
+//   gumbo is given a copy of the page in which noscript and isindex start
+//   tags are renamed, so that it reads them as a browser with scripting on
+//   does (html_parser_input.h): a noscript's content is raw text where a
+//   browser reads it so, and never searched. gumbo's time per tag grows with
+//   its stack of open elements, so a page nested deeper than 1,024 elements
+//   is refused (nullptr, with the reason).
 // - Building. `HtmlDocument::create()` gives an empty page (html, head,
 //   body); createElement/createText/appendChild/setAttribute change it.
 // - Serialising: `serialize()` writes HTML5 in UTF-8: void elements without
@@ -356,8 +358,9 @@ class HtmlDocument {
 };
 
 // parseHtml: a page's bytes as a document. Returns nullptr only when the
-// caller's charset is unknown (with the reason in *error when given); any
-// bytes at all parse into some document. url and referrer come from options.
+// caller's charset is unknown or the page is refused (nested too deep, or
+// its noscript tags could not be settled in a few parses), with the reason
+// in *error when given. url and referrer come from options.
 std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptions& options = {},
                                         std::string* error = nullptr);
 

@@ -73,6 +73,23 @@ class Nesting {
 
   void start(std::string_view name) {
     if (isVoid(name)) return;
+    // Table parts outside a table are dropped.
+    if (in(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"}) &&
+        std::find(m_open.begin(), m_open.end(), "table") == m_open.end()) {
+      return;
+    }
+    // A list item closes the open one of its kind, below any inline or
+    // address, div and p elements.
+    if (in(name, {"li", "dd", "dt"})) {
+      for (std::size_t i = m_open.size(); i-- > 0;) {
+        const std::string_view open = m_open[i];
+        if (name == "li" ? open == "li" : in(open, {"dd", "dt"})) {
+          m_open.resize(i);
+          break;
+        }
+        if (isSpecial(open) && !in(open, {"address", "div", "p"})) break;
+      }
+    }
     if (!m_open.empty()) {
       // Elements their next sibling closes.
       const std::string_view top = m_open.back();
