@@ -19,7 +19,7 @@
 //   tags are renamed, so that it reads them as a browser with scripting on
 //   does (html_parser_input.h): a noscript's content is raw text where a
 //   browser reads it so, and never searched. gumbo's time per tag grows with
-//   its stack of open elements, so a page nested deeper than 1,024 elements
+//   its stack of open elements, so a page nested deeper than 512 elements
 //   is refused (nullptr, with the reason).
 // - Building. `HtmlDocument::create()` gives an empty page (html, head,
 //   body); createElement/createText/appendChild/setAttribute change it.

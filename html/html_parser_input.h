@@ -34,7 +34,8 @@ struct MarkupScan {
   bool mentioned = false;
 };
 
-MarkupScan scanMarkup(std::string_view utf8);
+// The scan stops once the nesting passes maxDepth.
+MarkupScan scanMarkup(std::string_view utf8, std::size_t maxDepth);
 
 // Where the start tag at `at` (its "<") ends: just after its ">", or npos
 // when the page ends first (a browser then drops the tag).

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <unordered_map>
 
 namespace glintmark::html {
 
@@ -84,7 +85,7 @@ class Nesting {
       for (std::size_t i = m_open.size(); i-- > 0;) {
         const std::string_view open = m_open[i];
         if (name == "li" ? open == "li" : in(open, {"dd", "dt"})) {
-          m_open.resize(i);
+          popTo(i);
           break;
         }
         if (isSpecial(open) && !in(open, {"address", "div", "p"})) break;
@@ -95,21 +96,24 @@ class Nesting {
       const std::string_view top = m_open.back();
       if ((top == name && in(name, {"p", "li", "option", "optgroup", "tr", "dt", "dd", "rb", "rt", "rp"})) ||
           (in(top, {"td", "th"}) && in(name, {"td", "th", "tr"})) || (in(top, {"dt", "dd"}) && in(name, {"dt", "dd"}))) {
-        m_open.pop_back();
+        popTo(m_open.size() - 1);
       }
     }
     push(name);
   }
 
   void end(std::string_view name) {
+    // An end tag of nothing open (the usual stray one) costs no walk.
+    if (!isOpen(name)) return;
     for (std::size_t i = m_open.size(); i-- > 0;) {
       const std::string_view open = m_open[i];
       if (open == name) {
         if (isFormatting(name) && i + 1 != m_open.size()) {
           // The adoption agency takes the element out and keeps what it held.
+          --m_counts[m_open[i]];
           m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(i));
         } else {
-          m_open.resize(i);
+          popTo(i);
         }
         return;
       }
@@ -120,14 +124,28 @@ class Nesting {
 
   void push(std::string_view name) {
     m_open.emplace_back(name);
+    ++m_counts[m_open.back()];
     deepest = std::max(deepest, m_open.size());
+  }
+
+  // Whether an element of that name is open, by a count of the open
+  // elements of each name kept as the stack changes (see popTo).
+  bool isOpen(std::string_view name) const {
+    const auto it = m_counts.find(std::string(name));
+    return it != m_counts.end() && it->second > 0;
   }
   std::size_t size() const { return m_open.size(); }
   std::string_view top() const { return m_open.empty() ? std::string_view() : m_open.back(); }
-  void popTo(std::size_t size) { m_open.resize(std::min(size, m_open.size())); }
+  void popTo(std::size_t size) {
+    while (m_open.size() > size) {
+      --m_counts[m_open.back()];
+      m_open.pop_back();
+    }
+  }
 
  private:
   std::vector<std::string> m_open;  // names are short: no allocation each
+  std::unordered_map<std::string, std::size_t> m_counts;
 };
 
 }  // namespace
@@ -161,7 +179,7 @@ std::size_t rawTextEnd(std::string_view s, std::size_t from, std::string_view ta
   return s.size();
 }
 
-MarkupScan scanMarkup(std::string_view s) {
+MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
   MarkupScan scan;
   Nesting nesting;
   bool inHead = true;
@@ -265,6 +283,7 @@ MarkupScan scanMarkup(std::string_view s) {
     } else {
       nesting.start(name);
     }
+    if (nesting.deepest > maxDepth) break;  // refused: the rest does not matter
     at = s.find('<', resume);
   }
   scan.depth = nesting.deepest;

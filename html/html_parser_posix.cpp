@@ -21,8 +21,9 @@ namespace {
 
 // gumbo's time per tag grows with the depth of its stack of open elements
 // (it scans the stack for scopes): a page nested deeper is refused rather
-// than read for minutes.
-constexpr std::size_t maxNesting = 1024;
+// than read for minutes. Chromium stops nesting the elements it builds at
+// the same depth.
+constexpr std::size_t maxNesting = 512;
 // Parses of one page while the renamed tags are checked (see
 // html_parser_input.h); ordinary pages need one.
 constexpr int maxParses = 8;
@@ -463,7 +464,7 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     }
   }
 
-  const MarkupScan scan = scanMarkup(utf8);
+  const MarkupScan scan = scanMarkup(utf8, maxNesting);
   if (scan.depth > maxNesting) {
     if (error) *error = "the page nests elements more than " + std::to_string(maxNesting) + " deep";
     return nullptr;
