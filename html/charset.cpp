@@ -262,11 +262,16 @@ std::string prescanMetaCharset(std::string_view text) {
     const char next = text[i + 1];
     if (text.compare(i, 4, "<!--") == 0) {
       // "<!-->" and "<!--->" are whole comments.
-      std::size_t end = text.compare(i + 4, 1, ">") == 0 ? i + 4
-                        : text.compare(i + 4, 2, "->") == 0 ? i + 5
-                                                            : std::min(text.find("-->", i + 4), text.find("--!>", i + 4));
+      std::size_t end = text.compare(i + 4, 1, ">") == 0    ? i + 5
+                        : text.compare(i + 4, 2, "->") == 0 ? i + 6
+                                                            : std::string_view::npos;
+      for (std::size_t at = text.find("--", i + 4); end == std::string_view::npos && at != std::string_view::npos;
+           at = text.find("--", at + 1)) {
+        if (text.compare(at + 2, 1, ">") == 0) end = at + 3;
+        if (text.compare(at + 2, 2, "!>") == 0) end = at + 4;
+      }
       if (end == std::string_view::npos) break;
-      i = text.find('>', end) + 1;
+      i = end;
       continue;
     }
     const bool endTag = next == '/';

@@ -41,6 +41,10 @@ MarkupScan scanMarkup(std::string_view utf8, std::size_t maxDepth);
 // when the page ends first (a browser then drops the tag).
 std::size_t startTagEnd(std::string_view utf8, std::size_t at);
 
+// Where a comment whose text starts at `from` ends: just after its "-->" or
+// "--!>", or npos.
+std::size_t commentEnd(std::string_view utf8, std::size_t from);
+
 // Where raw text of `tag` that starts at `from` ends: the "<" of the first
 // "</tag" followed by a space, "/" or ">" (the name in any case), or the
 // page's end.

@@ -150,6 +150,14 @@ class Nesting {
 
 }  // namespace
 
+std::size_t commentEnd(std::string_view s, std::size_t from) {
+  for (std::size_t at = s.find("--", from); at != std::string_view::npos; at = s.find("--", at + 1)) {
+    if (s.compare(at + 2, 1, ">") == 0) return at + 3;
+    if (s.compare(at + 2, 2, "!>") == 0) return at + 4;
+  }
+  return std::string_view::npos;
+}
+
 std::size_t startTagEnd(std::string_view s, std::size_t at) {
   std::size_t i = at + 1;
   while (i < s.size() && !isSpace(s[i]) && s[i] != '/' && s[i] != '>') ++i;  // the name
@@ -204,8 +212,8 @@ MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
         if (s.compare(at + 4, 1, ">") == 0 || s.compare(at + 4, 2, "->") == 0) {
           end = s.find('>', at + 4) + 1;
         } else {
-          const std::size_t close = std::min(s.find("-->", at + 4), s.find("--!>", at + 4));
-          end = close == std::string_view::npos ? s.size() : s.find('>', close) + 1;
+          const std::size_t close = commentEnd(s, at + 4);
+          end = close == std::string_view::npos ? s.size() : close;
         }
       } else if (foreign && s.compare(at, 9, "<![CDATA[") == 0) {
         const std::size_t close = s.find("]]>", at + 9);

@@ -316,6 +316,7 @@ class TreeCopier {
           const std::string text =
               rawText(m_input.original().substr(renamed->content, renamed->end - renamed->content));
           if (!text.empty()) DocumentAccess::link(node, m_document.createText(text), nullptr);
+          releaseChildren(gumboNode);
         } else if (node->isElement()) {
           pushChildren(gumboNode, node, pending);
         }
@@ -378,6 +379,24 @@ class TreeCopier {
         return m_document.createComment(from->v.text.text);
       default:
         return nullptr;
+    }
+  }
+
+  // The gumbo nodes below `node`, which are not copied: a block left in
+  // use would keep its whole chunk from the document.
+  void releaseChildren(const GumboNode* node) {
+    std::vector<const GumboNode*> pending;
+    const auto push = [&](const GumboNode* parent) {
+      if (parent->type != GUMBO_NODE_ELEMENT && parent->type != GUMBO_NODE_TEMPLATE) return;
+      const GumboVector& children = parent->v.element.children;
+      for (unsigned i = 0; i < children.length; ++i) pending.push_back(static_cast<const GumboNode*>(children.data[i]));
+    };
+    push(node);
+    while (!pending.empty()) {
+      const GumboNode* child = pending.back();
+      pending.pop_back();
+      push(child);
+      release(child);
     }
   }
 
