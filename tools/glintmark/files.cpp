@@ -192,7 +192,9 @@ bool AtomicFile::open(std::string* error) {
   }
   m_folder = m_path.has_parent_path() ? m_path.parent_path() : fs::path(".");
   struct stat old {};
-  m_mode = ::lstat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 07777
+  // The replaced file's permission bits, but never its setuid, setgid or
+  // sticky bits: the new contents are not the program those were given to.
+  m_mode = ::lstat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 0777
                                                                         : newFileMode();
   // First an unnamed file (O_TMPFILE): if the process dies while writing,
   // nothing is left behind. It is named only once whole (commit). Read and
