@@ -310,7 +310,11 @@ std::string printable(std::string_view text) {
       ++i;
       continue;
     }
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+    // Controls, and the characters that reorder or break a line in a
+    // terminal (bidi embeddings, overrides and isolates, the line and
+    // paragraph separators).
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x061C || c == 0x200E || c == 0x200F ||
+        (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
       switch (c) {
         case '\b': out += "\\b"; break;
         case '\t': out += "\\t"; break;

@@ -26,7 +26,7 @@ struct HighlightArguments {
 };
 
 int fail(int status, const std::string& message) {
-  std::cerr << "glintmark highlight: " << message << "\n";
+  std::cerr << "glintmark highlight: " << printable(message) << "\n";
   return status;
 }
 

@@ -39,7 +39,7 @@ struct Step {
 };
 
 int fail(int status, const std::string& message) {
-  std::cerr << "glintmark session: " << message << "\n";
+  std::cerr << "glintmark session: " << printable(message) << "\n";
   return status;
 }
 
