@@ -210,32 +210,86 @@ std::string byteOrderMark(std::string_view bytes, std::size_t* length) {
   return {};
 }
 
-std::string prescanMetaCharset(std::string_view bytes) {
-  const std::string_view text = bytes.substr(0, 1024);
+namespace {
+
+bool startsWithLower(std::string_view text, std::size_t at, std::string_view name) {
+  if (at + name.size() > text.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (lowerAscii(text[at + i]) != name[i]) return false;
+  }
+  return true;
+}
+
+// The encoding label of an XML declaration that starts the page.
+std::string xmlDeclarationLabel(std::string_view text) {
+  if (text.substr(0, 5) != "<?xml") return {};
+  const std::string_view declaration = text.substr(0, text.find('>'));
+  std::size_t i = declaration.find("encoding");
+  if (i == std::string_view::npos) return {};
+  i += 8;
+  while (i < declaration.size() && isSpace(declaration[i])) ++i;
+  if (i >= declaration.size() || declaration[i] != '=') return {};
+  ++i;
+  while (i < declaration.size() && isSpace(declaration[i])) ++i;
+  if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) return {};
+  const std::size_t end = declaration.find(declaration[i], i + 1);
+  if (end == std::string_view::npos) return {};
+  return lowerTrimmed(declaration.substr(i + 1, end - i - 1));
+}
+
+bool isHeadTag(std::string_view name) {
+  for (std::string_view head : {"script", "noscript", "style", "link", "meta", "object", "title", "base"}) {
+    if (name == head) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string prescanMetaCharset(std::string_view text) {
+  const std::string xml = xmlDeclarationLabel(text);
+  if (!declaredEncoding(xml).empty()) return xml;
+  constexpr std::size_t checkedAnyway = 1024;
+  bool inHead = true;
   std::size_t i = 0;
-  while (i < text.size()) {
+  std::string tag, name, value;
+  while (i < text.size() && (inHead || i < checkedAnyway)) {
     const std::size_t lt = text.find('<', i);
-    if (lt == std::string_view::npos) break;
+    if (lt == std::string_view::npos || lt + 1 >= text.size()) break;
+    if (!inHead && lt >= checkedAnyway) break;  // the text before it took the scan that far
     i = lt;
+    const char next = text[i + 1];
     if (text.compare(i, 4, "<!--") == 0) {
-      const std::size_t end = text.find("-->", i + 4);
+      // "<!-->" and "<!--->" are whole comments.
+      std::size_t end = text.compare(i + 4, 1, ">") == 0    ? i + 5
+                        : text.compare(i + 4, 2, "->") == 0 ? i + 6
+                                                            : std::string_view::npos;
+      for (std::size_t at = text.find("--", i + 4); end == std::string_view::npos && at != std::string_view::npos;
+           at = text.find("--", at + 1)) {
+        if (text.compare(at + 2, 1, ">") == 0) end = at + 3;
+        if (text.compare(at + 2, 2, "!>") == 0) end = at + 4;
+      }
       if (end == std::string_view::npos) break;
-      i = end + 3;
+      i = end;
       continue;
     }
-    std::string tag;
-    std::size_t k = i + 1;
-    while (k < text.size() && !isSpace(text[k]) && text[k] != '>' && text[k] != '/') {
-      tag += lowerAscii(text[k++]);
-    }
-    i = k;
-    if (tag != "meta") {
-      const std::size_t gt = text.find('>', i);
+    const bool endTag = next == '/';
+    const std::size_t nameAt = i + (endTag ? 2 : 1);
+    if (next == '!' || next == '?' || (endTag && nameAt < text.size() && !isAsciiAlpha(text[nameAt]))) {
+      const std::size_t gt = text.find('>', i + 1);  // a bogus comment
       if (gt == std::string_view::npos) break;
       i = gt + 1;
       continue;
     }
-    std::string name, value, charset, content;
+    if (nameAt >= text.size() || !isAsciiAlpha(text[nameAt])) {
+      ++i;
+      continue;
+    }
+    tag.clear();
+    std::size_t k = nameAt;
+    while (k < text.size() && !isSpace(text[k]) && text[k] != '>' && text[k] != '/') tag += lowerAscii(text[k++]);
+    i = k;
+    std::string charset, content;
     bool hasCharset = false, hasContent = false, contentTypePragma = false;
     while (readAttribute(text, i, name, value)) {
       if (name == "charset" && !hasCharset) {
@@ -248,10 +302,34 @@ std::string prescanMetaCharset(std::string_view bytes) {
         content = value;
       }
     }
-    // A charset attribute settles the element, even with a label that names
-    // nothing; a declaration that names nothing is passed over for the next.
-    if (!hasCharset && contentTypePragma) charset = charsetFromContent(content);
-    if (!declaredEncoding(charset).empty()) return charset;
+    if (i >= text.size()) break;  // a tag cut by the end of the page
+    ++i;                          // its ">"
+    if (endTag) {
+      if (!isHeadTag(tag)) inHead = false;
+      continue;
+    }
+    if (!isHeadTag(tag) && tag != "html" && tag != "head") inHead = false;
+    if (tag == "meta") {
+      // A charset attribute settles the element, even with a label that
+      // names nothing; a declaration that names nothing is passed over.
+      if (!hasCharset && contentTypePragma) charset = charsetFromContent(content);
+      if (!declaredEncoding(charset).empty()) return charset;
+    } else if (tag == "plaintext") {
+      break;
+    } else if (tag == "script" || tag == "style" || tag == "title" || tag == "textarea" || tag == "xmp" ||
+               tag == "iframe" || tag == "noembed" || tag == "noframes" || tag == "noscript") {
+      // Raw text: nothing in it is a tag.
+      std::size_t end = i;
+      for (end = text.find("</", end); end != std::string_view::npos; end = text.find("</", end + 1)) {
+        const std::size_t after = end + 2 + tag.size();
+        if (startsWithLower(text, end + 2, tag) &&
+            (after >= text.size() || isSpace(text[after]) || text[after] == '/' || text[after] == '>')) {
+          break;
+        }
+      }
+      if (end == std::string_view::npos) break;
+      i = end;
+    }
   }
   return {};
 }

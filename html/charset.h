@@ -13,11 +13,14 @@ namespace glintmark::html {
 // that byte-order mark (its length in *length), else empty.
 std::string byteOrderMark(std::string_view bytes, std::size_t* length);
 
-// prescanMetaCharset: the label that the first <meta charset> or <meta
-// http-equiv="Content-Type" content="...; charset=..."> within the first 1024
-// bytes declares, lowercased (comments skipped). A declaration whose label
-// names no encoding is passed over, as browsers pass it over; empty when none
-// names one.
+// prescanMetaCharset: the label a page declares, lowercased, as Chromium
+// finds it: an XML declaration's encoding at the very start, else the first
+// <meta charset> or <meta http-equiv="Content-Type" content="...;
+// charset=...">, read with the tokenizer's states (nothing inside comments,
+// attribute values, script, style, title and the other raw-text elements
+// counts). The scan goes on while only head elements were seen, or else for
+// the first 1024 bytes. A declaration whose label names no encoding is
+// passed over, as browsers pass it over; empty when none names one.
 std::string prescanMetaCharset(std::string_view bytes);
 
 // charsetInContent: where the charset label stands in a meta element's

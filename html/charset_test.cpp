@@ -28,8 +28,19 @@ TEST(Charset, PrescanFindsTheDeclaration) {
   for (const auto& c : cases) EXPECT_EQ(prescanMetaCharset(c.page), c.expected) << c.page;
 }
 
-TEST(Charset, DeclarationBeyondTheFirst1024BytesIsIgnored) {
-  EXPECT_EQ(prescanMetaCharset(std::string(1020, ' ') + "<meta charset=koi8-r>"), "");
+// As Chromium reads declarations: with the tokenizer's states, past the
+// first 1024 bytes while only head elements were seen, an XML declaration
+// at the start.
+TEST(Charset, DeclarationsFoundAsChromiumFindsThem) {
+  const std::string far(1100, ' ');
+  EXPECT_EQ(prescanMetaCharset("<p>" + far + "<meta charset=koi8-r>"), "");
+  EXPECT_EQ(prescanMetaCharset("<title>t</title>" + far + "<meta charset=koi8-r>"), "koi8-r");
+  EXPECT_EQ(prescanMetaCharset("<!--><meta charset=koi8-r>"), "koi8-r");
+  EXPECT_EQ(prescanMetaCharset("<link title=\">\"><meta charset=koi8-r>"), "koi8-r");
+  EXPECT_EQ(prescanMetaCharset("<?xml version=\"1.0\" encoding=\"ISO-2022-JP\"?><p>"), "iso-2022-jp");
+  EXPECT_EQ(prescanMetaCharset("<script>a=\"<meta charset=koi8-r>\"</script>"), "");
+  EXPECT_EQ(prescanMetaCharset("<title><meta charset=koi8-r></title>"), "");
+  EXPECT_EQ(prescanMetaCharset("text <meta charset=koi8-r>"), "koi8-r");
 }
 
 TEST(Charset, ChoosesInOrderOfPrecedence) {

@@ -303,8 +303,9 @@ class HtmlDocument {
 };
 
 // parseHtml: a page's bytes as a document. Returns nullptr only when the
-// caller's charset is unknown (with the reason in *error when given); any
-// bytes at all parse into some document. url and referrer come from options.
+// caller's charset is unknown or the page is refused (nested too deep, or
+// its noscript tags could not be settled in a few parses), with the reason
+// in *error when given. url and referrer come from options.
 std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptions& options = {},
                                         std::string* error = nullptr);
 

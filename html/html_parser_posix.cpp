@@ -2,20 +2,32 @@
 // browser parses it, then copied into our own tree.
 #include <gumbo.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "core/ascii.h"
 #include "html/arena.h"
 #include "html/charset.h"
 #include "html/html_internal.h"
+#include "html/html_parser_input.h"
 
 namespace glintmark::html {
 
 namespace {
 
-constexpr std::size_t maxGumboNesting = 4096;
+// gumbo's time per tag grows with the depth of its stack of open elements
+// (it scans the stack for scopes): a page nested deeper is refused rather
+// than read for minutes. Chromium stops nesting the elements it builds at
+// the same depth.
+constexpr std::size_t maxNesting = 512;
+// Parses of one page while the renamed tags are checked (see
+// html_parser_input.h); ordinary pages need one.
+constexpr int maxParses = 8;
 
 // gumbo's static name of a tag it knows, with its classes, worked out once
 // per tag.
@@ -36,25 +48,32 @@ const KnownTag& knownTag(GumboTag tag) {
   return tags[static_cast<std::size_t>(tag)];
 }
 
+// An SVG or MathML element is never void nor raw text, whatever its name: a
+// parser reads `<svg><style>` content as markup and a serialiser escapes it.
+std::uint8_t namespaced(std::uint8_t classes, const GumboElement& element) {
+  if (element.tag_namespace == GUMBO_NAMESPACE_HTML) return classes;
+  return classes & static_cast<std::uint8_t>(~(elementClass::voidElement | elementClass::rawText));
+}
+
 // The element's name: gumbo's own static names for the tags it knows, else
 // the name as written, lowercased and stored once in the document.
 void setElementName(HtmlDocument& document, Node& node, const GumboElement& element) {
   if (element.tag != GUMBO_TAG_UNKNOWN && element.tag_namespace != GUMBO_NAMESPACE_SVG) {
     const KnownTag& known = knownTag(element.tag);
-    DocumentAccess::setStaticName(node, known.name, known.classes);
+    DocumentAccess::setStaticName(node, known.name, namespaced(known.classes, element));
     return;
   }
   GumboStringPiece piece = element.original_tag;
   if (piece.data && piece.length) gumbo_tag_from_original_text(&piece);
   if (element.tag_namespace == GUMBO_NAMESPACE_SVG && piece.data && piece.length) {
     if (const char* adjusted = gumbo_normalize_svg_tagname(&piece)) {
-      DocumentAccess::setStaticName(node, adjusted, classifyElement(adjusted));
+      DocumentAccess::setStaticName(node, adjusted, namespaced(classifyElement(adjusted), element));
       return;
     }
   }
   if (element.tag != GUMBO_TAG_UNKNOWN) {
     const KnownTag& known = knownTag(element.tag);
-    DocumentAccess::setStaticName(node, known.name, known.classes);
+    DocumentAccess::setStaticName(node, known.name, namespaced(known.classes, element));
     return;
   }
   if (!piece.data) {
@@ -74,18 +93,206 @@ std::string attributeName(const GumboAttribute& attribute) {
   }
 }
 
-struct NoscriptContent {
-  Node* element;
-  bool haveSource;
-  std::string_view source;
+// A start tag of the page given to gumbo under another name.
+struct Renamed {
+  enum class Kind : std::uint8_t { noscriptInHead, noscriptInBody, isindex };
+  std::size_t at;       // its "<"
+  Kind kind;
+  std::size_t content;  // noscript: where its raw text starts and ends
+  std::size_t end;
+  bool operator<(const Renamed& other) const { return at < other.at; }
+};
+
+bool isNoscript(Renamed::Kind kind) { return kind != Renamed::Kind::isindex; }
+
+bool startsWithLower(std::string_view text, std::size_t at, std::string_view lowerName) {
+  if (at + lowerName.size() > text.size()) return false;
+  for (std::size_t i = 0; i < lowerName.size(); ++i) {
+    char c = text[at + i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lowerName[i]) return false;
+  }
+  return true;
+}
+
+// Text read as raw text is, as a tokenizer gives it: line breaks as line
+// feeds, NUL as U+FFFD.
+std::string rawText(std::string_view source) {
+  std::string text;
+  text.reserve(source.size());
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    const char c = source[i];
+    if (c == '\r') {
+      text += '\n';
+      if (i + 1 < source.size() && source[i + 1] == '\n') ++i;
+    } else if (c == '\0') {
+      text += "\xEF\xBF\xBD";
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
+// The page as gumbo is given it: the original with the renamed tags.
+class GumboInput {
+ public:
+  explicit GumboInput(std::string_view original) : m_original(original) {}
+
+  std::string_view original() const { return m_original; }
+  std::string_view text() const { return m_renamed.empty() ? m_original : std::string_view(m_text); }
+  const std::vector<Renamed>& renamed() const { return m_renamed; }
+
+  // Renames these tags (sorted by place), and no others.
+  void rename(std::vector<Renamed> tags) {
+    m_renamed = std::move(tags);
+    if (m_renamed.empty()) return;
+    m_text.assign(m_original);
+    for (Renamed& tag : m_renamed) {
+      if (!isNoscript(tag.kind)) {
+        m_text[tag.at + 7] = '_';  // "<isinde_": an element gumbo does not know
+        continue;
+      }
+      const bool head = tag.kind == Renamed::Kind::noscriptInHead;
+      std::memcpy(m_text.data() + tag.at, head ? "<noframes" : "<noembed ", 9);
+      tag.content = startTagEnd(m_original, tag.at);
+      if (tag.content == std::string_view::npos) tag.content = m_original.size();
+      tag.end = rawTextEnd(m_original, tag.content, "noscript");
+      // Its raw text hides nothing from gumbo that could end it early.
+      std::replace(m_text.begin() + static_cast<std::ptrdiff_t>(tag.content),
+                   m_text.begin() + static_cast<std::ptrdiff_t>(tag.end), '<', ' ');
+      if (tag.end < m_original.size()) std::memcpy(m_text.data() + tag.end, head ? "</noframes" : "</noembed ", 10);
+    }
+  }
+
+  // The renamed tag whose start tag gumbo's element came from, if any.
+  const Renamed* find(const GumboElement& element) const {
+    const std::size_t at = offset(element.original_tag.data);
+    if (at == std::string_view::npos || m_renamed.empty()) return nullptr;
+    const auto it = std::lower_bound(m_renamed.begin(), m_renamed.end(), Renamed{at, {}, 0, 0});
+    return it != m_renamed.end() && it->at == at ? &*it : nullptr;
+  }
+
+  // Where `data` lies in the text gumbo read, or npos.
+  std::size_t offset(const char* data) const {
+    const std::string_view text = this->text();
+    if (!data || data < text.data() || data >= text.data() + text.size()) return std::string_view::npos;
+    return static_cast<std::size_t>(data - text.data());
+  }
+
+ private:
+  std::string_view m_original;
+  std::string m_text;
+  std::vector<Renamed> m_renamed;
+};
+
+// Checks gumbo's tree against the renamed tags: each must have become an
+// element where a browser would put it, and no noscript or isindex start tag
+// may have been read as gumbo alone reads it. Gives the tags to rename in
+// the next parse, or nothing when this parse stands.
+class RenameCheck {
+ public:
+  explicit RenameCheck(const GumboInput& input) : m_input(input), m_found(input.renamed().size()) {}
+
+  std::optional<std::vector<Renamed>> run(const GumboNode* document) {
+    std::vector<const GumboNode*> pending{document};
+    while (!pending.empty()) {
+      const GumboNode* node = pending.back();
+      pending.pop_back();
+      const GumboVector* children = nullptr;
+      if (node->type == GUMBO_NODE_DOCUMENT) children = &node->v.document.children;
+      if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
+        visit(node);
+        children = &node->v.element.children;
+      }
+      // Reversed, so that the head is seen before the body.
+      for (unsigned i = children ? children->length : 0; i-- > 0;) {
+        pending.push_back(static_cast<const GumboNode*>(children->data[i]));
+      }
+    }
+    std::vector<Renamed> next;
+    bool changed = !m_added.empty();
+    for (std::size_t i = 0; i < m_found.size(); ++i) {
+      Renamed tag = m_input.renamed()[i];
+      if (m_found[i] == Found::no) {
+        changed = true;  // not a tag (in a comment, an attribute...) or dropped
+        continue;
+      }
+      if (m_found[i] == Found::wrongKind) {
+        tag.kind = tag.kind == Renamed::Kind::noscriptInHead ? Renamed::Kind::noscriptInBody
+                                                            : Renamed::Kind::noscriptInHead;
+        changed = true;
+      }
+      next.push_back(tag);
+    }
+    if (!changed) return std::nullopt;
+    next.insert(next.end(), m_added.begin(), m_added.end());
+    std::sort(next.begin(), next.end());
+    next.erase(std::unique(next.begin(), next.end(),
+                           [](const Renamed& a, const Renamed& b) { return a.at == b.at; }),
+               next.end());
+    return next;
+  }
+
+ private:
+  enum class Found : std::uint8_t { no, yes, wrongKind };
+
+  void visit(const GumboNode* node) {
+    const GumboElement& element = node->v.element;
+    if (element.tag == GUMBO_TAG_HEAD) m_head = &element;
+    const std::size_t at = m_input.offset(element.original_tag.data);
+    if (at == std::string_view::npos) return;
+    const std::string_view original = m_input.original();
+    if (const Renamed* tag = m_input.find(element)) {
+      Found& found = m_found[static_cast<std::size_t>(tag - m_input.renamed().data())];
+      // A noscript in SVG or MathML is an ordinary element (an isindex is
+      // one anywhere).
+      if (isNoscript(tag->kind) && element.tag_namespace != GUMBO_NAMESPACE_HTML) return;
+      found = Found::yes;
+      if (isNoscript(tag->kind) && tag->kind != kindFor(node, at)) found = Found::wrongKind;
+      return;
+    }
+    if (element.tag == GUMBO_TAG_NOSCRIPT && element.tag_namespace == GUMBO_NAMESPACE_HTML &&
+        startsWithLower(original, at, "<noscript")) {
+      m_added.push_back({at, kindFor(node, at), 0, 0});
+    } else if (startsWithLower(original, at, "<isindex")) {
+      // gumbo's expansion of isindex: its elements all come from that tag.
+      m_added.push_back({at, Renamed::Kind::isindex, 0, 0});
+    }
+  }
+
+  // Where a browser with scripting on puts a noscript element at `at`,
+  // judged from where gumbo put it: in the head when gumbo put it there
+  // while the head was open; in the body when gumbo put it after the head's
+  // end tag, or elsewhere, except as the first child of a body that only it
+  // began (a noembed start tag closes an open head; a noscript does not).
+  Renamed::Kind kindFor(const GumboNode* node, std::size_t at) const {
+    const GumboNode* parent = node->parent;
+    const bool headOpen = !m_head || !m_head->original_end_tag.length ||
+                          m_input.offset(m_head->original_end_tag.data) > at;
+    if (parent && parent->type == GUMBO_NODE_ELEMENT && parent->v.element.tag == GUMBO_TAG_HEAD) {
+      return headOpen ? Renamed::Kind::noscriptInHead : Renamed::Kind::noscriptInBody;
+    }
+    if (headOpen && parent && parent->type == GUMBO_NODE_ELEMENT && parent->v.element.tag == GUMBO_TAG_BODY &&
+        !parent->v.element.original_tag.length && parent->v.element.children.length &&
+        parent->v.element.children.data[0] == node) {
+      return Renamed::Kind::noscriptInHead;
+    }
+    return Renamed::Kind::noscriptInBody;
+  }
+
+  const GumboInput& m_input;
+  std::vector<Found> m_found;
+  std::vector<Renamed> m_added;
+  const GumboElement* m_head = nullptr;
 };
 
 class TreeCopier {
  public:
   // `pool` holds gumbo's tree, and is draining: each gumbo node is released
   // once copied, so that gumbo's memory goes back as ours grows.
-  TreeCopier(HtmlDocument& document, std::string_view source, SizeClassPool& pool)
-      : m_document(document), m_source(source), m_pool(pool) {}
+  TreeCopier(HtmlDocument& document, const GumboInput& input, SizeClassPool& pool)
+      : m_document(document), m_input(input), m_pool(pool) {}
 
   void copyChildren(const GumboNode* from, Node* to) {
     // Explicit stack: pages nest deeper than the call stack allows.
@@ -94,29 +301,21 @@ class TreeCopier {
     while (!pending.empty()) {
       auto [gumboNode, parent] = pending.back();
       pending.pop_back();
-      Node* node = copyNode(gumboNode);
+      const Renamed* renamed = nullptr;
+      Node* node = copyNode(gumboNode, renamed);
       if (node) {
         DocumentAccess::link(parent, node, nullptr);
-        if (node->isElement()) pushChildren(gumboNode, node, pending);
-      }
-      release(gumboNode);
-    }
-  }
-
-  // noscript content becomes the raw text it was written as: a browser with
-  // scripting on shows none of it, and gumbo parsed it as elements.
-  void flattenNoscript() {
-    for (const NoscriptContent& content : m_noscripts) {
-      std::string raw;
-      if (content.haveSource) {
-        raw = std::string(content.source);
-      } else {
-        for (const Node* child = content.element->firstChild(); child; child = child->nextSibling()) {
-          serializeNode(raw, *child);
+        if (renamed && isNoscript(renamed->kind)) {
+          // Its raw text, from the page itself (gumbo read it hidden).
+          const std::string text =
+              rawText(m_input.original().substr(renamed->content, renamed->end - renamed->content));
+          if (!text.empty()) DocumentAccess::link(node, m_document.createText(text), nullptr);
+          releaseChildren(gumboNode);
+        } else if (node->isElement()) {
+          pushChildren(gumboNode, node, pending);
         }
       }
-      while (Node* child = content.element->firstChild()) DocumentAccess::unlink(child);
-      if (!raw.empty()) DocumentAccess::link(content.element, m_document.createText(raw), nullptr);
+      release(gumboNode);
     }
   }
 
@@ -136,13 +335,24 @@ class TreeCopier {
     }
   }
 
-  Node* copyNode(const GumboNode* from) {
+  Node* copyNode(const GumboNode* from, const Renamed*& renamed) {
     switch (from->type) {
       case GUMBO_NODE_ELEMENT:
       case GUMBO_NODE_TEMPLATE: {
         const GumboElement& element = from->v.element;
         Node* node = DocumentAccess::newNode(m_document, NodeKind::element);
-        setElementName(m_document, *node, element);
+        renamed = m_input.renamed().empty() ? nullptr : m_input.find(element);
+        if (renamed && isNoscript(renamed->kind) && element.tag_namespace != GUMBO_NAMESPACE_HTML) {
+          renamed = nullptr;
+        }
+        if (!renamed) {
+          setElementName(m_document, *node, element);
+        } else if (isNoscript(renamed->kind)) {
+          const KnownTag& known = knownTag(GUMBO_TAG_NOSCRIPT);
+          DocumentAccess::setStaticName(*node, known.name, known.classes);
+        } else {
+          DocumentAccess::setTagName(m_document, *node, "isindex");
+        }
         m_attributes.clear();
         for (unsigned i = 0; i < element.attributes.length; ++i) {
           const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
@@ -153,7 +363,6 @@ class TreeCopier {
                DocumentAccess::store(m_document, attribute->value)});
         }
         if (!m_attributes.empty()) DocumentAccess::setAttributes(m_document, *node, m_attributes);
-        if (element.tag == GUMBO_TAG_NOSCRIPT) m_noscripts.push_back(noscriptSource(node, element));
         return node;
       }
       case GUMBO_NODE_TEXT:
@@ -164,6 +373,24 @@ class TreeCopier {
         return m_document.createComment(from->v.text.text);
       default:
         return nullptr;
+    }
+  }
+
+  // The gumbo nodes below `node`, which are not copied: a block left in
+  // use would keep its whole chunk from the document.
+  void releaseChildren(const GumboNode* node) {
+    std::vector<const GumboNode*> pending;
+    const auto push = [&](const GumboNode* parent) {
+      if (parent->type != GUMBO_NODE_ELEMENT && parent->type != GUMBO_NODE_TEMPLATE) return;
+      const GumboVector& children = parent->v.element.children;
+      for (unsigned i = 0; i < children.length; ++i) pending.push_back(static_cast<const GumboNode*>(children.data[i]));
+    };
+    push(node);
+    while (!pending.empty()) {
+      const GumboNode* child = pending.back();
+      pending.pop_back();
+      push(child);
+      release(child);
     }
   }
 
@@ -196,24 +423,9 @@ class TreeCopier {
     m_pool.release(const_cast<GumboNode*>(node));
   }
 
-  NoscriptContent noscriptSource(Node* node, const GumboElement& element) const {
-    const char* begin = element.original_tag.data;
-    const char* end = element.original_end_tag.data;
-    const char* sourceBegin = m_source.data();
-    const char* sourceEnd = m_source.data() + m_source.size();
-    if (!begin || !end || !element.original_tag.length || !element.original_end_tag.length ||
-        begin < sourceBegin || end > sourceEnd) {
-      return {node, false, {}};
-    }
-    begin += element.original_tag.length;
-    if (begin > end) return {node, false, {}};
-    return {node, true, std::string_view(begin, static_cast<std::size_t>(end - begin))};
-  }
-
   HtmlDocument& m_document;
-  std::string_view m_source;
+  const GumboInput& m_input;
   SizeClassPool& m_pool;
-  std::vector<NoscriptContent> m_noscripts;
   std::vector<Attribute> m_attributes;  // one element's, before they are stored
 };
 
@@ -265,22 +477,44 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     }
   }
 
-  if (estimateNestingDepth(utf8) > maxGumboNesting) {
-    // gumbo's time grows with the square of the nesting depth (100,000 nested
-    // divs take a minute): such a page is read by our own linear parser.
-    std::unique_ptr<HtmlDocument> document = parseSimpleHtml(utf8);
-    document->setUrl(options.url);
-    document->setReferrer(options.referrer);
-    return document;
+  const MarkupScan scan = scanMarkup(utf8, maxNesting);
+  if (scan.depth > maxNesting) {
+    if (error) *error = "the page nests elements more than " + std::to_string(maxNesting) + " deep";
+    return nullptr;
   }
-  auto pool = std::make_unique<SizeClassPool>();
-  GumboOptions gumboOptions = kGumboDefaultOptions;
-  gumboOptions.max_errors = 0;  // the errors are not used; recording them costs memory
-  gumboOptions.allocator = poolAllocate;
-  gumboOptions.deallocator = poolRelease;
-  gumboOptions.userdata = pool.get();
-  const GumboOutput* output = gumbo_parse_with_options(&gumboOptions, utf8.data(), utf8.size());
-  if (!output) throw std::bad_alloc();
+  GumboInput input(utf8);
+  if (scan.mentioned) {
+    std::vector<Renamed> guessed;
+    for (const MarkupScan::Tag& tag : scan.noscripts) {
+      guessed.push_back({tag.at, tag.inHead ? Renamed::Kind::noscriptInHead : Renamed::Kind::noscriptInBody, 0, 0});
+    }
+    for (std::size_t at : scan.isindexes) guessed.push_back({at, Renamed::Kind::isindex, 0, 0});
+    std::sort(guessed.begin(), guessed.end());
+    input.rename(std::move(guessed));
+  }
+  std::unique_ptr<SizeClassPool> pool;
+  const GumboOutput* output = nullptr;
+  for (int parse = 1;; ++parse) {
+    pool = std::make_unique<SizeClassPool>();
+    GumboOptions gumboOptions = kGumboDefaultOptions;
+    gumboOptions.max_errors = 0;  // the errors are not used; recording them costs memory
+    gumboOptions.allocator = poolAllocate;
+    gumboOptions.deallocator = poolRelease;
+    gumboOptions.userdata = pool.get();
+    const std::string_view text = input.text();
+    output = gumbo_parse_with_options(&gumboOptions, text.data(), text.size());
+    if (!output) throw std::bad_alloc();
+    if (!scan.mentioned) break;
+    std::optional<std::vector<Renamed>> next = RenameCheck(input).run(output->document);
+    if (!next) break;
+    if (parse == maxParses) {
+      if (error) *error = "the page's noscript and isindex tags could not be read as a browser reads them";
+      return nullptr;
+    }
+    output = nullptr;
+    pool.reset();
+    input.rename(std::move(*next));
+  }
 
   std::unique_ptr<HtmlDocument> document = HtmlDocument::create();
   // Replace the empty page with the parsed one.
@@ -295,11 +529,10 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
   // gumbo's tree goes as it is copied: the two are never whole together, and
   // the chunks it leaves are filled with ours.
   pool->drain(&DocumentAccess::arena(*document));
-  TreeCopier copier(*document, utf8, *pool);
+  TreeCopier copier(*document, input, *pool);
   copier.copyChildren(output->document, root);
   output = nullptr;
   pool.reset();
-  copier.flattenNoscript();
   DocumentAccess::invalidate(*document);
   document->setUrl(options.url);
   document->setReferrer(options.referrer);

@@ -21,13 +21,56 @@ bool dropsLeadingNewline(std::string_view tag) {
   return tag == "pre" || tag == "textarea" || tag == "listing";
 }
 
-bool startsWithEndTagOf(std::u16string_view text, std::size_t at, std::string_view tag) {
-  if (at + 2 + tag.size() > text.size() || text[at] != u'<' || text[at + 1] != u'/') return false;
+// Whether `text` holds `tag` at `at`, in any case, then a space, "/" or ">"
+// (as a tokenizer reading raw text recognises a tag). The end of the text
+// does not count: what the serialiser writes next is the element's own end
+// tag, which starts with "<".
+bool tagNameAt(std::u16string_view text, std::size_t at, std::string_view tag) {
+  if (at + tag.size() >= text.size()) return false;
   for (std::size_t i = 0; i < tag.size(); ++i) {
-    const char16_t c = text[at + 2 + i];
+    const char16_t c = text[at + i];
     if (c >= 0x80 || lowerAscii(c) != tag[i]) return false;
   }
-  return true;
+  const char16_t after = text[at + tag.size()];
+  return after == u'\t' || after == u'\n' || after == u'\f' || after == u'\r' || after == u' ' ||
+         after == u'/' || after == u'>';
+}
+
+// An end tag of `tag` at `at` that would end the element's raw text.
+bool endsRawTextAt(std::u16string_view text, std::size_t at, std::string_view tag) {
+  return at + 2 < text.size() && text[at] == u'<' && text[at + 1] == u'/' && tagNameAt(text, at + 2, tag);
+}
+
+// The places in a script's text where a tokenizer would end the script: an
+// end tag in script data or in its escaped state ("<!--" ... "-->"), but not
+// in the double-escaped state ("<!--<script>" ... "</script>"), where a
+// "</script>" only leaves that state.
+template <typename Visit>
+void scriptEnds(std::u16string_view text, Visit visit) {
+  enum class State { data, escaped, doubleEscaped } state = State::data;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.substr(i, 4) == u"<!--") {
+      if (state == State::data) state = State::escaped;
+      ++i;  // its dashes may end it at once ("<!-->")
+      continue;
+    }
+    if (text.substr(i, 3) == u"-->") {
+      if (state != State::data) state = State::data;
+      i += 2;
+      continue;
+    }
+    if (state == State::escaped && text[i] == u'<' && tagNameAt(text, i + 1, "script")) {
+      state = State::doubleEscaped;
+      continue;
+    }
+    if (endsRawTextAt(text, i, "script")) {
+      if (state == State::doubleEscaped) {
+        state = State::escaped;
+      } else {
+        visit(i);
+      }
+    }
+  }
 }
 
 // Markup goes to one of two outputs, each with room(bytes) (where up to that
@@ -104,15 +147,16 @@ class StreamOut {
 
 // What text needs escaped in markup (& < >; no-break space is told apart
 // among the non-ASCII units) and in attribute values (& "; the lead byte of
-// a no-break space).
+// a no-break space). A carriage return is written as a reference in both: a
+// parser reads a raw one as a line feed.
 constexpr auto textSpecials = [] {
   std::array<bool, 128> table{};
-  table['&'] = table['<'] = table['>'] = true;
+  table['&'] = table['<'] = table['>'] = table['\r'] = true;
   return table;
 }();
 constexpr auto attributeSpecials = [] {
   std::array<bool, 256> table{};
-  table['&'] = table['"'] = table[0xC2] = true;
+  table['&'] = table['"'] = table['\r'] = table[0xC2] = true;
   return table;
 }();
 
@@ -121,7 +165,10 @@ template <bool escape>
 [[gnu::always_inline]] inline void writeUnit(char*& p, std::u16string_view text, std::size_t& i) {
   const char16_t c = text[i];
   if (escape && c < 0x80 && textSpecials[c]) {
-    const std::string_view reference = c == u'&' ? "&amp;" : c == u'<' ? "&lt;" : "&gt;";
+    const std::string_view reference = c == u'&'   ? "&amp;"
+                                       : c == u'<' ? "&lt;"
+                                       : c == u'>' ? "&gt;"
+                                                   : "&#13;";
     std::memcpy(p, reference.data(), reference.size());
     p += reference.size();
   } else if (escape && c == 0xA0) {
@@ -150,7 +197,7 @@ void writeText(Out& out, std::u16string_view text) {
         vectors::Mask special = units >= vectors::splat(0x80);
         if (escape) {
           special |= (units == vectors::splat(u'&')) | (units == vectors::splat(u'<')) |
-                     (units == vectors::splat(u'>'));
+                     (units == vectors::splat(u'>')) | (units == vectors::splat(u'\r'));
         }
         if (!vectors::any(special)) {
           vectors::storeBytes(p, units);
@@ -169,17 +216,22 @@ void writeText(Out& out, std::u16string_view text) {
   }
 }
 
-// Raw text as written, except that an end tag of the enclosing element (only
-// possible in text built through the API) is broken up so that it cannot end
-// the element early.
+// Raw text as written, except that an end tag of the enclosing element that
+// would end it early (only possible in text built through the API: a parsed
+// element's text never holds one) is broken up by a backslash.
 template <typename Out>
 void writeRawText(Out& out, std::u16string_view text, std::string_view tag) {
   std::size_t from = 0;
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (startsWithEndTagOf(text, i, tag)) {
-      writeText<false>(out, text.substr(from, i + 1 - from));
-      out.put('\\');
-      from = i + 1;
+  const auto breakAt = [&](std::size_t at) {
+    writeText<false>(out, text.substr(from, at + 1 - from));
+    out.put('\\');
+    from = at + 1;
+  };
+  if (tag == "script") {
+    scriptEnds(text, breakAt);
+  } else {
+    for (std::size_t i = text.find(u"</"); i != std::u16string_view::npos; i = text.find(u"</", i + 1)) {
+      if (endsRawTextAt(text, i, tag)) breakAt(i);
     }
   }
   writeText<false>(out, text.substr(from));
@@ -208,7 +260,7 @@ std::size_t nextAttributeSpecial(std::string_view value, std::size_t from) {
   for (; i + 16 <= value.size(); i += 16) {
     const vectors::Chars chars = vectors::loadChars(value.data() + i);
     if (vectors::any((chars == vectors::splatChar('&')) | (chars == vectors::splatChar('"')) |
-                     (chars == vectors::splatChar(0xC2)))) {
+                     (chars == vectors::splatChar('\r')) | (chars == vectors::splatChar(0xC2)))) {
       break;
     }
   }
@@ -228,6 +280,8 @@ void writeAttributeValue(Out& out, std::string_view value) {
       replacement = "&amp;";
     } else if (c == '"') {
       replacement = "&quot;";
+    } else if (c == '\r') {
+      replacement = "&#13;";
     } else if (i + 1 < value.size() && value[i + 1] == '\xA0') {
       replacement = "&nbsp;";
     } else {
@@ -333,7 +387,7 @@ bool writeNode(Out& out, const Node& top) {
     }
     // Leave this node and every ancestor whose last child it closes.
     while (true) {
-      if (node->is("plaintext")) return true;
+      if (node->is("plaintext") && hasClass(*node, elementClass::rawText)) return true;
       if (node->isElement()) writeEndTag(out, *node);
       if (node == &top) return false;
       if (node->nextSibling()) {

@@ -38,7 +38,11 @@ int runFloor(const FloorArguments& arguments) {
     std::cerr << "glintmark bench-floor: cannot read the page: " << error << "\n";
     return exitUsage;
   }
-  const std::unique_ptr<html::HtmlDocument> document = html::parseHtml(*bytes);
+  const std::unique_ptr<html::HtmlDocument> document = html::parseHtml(*bytes, {}, &error);
+  if (!document) {
+    std::cerr << "glintmark bench-floor: cannot read the page: " << error << "\n";
+    return exitUsage;
+  }
   bytes.reset();  // as `glintmark highlight` does: the tree holds it all
   const std::u16string text = folded(document->bodyText());
   std::size_t total = 0;

@@ -192,7 +192,9 @@ bool AtomicFile::open(std::string* error) {
   }
   m_folder = m_path.has_parent_path() ? m_path.parent_path() : fs::path(".");
   struct stat old {};
-  m_mode = ::lstat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 07777
+  // The replaced file's permission bits, but never its setuid, setgid or
+  // sticky bits: the new contents are not the program those were given to.
+  m_mode = ::lstat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 0777
                                                                         : newFileMode();
   // First an unnamed file (O_TMPFILE): if the process dies while writing,
   // nothing is left behind. It is named only once whole (commit). Read and
@@ -308,7 +310,11 @@ std::string printable(std::string_view text) {
       ++i;
       continue;
     }
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+    // Controls, and the characters that reorder or break a line in a
+    // terminal (bidi embeddings, overrides and isolates, the line and
+    // paragraph separators).
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0) || c == 0x061C || c == 0x200E || c == 0x200F ||
+        (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
       switch (c) {
         case '\b': out += "\\b"; break;
         case '\t': out += "\\t"; break;

@@ -78,8 +78,10 @@ class AtomicFile {
 };
 
 // printable: UTF-8 text made safe for a terminal: control characters (C0,
-// DEL and C1, which can drive a terminal) are escaped as \u001b, the way JSON
-// escapes them, and bytes that are not UTF-8 as \xNN. Other text is kept.
+// DEL and C1, which can drive a terminal) and the bidi controls and line
+// separators that reorder what a terminal shows are escaped as \u001b, the
+// way JSON escapes them, and bytes that are not UTF-8 as \xNN. Other text
+// is kept. Error messages go through it too.
 std::string printable(std::string_view utf8);
 
 // Standard output, checked: the tool writes std::cout through a buffer of its

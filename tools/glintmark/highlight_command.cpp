@@ -26,7 +26,7 @@ struct HighlightArguments {
 };
 
 int fail(int status, const std::string& message) {
-  std::cerr << "glintmark highlight: " << message << "\n";
+  std::cerr << "glintmark highlight: " << printable(message) << "\n";
   return status;
 }
 
@@ -53,6 +53,7 @@ int runHighlight(const HighlightArguments& arguments) {
   if (arguments.saved) session.m_savedSearchText = savedTextFromArgument(*arguments.saved, *codePage);
   const PageOutcome outcome = runPage({std::move(*bytes), arguments.url, arguments.referrer},
                                       optionsFromWord(*word), session, *codePage);
+  if (!outcome.document) return fail(exitUsage, "cannot read the page: " + outcome.error);
   const nlohmann::json report = reportJson(outcome, session, *codePage);
 
   if (!arguments.output.empty()) {

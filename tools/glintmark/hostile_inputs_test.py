@@ -22,6 +22,7 @@ BOM = b"\xef\xbb\xbf"
 SEARCH = "https://s.example/search?q=snow"
 
 FIXTURE = {
+    "deep.html": b"<div>" * 600 + b"snow",
     "page.html": b"<html><head><title>t</title></head><body><p>Snow here.</p></body></html>",
     # UTF-7 and EBCDIC are not encodings to a browser: both pages are inert text.
     "utf7.html": b'<meta charset="utf-7"><p>+ADw-script+AD4-alert(1)+ADw-/script+AD4- snow</p>',
@@ -111,6 +112,9 @@ ROWS = [
      {"out.html": lambda b: not b.startswith(BOM) and b"charset" not in b}),
     ("svg and math left alone", HIGHLIGHT + ["foreign.html", "-o", "out.html", "--json"], None, OK,
      "", {"out.html": lambda b: b.count(b"<span") == 1 and b"<svg><text>snow</text>" in b}),
+    # A page nested deeper than gumbo reads in bounded time is refused, nothing written.
+    ("deep page refused", HIGHLIGHT + ["deep.html", "-o", "out.html"], None, USAGE,
+     "cannot read the page: the page nests elements more than 512 deep", {}),
     # -o never replaces a device, never follows or replaces a link, writes regular files only.
     ("-o /dev/null", HIGHLIGHT + ["page.html", "-o", "/dev/null"], None, USAGE,
      "/dev/null: is a character device", {}),

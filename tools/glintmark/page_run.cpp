@@ -35,7 +35,8 @@ PageOutcome runPage(PageInput input, const HighlightOptions& options, PageSessio
   parse.url = toUtf16(input.url);
   parse.referrer = toUtf16(input.referrer);
   PageOutcome outcome;
-  outcome.document = html::parseHtml(input.bytes, parse);
+  outcome.document = html::parseHtml(input.bytes, parse, &outcome.error);
+  if (!outcome.document) return outcome;
   // The tree holds all the page says: its bytes go before the pass adds to it.
   std::string().swap(input.bytes);
   {

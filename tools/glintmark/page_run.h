@@ -33,8 +33,11 @@ struct PageInput {
 struct PageOutcome {
   HResult result = hr::ok;
   PageReport report;
-  // The page after the pass, ready to be written (writePage).
+  // The page after the pass, ready to be written (writePage); none when the
+  // page was refused (too deeply nested to read in bounded time), with the
+  // reason in `error`.
   std::unique_ptr<html::HtmlDocument> document;
+  std::string error;
   bool byteOrderMark = false;  // the written page starts with one
 };
 

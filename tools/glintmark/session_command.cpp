@@ -39,7 +39,7 @@ struct Step {
 };
 
 int fail(int status, const std::string& message) {
-  std::cerr << "glintmark session: " << message << "\n";
+  std::cerr << "glintmark session: " << printable(message) << "\n";
   return status;
 }
 
@@ -114,6 +114,9 @@ int runSession(const SessionArguments& arguments) {
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const Step& step = steps[i];
     const PageOutcome outcome = runPage({step.bytes, step.url, step.referrer}, options, session, *codePage);
+    if (!outcome.document) {
+      return fail(exitUsage, "cannot read " + step.file.string() + ": " + outcome.error);
+    }
     nlohmann::json report = reportJson(outcome, session, *codePage);
     report["page"] = step.file.filename().string();
     report["url"] = step.url;
