@@ -23,11 +23,11 @@ import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {test} from 'node:test';
-import {ROOT, WORKER_ENGINE, chromiumMissing, launchChromium} from '../../testing/browser/browser.mjs';
+import {ROOT, WORKER_ENGINE, browserMissing, launchChromium} from '../../testing/browser/browser.mjs';
 import {glintmark, highlightFile, reportFields} from '../../testing/browser/tool.mjs';
 import {startSites} from './sites.mjs';
 
-test('the extension through a browsing session', {skip: chromiumMissing && 'Chromium missing'}, session);
+test('the extension through a browsing session', {skip: browserMissing}, session);
 
 // Each check is a subtest of the session, reported as the session reaches it;
 // a failed one shows the expected and the actual values and the session goes on.

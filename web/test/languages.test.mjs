@@ -7,8 +7,8 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, chromiumMissing, servedChromium, injectEngine, highlight, pageState } from './browser.mjs';
-import { noErrors } from './assertions.mjs';
+import { ROOT, browserMissing, servedBrowser, injectEngine, highlight, pageState } from '../../testing/browser/browser.mjs';
+import { noErrors } from '../../testing/browser/assertions.mjs';
 
 const { rows } = JSON.parse(readFileSync(join(ROOT, 'tools/glintmark/testing/languages.json'), 'utf8'));
 const PALETTE = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
@@ -16,13 +16,13 @@ const PALETTE = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00
 // The results page's address as the browser makes it from the typed text.
 const referrer = (typed) => `https://search.example/search?${new URLSearchParams({ hl: 'en', q: typed })}`;
 
-describe('searches in many languages', { skip: chromiumMissing && 'Chromium missing' }, () => {
-  const chromium = servedChromium();
+describe('searches in many languages', { skip: browserMissing }, () => {
+  const browser = servedBrowser();
 
   rows.forEach((row, index) => {
     for (const prefer of ['wasm', 'js']) {
       it(`${row.language} (${prefer})`, async () => {
-        const page = await chromium.open(`/languages/${index}/${prefer}`, {
+        const page = await browser.open(`/languages/${index}/${prefer}`, {
           body: '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Page</title></head>' +
             `<body>${row.page}</body></html>`,
         });
