@@ -72,6 +72,10 @@ def firefox_manifest(manifest, worker_source):
     manifest = dict(manifest)
     manifest["background"] = {"scripts": [FIREFOX_BACKGROUND_SHIM, *imported_scripts(worker_source), worker]}
     manifest["browser_specific_settings"] = {"gecko": GECKO}
+    # Firefox gives a tab that a page's script opens in a new window no
+    # openerTabId; the navigation that made it names its source tab
+    # (firefox_background.js).
+    manifest["permissions"] = [*manifest["permissions"], "webNavigation"]
     return manifest
 
 
