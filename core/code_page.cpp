@@ -11,12 +11,7 @@ std::size_t findInText(const CodePage& codePage, std::string_view text, std::str
   while (true) {
     const std::size_t candidate = text.find(needle, from);
     if (candidate == std::string_view::npos) return candidate;
-    while (boundary < candidate) {
-      boundary += (codePage.isLeadByte(static_cast<unsigned char>(text[boundary])) &&
-                   boundary + 1 < text.size())
-                      ? 2
-                      : 1;
-    }
+    while (boundary < candidate) boundary += characterLength(codePage, text, boundary);
     if (boundary == candidate) return candidate;
     from = boundary;  // the candidate began on a trail byte: retry from the next character
   }

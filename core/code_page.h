@@ -52,6 +52,18 @@ class CodePage {
   virtual bool isUtf8() const { return false; }
 };
 
+// characterLength
+//
+// The bytes of the character that starts at text[at] (at < text.size()): 2
+// for a lead byte with a byte after it, else 1, a lead byte that ends the
+// text included. For walking narrow text by whole characters, so that a
+// trail byte is never taken for a character of its own.
+//
+//   characterLength(cp932, "\x81\\x", 0) == 2;  characterLength(cp932, "\x81", 0) == 1
+inline std::size_t characterLength(const CodePage& codePage, std::string_view text, std::size_t at) {
+  return codePage.isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
+}
+
 // findInText
 //
 // Byte-exact search for `needle` in `text` that only accepts occurrences

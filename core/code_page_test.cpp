@@ -72,6 +72,10 @@ TEST(ShiftJis, LeadBytesAndNoMatchOnTrailByte) {
   EXPECT_EQ(findInText(*cp, "\x81_q=", "_q="), std::string_view::npos);
   EXPECT_EQ(findInText(*cp, "\x81_q=x&_q=y", "_q="), 6u);
   EXPECT_EQ(findInText(*cp, "a_q=", "_q="), 1u);
+  // Stepping: a lead byte takes its trail byte along, unless it ends the text.
+  EXPECT_EQ(characterLength(*cp, "\x81\\x", 0), 2u);
+  EXPECT_EQ(characterLength(*cp, "\x81\\x", 2), 1u);
+  EXPECT_EQ(characterLength(*cp, "x\x81", 1), 1u);
 }
 
 TEST(ShiftJis, DoubleByteCharactersLowercaseAsOneUnit) {

@@ -1,5 +1,6 @@
 #include "core/code_page_utf8.h"
 
+#include "core/ascii.h"
 #include "core/utf.h"
 
 namespace glintmark {
@@ -9,7 +10,7 @@ namespace {
 // The lowercase of a capital letter whose lowercase takes as many UTF-8 bytes
 // (Latin-1, Latin Extended-A, Greek, Cyrillic), or c itself.
 char32_t lowerSameLength(char32_t c) {
-  if (c >= U'A' && c <= U'Z') return c + 32;
+  if (c < 0x80) return lowerAscii(c);
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
   if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x178) {
     const bool evenUpper = (c <= 0x137) || (c >= 0x14A && c <= 0x177);
@@ -55,7 +56,7 @@ class Utf8CodePage final : public CodePage {
     for (std::size_t i = 0; i < length;) {
       const unsigned char b = byte(i);
       if (b < 0x80) {
-        if (b >= 'A' && b <= 'Z') text[i] = static_cast<char>(b + 32);
+        text[i] = lowerAscii(text[i]);
         ++i;
       } else if ((b & 0xE0) == 0xC0 && i + 1 < length && (byte(i + 1) & 0xC0) == 0x80) {
         // Every letter with a same-length lowercase lies in the two-byte range.

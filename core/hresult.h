@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <type_traits>
 
 namespace glintmark {
@@ -30,6 +32,13 @@ inline constexpr HResult classNotAvailable = static_cast<HResult>(0x80040111);  
 
 constexpr bool succeeded(HResult result) { return result >= 0; }
 constexpr bool failed(HResult result) { return result < 0; }
+
+// hresultText: the code as reports and messages write it, "0x80004005".
+inline std::string hresultText(HResult result) {
+  char text[11];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
+  return text;
+}
 
 // HRESULT_FROM_WIN32: a Win32 error code as an HResult (0 stays S_OK).
 constexpr HResult fromWin32(std::uint32_t error) {

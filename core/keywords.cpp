@@ -4,6 +4,7 @@
 #include <array>
 #include <functional>
 
+#include "core/ascii.h"
 #include "core/unicode.h"
 #include "core/utf.h"
 
@@ -17,8 +18,7 @@ constexpr std::array<bool, 256> kSeparators = [] {
   std::array<bool, 256> table{};
   for (const unsigned char c : {'\t', '\n', ' '}) table[c] = true;
   for (int c = 0x21; c <= 0x7E; ++c) {
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    table[static_cast<std::size_t>(c)] = !letter;  // digits and punctuation
+    table[static_cast<std::size_t>(c)] = !isAsciiAlpha(c);  // digits and punctuation
   }
   return table;
 }();

@@ -17,7 +17,12 @@
 //                          &key) == reg::errorSuccess) { ...; registry.closeKey(key); }
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "core/ascii.h"
 
 namespace glintmark::reg {
 
@@ -51,6 +56,42 @@ inline constexpr Key hkeyUsers = predefinedKey(0x80000003u);            // HKEY_
 inline constexpr Key hkeyPerformanceData = predefinedKey(0x80000004u);  // HKEY_PERFORMANCE_DATA
 inline constexpr Key hkeyCurrentConfig = predefinedKey(0x80000005u);    // HKEY_CURRENT_CONFIG
 inline constexpr Key hkeyDynData = predefinedKey(0x80000006u);          // HKEY_DYN_DATA
+
+// The predefined roots by name, as registration scripts and .reg files write
+// them: the long name (the one a key's path starts with) and its short form.
+struct RootKeyName {
+  Key key;
+  std::string_view longName;
+  std::string_view shortName;
+};
+inline constexpr std::array<RootKeyName, 7> rootKeyNames{{
+    {hkeyClassesRoot, "HKEY_CLASSES_ROOT", "HKCR"},
+    {hkeyCurrentUser, "HKEY_CURRENT_USER", "HKCU"},
+    {hkeyLocalMachine, "HKEY_LOCAL_MACHINE", "HKLM"},
+    {hkeyUsers, "HKEY_USERS", "HKU"},
+    {hkeyPerformanceData, "HKEY_PERFORMANCE_DATA", "HKPD"},
+    {hkeyCurrentConfig, "HKEY_CURRENT_CONFIG", "HKCC"},
+    {hkeyDynData, "HKEY_DYN_DATA", "HKDD"},
+}};
+
+// rootKeyByName: the root a long or short name stands for, ASCII case
+// ignored ("hklm", "HKEY_Users"); none for any other name.
+constexpr std::optional<Key> rootKeyByName(std::string_view name) {
+  for (const RootKeyName& row : rootKeyNames) {
+    if (equalsIgnoringAsciiCase(name, row.longName) || equalsIgnoringAsciiCase(name, row.shortName)) {
+      return row.key;
+    }
+  }
+  return std::nullopt;
+}
+
+// rootKeyName: the long name of a predefined root; empty for any other key.
+constexpr std::string_view rootKeyName(Key key) {
+  for (const RootKeyName& row : rootKeyNames) {
+    if (row.key == key) return row.longName;
+  }
+  return {};
+}
 
 // Access rights (REGSAM).
 using Access = std::uint32_t;

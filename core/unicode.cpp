@@ -4,6 +4,7 @@
 #include <array>
 #include <iterator>
 
+#include "core/ascii.h"
 #include "core/utf.h"
 
 namespace glintmark::unicode {
@@ -26,8 +27,7 @@ struct Lengthening {
 constexpr std::array<bool, 128> kAsciiWord = [] {
   std::array<bool, 128> table{};
   for (int c = 0; c < 128; ++c) {
-    table[static_cast<std::size_t>(c)] =
-        (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    table[static_cast<std::size_t>(c)] = isAsciiAlnum(c);
   }
   return table;
 }();

@@ -1,33 +1,38 @@
 // Glintmark's content script: the page pass of one document, top document or
 // frame, when it has completed loading (the browser's DocumentComplete),
-// with the tab's session and the engine of the service worker.
+// with the tab's session and the engine of the service worker; then passes
+// over what the page adds or changes (mutation_passes.js), and a pass for
+// each navigation the page makes without loading (navigation.js). Marks are
+// painted by painter_highlight.js, or written as spans ("Mark with
+// elements").
 //
-// No engine here: the build puts web/protocol.js, web/options_word.js and
+// No engine here: the build puts web/protocol.js, web/options_word.js,
 // web/page.js (GlintmarkPage: the walk of a document into the engine's
-// request, and the DOM work of its answer) before this file. The worker
-// first passes over the document's address, referrer and title alone, which
-// decides the keywords and updates the tab's session; the document's body
-// is sent only when there are keywords to mark, and its links' addresses
-// only when links get tooltips.
+// request, and the DOM work of its answer) and the modules above before this
+// file. The worker first passes over the document's address, referrer and
+// title alone, which decides the keywords and updates the tab's session; the
+// document's body is sent only when there are keywords to mark, and its
+// links' addresses only when links get tooltips.
 
-// Our spans, as the pass writes them.
+// Our spans, as the spans painter writes them.
 const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
-// A page that replaces its body's content after the pass is highlighted
-// again, at most this many times, once its changes have settled for
-// REWRITE_SETTLE_MS.
-const MAX_REWRITE_PASSES = 3;
-const REWRITE_SETTLE_MS = 300;
 // A document that changes while the worker runs the pass over its
-// description is described again, at most this many times: the answer's
-// nodes by number would no longer be the page's.
+// description is described again, at most this many times, before its
+// spans are written: the answer's nodes by number would no longer be the
+// page's. (Marks painted over the page's text need no such care: text that
+// changed meanwhile is searched again by the next incremental pass.)
 const MAX_DESCRIBES = 3;
 
-// What this document's pass did: its input, the engine's kind, the report of
-// the load's pass and of the latest pass over a rewritten page, the time
-// this script spent on the page's main thread (describing, applying), in ms,
-// and why a request could not be sent.
-const glintmarkPass = {input: null, engineKind: null, report: null, rewriteReport: null, rewritePasses: 0,
-  restoredPasses: 0, milliseconds: {describe: 0, apply: 0}, error: null};
+// What this document's passes did: the input of the latest navigation's
+// pass (the load's, or a same-document navigation's), the engine's kind, the
+// painter, the load's report, each same-document navigation's report, the
+// incremental passes' figures and the latest one's report, the time this
+// script spent on the page's main thread (describing; applying and
+// painting; the longest of those steps), in ms, why a request could not be sent, when the load's marks
+// were all made and when the frame that shows them was rendered.
+const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
+  incremental: null, lastIncremental: null, restoredPasses: 0, milliseconds: {describe: 0, apply: 0, longest: 0},
+  error: null, markedAt: null, shownAt: null};
 
 // Resolves when the document has loaded and is the tab's: a page that
 // Chromium prerendered (loaded before the user went there) completes for the
@@ -43,97 +48,236 @@ async function documentComplete() {
 
 const facts = () => ({url: document.URL, referrer: document.referrer, title: document.title,
   bodyKind: GlintmarkPage.bodyKind(document)});
+// Adds the time since `started` to this script's main-thread time.
+function spent(what, started) {
+  const ms = performance.now() - started;
+  glintmarkPass.milliseconds[what] += ms;
+  glintmarkPass.milliseconds.longest = Math.max(glintmarkPass.milliseconds.longest, ms);
+}
+const wantsLinks = (input) => (input.options & GlintmarkOptionsWord.linkTooltips) !== 0;
 
-// The pass over the document with `input` (the options and saved text the
-// session handed out). `planned`, the report of the pass over the document's
-// facts, says what the document needs to send: its body when there are
-// keywords, its links when they get tooltips; without it (a rewritten page,
-// whose title may have changed) both are sent. Resolves to the report, or
-// null when the worker did not answer.
-async function passOver(input, planned) {
-  const needs = {
-    body: !planned || planned.keywords.length > 0,
-    links: (input.options & GlintmarkOptionsWord.linkTooltips) !== 0 && document.getElementsByTagName('a').length > 0,
+// Describes the document (or `needs.roots` of it) with `input`, sends the
+// request to the worker: {page, answer}, or null when it did not answer.
+async function sendPass(input, needs) {
+  const started = performance.now();
+  const {request, page} = GlintmarkPage.describe(document, input, needs);
+  // A request too large for a message (over 64 MB: a page of some 90 MB)
+  // fails here; the page stays as it is.
+  const failed = (error) => {
+    glintmarkPass.error = String(error && error.message || error);
+    return null;
   };
-  if (planned && !needs.body && !needs.links) return planned;
-  for (let attempt = 1; ; ++attempt) {
-    const changed = new MutationObserver(() => {});
-    if (document.documentElement) {
-      changed.observe(document.documentElement, {childList: true, characterData: true, subtree: true});
-    }
-    let started = performance.now();
-    const {request, page} = GlintmarkPage.describe(document, {...input, ...facts()}, needs);
-    // A request too large for a message (over 64 MB: a page of some 90 MB)
-    // fails here; the page stays as it is.
-    const failed = (error) => {
-      glintmarkPass.error = String(error && error.message || error);
-      return null;
-    };
-    let sent;
-    try {
-      sent = chrome.runtime.sendMessage({type: 'pass', request}).catch(failed);
-    } catch (error) {
-      sent = Promise.resolve(failed(error));
-    }
-    glintmarkPass.milliseconds.describe += performance.now() - started;
-    const answer = await sent;
-    const moved = changed.takeRecords().length > 0;
-    changed.disconnect();
-    if (!answer) return null;
-    if (moved && attempt < MAX_DESCRIBES) continue;
-    if (moved) return {...answer.report, domError: 'the page kept changing during the pass'};
-    started = performance.now();
-    const domError = GlintmarkPage.apply(page, answer);
-    glintmarkPass.milliseconds.apply += performance.now() - started;
-    if (domError) answer.report.domError = domError;
-    return answer.report;
+  let sent;
+  try {
+    sent = chrome.runtime.sendMessage({type: 'pass', request}).catch(failed);
+  } catch (error) {
+    sent = Promise.resolve(failed(error));
   }
+  spent('describe', started);
+  const answer = await sent;
+  return answer && {page, answer};
 }
 
-// Highlights the document again when the page throws away the content that
-// was highlighted: its body's children change and none of our spans is left
-// (a page that renders its text after loading, or replaces it). Only the
-// body's own children are watched, which costs nothing on pages that change
-// deeper down; a change that leaves some of our spans in place is the page
-// updating a part of itself, and highlighting again would mark the kept
-// text twice. These passes repeat the load's pass with the same input and do
-// not touch the tab's session: the session sees one pass per document load.
-function highlightRewrites() {
-  let timer = 0;
-  const observer = new MutationObserver(() => {
-    clearTimeout(timer);
-    timer = setTimeout(rewritten, REWRITE_SETTLE_MS);
+// Whether the load's pass over `body` goes in slices: only on very large
+// documents. Slices let the page lay itself out between them, but each waits
+// for the worker in turn, so on ordinary pages (a 1 MB article included) the
+// marks come several times sooner in one pass, of a few tens of ms.
+const SLICE_ABOVE_ELEMENTS = 60000;
+function sliceWorthy(body) {
+  return body.getElementsByTagName('*').length > SLICE_ABOVE_ELEMENTS;
+}
+
+// The painters. The default leaves the page's nodes alone (CSS highlights)
+// and takes a document in slices; "Mark with elements" writes the spans the
+// product writes, in one pass, never inside editable content. Both take the
+// same passes and mark the same matches.
+function highlightPainter() {
+  const painter = new GlintmarkHighlightPainter(document);
+  return {
+    kind: 'highlight',
+    sliced: true,
+    async pass(input, roots, current = () => true) {
+      const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true});
+      if (!sent || !current()) return null;
+      const {page, answer} = sent;
+      const started = performance.now();
+      painter.paint({...page, changes: answer.changes, made: answer.made});
+      // The links' tooltips are the page's own attributes.
+      const domError = GlintmarkPage.apply(page, {changes: [], made: [], titles: answer.titles});
+      spent('apply', started);
+      if (domError) answer.report.domError = domError;
+      Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
+      return answer.report;
+    },
+    forget: (nodes) => painter.forget(nodes),
+    clear: () => painter.clear(),
+    hold: () => painter.hold(),
+    show: () => painter.show(),
+  };
+}
+
+function spansPainter(passes) {
+  const editable = (node) => node.closest('[contenteditable]:not([contenteditable="false"])');
+  return {
+    kind: 'spans',
+    sliced: false,
+    async pass(input, roots) {
+      // Text already holding our spans would be marked twice.
+      if (roots) {
+        roots = roots.filter((root) => !root.closest(HIGHLIGHT_SPANS) && !root.querySelector(HIGHLIGHT_SPANS) &&
+          !editable(root));
+        if (!roots.length) return null;
+      }
+      for (let attempt = 1; ; ++attempt) {
+        const changed = new MutationObserver(() => {});
+        if (document.documentElement) {
+          changed.observe(document.documentElement, {childList: true, characterData: true, subtree: true});
+        }
+        const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true,
+          skipEditable: true});
+        const moved = changed.takeRecords().length > 0;
+        changed.disconnect();
+        if (!sent) return null;
+        const {page, answer} = sent;
+        if (moved && attempt < MAX_DESCRIBES) continue;
+        if (moved) return {...answer.report, domError: 'the page kept changing during the pass'};
+        const started = performance.now();
+        const domError = passes.ours(() => GlintmarkPage.apply(page, answer));
+        spent('apply', started);
+        if (domError) answer.report.domError = domError;
+        Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
+        return answer.report;
+      }
+    },
+    forget: () => {},
+    clear: () => passes.ours(() => {
+      for (const span of document.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
+    }),
+    hold: () => {},
+    show: () => {},
+  };
+}
+
+// Adds the matches and tooltips of a slice's report to the whole pass's.
+function addReport(whole, slice) {
+  whole.keywords.forEach((keyword, i) => {
+    keyword.spans += slice.keywords[i]?.spans ?? 0;
   });
-  const watch = () => observer.observe(document.body, {childList: true});
-  async function rewritten() {
-    if (!document.body || document.body.querySelector(HIGHLIGHT_SPANS) || !document.body.textContent.trim()) return;
-    observer.disconnect();
-    const report = await passOver(glintmarkPass.input, null);
-    glintmarkPass.rewritePasses++;
-    glintmarkPass.rewriteReport = report;
-    if (glintmarkPass.rewritePasses < MAX_REWRITE_PASSES) watch();
-  }
-  if (document.body) watch();
+  whole.tooltips += slice.tooltips;
+  if (slice.domError) whole.domError ??= slice.domError;
 }
 
 async function runPagePass() {
   await documentComplete();
-  const begun = await chrome.runtime.sendMessage({type: 'beginPass', ...facts()});
+  let painter = null, input = null;
+  // A whole pass made in slices, until its last slice: {report, done(report)}.
+  let slicing = null;
+  // Counts whole passes: an answer to a pass begun before the latest whole
+  // pass (a navigation's) is dropped.
+  let generation = 0;
+  const passes = new GlintmarkMutationPasses(document, {
+    async pass(roots) {
+      const begun = generation;
+      const report = await painter.pass(input, roots, () => begun === generation);
+      if (begun !== generation) return;
+      if (!report) return;
+      if (slicing) addReport(slicing.report, report);
+      else glintmarkPass.lastIncremental = report;
+      for (const root of report.shadowRoots ?? []) passes.watch(root);
+      navigations.check();
+    },
+    removed: (nodes) => painter.forget(nodes),
+    idle: () => {
+      if (!slicing) return;
+      const {report, done} = slicing;
+      slicing = null;
+      painter.show();
+      done(report);
+    },
+  }, {runs: true});
+  glintmarkPass.incremental = passes.stats;
+
+  // The pass over the whole document with `input` (the session's options
+  // and saved text, and the document's facts); `planned`, the report of the
+  // worker's pass over the facts alone, which chose the keywords and updated
+  // the session. done(report) is called when the document is marked. A
+  // painter that takes slices gets the body's text in slices; the passes
+  // over what changes later repeat the input.
+  async function wholePass(session, planned, done) {
+    painter ??= session.markWithElements || !GlintmarkHighlightPainter.supported(window)
+      ? spansPainter(passes) : highlightPainter();
+    glintmarkPass.painter = painter.kind;
+    generation++;
+    if (slicing) passes.idle();  // a whole pass cut short by this one: done with what it marked
+    painter.clear();
+    if (!planned.keywords.length && !(wantsLinks(input) && document.getElementsByTagName('a').length)) {
+      // Nothing to mark, no tooltip to set: nothing of the page is sent, now
+      // or later.
+      passes.stop();
+      done(planned);
+      return;
+    }
+    passes.start();
+    const body = document.body;
+    if (!painter.sliced || !body || body.localName !== 'body' || !sliceWorthy(body)) {
+      const report = await painter.pass(input, undefined);
+      for (const root of report?.shadowRoots ?? []) passes.watch(root);
+      done(report ?? planned);
+      return;
+    }
+    painter.hold();
+    slicing = {report: structuredClone(planned), done};
+    passes.add([body]);
+  }
+
+  // The session's part: the tab's saved text and options, the worker's pass
+  // over the document's facts (address, referrer, title).
+  const begin = async (documentFacts) => {
+    const begun = await chrome.runtime.sendMessage({type: 'beginPass', ...documentFacts});
+    if (!begun) return null;
+    glintmarkPass.engineKind = begun.engineKind;
+    input = {options: begun.options, savedSearchText: begun.savedSearchText, url: documentFacts.url,
+      referrer: documentFacts.referrer, title: documentFacts.title};
+    glintmarkPass.input = input;
+    return begun;
+  };
+
+  let navigationQueue = Promise.resolve();
+  const navigations = GlintmarkNavigation.watch(window, (address, previous) => {
+    // The tab went on to another address of this document: a navigation, as
+    // a new load would be (a results page saves its new search), its pass
+    // with the new address and the old one as referrer.
+    if (!input) return;
+    passes.pause();
+    navigationQueue = navigationQueue.then(async () => {
+      const begun = await begin({...facts(), url: address, referrer: previous});
+      passes.resume({drop: true});
+      if (begun) await wholePass(begun, begun.report, (report) => glintmarkPass.navigations.push(report));
+    }).catch(() => passes.resume());
+  });
+
+  const begun = await begin(facts());
   if (!begun) return;  // the page is not in a tab
-  glintmarkPass.engineKind = begun.engineKind;
-  glintmarkPass.input = {options: begun.options, savedSearchText: begun.savedSearchText};
-  glintmarkPass.report = await passOver(glintmarkPass.input, begun.report);
-  highlightRewrites();
+  await wholePass(begun, begun.report, (report) => {
+    glintmarkPass.report = report;
+    glintmarkPass.markedAt = performance.now();
+    // The end of the frame that shows them (the benchmark's "seen from the
+    // page"): a task after the next frame's rendering.
+    requestAnimationFrame(() => setTimeout(() => {
+      glintmarkPass.shownAt = performance.now();
+    }));
+  });
   // Back and forward bring the page back from the browser's cache without
   // loading it again, but they are navigations of the tab all the same (the
   // browser completed the document again), so the tab's session takes this
   // page's effect again: a results page saves its search anew. The page
-  // keeps the spans it has: only its address, referrer and title go to the
+  // keeps the marks it has: only its address, referrer and title go to the
   // worker, as of an empty document.
   window.addEventListener('pageshow', (event) => {
     if (!event.persisted) return;
     glintmarkPass.restoredPasses++;
-    chrome.runtime.sendMessage({type: 'beginPass', ...facts(), bodyKind: GlintmarkProtocol.BodyKind.body});
+    chrome.runtime.sendMessage({type: 'beginPass', url: input.url, referrer: input.referrer, title: document.title,
+      bodyKind: GlintmarkProtocol.BodyKind.body});
   });
 }
 

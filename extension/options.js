@@ -11,9 +11,12 @@
 // worker whenever Chromium has stopped it). "Close" and "Cancel" clear it.
 
 const OPTIONS_KEY = 'options';
+// The browser's own option, stored apart from the product's word.
+const ELEMENTS_KEY = 'markWithElements';
 const HELP_PAGE = 'https://glintmark.example/help/options.html';
 
 const boxes = [...document.querySelectorAll('input[data-bit]')];
+const elementsBox = document.getElementById('mark-with-elements');
 const pendingKey = chrome.tabs.getCurrent().then((tab) => tab && `optionsPending:${tab.id}`);
 
 async function setPending(word) {
@@ -33,7 +36,9 @@ async function closePage() {
   else window.close();
 }
 
-chrome.storage.sync.get(OPTIONS_KEY).then((items) => {
+chrome.storage.sync.get([OPTIONS_KEY, ELEMENTS_KEY]).then((items) => {
+  elementsBox.checked = items[ELEMENTS_KEY] === true;
+  elementsBox.disabled = false;
   const word = GlintmarkOptionsWord.fromStored(items[OPTIONS_KEY]);
   for (const box of boxes) {
     box.checked = (word & Number(box.dataset.bit)) !== 0;
@@ -45,7 +50,8 @@ for (const box of boxes) box.addEventListener('change', () => setPending(boxesWo
 
 document.getElementById('dialog').addEventListener('submit', async (event) => {
   event.preventDefault();
-  await chrome.storage.sync.set({[OPTIONS_KEY]: boxesWord() & GlintmarkOptionsWord.flags});
+  await chrome.storage.sync.set({[OPTIONS_KEY]: boxesWord() & GlintmarkOptionsWord.flags,
+    [ELEMENTS_KEY]: elementsBox.checked});
   closePage();
 });
 document.getElementById('cancel').addEventListener('click', closePage);

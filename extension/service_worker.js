@@ -20,8 +20,8 @@
 //
 // Messages from the content script:
 //   {type: 'beginPass', url, referrer, title, bodyKind}
-//     -> {options, savedSearchText, report, engineKind}: the tab's session
-//        and options, and the report of the pass over the document's facts
+//     -> {options, savedSearchText, report, engineKind, markWithElements}: the
+//        tab's session and options, and the report of the pass over the document's facts
 //        alone, which chooses the keywords and updates the session
 //   {type: 'pass', request} -> {report, changes, made, titles}: the pass over
 //        a described document (GlintmarkPage.describe), for GlintmarkPage.apply
@@ -57,18 +57,23 @@ async function run(request) {
 }
 
 const OPTIONS_KEY = 'options';
+// The browser's own option, apart from the product's word: marks written as
+// spans into the page instead of painted over its text.
+const ELEMENTS_KEY = 'markWithElements';
 
 // The stored word, or the default when nothing usable is stored. Read when
 // the worker starts, as the library read the registry when it loaded, and
 // kept up to date when the options page saves.
 let optionsWord = GlintmarkOptionsWord.default;
-const optionsLoaded = chrome.storage.sync.get(OPTIONS_KEY).then((items) => {
+let markWithElements = false;
+const optionsLoaded = chrome.storage.sync.get([OPTIONS_KEY, ELEMENTS_KEY]).then((items) => {
   optionsWord = GlintmarkOptionsWord.fromStored(items[OPTIONS_KEY]);
+  markWithElements = items[ELEMENTS_KEY] === true;
 });
 chrome.storage.onChanged.addListener((changes, area) => {
-  if (area === 'sync' && OPTIONS_KEY in changes) {
-    optionsWord = GlintmarkOptionsWord.fromStored(changes[OPTIONS_KEY].newValue);
-  }
+  if (area !== 'sync') return;
+  if (OPTIONS_KEY in changes) optionsWord = GlintmarkOptionsWord.fromStored(changes[OPTIONS_KEY].newValue);
+  if (ELEMENTS_KEY in changes) markWithElements = changes[ELEMENTS_KEY].newValue === true;
 });
 
 function saveOptions(word) {
@@ -128,7 +133,7 @@ function beginPass(tabId, message) {
       bodyKind: message.bodyKind | 0,
     }));
     await writeSession(tabId, report.savedSearchText);
-    return {...input, report, engineKind: kind};
+    return {...input, report, engineKind: kind, markWithElements};
   });
 }
 

@@ -3,20 +3,20 @@
 
 #include <algorithm>
 
+#include "core/ascii.h"
 #include "html/html_internal.h"
 
 namespace glintmark::html {
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
 std::string lowerTrimmed(std::string_view text) {
   while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
   while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
   std::string out;
-  for (char c : text) out += lower(c);
+  for (char c : text) out += lowerAscii(c);
   return out;
 }
 
@@ -24,7 +24,7 @@ std::string lowerTrimmed(std::string_view text) {
 
 std::optional<std::pair<std::size_t, std::size_t>> charsetInContent(std::string_view content) {
   std::string text;  // lowercased, same positions
-  for (char c : content) text += lower(c);
+  for (char c : content) text += lowerAscii(c);
   for (std::size_t at = text.find("charset"); at != std::string::npos;
        at = text.find("charset", at + 1)) {
     std::size_t i = at + 7;
@@ -61,7 +61,7 @@ bool readAttribute(std::string_view text, std::size_t& i, std::string& name, std
   if (i >= text.size() || text[i] == '>') return false;
   while (i < text.size() && !isSpace(text[i]) && text[i] != '=' && text[i] != '>' &&
          text[i] != '/') {
-    name += lower(text[i++]);
+    name += lowerAscii(text[i++]);
   }
   while (i < text.size() && isSpace(text[i])) ++i;
   if (i >= text.size() || text[i] != '=') return true;
@@ -226,7 +226,7 @@ std::string prescanMetaCharset(std::string_view bytes) {
     std::string tag;
     std::size_t k = i + 1;
     while (k < text.size() && !isSpace(text[k]) && text[k] != '>' && text[k] != '/') {
-      tag += lower(text[k++]);
+      tag += lowerAscii(text[k++]);
     }
     i = k;
     if (tag != "meta") {

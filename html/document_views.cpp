@@ -1,5 +1,6 @@
 // The browser, document, collection, link and body views of core/document.h
 // over an HtmlDocument.
+#include "core/ascii.h"
 #include "html/html_internal.h"
 
 namespace glintmark::html {
@@ -9,7 +10,7 @@ namespace {
 std::string lowercaseTag(std::u16string_view tagName) {
   std::string tag;
   for (char16_t c : tagName) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    c = lowerAscii(c);
     if (c >= 0x80) return {};  // no element has such a name
     tag += static_cast<char>(c);
   }

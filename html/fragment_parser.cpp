@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "core/ascii.h"
 #include "html/html_internal.h"
 
 namespace glintmark::html {
@@ -57,11 +58,7 @@ void appendCodePointUtf8(std::string& out, char32_t c) {
   appendUtf8(out, units);
 }
 
-bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isAsciiAlnum(char c) { return isAsciiAlpha(c) || (c >= '0' && c <= '9'); }
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Decodes the reference at text[at] (which is '&'); returns the characters
 // consumed, 0 when it is not a reference.
@@ -76,14 +73,8 @@ std::size_t decodeReference(std::string_view text, std::size_t at, bool inAttrib
     std::uint32_t value = 0;
     while (i < text.size()) {
       const char c = text[i];
-      int digit;
-      if (c >= '0' && c <= '9') {
-        digit = c - '0';
-      } else if (hex && lowerAscii(c) >= 'a' && lowerAscii(c) <= 'f') {
-        digit = lowerAscii(c) - 'a' + 10;
-      } else {
-        break;
-      }
+      const int digit = hex ? hexDigitValue(c) : isAsciiDigit(c) ? c - '0' : -1;
+      if (digit < 0) break;
       value = std::min<std::uint32_t>(value * (hex ? 16 : 10) + digit, 0x110000);
       ++i;
     }

@@ -4,20 +4,13 @@
 #include <new>
 #include <type_traits>
 
+#include "core/ascii.h"
 #include "html/html_internal.h"
 #include "html/url_resolve.h"
 
 namespace glintmark::html {
 
 namespace {
-
-std::string lowercaseAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 Node* firstChildNamed(const Node* parent, std::string_view tag) {
   if (!parent) return nullptr;
@@ -213,7 +206,7 @@ Node* HtmlDocument::body() const {
 
 Node* HtmlDocument::createElement(std::string_view tagName) {
   Node* node = newNode(NodeKind::element);
-  setTagName(node, lowercaseAscii(tagName));
+  setTagName(node, lowerAscii(tagName));
   return node;
 }
 
@@ -263,7 +256,7 @@ void HtmlDocument::removeChild(Node* child) {
 
 void HtmlDocument::setAttribute(Node* element, std::string_view name, std::string_view value) {
   if (!element || !element->isElement()) return;
-  const std::string key = lowercaseAscii(name);
+  const std::string key = lowerAscii(name);
   if (element->is("base")) ++m_generation;
   // A new list every time: lists are shared by the halves of split elements
   // and never change in place.
@@ -352,7 +345,7 @@ std::u16string HtmlDocument::bodyText() const {
 }
 
 std::vector<Node*> HtmlDocument::elementsByTagName(std::string_view tagName) const {
-  const std::string tag = lowercaseAscii(tagName);
+  const std::string tag = lowerAscii(tagName);
   std::vector<Node*> found;
   for (Node* n = m_root; n; n = nextInOrder(n, m_root)) {
     if (n->isElement() && (tag == "*" || n->name() == tag)) found.push_back(n);

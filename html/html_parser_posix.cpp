@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "core/ascii.h"
 #include "html/arena.h"
 #include "html/charset.h"
 #include "html/html_internal.h"
@@ -15,13 +16,6 @@ namespace glintmark::html {
 namespace {
 
 constexpr std::size_t maxGumboNesting = 4096;
-
-std::string lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 // gumbo's static name of a tag it knows, with its classes, worked out once
 // per tag.
@@ -67,7 +61,7 @@ void setElementName(HtmlDocument& document, Node& node, const GumboElement& elem
     DocumentAccess::setStaticName(node, "unknown", 0);
     return;
   }
-  DocumentAccess::setTagName(document, node, lower(std::string(piece.data, piece.length)));
+  DocumentAccess::setTagName(document, node, lowerAscii(std::string_view(piece.data, piece.length)));
 }
 
 std::string attributeName(const GumboAttribute& attribute) {

@@ -1,11 +1,11 @@
 // Serialising the tree as HTML5.
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <functional>
 #include <memory>
 
+#include "core/ascii.h"
 #include "core/utf.h"
 #include "html/charset.h"
 #include "html/html_internal.h"
@@ -25,7 +25,7 @@ bool startsWithEndTagOf(std::u16string_view text, std::size_t at, std::string_vi
   if (at + 2 + tag.size() > text.size() || text[at] != u'<' || text[at + 1] != u'/') return false;
   for (std::size_t i = 0; i < tag.size(); ++i) {
     const char16_t c = text[at + 2 + i];
-    if (c >= 0x80 || std::tolower(static_cast<unsigned char>(c)) != tag[i]) return false;
+    if (c >= 0x80 || lowerAscii(c) != tag[i]) return false;
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/ascii.h"
 #include "core/unicode.h"
 #include "html/html_internal.h"
 #include "html/vectors.h"
@@ -84,7 +85,7 @@ std::uint8_t classifyElement(std::string_view tag) {
 
 char16_t foldChar(char16_t c) {
   if (c < 0x80) {
-    if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+    if (isAsciiUpper(c)) return lowerAscii(c);
     if (c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v') return u' ';
     return c;
   }
@@ -93,25 +94,61 @@ char16_t foldChar(char16_t c) {
   return unicode::foldUnit(c);
 }
 
+namespace {
+
+char16_t foldAscii(char16_t c) {
+  if (isAsciiUpper(c)) return lowerAscii(c);
+  if (c >= u'\t' && c <= u'\r') return u' ';
+  return c;
+}
+
+// The unit at c (from 0x80 up) folded, a surrogate pair as its character;
+// returns the last unit it folded.
+char16_t* foldWide(char16_t* c, char16_t* end, bool& lengthens) {
+  if (*c >= 0xD800 && *c <= 0xDBFF && c + 1 != end && c[1] >= 0xDC00 && c[1] <= 0xDFFF) {
+    const char32_t folded =
+        unicode::foldSimple(0x10000 + ((char32_t(c[0]) - 0xD800) << 10) + (c[1] - 0xDC00)) - 0x10000;
+    c[0] = static_cast<char16_t>(0xD800 + (folded >> 10));
+    c[1] = static_cast<char16_t>(0xDC00 + (folded & 0x3FF));
+    return c + 1;
+  }
+  *c = foldChar(*c);
+  lengthens |= unicode::lengthens(*c);
+  return c;
+}
+
+}  // namespace
+
+// Eight units at a time while they are ASCII, the usual case; one at a time
+// through the tables where they are not.
 bool foldText(char16_t* begin, char16_t* end) {
+  using vectors::splat;
   bool lengthens = false;
-  for (char16_t* c = begin; c != end; ++c) {
-    if (*c >= 0x80) {
-      if (*c >= 0xD800 && *c <= 0xDBFF && c + 1 != end && c[1] >= 0xDC00 && c[1] <= 0xDFFF) {
-        // A pair folds to a pair.
-        const char32_t folded =
-            unicode::foldSimple(0x10000 + ((char32_t(c[0]) - 0xD800) << 10) + (c[1] - 0xDC00)) - 0x10000;
-        c[0] = static_cast<char16_t>(0xD800 + (folded >> 10));
-        c[1] = static_cast<char16_t>(0xDC00 + (folded & 0x3FF));
-        ++c;
-        continue;
+  char16_t* c = begin;
+  while (end - c >= 8) {
+    vectors::Units units = vectors::load(c);
+    if (!vectors::any(units >= splat(0x80))) {
+      const auto upper = reinterpret_cast<vectors::Units>((units >= splat(u'A')) & (units <= splat(u'Z')));
+      const auto space = reinterpret_cast<vectors::Units>((units >= splat(u'\t')) & (units <= splat(u'\r')));
+      units += upper & splat(32);
+      units = (units & ~space) | (space & splat(u' '));
+      std::memcpy(c, &units, sizeof units);
+      c += 8;
+      continue;
+    }
+    for (char16_t* const stop = c + 8; c < stop; ++c) {
+      if (*c < 0x80) {
+        *c = foldAscii(*c);
+      } else {
+        c = foldWide(c, end, lengthens);
       }
-      *c = foldChar(*c);
-      lengthens |= unicode::lengthens(*c);
-    } else if (*c >= u'A' && *c <= u'Z') {
-      *c = static_cast<char16_t>(*c + 32);
-    } else if (*c >= u'\t' && *c <= u'\r') {
-      *c = u' ';
+    }
+  }
+  for (; c < end; ++c) {
+    if (*c < 0x80) {
+      *c = foldAscii(*c);
+    } else {
+      c = foldWide(c, end, lengthens);
     }
   }
   return lengthens;

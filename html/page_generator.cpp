@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "core/ascii.h"
+
 namespace glintmark::html {
 
 namespace {
@@ -41,10 +43,10 @@ std::string casing(Random& random, std::string_view word) {
   const std::size_t style = random.below(10);
   if (style == 0) {
     for (char& c : out) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+      c = upperAscii(c);
     }
-  } else if (style < 3 && !out.empty() && out[0] >= 'a' && out[0] <= 'z') {
-    out[0] = static_cast<char>(out[0] - 32);
+  } else if (style < 3 && !out.empty()) {
+    out[0] = upperAscii(out[0]);
   }
   return out;
 }

@@ -665,7 +665,7 @@ class HtmlTextRange final : public TextRange {
   }
 
   // Splits text node `node` at offset; the new node holds the rest and
-  // follows it. Constant time but for the index's map insertion.
+  // follows it, and joins the index's list of text nodes after it.
   Node* splitText(Node* node, std::size_t offset) {
     Node* rest = DocumentAccess::newNode(m_document, NodeKind::text);
     const std::u16string_view text = node->text();

@@ -3,6 +3,8 @@
 
 #include <optional>
 
+#include "core/ascii.h"
+
 namespace glintmark::html {
 
 namespace {
@@ -14,15 +16,6 @@ struct UrlParts {
   std::optional<std::string> query;
   std::optional<std::string> fragment;
 };
-
-bool isAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-std::string lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
 
 bool isWebScheme(const std::string& scheme) {
   return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "file" ||
@@ -41,11 +34,11 @@ std::string clean(std::string_view text) {
 }
 
 std::optional<std::string> schemeOf(const std::string& text) {
-  if (text.empty() || !isAlpha(text[0])) return std::nullopt;
+  if (text.empty() || !isAsciiAlpha(text[0])) return std::nullopt;
   for (std::size_t i = 1; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == ':') return lower(text.substr(0, i));
-    if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') break;
+    if (c == ':') return lowerAscii(text.substr(0, i));
+    if (!isAsciiAlnum(c) && c != '+' && c != '-' && c != '.') break;
   }
   return std::nullopt;
 }
@@ -135,7 +128,7 @@ std::string join(const UrlParts& parts) {
       // Lowercase the host, not the user information before it.
       const std::size_t at = authority.rfind('@');
       const std::size_t hostStart = at == std::string::npos ? 0 : at + 1;
-      authority = authority.substr(0, hostStart) + lower(authority.substr(hostStart));
+      authority = authority.substr(0, hostStart) + lowerAscii(authority.substr(hostStart));
     }
     out += authority;
   }

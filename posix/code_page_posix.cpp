@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/code_page.h"
 #include "core/code_page_utf8.h"
 
@@ -54,7 +55,7 @@ class Iconv {
 
 char16_t lowerUnicode(char16_t c) {
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  if (c < 0x80) return lowerAscii(c);
   if (utf8 == nullptr || (c >= 0xD800 && c <= 0xDFFF)) return c;
   const wint_t lowered = towlower_l(static_cast<wint_t>(c), utf8);
   return lowered <= 0xFFFF ? static_cast<char16_t>(lowered) : c;

@@ -3,6 +3,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "core/ascii.h"
 #include "registrar/module_resource.h"
 
 namespace glintmark {
@@ -20,9 +21,7 @@ HResult loadModuleResource(const std::string& modulePath, unsigned id, const std
   const fs::path module(modulePath);
   if (modulePath.empty() || !fs::is_directory(module, error)) return fromWin32(errorFileNotFound);
   std::string typeName = type;
-  for (char& c : typeName) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
+  for (char& c : typeName) c = upperAscii(c);
   if (typeName.empty() || !fs::is_directory(module / typeName, error)) {
     return fromWin32(errorResourceTypeNotFound);
   }

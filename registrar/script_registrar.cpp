@@ -1,10 +1,12 @@
 #include "registrar/script_registrar.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <optional>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/dword_bytes.h"
 #include "registrar/module_resource.h"
 #include "registrar/var_ui4.h"
@@ -12,56 +14,14 @@
 namespace glintmark {
 namespace {
 
-struct RootRow {
-  std::string_view name;
-  reg::Key key;
-};
-
-constexpr std::array<RootRow, 14> rootKeys{{
-    {"HKCR", reg::hkeyClassesRoot},
-    {"HKCU", reg::hkeyCurrentUser},
-    {"HKLM", reg::hkeyLocalMachine},
-    {"HKU", reg::hkeyUsers},
-    {"HKPD", reg::hkeyPerformanceData},
-    {"HKDD", reg::hkeyDynData},
-    {"HKCC", reg::hkeyCurrentConfig},
-    {"HKEY_CLASSES_ROOT", reg::hkeyClassesRoot},
-    {"HKEY_CURRENT_USER", reg::hkeyCurrentUser},
-    {"HKEY_LOCAL_MACHINE", reg::hkeyLocalMachine},
-    {"HKEY_USERS", reg::hkeyUsers},
-    {"HKEY_PERFORMANCE_DATA", reg::hkeyPerformanceData},
-    {"HKEY_DYN_DATA", reg::hkeyDynData},
-    {"HKEY_CURRENT_CONFIG", reg::hkeyCurrentConfig},
-}};
-
 // Keys that ForceRemove and Delete never delete: shared by every component.
 constexpr std::array<std::string_view, 2> neverDeleteNames{{"CLSID", "TYPELIB"}};
 
-// Keywords, root names, types: ASCII words, compared without regard to case.
-bool sameWord(std::string_view token, std::string_view word) {
-  if (token.size() != word.size()) return false;
-  for (std::size_t i = 0; i < token.size(); ++i) {
-    char c = token[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    char w = word[i];
-    if (w >= 'a' && w <= 'z') w = static_cast<char>(w - 32);
-    if (c != w) return false;
-  }
-  return true;
-}
-
 bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return 0;
-}
 
 bool isNeverDelete(std::string_view name) {
   for (std::string_view word : neverDeleteNames) {
-    if (sameWord(name, word)) return true;
+    if (equalsIgnoringAsciiCase(name, word)) return true;
   }
   return false;
 }
@@ -103,14 +63,11 @@ class ScriptParser {
     while (m_position < m_text.size()) {
       std::string token;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      const RootRow* root = nullptr;
-      for (const RootRow& row : rootKeys) {
-        if (sameWord(token, row.name)) root = &row;
-      }
-      if (root == nullptr) return hr::dispException;
+      const std::optional<reg::Key> root = reg::rootKeyByName(token);
+      if (!root) return hr::dispException;
       GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       if (token != "{") return hr::dispException;
-      RootBlock& block = roots->emplace_back(RootBlock{root->key, {}});
+      RootBlock& block = roots->emplace_back(RootBlock{*root, {}});
       GLINTMARK_RETURN_IF_FAILED(parseBlock(&block.items, 1));
       skipWhite();
     }
@@ -118,12 +75,6 @@ class ScriptParser {
   }
 
  private:
-  std::size_t characterLength(std::size_t at) const {
-    return (m_codePage.isLeadByte(static_cast<unsigned char>(m_text[at])) && at + 1 < m_text.size())
-               ? 2
-               : 1;
-  }
-
   void skipWhite() {
     while (m_position < m_text.size() && isWhite(m_text[m_position])) ++m_position;
   }
@@ -145,7 +96,7 @@ class ScriptParser {
             break;
           }
         } else {
-          const std::size_t length = characterLength(m_position);
+          const std::size_t length = characterLength(m_codePage, m_text, m_position);
           token->append(m_text.substr(m_position, length));
           m_position += length;
         }
@@ -154,7 +105,7 @@ class ScriptParser {
       return hr::ok;
     }
     while (m_position < m_text.size() && !isWhite(m_text[m_position])) {
-      const std::size_t length = characterLength(m_position);
+      const std::size_t length = characterLength(m_codePage, m_text, m_position);
       token->append(m_text.substr(m_position, length));
       m_position += length;
       if (token->size() > ScriptRegistrar::maxToken) return hr::dispException;
@@ -167,8 +118,7 @@ class ScriptParser {
   // allowed: it addresses the parent key itself.
   HResult checkKeyName(std::string_view name) const {
     for (std::size_t i = 0; i < name.size();) {
-      const std::size_t length =
-          (m_codePage.isLeadByte(static_cast<unsigned char>(name[i])) && i + 1 < name.size()) ? 2 : 1;
+      const std::size_t length = characterLength(m_codePage, name, i);
       if (length == 1 && name[i] == '\\') return hr::dispException;
       i += length;
     }
@@ -194,9 +144,9 @@ class ScriptParser {
     }
     std::string type;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&type));
-    const bool isString = sameWord(type, "S");
-    const bool isNumber = sameWord(type, "D");
-    const bool isBinary = sameWord(type, "B");
+    const bool isString = equalsIgnoringAsciiCase(type, "S");
+    const bool isNumber = equalsIgnoringAsciiCase(type, "D");
+    const bool isBinary = equalsIgnoringAsciiCase(type, "B");
     if (!isString && !isNumber && !isBinary) return hr::dispException;
     std::string text;
     GLINTMARK_RETURN_IF_FAILED(nextToken(&text));
@@ -215,8 +165,9 @@ class ScriptParser {
       result.type = reg::regBinary;
       result.data.assign(text.size() / 2, '\0');
       for (std::size_t i = 0; i < text.size(); ++i) {
-        result.data[i / 2] =
-            static_cast<char>(result.data[i / 2] | (hexValue(text[i]) << (i % 2 == 0 ? 4 : 0)));
+        // A character that is no hexadecimal digit counts as 0.
+        const int digit = std::max(hexDigitValue(text[i]), 0);
+        result.data[i / 2] = static_cast<char>(result.data[i / 2] | (digit << (i % 2 == 0 ? 4 : 0)));
       }
     }
     return hr::ok;
@@ -230,7 +181,7 @@ class ScriptParser {
     GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
     while (token != "}") {
       ScriptItem& item = items->emplace_back();
-      if (sameWord(token, "Val")) {
+      if (equalsIgnoringAsciiCase(token, "Val")) {
         item.isValue = true;
         GLINTMARK_RETURN_IF_FAILED(valNameAndEquals(&item.name));
         GLINTMARK_RETURN_IF_FAILED(assignment(registering, &item.value));
@@ -238,10 +189,10 @@ class ScriptParser {
         if (token == "{") return hr::dispException;
         continue;
       }
-      item.forceRemove = sameWord(token, "ForceRemove");
-      item.deleteOnly = sameWord(token, "Delete");
+      item.forceRemove = equalsIgnoringAsciiCase(token, "ForceRemove");
+      item.deleteOnly = equalsIgnoringAsciiCase(token, "Delete");
       if (item.forceRemove || item.deleteOnly) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
-      item.noRemove = sameWord(token, "NoRemove");
+      item.noRemove = equalsIgnoringAsciiCase(token, "NoRemove");
       if (item.noRemove) GLINTMARK_RETURN_IF_FAILED(nextToken(&token));
       item.name = token;
       GLINTMARK_RETURN_IF_FAILED(checkKeyName(item.name));
@@ -402,13 +353,9 @@ HResult ScriptRegistrar::replacePlaceholders(const char* script, std::string* ou
   out->clear();
   out->reserve(text.size() * 2);
   std::size_t i = 0;
-  auto length = [&](std::size_t at) {
-    return (m_codePage.isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) ? 2
-                                                                                                : 1;
-  };
   while (i < text.size()) {
     if (text[i] != '%') {
-      const std::size_t n = length(i);
+      const std::size_t n = characterLength(m_codePage, text, i);
       out->append(text.substr(i, n));
       i += n;
       continue;
@@ -419,7 +366,7 @@ HResult ScriptRegistrar::replacePlaceholders(const char* script, std::string* ou
       continue;
     }
     std::size_t end = i + 1;
-    while (end < text.size() && text[end] != '%') end += length(end);
+    while (end < text.size() && text[end] != '%') end += characterLength(m_codePage, text, end);
     if (end >= text.size()) return hr::dispException;
     const std::string_view name = text.substr(i + 1, end - i - 1);
     if (name.size() > maxReplacementName) return hr::fail;

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/ascii.h"
 #include "registrar/var_ui4.h"
 
 namespace glintmark {
@@ -25,12 +26,6 @@ bool isWhite(char16_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
          c == 0x205F || c == 0x3000;
-}
-bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-int hexLetter(char16_t c) {
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
 }
 
 struct ParsedNumber {
@@ -156,7 +151,7 @@ class Parser {
   // The exponent's digits scale the number; huge exponents saturate.
   void exponentDigits() {
     long long exponent = 0;
-    while (isDigit(peek())) {
+    while (isAsciiDigit(peek())) {
       if (exponent < 1000000) exponent = exponent * 10 + (peek() - u'0');
       ++m_position;
     }
@@ -167,7 +162,7 @@ class Parser {
   HResult body() {
     while (m_position < m_text.size()) {
       const char16_t c = peek();
-      if (isDigit(c)) {
+      if (isAsciiDigit(c)) {
         if (m_exponent.open) {
           exponentDigits();
           continue;
@@ -184,9 +179,9 @@ class Parser {
           skipZerosAfterPoint();
           continue;
         }
-      } else if (m_number->baseShift == 4 && hexLetter(c) >= 0) {
+      } else if (m_number->baseShift == 4 && hexDigitValue(c) >= 0) {
         if (m_number->digits.size() >= maxDigits) return hr::overflow;
-        m_number->digits.push_back(static_cast<std::uint8_t>(hexLetter(c)));
+        m_number->digits.push_back(static_cast<std::uint8_t>(hexDigitValue(c)));
       } else if ((c == u'e' || c == u'E') && !hexOrOctal() && !m_leading.currency && !m_exponent.seen) {
         m_exponent.seen = true;
         m_exponent.open = true;

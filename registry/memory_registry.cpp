@@ -1,7 +1,6 @@
 #include "registry/memory_registry.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace glintmark::reg {
@@ -25,31 +24,6 @@ struct MemoryRegistry::Handle {
 
 namespace {
 
-struct RootRow {
-  Key key;
-  const char* longName;
-  const char* shortName;
-};
-
-constexpr std::array<RootRow, 7> rootTable{{
-    {hkeyClassesRoot, "HKEY_CLASSES_ROOT", "HKCR"},
-    {hkeyCurrentUser, "HKEY_CURRENT_USER", "HKCU"},
-    {hkeyLocalMachine, "HKEY_LOCAL_MACHINE", "HKLM"},
-    {hkeyUsers, "HKEY_USERS", "HKU"},
-    {hkeyPerformanceData, "HKEY_PERFORMANCE_DATA", "HKPD"},
-    {hkeyCurrentConfig, "HKEY_CURRENT_CONFIG", "HKCC"},
-    {hkeyDynData, "HKEY_DYN_DATA", "HKDD"},
-}};
-
-bool equalsAsciiNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 const char* orEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 }  // namespace
@@ -62,28 +36,12 @@ void MemoryRegistry::clear() {
   m_roots.clear();
   m_handles.clear();
   m_faults.clear();
-  for (const RootRow& row : rootTable) {
+  for (const RootKeyName& row : rootKeyNames) {
     auto node = std::make_shared<Node>();
     node->name = row.longName;
     node->path = row.longName;
     m_roots[static_cast<std::uintptr_t>(row.key)] = std::move(node);
   }
-}
-
-const char* MemoryRegistry::rootName(Key root) {
-  for (const RootRow& row : rootTable) {
-    if (row.key == root) return row.longName;
-  }
-  return nullptr;
-}
-
-std::optional<Key> MemoryRegistry::rootByName(std::string_view name) {
-  for (const RootRow& row : rootTable) {
-    if (equalsAsciiNoCase(name, row.longName) || equalsAsciiNoCase(name, row.shortName)) {
-      return row.key;
-    }
-  }
-  return std::nullopt;
 }
 
 std::string MemoryRegistry::fold(std::string_view text) const {
@@ -101,20 +59,15 @@ Status MemoryRegistry::splitPath(const char* subKey, std::vector<std::string>* p
   std::string current;
   std::size_t i = 0;
   while (i < path.size()) {
-    const auto byte = static_cast<unsigned char>(path[i]);
-    if (m_codePage.isLeadByte(byte) && i + 1 < path.size()) {
-      current.append(path.substr(i, 2));
-      i += 2;
-      continue;
-    }
-    if (byte == '\\') {
+    const std::size_t length = characterLength(m_codePage, path, i);
+    if (length == 1 && path[i] == '\\') {
       if (current.empty()) return errorBadPathname;
       parts->push_back(std::move(current));
       current.clear();
     } else {
-      current.push_back(static_cast<char>(byte));
+      current.append(path.substr(i, length));
     }
-    ++i;
+    i += length;
   }
   if (!current.empty()) parts->push_back(std::move(current));
   for (const std::string& part : *parts) {
@@ -160,8 +113,8 @@ void MemoryRegistry::injectFault(Fault fault) {
   if (!fault.keyPath.empty()) {
     const std::string_view path = fault.keyPath;
     const std::size_t slash = path.find('\\');
-    const auto root = rootByName(path.substr(0, slash));
-    std::string full = root ? rootName(*root) : std::string(path.substr(0, slash));
+    const auto root = rootKeyByName(path.substr(0, slash));
+    std::string full(root ? rootKeyName(*root) : path.substr(0, slash));
     if (slash != std::string_view::npos) full.append(path.substr(slash));
     fault.keyPath = fold(full);
   }
@@ -389,7 +342,7 @@ Status MemoryRegistry::closeKey(Key key) {
 
 const MemoryRegistry::Node* MemoryRegistry::findPath(std::string_view path) const {
   const std::size_t slash = path.find('\\');
-  const auto root = rootByName(path.substr(0, slash));
+  const auto root = rootKeyByName(path.substr(0, slash));
   if (!root) return nullptr;
   const Node* node = m_roots.at(static_cast<std::uintptr_t>(*root)).get();
   if (slash == std::string_view::npos) return node;
@@ -428,7 +381,7 @@ void MemoryRegistry::visit(const std::function<void(const KeyEntry&)>& visitor) 
     for (const auto& [folded, named] : node.values) entry.values.push_back(named);
     return entry;
   };
-  for (const RootRow& row : rootTable) {
+  for (const RootKeyName& row : rootKeyNames) {
     const Node& root = *m_roots.at(static_cast<std::uintptr_t>(row.key));
     if (!root.values.empty()) visitor(entryOf(root));
     std::vector<const Node*> stack;

@@ -124,11 +124,6 @@ class MemoryRegistry final : public Registry {
   // visited only when it holds values.
   void visit(const std::function<void(const KeyEntry&)>& visitor) const;
 
-  // The long name of a root ("HKEY_CLASSES_ROOT"), or nullptr.
-  static const char* rootName(Key root);
-  // A root by its long or short name ("HKEY_LOCAL_MACHINE", "HKLM"), any case.
-  static std::optional<Key> rootByName(std::string_view name);
-
   static constexpr std::size_t maxKeyNameBytes = 255;
   static constexpr std::size_t maxDepth = 512;
 

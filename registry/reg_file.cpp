@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/dword_bytes.h"
 
 namespace glintmark::reg {
@@ -129,7 +130,7 @@ class Parser {
         const bool remove = !path.empty() && path.front() == '-';
         if (remove) path.remove_prefix(1);
         const std::size_t slash = path.find('\\');
-        const auto root = MemoryRegistry::rootByName(path.substr(0, slash));
+        const auto root = rootKeyByName(path.substr(0, slash));
         if (!root) return error(number, "unknown root key in [" + std::string(path) + "]");
         const std::string rest =
             slash == std::string_view::npos ? std::string() : std::string(path.substr(slash + 1));
@@ -193,13 +194,6 @@ class Parser {
     return false;
   }
 
-  static int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
-
   static bool parseHexList(std::string_view text, std::vector<std::uint8_t>* bytes) {
     bytes->clear();
     text = trim(text);
@@ -208,10 +202,10 @@ class Parser {
     while (true) {
       while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
       std::size_t start = i;
-      while (i < text.size() && hexDigit(text[i]) >= 0) ++i;
+      while (i < text.size() && hexDigitValue(text[i]) >= 0) ++i;
       if (i == start || i - start > 2) return false;
       int byte = 0;
-      for (std::size_t k = start; k < i; ++k) byte = byte * 16 + hexDigit(text[k]);
+      for (std::size_t k = start; k < i; ++k) byte = byte * 16 + hexDigitValue(text[k]);
       bytes->push_back(static_cast<std::uint8_t>(byte));
       while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
       if (i == text.size()) return true;
@@ -238,8 +232,8 @@ class Parser {
     std::uint32_t number32 = 0;
     if (digits.empty() || digits.size() > 8) return error(number, "dword: needs 1 to 8 hex digits");
     for (char c : digits) {
-      if (hexDigit(c) < 0) return error(number, "dword: needs 1 to 8 hex digits");
-      number32 = number32 << 4 | static_cast<std::uint32_t>(hexDigit(c));
+      if (hexDigitValue(c) < 0) return error(number, "dword: needs 1 to 8 hex digits");
+      number32 = number32 << 4 | static_cast<std::uint32_t>(hexDigitValue(c));
     }
     value->type = regDword;
     const auto bytes = dwordBytes(number32);
@@ -258,8 +252,8 @@ class Parser {
       }
       std::uint32_t type = 0;
       for (char c : after.substr(1, close - 1)) {
-        if (hexDigit(c) < 0) return error(number, "bad hex(type)");
-        type = type << 4 | static_cast<std::uint32_t>(hexDigit(c));
+        if (hexDigitValue(c) < 0) return error(number, "bad hex(type)");
+        type = type << 4 | static_cast<std::uint32_t>(hexDigitValue(c));
       }
       value->type = type;
       after.remove_prefix(close + 1);

@@ -2,14 +2,12 @@
 // describes (see live_page.h), with the session and options it holds.
 //
 // The JavaScript side fills one request block in the module's memory and
-// calls glintmark_highlight; the answer is a JSON report (UTF-8, in memory
-// the next call reuses), with the fields and names of `glintmark highlight
-// --json`: result, source, searchText, fromTitle, keywords, tooltips,
-// savedSearchText.
+// calls glintmark_highlight; the answer is the pass's report as
+// core/report_json.h writes it for `glintmark highlight --json` too (UTF-8,
+// in memory the next call reuses).
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <stdexcept>
@@ -18,6 +16,7 @@
 #include "core/code_page.h"
 #include "core/highlight_options.h"
 #include "core/page_pass.h"
+#include "core/report_json.h"
 #include "core/utf.h"
 #include "web/live_page.h"
 #include "web/protocol.h"
@@ -27,61 +26,6 @@ namespace {
 
 // Narrow text is UTF-8 here: the code page of the engine is 65001.
 const CodePage& codePage() { return ansiCodePage(); }
-
-void appendJsonString(std::string& out, std::string_view utf8) {
-  out += '"';
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-}
-
-void appendJsonText(std::string& out, const std::optional<std::string>& narrow) {
-  if (!narrow) {
-    out += "null";
-    return;
-  }
-  // The narrow text is the code page's; JSON wants valid UTF-8.
-  appendJsonString(out, toUtf8(codePage().toWide(*narrow)));
-}
-
-std::string reportJson(HResult result, const PageReport& report, const PageSession& session) {
-  std::string out = "{\"result\":";
-  char code[16];
-  std::snprintf(code, sizeof code, "\"0x%08X\"", static_cast<unsigned>(result));
-  out += code;
-  out += ",\"source\":";
-  appendJsonString(out, sourceName(report.source));
-  out += ",\"searchText\":";
-  appendJsonText(out, report.text);
-  out += ",\"fromTitle\":";
-  out += report.fromTitle ? "true" : "false";
-  out += ",\"keywords\":[";
-  for (std::size_t i = 0; i < report.keywords.size(); ++i) {
-    const PageReport::Keyword& keyword = report.keywords[i];
-    if (i) out += ',';
-    out += "{\"word\":";
-    appendJsonText(out, keyword.word);
-    out += ",\"colour\":";
-    appendJsonString(out, keyword.colour);
-    out += ",\"spans\":" + std::to_string(keyword.spans) + "}";
-  }
-  out += "],\"tooltips\":" + std::to_string(report.tooltips);
-  out += ",\"savedSearchText\":";
-  appendJsonText(out, session.m_savedSearchText);
-  out += '}';
-  return out;
-}
 
 std::string g_report;  // the last answer, kept until the next call
 
@@ -158,7 +102,7 @@ EMSCRIPTEN_KEEPALIVE const char* glintmark_highlight(const std::int32_t* ops, st
     result = hr::invalidArg;
   }
   try {
-    g_report = reportJson(result, report, session);
+    g_report = reportJson(result, report, session, codePage());
   } catch (const std::bad_alloc&) {
     g_report = "{\"result\":\"0x8007000E\"}";
   }

@@ -18,6 +18,8 @@
   const HTML_NS = 'http://www.w3.org/1999/xhtml';
   const XLINK_NS = 'http://www.w3.org/1999/xlink';
   const WRAP_CHANGES = 4;  // the changes of the usual match (wrapsCut)
+  // Stands between two roots of a partial pass (a line break of our own).
+  const SEPARATOR = {nodeType: 0};
 
   function bodyKind(doc) {
     const body = doc.body;
@@ -41,9 +43,14 @@
 
   // The request for `doc`: its body's records when `needs.body`, its links'
   // addresses when `needs.links`, every string in one text (offsets and
-  // lengths in UTF-16 units); `facts` gives the options word, the saved
+  // lengths in UTF-16 units). With `needs.roots` (nodes, or arrays of sibling
+  // nodes searched together), those subtrees only, as the children of a
+  // body of our own; `needs.shadow` searches the content of open shadow
+  // roots as their hosts' text; `needs.skipEditable` leaves editable
+  // elements' content out. `facts` gives the options word, the saved
   // search text, the URL, referrer and title. `page` keeps the nodes by
-  // number (1 is the body) and the links, for apply().
+  // number (1 is the body) and the links, for apply(), and what a painter
+  // of its own needs (below).
   function describe(doc, facts, needs) {
     // A plain array of small integers: it crosses a message as it is (a
     // typed array would have to be copied into one first).
@@ -69,41 +76,117 @@
       return name;
     };
 
-    const page = {doc, nodes: [null], links: []};
-    const kind = doc ? bodyKind(doc) : facts.bodyKind;
-    if (kind === BodyKind.body && needs.body) {
-      const body = doc.body;
-      const nodes = page.nodes;
-      nodes.push(body);
-      let node = body.firstChild;
-      while (node) {
+    // page: the nodes by number (1 is the body, or our own body around a
+    // partial pass's roots), each walked node's parent by number, (number,
+    // length) of each text node, the open shadow roots walked, (slot's
+    // number, the parent of the nodes it shows) pairs, the links.
+    const page = {doc, nodes: [null], parents: [0], texts: [], shadowRoots: [], slotParents: [], links: []};
+    const nodes = page.nodes, parents = page.parents;
+    const {roots, shadow, skipEditable} = needs;
+    // The walk. Children come from a sibling chain (the usual case) or a
+    // list (the roots of a partial pass, a slot's assigned nodes). With
+    // `shadow`, an element that hosts an open shadow root has that tree's
+    // content as its children, its slots filled with what they show, so the
+    // text searched is the text the host renders. With `skipEditable`,
+    // editable content is a closed box: an element, no content.
+    const stackList = [], stackIndex = [], stackNext = [], stackParent = [], stackShadow = [];
+    const walk = (list, first, parentId) => {
+      let index = 0, node = first, inShadow = false;
+      for (;;) {
+        if (!node) {
+          if (!stackNext.length) return;
+          ops.push(PageOp.end);
+          list = stackList.pop();
+          index = stackIndex.pop();
+          node = stackNext.pop();
+          parentId = stackParent.pop();
+          inShadow = stackShadow.pop();
+          continue;
+        }
+        const next = list ? (list[++index] ?? null) : node.nextSibling;
+        const id = nodes.length;
+        parents.push(parentId);
+        if (node === SEPARATOR) {
+          nodes.push(null);
+          const name = nameOf('br');
+          ops.push(PageOp.element, name[0], name[1], PageOp.end);
+          node = next;
+          continue;
+        }
         nodes.push(node);
         const type = node.nodeType;
         if (type === 1) {
-          const name = nameOf(node.localName);
+          const localName = node.localName;
+          const name = nameOf(localName);
           ops.push(PageOp.element, name[0], name[1]);
-          const child = node.firstChild;
+          if (roots && localName === 'a') page.links.push(node);
+          let childList = null, child = node.firstChild, childInShadow = inShadow;
+          if (shadow) {
+            const root = node.shadowRoot;
+            if (root) {
+              page.shadowRoots.push(root);
+              child = root.firstChild;
+              childInShadow = true;
+            } else if (inShadow && localName === 'slot') {
+              const shown = node.assignedNodes({flatten: true});
+              if (shown.length) {
+                // Spans go where the shown nodes are, not into the slot.
+                page.slotParents.push(id, shown[0].parentNode);
+                childList = shown;
+                child = shown[0];
+                childInShadow = false;
+              }
+            }
+          }
+          if (skipEditable && child && node.hasAttribute('contenteditable') &&
+              node.getAttribute('contenteditable') !== 'false') {
+            child = null;
+          }
           if (child) {
+            stackList.push(list);
+            stackIndex.push(index);
+            stackNext.push(next);
+            stackParent.push(parentId);
+            stackShadow.push(inShadow);
+            list = childList;
+            index = 0;
             node = child;
+            parentId = id;
+            inShadow = childInShadow;
             continue;
           }
           ops.push(PageOp.end);
         } else if (type === 3 || type === 4) {
           const data = node.data;
           ops.push(PageOp.text, addText(data), data.length);
+          page.texts.push(id, data.length);
         } else {
           ops.push(PageOp.other);
         }
-        // On to the next sibling, closing the elements left behind.
-        let next = node.nextSibling;
-        while (!next) {
-          node = node.parentNode;
-          if (node === body || !node) break;
-          ops.push(PageOp.end);
-          next = node.nextSibling;
-        }
         node = next;
       }
+    };
+
+    let kind = doc ? bodyKind(doc) : facts.bodyKind;
+    if (roots && doc) {
+      // A partial pass: the roots as the children of a body of our own, a
+      // line break between each two, so that no match joins two of them. A
+      // root is a node, or a run of siblings searched together.
+      kind = BodyKind.body;
+      nodes.push(null);
+      parents.push(0);
+      const list = [];
+      for (const root of roots) {
+        if (Array.isArray(root)) for (const node of root) list.push(node);
+        else list.push(root);
+        list.push(SEPARATOR);
+      }
+      list.pop();
+      if (list.length) walk(list, list[0], 1);
+    } else if (kind === BodyKind.body && needs.body) {
+      nodes.push(doc.body);
+      parents.push(0);
+      walk(null, doc.body.firstChild, 1);
     }
 
     const parts = new Array(Part.count).fill(0);
@@ -121,9 +204,10 @@
     parts[Part.version] = VERSION;
     const links = [];
     if (needs.links && doc) {
-      for (const element of doc.getElementsByTagName('a')) {
+      // A partial pass's links were found by the walk.
+      if (!roots) for (const element of doc.getElementsByTagName('a')) page.links.push(element);
+      for (const element of page.links) {
         const address = linkAddress(element, doc);
-        page.links.push(element);
         links.push(addText(address), address.length);
       }
       parts[Part.linkCount] = page.links.length;
@@ -166,6 +250,9 @@
       }
     }
     const doc = page.doc, nodes = page.nodes;
+    // Nodes a slot shows are children of the host, not of the slot.
+    const slots = page.slotParents ?? [];
+    for (let j = 0; j + 1 < slots.length; j += 2) nodes[slots[j]] = slots[j + 1];
 
     // Makes the element of the clone or create change at index i.
     const make = (i) => {

@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/ascii.h"
 #include "core/document.h"
 
 namespace glintmark::fake {
@@ -65,12 +66,7 @@ struct FakePage {
 
 namespace detail {
 
-inline bool isWordChar(char16_t c) {
-  return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
-         c >= 0xC0;
-}
-
-inline char16_t foldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + 32 : c; }
+inline bool isWordChar(char16_t c) { return isAsciiAlnum(c) || c >= 0xC0; }
 
 class Range : public TextRange {
  public:
@@ -85,7 +81,7 @@ class Range : public TextRange {
     for (std::size_t at = from; at + text.size() <= m_end; ++at) {
       bool same = true;
       for (std::size_t i = 0; i < text.size() && same; ++i) {
-        same = foldAscii(body[at + i]) == foldAscii(text[i]);
+        same = lowerAscii(body[at + i]) == lowerAscii(text[i]);
       }
       if (!same) continue;
       if ((flags & 2) != 0 && ((at > 0 && isWordChar(body[at - 1])) ||

@@ -21,7 +21,8 @@
 // TaskDuration) until the page has settled, the load event's time from
 // navigation start, the renderer's private memory (/proc smaps_rollup of the
 // page's renderer process) and, where the page is highlighted, the time from
-// the load event to the last span. For the dense page the same words are
+// the load event to the last mark (the last span, or, for the default
+// painter's CSS highlights, the time the content script made its last mark). For the dense page the same words are
 // marked by mark.js 8.11 at the load event in the browser without the
 // extension (as web/bench/bench-browser.mjs sets it up: one mark() per
 // keyword, parts of words, case-insensitive), load event to its last span.
@@ -172,14 +173,20 @@ async function load(chromium, page, { markjs = false } = {}) {
       const spans = document.querySelectorAll('span[style^="color:black;background-color:"]').length;
       return { load: navigation.loadEventStart, lastSpan: window.__lastSpan, spans };
     });
-    // The content script's own time on the main thread, all frames.
-    let script = 0;
+    // The content script's own time on the main thread, all frames; and the
+    // marks it painted (CSS highlights, no span) and the time its load's
+    // marks were all made, in the frame that has the most.
+    let script = 0, painted = 0, markedAt = 0;
     for (const contextId of worlds) {
       const { result } = await cdp.send('Runtime.evaluate', {
         contextId, returnByValue: true,
-        expression: 'typeof glintmarkPass === "object" ? glintmarkPass.milliseconds.describe + glintmarkPass.milliseconds.apply : 0',
-      }).catch(() => ({ result: { value: 0 } }));
-      script += result.value ?? 0;
+        expression: 'typeof glintmarkPass === "object" ? [glintmarkPass.milliseconds.describe + ' +
+          'glintmarkPass.milliseconds.apply, glintmarkPass.painter === "highlight" && glintmarkPass.report ? ' +
+          'glintmarkPass.report.keywords.reduce((n, k) => n + k.spans, 0) : 0, glintmarkPass.markedAt ?? 0] : [0, 0, 0]',
+      }).catch(() => ({ result: { value: [0, 0, 0] } }));
+      const [ms, marks, at] = result.value ?? [0, 0, 0];
+      script += ms;
+      if (marks > painted) [painted, markedAt] = [marks, at];
     }
     // Garbage collected first in both browsers, so that memory is what stays.
     await cdp.send('HeapProfiler.collectGarbage');
@@ -190,7 +197,8 @@ async function load(chromium, page, { markjs = false } = {}) {
     const memory = Math.max(0, ...pids.map(privateBytes));
     return {
       task: metrics.TaskDuration * 1000, load: timing.load, memory, script,
-      lastSpan: timing.spans ? timing.lastSpan - timing.load : null, spans: timing.spans,
+      lastSpan: timing.spans ? timing.lastSpan - timing.load : painted ? markedAt - timing.load : null,
+      spans: timing.spans || painted,
     };
   } finally {
     await tab.close();

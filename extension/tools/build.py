@@ -34,7 +34,9 @@ WEB_FILES = ["options_word.js"]
 # The content script: the page's half of a pass (no engine) joined into one
 # file, in this order.
 CONTENT_SCRIPT = [os.path.join(WEB, "protocol.js"), os.path.join(WEB, "options_word.js"),
-                  os.path.join(WEB, "page.js"), os.path.join(HERE, "content_script.js")]
+                  os.path.join(WEB, "page.js"), os.path.join(HERE, "painter_highlight.js"),
+                  os.path.join(HERE, "mutation_passes.js"), os.path.join(HERE, "navigation.js"),
+                  os.path.join(HERE, "content_script.js")]
 # (icon file, image size, scale, output name)
 ICONS = [
     ("button.ico", 16, 1, "button-16.png"),

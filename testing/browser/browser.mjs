@@ -217,6 +217,52 @@ export async function highlightApart(page, enginePage, { options = 13, ...facts 
   return { kind, report };
 }
 
+let painterSource;
+// bodyNodes(): the body's nodes in document order, names and texts (run in
+// the page): what a painter that leaves the page alone must leave as it was
+// (link tooltips change attributes, not nodes).
+export const bodyNodes = () => {
+  const out = [];
+  const walker = document.createTreeWalker(document.body);
+  for (let node = walker.currentNode; node; node = walker.nextNode()) {
+    out.push(node.nodeType === 3 ? `#${node.data}` : node.nodeName);
+  }
+  return out.join('\n');
+};
+
+// paintHighlights(page, settings) -> {report, spans, marked, nodes}: the
+// extension's default painter (extension/painter_highlight.js, injected
+// here) given one pass of the engine (injected before) over the page;
+// `marked`, each mark's colour and text in document order, one per line;
+// `spans`, the count per colour; `nodes`, bodyNodes() after the pass.
+export async function paintHighlights(page, { options = 13, ...facts } = {}) {
+  painterSource ??= readFileSync(join(ROOT, 'extension/painter_highlight.js'), 'utf8');
+  await page.evaluate(painterSource);
+  return page.evaluate((options, facts, bodyNodesSource) => new Promise((resolve, reject) => {
+    const bodyNodes = eval(bodyNodesSource);
+    setTimeout(() => {
+      GlintmarkEngine.create({ prefer: 'wasm' }).then((engine) => {
+        try {
+          const { request, page } = GlintmarkPage.describe(document, {
+            options, savedSearchText: facts.savedSearchText ?? null, url: facts.url ?? document.URL,
+            referrer: facts.referrer ?? document.referrer, title: document.title,
+          }, { body: true, links: (options & 8) !== 0, shadow: true });
+          const answer = engine.run(request);
+          new GlintmarkHighlightPainter(document).paint({ ...page, changes: answer.changes, made: answer.made });
+          GlintmarkPage.apply(page, { changes: [], made: [], titles: answer.titles });
+          const marks = GlintmarkHighlightPainter.describe(window);
+          const spans = {};
+          for (const { colour } of marks) spans[colour] = (spans[colour] || 0) + 1;
+          resolve({ report: answer.report, spans, marked: marks.map((m) => `${m.colour} ${m.text}`).join('\n'),
+            nodes: bodyNodes() });
+        } catch (error) {
+          reject(error);
+        }
+      }, reject);
+    });
+  }), options, facts, `(${bodyNodes})`);
+}
+
 // pageState(page) -> {spans: {colour: count}, marked, titles, text}: the
 // highlight spans (style "color:black;background-color:C", spaces and a
 // final ";" allowed, any case) counted per colour; `marked`, each span's

@@ -12,7 +12,6 @@
 
 #include "core/utf.h"
 #include "html/html_document.h"
-#include "html/html_internal.h"
 #include "tools/glintmark/command.h"
 #include "tools/glintmark/files.h"
 #include "tools/glintmark/page_run.h"

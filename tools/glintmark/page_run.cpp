@@ -1,14 +1,13 @@
 #include "tools/glintmark/page_run.h"
 
 #include <charconv>
-#include <cstdio>
 #include <new>
 #include <sstream>
 
+#include "core/report_json.h"
 #include "core/utf.h"
 #include "html/charset.h"
 #include "html/html_document.h"
-#include "html/html_internal.h"
 #include "tools/glintmark/files.h"
 
 namespace glintmark::tool {
@@ -70,35 +69,9 @@ std::string savedTextFromArgument(std::string_view utf8, const CodePage& codePag
   return text;
 }
 
-namespace {
-
-// Narrow text of the code page as UTF-8, for reports.
-std::string utf8Of(std::string_view narrow, const CodePage& codePage) {
-  return toUtf8(codePage.toWide(narrow));
-}
-
-nlohmann::json textOrNull(const std::optional<std::string>& text, const CodePage& codePage) {
-  return text ? nlohmann::json(utf8Of(*text, codePage)) : nlohmann::json(nullptr);
-}
-
-}  // namespace
-
 nlohmann::json reportJson(const PageOutcome& outcome, const PageSession& session,
                           const CodePage& codePage) {
-  const PageReport& report = outcome.report;
-  nlohmann::json keywords = nlohmann::json::array();
-  for (const PageReport::Keyword& keyword : report.keywords) {
-    keywords.push_back({{"word", utf8Of(keyword.word, codePage)},
-                        {"colour", std::string(keyword.colour)},
-                        {"spans", keyword.spans}});
-  }
-  return {{"result", hresultText(outcome.result)},
-          {"source", std::string(sourceName(report.source))},
-          {"searchText", textOrNull(report.text, codePage)},
-          {"fromTitle", report.fromTitle},
-          {"keywords", keywords},
-          {"tooltips", report.tooltips},
-          {"savedSearchText", textOrNull(session.m_savedSearchText, codePage)}};
+  return nlohmann::json::parse(glintmark::reportJson(outcome.result, outcome.report, session, codePage));
 }
 
 std::string reportText(const nlohmann::json& report, std::string_view indent) {
@@ -119,12 +92,6 @@ std::string reportText(const nlohmann::json& report, std::string_view indent) {
       << indent << "tooltips " << report["tooltips"].get<int>() << ", saved search text "
       << quoted(report["savedSearchText"]) << "\n";
   return out.str();
-}
-
-std::string hresultText(HResult result) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(result));
-  return text;
 }
 
 }  // namespace glintmark::tool

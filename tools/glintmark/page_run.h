@@ -58,15 +58,12 @@ bool writePageFile(const PageOutcome& outcome, const std::filesystem::path& path
 // it: in the code page, lowercased.
 std::string savedTextFromArgument(std::string_view utf8, const CodePage& codePage);
 
-// The report of one pass: {"result", "source", "searchText", "fromTitle",
-// "keywords": [{"word", "colour", "spans"}], "tooltips", "savedSearchText"}.
+// The report of one pass (core/report_json.h) as a JSON value, for the
+// commands to add to and print.
 nlohmann::json reportJson(const PageOutcome& outcome, const PageSession& session,
                           const CodePage& codePage);
 
 // A few lines for people, each starting with `indent`.
 std::string reportText(const nlohmann::json& report, std::string_view indent);
-
-// "0x80004005"
-std::string hresultText(HResult result);
 
 }  // namespace glintmark::tool

@@ -13,7 +13,6 @@
 // (the registry is still shown as the failing run left it), 2 for bad
 // arguments or unreadable input.
 #include <algorithm>
-#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -39,8 +38,6 @@ struct RegistrarOptions {
 };
 
 std::string describe(HResult result) {
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(result));
   const char* name = nullptr;
   switch (result) {
     case hr::ok: name = "S_OK"; break;
@@ -50,7 +47,7 @@ std::string describe(HResult result) {
     case hr::pointer: name = "E_POINTER"; break;
     default: break;
   }
-  return name == nullptr ? std::string(hex) : std::string(hex) + " " + name;
+  return name == nullptr ? hresultText(result) : hresultText(result) + " " + name;
 }
 
 int fail(int status, const std::string& message) {

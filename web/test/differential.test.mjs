@@ -9,8 +9,8 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, BROWSER_NAME, browserMissing, servedBrowser, injectEngine, injectPageHalf, highlight, highlightApart, pageState }
-  from '../../testing/browser/browser.mjs';
+import { ROOT, BROWSER_NAME, browserMissing, servedBrowser, injectEngine, injectPageHalf, highlight, highlightApart, pageState,
+  paintHighlights, bodyNodes } from '../../testing/browser/browser.mjs';
 import { highlightFile, reportFields } from '../../testing/browser/tool.mjs';
 import { SMALL_PAGES, sessionPages, generatedPages } from './pages.mjs';
 import { sameText, noErrors } from '../../testing/browser/assertions.mjs';
@@ -106,5 +106,22 @@ describe(`differential: the engine in ${BROWSER_NAME} against glintmark highligh
         noErrors(browserPage);
       });
     }
+
+    // The extension's default painter: the same matches per colour, and not
+    // one node of the page changed.
+    it(`${page.name} (CSS highlights)`, async () => {
+      const state = await writtenState(index);
+      const browserPage = await browser.open(`/page/${index}`, { file: page.file });
+      const before = await browserPage.evaluate(`(${bodyNodes})()`);
+      await injectEngine(browserPage);
+      const painted = await paintHighlights(browserPage, { options: page.options, url: page.url,
+        referrer: page.referrer, savedSearchText: page.savedSearchText });
+      await browserPage.close();
+      assert.deepEqual(reportFields(painted.report), page.report, 'the engine\'s report against the tool\'s');
+      assert.deepEqual(painted.spans, state.spans, 'marks per colour against the tool\'s spans');
+      sameText(painted.marked, state.marked, 'the marks\' colours and texts in order against the tool\'s spans');
+      sameText(painted.nodes, before, 'the page\'s nodes after the pass against before it');
+      noErrors(browserPage);
+    });
   });
 });

@@ -7,7 +7,8 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, browserMissing, servedBrowser, injectEngine, highlight, pageState } from '../../testing/browser/browser.mjs';
+import { ROOT, browserMissing, servedBrowser, injectEngine, injectPageHalf, highlight, highlightApart, pageState }
+  from '../../testing/browser/browser.mjs';
 import { noErrors } from '../../testing/browser/assertions.mjs';
 
 const { rows } = JSON.parse(readFileSync(join(ROOT, 'tools/glintmark/testing/languages.json'), 'utf8'));
@@ -18,18 +19,34 @@ const referrer = (typed) => `https://search.example/search?${new URLSearchParams
 
 describe('searches in many languages', { skip: browserMissing }, () => {
   const browser = servedBrowser();
+  // The extension's path: the page's half in the page, the engine in another
+  // page, as the extension's worker holds it.
+  let enginePage = null;
+  async function highlightThroughExtension(page, settings) {
+    if (!enginePage) {
+      enginePage = await browser.open('/languages/engine', { body: '<p>the engine</p>' });
+      await injectEngine(enginePage);
+    }
+    await injectPageHalf(page);
+    return highlightApart(page, enginePage, settings);
+  }
 
   rows.forEach((row, index) => {
-    for (const prefer of ['wasm', 'js']) {
+    for (const prefer of ['wasm', 'js', 'extension']) {
       it(`${row.language} (${prefer})`, async () => {
         const page = await browser.open(`/languages/${index}/${prefer}`, {
           body: '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Page</title></head>' +
             `<body>${row.page}</body></html>`,
         });
         const before = await pageState(page);
-        await injectEngine(page);
-        const { report } = await highlight(page, { prefer, options: 5, url: 'https://site.example/page.html',
-          referrer: referrer(row.typed) });
+        const settings = { options: 5, url: 'https://site.example/page.html', referrer: referrer(row.typed) };
+        let report;
+        if (prefer === 'extension') {
+          ({ report } = await highlightThroughExtension(page, settings));
+        } else {
+          await injectEngine(page);
+          ({ report } = await highlight(page, { prefer, ...settings }));
+        }
         const after = await pageState(page);
         await page.close();
         assert.deepEqual(report.keywords.map(({ word }) => word), row.keywords.map(([word]) => word));

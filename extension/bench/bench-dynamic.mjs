@@ -1,0 +1,215 @@
+// The extension as the page sees it, against mark.js 8.11, in one headless
+// Chromium run (best of --runs):
+//
+// Times are the best of the runs; the longest task and step, the worst.
+// - load event to the last mark on a generated page (the extension's load
+//   pass: the session's round trip, the walk, the pass in the worker and the
+//   painting; mark.js run from a load listener with the same keywords), for
+//   both painters, and to the end of the frame that shows it (a painter
+//   that yields to the page between slices lets the page's own first layout
+//   of its content come first; the frame includes it for every contender),
+//   and the longest main-thread task of the page's life
+//   (PerformanceObserver 'longtask', buffered: the page has no script of
+//   its own, so its long tasks are the parser's, the layout's and ours);
+// - incremental batches: text appended to that page after its pass, the
+//   content script's main-thread time marking it (describing, painting), per
+//   KB, against the same for its load pass over a page holding that text
+//   alone; the longest batch.
+//
+//   node extension/bench/bench-dynamic.mjs [--runs 3] [--shape dense] [--keywords 7] [SIZE]
+import { parseArgs } from 'node:util';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdirSync, readFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { ROOT, NODE_MODULES, WORKER_ENGINE, launchChromium, newPage } from '../../testing/browser/browser.mjs';
+import { startServer } from '../../testing/browser/server.mjs';
+import { glintmark } from '../../testing/browser/tool.mjs';
+
+const { values, positionals } = parseArgs({
+  allowPositionals: true,
+  options: {
+    runs: { type: 'string', default: '3' },
+    shape: { type: 'string', default: 'dense' },
+    keywords: { type: 'string', default: '7' },
+  },
+});
+const size = positionals[0] ?? '1M';
+const runs = Number(values.runs);
+const work = join(ROOT, 'build/web-bench');
+mkdirSync(work, { recursive: true });
+const keywords = glintmark('generate-page', '--keywords').split(/\s+/).filter(Boolean).slice(0, Number(values.keywords));
+const file = join(work, `page-${values.shape}-${size}.html`);
+if (!existsSync(file)) glintmark('generate-page', size, '--shape', values.shape, '-o', file);
+const extension = join(work, 'extension');
+execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extension, join(work, 'extension.zip')]);
+const markSource = readFileSync(join(NODE_MODULES, 'node_modules/mark.js/dist/mark.js'), 'utf8');
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// The text appended after the pass, in paragraphs of the page's own words.
+const appendedKB = [16, 64, 256];
+const paragraph = `<p>${keywords.join(' and some words between ')} in a paragraph of its own.</p>`;
+const appended = (kb) => paragraph.repeat(Math.ceil(kb * 1024 / paragraph.length));
+
+// Long tasks are buffered from the page's start; read after the page settled.
+const LONGEST = `new Promise((resolve) => {
+  let longest = 0;
+  new PerformanceObserver((list) => {
+    for (const e of list.getEntries()) longest = Math.max(longest, e.duration);
+  }).observe({type: 'longtask', buffered: true});
+  setTimeout(() => resolve(longest), 100);
+})`;
+
+// The content script's own main-thread time so far (describing the page,
+// painting or applying the answers).
+const SCRIPT_MS = 'glintmarkPass.milliseconds.describe + glintmarkPass.milliseconds.apply';
+
+// The content script's world in a page, to read its figures.
+async function contentWorld(page, extensionOrigin) {
+  const cdp = await page.target().createCDPSession();
+  const worlds = [];
+  cdp.on('Runtime.executionContextCreated', ({ context }) => {
+    if (context.origin === extensionOrigin && context.auxData?.isDefault === false) worlds.push(context.id);
+  });
+  await cdp.send('Runtime.enable');
+  return async (expression) => {
+    for (let tries = 0; tries < 600; ++tries, await sleep(50)) {
+      for (const contextId of worlds) {
+        const { result } = await cdp.send('Runtime.evaluate', { contextId, expression, returnByValue: true })
+          .catch(() => ({ result: {} }));
+        if (result.value !== undefined && result.value !== null) return result.value;
+      }
+    }
+    throw new Error(`no answer to ${expression}`);
+  };
+}
+
+const server = await startServer();
+// A search on the same site: a cross-site referrer would be cut to its origin.
+const referrer = `${server.origin}/search?q=${keywords.join('+')}`;
+const address = server.serve('/page.html', { file });
+const rows = {};
+const best = (name, value) => {
+  rows[name] = Math.min(rows[name] ?? Infinity, value);
+};
+const worst = (name, value) => {
+  rows[name] = Math.max(rows[name] ?? 0, value);
+};
+
+// The extension, with either painter.
+const withExtension = await launchChromium({ extension });
+try {
+  const workerTarget = await withExtension.browser.waitForTarget((t) => t.type() === 'service_worker');
+  const extensionOrigin = `chrome-extension://${new URL(workerTarget.url()).host}`;
+  const worker = await workerTarget.worker();
+  for (const painter of ['highlight', 'spans']) {
+    await worker.evaluate((on) => chrome.storage.sync.set({ markWithElements: on }), painter === 'spans');
+    for (let run = 0; run < runs; ++run) {
+      const page = await newPage(withExtension.browser);
+      const world = await contentWorld(page, extensionOrigin);
+      await page.goto(address, { referer: referrer });
+      const markedAt = await world('glintmarkPass.markedAt');
+      const shownAt = await world('glintmarkPass.shownAt');
+      const loadAt = await page.evaluate(() => performance.getEntriesByType('navigation')[0].loadEventStart);
+      await sleep(300);
+      best(`load to last mark, ${painter}`, markedAt - loadAt);
+      best(`load to frame, ${painter}`, shownAt - loadAt);
+      worst(`longest task, ${painter}`, await page.evaluate(LONGEST));
+      worst(`longest step, ${painter}`, await world('Math.max(glintmarkPass.milliseconds.longest, ' +
+        'glintmarkPass.incremental.longestMs)'));
+      best(`marks, ${painter}`, await world(`glintmarkPass.report.keywords.reduce((n, k) => n + k.spans, 0)`));
+      if (painter === 'highlight') {
+        for (const kb of appendedKB) {
+          const before = await world(SCRIPT_MS);
+          await page.evaluate((html) => document.body.insertAdjacentHTML('beforeend', `<div>${html}</div>`),
+            appended(kb));
+          await sleep(500 + kb * 4);
+          best(`batches ms per KB, ${kb} KB appended`, (await world(SCRIPT_MS) - before) / kb);
+          best(`longest batch ms, ${kb} KB appended`, await world('glintmarkPass.incremental.longestMs'));
+        }
+      }
+      await page.close();
+    }
+    // The load pass over a page holding the appended text alone.
+    if (painter === 'highlight') {
+      for (const kb of appendedKB) {
+        const alone = server.serve(`/alone-${kb}.html`, { body: `<!DOCTYPE html><html><head><title>a</title></head>` +
+          `<body><div>${appended(kb)}</div></body></html>` });
+        for (let run = 0; run < runs; ++run) {
+          const page = await newPage(withExtension.browser);
+          const world = await contentWorld(page, extensionOrigin);
+          await page.goto(alone, { referer: referrer });
+          await world('glintmarkPass.markedAt');
+          best(`whole pass ms per KB, ${kb} KB page`, await world(SCRIPT_MS) / kb);
+          await page.close();
+        }
+      }
+    }
+  }
+  await worker.evaluate(() => chrome.storage.sync.set({ markWithElements: false }));
+} finally {
+  await withExtension.close();
+}
+
+// mark.js from a load listener, without the extension.
+const plain = await launchChromium();
+try {
+  for (let run = 0; run < runs; ++run) {
+    const page = await newPage(plain.browser);
+    await page.evaluateOnNewDocument(`${markSource};
+      addEventListener('load', () => {
+        const colours = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
+        const marker = new Mark(document.body);
+        let matches = 0;
+        ${JSON.stringify(keywords)}.forEach((keyword, i) => {
+          const style = 'color:black;background-color:' + colours[Math.min(i, colours.length - 1)];
+          marker.mark(keyword, {
+            element: 'span', separateWordSearch: false, accuracy: 'partially', diacritics: false,
+            caseSensitive: false, acrossElements: false,
+            exclude: ['textarea', 'select', 'select *', 'noscript', 'noscript *', 'template', 'template *',
+              'svg', 'svg *', 'math', 'math *'],
+            each: (element) => element.setAttribute('style', style),
+            done: (count) => { matches += count; },
+          });
+        });
+        window.marked = {at: performance.now(), matches};
+        requestAnimationFrame(() => setTimeout(() => {
+          window.marked.shownAt = performance.now();
+        }));
+      });`);
+    await page.goto(address);
+    await page.waitForFunction(() => window.marked?.shownAt);
+    const { at, shownAt, matches, loadAt } = await page.evaluate(() => ({ ...window.marked,
+      loadAt: performance.getEntriesByType('navigation')[0].loadEventStart }));
+    await sleep(300);
+    best('load to last mark, mark.js', at - loadAt);
+    best('load to frame, mark.js', shownAt - loadAt);
+    worst('longest task, mark.js', await page.evaluate(LONGEST));
+    worst('longest step, mark.js', at - loadAt);
+    best('marks, mark.js', matches);
+    await page.close();
+  }
+} finally {
+  await plain.close();
+  await server.close();
+}
+
+const f = (ms) => ms.toFixed(ms < 10 ? 2 : 0);
+console.log(`\n${size} ${values.shape} page, ${keywords.length} keywords, ms, best of ${runs} runs:\n`);
+console.log('| contender | load event to last mark made | to the end of the frame showing it | ' +
+  'longest step of its own | longest task of the page | marks | mark.js / contender (made, shown) |');
+console.log('|---|---|---|---|---|---|---|');
+for (const who of ['highlight', 'spans', 'mark.js']) {
+  const name = who === 'mark.js' ? who : `extension, ${who === 'highlight' ? 'CSS highlights' : 'spans'}`;
+  const made = rows[`load to last mark, ${who}`], shown = rows[`load to frame, ${who}`];
+  console.log(`| ${name} | ${f(made)} | ${f(shown)} | ${f(rows[`longest step, ${who}`])} | ` +
+    `${f(rows[`longest task, ${who}`])} | ${rows[`marks, ${who}`]} | ` +
+    `${(rows['load to last mark, mark.js'] / made).toFixed(1)}x, ${(rows['load to frame, mark.js'] / shown).toFixed(1)}x |`);
+}
+console.log('\n| text appended after the pass | incremental batches, ms per KB | longest batch | ' +
+  'load pass over that text alone, ms per KB | ratio |');
+console.log('|---|---|---|---|---|');
+for (const kb of appendedKB) {
+  const batch = rows[`batches ms per KB, ${kb} KB appended`], whole = rows[`whole pass ms per KB, ${kb} KB page`];
+  console.log(`| ${kb} KB | ${f(batch)} | ${f(rows[`longest batch ms, ${kb} KB appended`])} | ${f(whole)} | ` +
+    `${(batch / whole).toFixed(2)}x |`);
+}

@@ -1,0 +1,285 @@
+// The default painter: marks that leave the page's nodes alone.
+//
+//   const painter = new HighlightPainter(document);
+//   engine.highlightDocument(document, {...input, paint: (nodes) => painter.paint(nodes)});
+//   painter.forget(removedNodes);   // marks inside nodes the page took away
+//   painter.clear();                // every mark gone
+//
+// The pass's changes (text nodes split, a span made for each match and the
+// matched nodes moved into it) are not made to the page. They are read as
+// what they describe: each span's text, as a range over the page's own text
+// nodes (from the first piece of text the span would hold to the last), and
+// its colour. Each range goes into the CSS Custom Highlight API's highlight
+// of its colour (CSS.highlights, one per colour), painted by a
+// ::highlight() rule in a style sheet of our own, adopted by the document and
+// by every shadow root holding marks. Nothing of the page is split, moved or
+// added: its layout, its event targets, its editors' content and the text
+// nodes its framework keeps stay as they are.
+//
+// Ranges are StaticRanges: a live Range costs the page something on each of
+// its changes (Chromium updates every live range of the document), and the
+// incremental passes take marks away where the page changes its text.
+(function (global) {
+  'use strict';
+
+  const Change = {split: 1, clone: 2, create: 3, insert: 4};
+  const COLOURS = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
+  const STYLE = /^\s*color\s*:\s*black\s*;\s*background-color\s*:\s*(#[0-9a-fA-F]{6})\s*;?\s*$/;
+  // One highlight per colour, and per depth where a keyword's match lies
+  // inside another's (painted above it, as a span inside a span is).
+  const highlightName = (colour, depth = 0) => `glintmark-${colour.slice(1)}${depth ? `-${depth}` : ''}`;
+  const rule = (colour, depth = 0) =>
+    `::highlight(${highlightName(colour, depth)}) { color: black !important; background-color: ${colour} !important; }`;
+
+  // The colour of a span the pass made (name and attribute list, as the
+  // engine gives them), or null for any other element.
+  function spanColour([name, attributes]) {
+    if (name !== 'span') return null;
+    for (let i = 0; i + 1 < attributes.length; i += 2) {
+      if (attributes[i] === 'style') {
+        const found = STYLE.exec(attributes[i + 1]);
+        return found ? found[1].toLowerCase() : null;
+      }
+    }
+    return null;
+  }
+
+  // marksOf(pageNodes) -> [{colour, start, startOffset, end, endOffset}]: the
+  // span of each match as a range over the page's text nodes, in the order
+  // the spans were made. Replays the changes on numbers only: where each
+  // piece of a cut text node lies in the node it was cut from, and which
+  // parent each node ends up under.
+  function marksOf(pageNodes) {
+    const {changes, nodes, made} = pageNodes;
+    let last = nodes.length;
+    for (let i = 0; i < changes.length; i += 4) {
+      for (let j = 1; j < 4; ++j) if (changes[i + j] >= last) last = changes[i + j] + 1;
+    }
+    const parent = new Int32Array(last);
+    parent.set(pageNodes.parents);
+    const source = new Int32Array(last), start = new Int32Array(last), end = new Int32Array(last);
+    const pieces = [];
+    const texts = pageNodes.texts;
+    for (let i = 0; i < texts.length; i += 2) {
+      const id = texts[i];
+      source[id] = id;
+      end[id] = texts[i + 1];
+      pieces.push(id);
+    }
+    const colour = new Map();  // span number -> colour
+    for (let i = 0; i < changes.length; i += 4) {
+      const a = changes[i + 1], b = changes[i + 2], c = changes[i + 3];
+      switch (changes[i]) {
+        case Change.split:
+          parent[c] = parent[a];
+          source[c] = source[a];
+          start[c] = start[a] + b;
+          end[c] = end[a];
+          end[a] = start[a] + b;
+          pieces.push(c);
+          break;
+        case Change.clone:
+          parent[b] = 0;
+          if (colour.has(a)) colour.set(b, colour.get(a));
+          break;
+        case Change.create: {
+          parent[a] = 0;
+          const found = spanColour(made[b]);
+          if (found) colour.set(a, found);
+          break;
+        }
+        case Change.insert:
+          parent[b] = a;
+          break;
+      }
+    }
+    if (!colour.size) return [];
+    // The span each node ends up in (0: none), found once per node.
+    const spanOf = new Int32Array(last).fill(-1);
+    const climb = [];
+    const findSpan = (id) => {
+      let at = id;
+      while (at > 0 && spanOf[at] < 0 && !colour.has(at)) {
+        climb.push(at);
+        at = parent[at];
+      }
+      const span = at <= 0 ? 0 : colour.has(at) ? at : spanOf[at];
+      while (climb.length) spanOf[climb.pop()] = span;
+      return span;
+    };
+    // A keyword found inside another's match makes a span inside its span:
+    // a piece counts for each span around it.
+    const marks = new Map();
+    const extend = (span, id) => {
+      const mark = marks.get(span);
+      if (!mark) {
+        marks.set(span, {colour: colour.get(span), start: source[id], startOffset: start[id],
+          end: source[id], endOffset: end[id]});
+        return;
+      }
+      if (source[id] < mark.start || (source[id] === mark.start && start[id] < mark.startOffset)) {
+        mark.start = source[id];
+        mark.startOffset = start[id];
+      }
+      if (source[id] > mark.end || (source[id] === mark.end && end[id] > mark.endOffset)) {
+        mark.end = source[id];
+        mark.endOffset = end[id];
+      }
+    };
+    const depth = new Map();  // span -> how many spans it is in
+    const depthOf = (span) => {
+      if (!depth.has(span)) {
+        const outer = findSpan(parent[span]);
+        depth.set(span, outer ? depthOf(outer) + 1 : 0);
+      }
+      return depth.get(span);
+    };
+    for (const id of pieces) {
+      if (start[id] === end[id]) continue;
+      for (let span = findSpan(id); span; span = findSpan(parent[span])) extend(span, id);
+    }
+    const result = [];
+    for (const span of [...marks.keys()].sort((x, y) => x - y)) {
+      const mark = marks.get(span);
+      mark.depth = depthOf(span);
+      result.push({colour: mark.colour, start: nodes[mark.start], startOffset: mark.startOffset,
+        end: nodes[mark.end], endOffset: mark.endOffset, depth: mark.depth});
+    }
+    return result;
+  }
+
+  class HighlightPainter {
+    constructor(doc) {
+      this.doc = doc;
+      this.window = doc.defaultView;
+      this.highlights = new Map();  // name -> Highlight
+      this.ranges = new WeakMap();  // text node -> the ranges starting or ending in it
+      this.sheet = new this.window.CSSStyleSheet();
+      this.sheet.replaceSync(COLOURS.map(rule).join('\n'));
+      this.adopters = new Set();  // the document and shadow roots that hold marks
+      this.count = 0;
+      this.held = false;
+    }
+
+    // While held, marks are kept out of the page's highlight registry: a
+    // document marked in slices is painted once, when its last slice is in,
+    // not at every frame between two slices.
+    hold() {
+      this.held = true;
+    }
+
+    show() {
+      this.held = false;
+      for (const [name, highlight] of this.highlights) {
+        if (this.window.CSS.highlights.get(name) !== highlight) this.window.CSS.highlights.set(name, highlight);
+      }
+    }
+
+    static supported(win) {
+      return typeof win.Highlight === 'function' && !!win.CSS?.highlights && typeof win.StaticRange === 'function';
+    }
+
+    // Marks the matches of a pass (the pass's pageNodes); answers how many.
+    paint(pageNodes) {
+      const marks = marksOf(pageNodes);
+      const win = this.window;
+      for (const mark of marks) {
+        const name = highlightName(mark.colour, mark.depth);
+        let highlight = this.highlights.get(name);
+        if (!highlight) {
+          if (mark.depth || !COLOURS.includes(mark.colour)) this.sheet.insertRule(rule(mark.colour, mark.depth));
+          highlight = new win.Highlight();
+          highlight.priority = mark.depth;
+          this.highlights.set(name, highlight);
+        }
+        // Again each time: the page may have taken it out of the registry.
+        if (!this.held && win.CSS.highlights.get(name) !== highlight) win.CSS.highlights.set(name, highlight);
+        const range = new win.StaticRange({startContainer: mark.start, startOffset: mark.startOffset,
+          endContainer: mark.end, endOffset: mark.endOffset});
+        highlight.add(range);
+        this.index(mark.start, range, highlight);
+        if (mark.end !== mark.start) this.index(mark.end, range, highlight);
+        this.adopt(mark.start.getRootNode());
+      }
+      this.count += marks.length;
+      return marks.length;
+    }
+
+    index(node, range, highlight) {
+      let list = this.ranges.get(node);
+      if (!list) this.ranges.set(node, (list = []));
+      list.push(range, highlight);
+    }
+
+    // Our style sheet in the document or shadow root, again if the page
+    // replaced its list of adopted sheets.
+    adopt(root) {
+      if (!root.adoptedStyleSheets) return;
+      if (this.adopters.has(root) && root.adoptedStyleSheets.includes(this.sheet)) return;
+      this.adopters.add(root);
+      try {
+        root.adoptedStyleSheets = [...root.adoptedStyleSheets, this.sheet];
+      } catch (e) {
+        // A root of another document: its marks show unstyled.
+      }
+    }
+
+    // Takes away the marks in the text of `nodes` and their descendants: text
+    // the page removed or changed, or a subtree about to be searched again.
+    forget(nodes) {
+      const doc = this.doc;
+      for (const node of nodes) {
+        if (node.nodeType === 3 || node.nodeType === 4) {
+          this.forgetText(node);
+          continue;
+        }
+        if (node.nodeType !== 1 && node.nodeType !== 11) continue;
+        const walker = doc.createTreeWalker(node, 4 /* NodeFilter.SHOW_TEXT */);
+        while (walker.nextNode()) this.forgetText(walker.currentNode);
+        // Shadow trees the subtree hosts.
+        if (node.nodeType === 1 && node.shadowRoot) this.forget([node.shadowRoot]);
+        for (const host of node.querySelectorAll?.('*') ?? []) if (host.shadowRoot) this.forget([host.shadowRoot]);
+      }
+    }
+
+    forgetText(node) {
+      const list = this.ranges.get(node);
+      if (!list) return;
+      this.ranges.delete(node);
+      for (let i = 0; i < list.length; i += 2) {
+        if (list[i + 1].delete(list[i])) this.count--;
+      }
+    }
+
+    clear() {
+      for (const highlight of this.highlights.values()) highlight.clear();
+      this.ranges = new WeakMap();
+      this.count = 0;
+    }
+
+    // Each mark's colour and text, in document order (for tests).
+    static describe(win) {
+      const out = [];
+      for (const [name, highlight] of win.CSS.highlights) {
+        if (!name.startsWith('glintmark-')) continue;
+        const depth = Number(name.slice(17)) || 0;
+        for (const r of highlight) {
+          const range = win.document.createRange();
+          try {
+            range.setStart(r.startContainer, r.startOffset);
+            range.setEnd(r.endContainer, r.endOffset);
+          } catch (e) {
+            continue;
+          }
+          out.push({colour: `#${name.slice(10, 16)}`, text: range.toString(), node: r.startContainer,
+            offset: r.startOffset, depth});
+        }
+      }
+      out.sort((x, y) => x.node === y.node ? x.offset - y.offset || x.depth - y.depth
+        : x.node.compareDocumentPosition(y.node) & 4 /* y follows */ ? -1 : 1);
+      return out.map(({colour, text}) => ({colour, text}));
+    }
+  }
+
+  global.GlintmarkHighlightPainter = HighlightPainter;
+})(globalThis);

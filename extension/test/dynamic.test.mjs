@@ -1,0 +1,225 @@
+// The extension on pages that change after loading, in headless Chromium:
+// text rendered late, replaced, appended, pushed by a single-page app,
+// streamed by a chat, rendered and updated by React 18; a page that removes
+// our spans; layout, click targets, editable content, shadow roots and frames
+// whose content the parent writes; a search refined by pushState carried to
+// the next page. The default painter (CSS highlights) unless a test says
+// "Mark with elements".
+//
+//   node --test extension/test/dynamic.test.mjs
+import assert from 'node:assert/strict';
+import {execFileSync} from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import {after, before, describe, it} from 'node:test';
+import {BROWSER, WORKER_ENGINE, NODE_MODULES, ROOT, browserMissing, newPage} from '../../testing/browser/browser.mjs';
+import {launchExtension, until} from '../../testing/browser/extension.mjs';
+import {startServer} from '../../testing/browser/server.mjs';
+import {generatedPages} from '../../web/test/pages.mjs';
+import {highlightFile} from '../../testing/browser/tool.mjs';
+import {CHANGING_PAGES, HOSTILE_PAGE, SEARCH, SPAN_REMOVER, WORDS} from './dynamic-pages.mjs';
+
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const SETTLE_MS = 1000;  // marks are due this long after the page's last change
+
+// What a frame shows marked: each mark's colour and text, from the CSS
+// highlights the extension registered and from its spans, and how often the
+// search's words occur in the text the frame renders (shadow roots included).
+function marksIn(frame) {
+  return frame.evaluate((words) => {
+    const marks = [];
+    for (const [name, highlight] of CSS.highlights) {
+      if (!name.startsWith('glintmark-')) continue;
+      for (const r of highlight) {
+        if (!r.startContainer.isConnected) continue;
+        const range = document.createRange();
+        range.setStart(r.startContainer, r.startOffset);
+        range.setEnd(r.endContainer, r.endOffset);
+        marks.push(range.toString().toLowerCase());
+      }
+    }
+    for (const span of document.querySelectorAll('span[style^="color:black;background-color:"]')) {
+      marks.push(span.textContent.toLowerCase());
+    }
+    const text = (node) => [...node.childNodes].map((child) => child.nodeType === 3 ? child.data
+      : child.nodeType !== 1 || ['SCRIPT', 'STYLE', 'TEXTAREA'].includes(child.tagName) ? ''
+        : child.shadowRoot ? text(child.shadowRoot).replace(/\u0000/g, text(child)) : child.localName === 'slot'
+          ? '\u0000' : text(child) + (getComputedStyle(child).display.startsWith('inline') ? '' : '\n')).join('');
+    const shown = text(document.body).toLowerCase();
+    const occurrences = words.reduce((n, w) => n + (shown.match(new RegExp(`\\b${w}\\b`, 'g')) ?? []).length, 0);
+    return {marks: marks.sort(), occurrences};
+  }, WORDS);
+}
+
+describe('the extension on pages that change after loading', {skip: browserMissing}, () => {
+  let server, chromium, referrer;
+  const WORK = path.join(ROOT, 'build/extension-dynamic');
+  before(async () => {
+    const extension = path.join(WORK, 'extension');
+    fs.rmSync(WORK, {recursive: true, force: true});
+    execFileSync('python3', [path.join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE,
+      '--browser', BROWSER, extension, path.join(WORK, 'extension.zip')]);
+    server = await startServer();
+    referrer = server.serve('/search', {body: '<!DOCTYPE html><title>Search</title><p>Results</p>'}) + `?q=${SEARCH}`;
+    chromium = await launchExtension(extension);
+    // React 18 from the test's own packages, served from here (no network).
+    for (const name of ['react/umd/react.production.min.js', 'react-dom/umd/react-dom.production.min.js']) {
+      server.serve(`/${name.split('/')[0]}.js`, {file: path.join(NODE_MODULES, 'node_modules', name),
+        headers: {'Content-Type': 'text/javascript'}});
+    }
+  });
+  after(async () => {
+    await chromium?.close();
+    await server?.close();
+  });
+
+  const markWithElements = (on) => chromium.inBackground(`chrome.storage.sync.set({markWithElements: ${on}})`);
+  // Goes from the page to `url` through a link, which gives the new page
+  // the first as its referrer (over BiDi, puppeteer's goto sends none).
+  async function followTo(page, url) {
+    await page.evaluate((url) => {
+      const link = Object.assign(document.createElement('a'), {href: url});
+      document.body.append(link);
+      link.click();
+    }, url);
+    await until(`${url} loaded`, () => page.evaluate((url) => location.href === url && document.readyState === 'complete', url),
+      30000);
+  }
+  // Opens `html` at `address`, reached from the search's results page (in
+  // the same tab, which saves the search).
+  async function open(address, html) {
+    const page = await newPage(chromium.browser);
+    await page.goto(referrer);
+    await sleep(300);  // its pass over
+    await followTo(page, server.serve(address, {body: html}));
+    return page;
+  }
+
+  for (const {name, html, settleMs, words} of CHANGING_PAGES) {
+    it(`every word marked 1 s after the last change: ${name}`, async () => {
+      const page = await open(`/changing/${name}`, html);
+      await sleep(settleMs + SETTLE_MS);
+      const {marks, occurrences} = await marksIn(page.mainFrame());
+      assert.equal(occurrences, words, 'the page rendered all its words');
+      assert.equal(marks.length, occurrences, 'marks against occurrences');
+      assert.deepEqual([...new Set(marks)], WORDS.slice().sort());
+      assert.deepEqual(page.errors, []);
+      await page.close();
+    });
+  }
+
+  it('React 18 updates and removes marked text after the pass: no framework error, new text marked', async () => {
+    const page = await open('/react', `<!DOCTYPE html><html><head><meta charset="utf-8"><title>Ferries</title>
+      <script src="/react.js"></script><script src="/react-dom.js"></script></head><body><div id="root"></div><script>
+      const e = React.createElement;
+      function App() {
+        const [items, setItems] = React.useState(['harbour ferry at nine', 'timetable for May', 'harbour works']);
+        window.update = () => setItems(['harbour ferry at ten', 'the ferry timetable for June']);
+        return e('ul', null, items.map((text, i) => e('li', {key: i}, 'Note ', i, ': ', text)));
+      }
+      ReactDOM.createRoot(document.getElementById('root')).render(e(App));
+      </script></body></html>`);
+    await sleep(500);
+    const first = await marksIn(page.mainFrame());
+    await page.evaluate(() => window.update());
+    await sleep(SETTLE_MS);
+    const text = await page.$eval('#root', (root) => root.textContent);
+    const second = await marksIn(page.mainFrame());
+    assert.deepEqual([first.marks.length, first.occurrences], [4, 4]);
+    assert.equal(text, 'Note 0: harbour ferry at tenNote 1: the ferry timetable for June');
+    assert.deepEqual(second.marks, ['ferry', 'ferry', 'harbour', 'timetable']);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  it('layout, click targets, editable content, shadow roots and written frames', async () => {
+    // The page's own boxes without marks: loaded typed, in a tab of its own,
+    // it has no keywords.
+    const boxes = (page) => page.evaluate(() => [...document.querySelectorAll('body *')]
+      .map((e) => JSON.stringify(e.getBoundingClientRect())));
+    const plain = await newPage(chromium.browser);
+    await plain.goto(server.serve('/hostile', {body: HOSTILE_PAGE}));
+    await sleep(300);
+    const unmarked = await boxes(plain);
+    await plain.close();
+    const page = await open('/hostile', HOSTILE_PAGE);
+    await sleep(SETTLE_MS);
+    assert.deepEqual(await boxes(page), unmarked, 'element boxes with and without the marks');
+    await page.click('#item');
+    assert.equal(await page.evaluate(() => window.clicked), 'LI');
+    const main = await marksIn(page.mainFrame());
+    // li: harbour, timetable, ferry; editor: harbour; two shadow roots: their
+    // slotted word and "harbour" each; the textarea is not searched.
+    assert.deepEqual([main.marks.length, main.occurrences], [8, 8]);
+    const framed = await Promise.all(page.mainFrame().childFrames().map(marksIn));
+    assert.deepEqual(framed.map((f) => f.marks.length).sort(), [1, 2], JSON.stringify(framed));
+    assert.equal(await page.$eval('#editor', (e) => e.innerHTML), 'Draft: the harbour is closed.');
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  it('Mark with elements: editable content and form fields untouched; a page removing our spans makes no loop', async () => {
+    await markWithElements(true);
+    try {
+      const page = await open('/hostile-spans', HOSTILE_PAGE);
+      await sleep(SETTLE_MS);
+      assert.equal(await page.$eval('#editor', (e) => e.innerHTML), 'Draft: the harbour is closed.');
+      assert.equal(await page.$eval('#notes', (e) => e.value), 'harbour');
+      assert.ok((await marksIn(page.mainFrame())).marks.length >= 3);
+      await page.close();
+
+      const remover = await open('/remover', SPAN_REMOVER);
+      await sleep(2000);
+      const seen = await remover.evaluate(() => window.seen);
+      await sleep(1000);
+      assert.equal(await remover.evaluate(() => window.seen), seen, 'the page and the passes stopped');
+      assert.ok(seen < 200, `${seen} changes seen by the page`);
+      assert.equal(await remover.evaluate(() => document.body.textContent.includes('0: The harbour ferry')), true);
+      await remover.close();
+    } finally {
+      await markWithElements(false);
+    }
+  });
+
+  it('a large page: the same matches per colour as glintmark highlight', async () => {
+    // Reached from a search on the same site (a cross-site referrer is cut
+    // to its origin), with the words of the tool's referrer.
+    for (const page of generatedPages(WORK, ['100K'])) {
+      const report = highlightFile(page.file, path.join(WORK, 'out.html'), page);
+      const byColour = {};
+      for (const {colour, spans} of report.keywords) if (spans) byColour[colour] = (byColour[colour] ?? 0) + spans;
+      const tab = await newPage(chromium.browser);
+      await tab.goto(`${server.origin}/search${new URL(page.referrer).search}`);
+      await followTo(tab, server.serve(`/generated/${path.basename(page.file)}`, {file: page.file}));
+      await sleep(SETTLE_MS);
+      const marks = await tab.evaluate(() => Object.fromEntries([...CSS.highlights]
+        .filter(([name]) => name.startsWith('glintmark-')).map(([name, h]) => [`#${name.slice(10, 16)}`, h.size])));
+      assert.deepEqual(marks, byColour, page.name);
+      await tab.close();
+    }
+  });
+
+  it('a search refined by pushState is carried to the next page', async () => {
+    // The next page is on another site: its referrer is cut to the results
+    // page's origin, so the tab's saved search decides its keywords.
+    const site = await startServer({host: '127.0.0.2'});
+    try {
+      const article = site.serve('/article', {body: '<!DOCTYPE html><html><head><title>A</title></head><body>' +
+        '<p>The ferry timetable and the harbour.</p></body></html>'});
+      const page = await newPage(chromium.browser);
+      await page.goto(server.serve('/results', {body: `<!DOCTYPE html><html><head><meta charset="utf-8">
+        <title>Search</title></head><body><p id="shown">Results</p><a id="next" href="${article}">article</a>
+        <script>window.refine = (q) => history.pushState({}, '', '/results?q=' + q);</script></body></html>`}) +
+        '?q=harbour');
+      await sleep(300);
+      await page.evaluate(() => window.refine('ferry+timetable'));
+      await sleep(300);
+      await Promise.all([page.waitForNavigation(), page.click('#next')]);
+      await sleep(SETTLE_MS);
+      assert.deepEqual((await marksIn(page.mainFrame())).marks, ['ferry', 'timetable']);
+      await page.close();
+    } finally {
+      await site.close();
+    }
+  });
+});
