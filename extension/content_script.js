@@ -167,6 +167,18 @@ function addReport(whole, slice) {
   if (slice.domError) whole.domError ??= slice.domError;
 }
 
+// After each pass, whole or incremental, and each removal of marked text:
+// the marks registry reads the marks again (the popup's counts, the badge,
+// stepping) and the strip beside the scrollbar follows. `report`, a whole
+// pass's, gives the words.
+function marksPassed(report) {
+  if (!marksPassed.started) {
+    marksPassed.started = true;
+    GlintmarkStrip.start();
+  }
+  GlintmarkMarks.refresh(report);
+}
+
 async function runPagePass() {
   await documentComplete();
   let painter = null, input = null;
@@ -182,11 +194,17 @@ async function runPagePass() {
       if (begun !== generation) return;
       if (!report) return;
       if (slicing) addReport(slicing.report, report);
-      else glintmarkPass.lastIncremental = report;
+      else {
+        glintmarkPass.lastIncremental = report;
+        marksPassed(null);
+      }
       for (const root of report.shadowRoots ?? []) passes.watch(root);
       navigations.check();
     },
-    removed: (nodes) => painter.forget(nodes),
+    removed: (nodes) => {
+      painter.forget(nodes);
+      marksPassed(null);
+    },
     idle: () => {
       if (!slicing) return;
       const {report, done} = slicing;
@@ -252,7 +270,12 @@ async function runPagePass() {
     navigationQueue = navigationQueue.then(async () => {
       const begun = await begin({...facts(), url: address, referrer: previous});
       passes.resume({drop: true});
-      if (begun) await wholePass(begun, begun.report, (report) => glintmarkPass.navigations.push(report));
+      if (begun) {
+        await wholePass(begun, begun.report, (report) => {
+          glintmarkPass.navigations.push(report);
+          marksPassed(report);
+        });
+      }
     }).catch(() => passes.resume());
   });
 
@@ -261,6 +284,7 @@ async function runPagePass() {
   await wholePass(begun, begun.report, (report) => {
     glintmarkPass.report = report;
     glintmarkPass.markedAt = performance.now();
+    marksPassed(report);
     // The end of the frame that shows them (the benchmark's "seen from the
     // page"): a task after the next frame's rendering.
     requestAnimationFrame(() => setTimeout(() => {

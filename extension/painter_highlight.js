@@ -155,7 +155,7 @@
       this.highlights = new Map();  // name -> Highlight
       this.ranges = new WeakMap();  // text node -> the ranges starting or ending in it
       this.sheet = new this.window.CSSStyleSheet();
-      this.sheet.replaceSync(COLOURS.map(rule).join('\n'));
+      this.sheet.replaceSync(COLOURS.map((colour) => rule(colour)).join('\n'));
       this.adopters = new Set();  // the document and shadow roots that hold marks
       this.count = 0;
       this.held = false;

@@ -33,7 +33,7 @@
 // over before the document's body is needed; the pass over the body changes
 // no session and needs no turn.
 
-importScripts('options_word.js', 'engine/glintmark-engine.js');
+importScripts('options_word.js', 'engine/glintmark-engine.js', 'marks_worker.js');
 
 // The engine, compiled once per start of the worker, begun at once so that
 // it is ready by the time the first page has loaded.
@@ -179,9 +179,8 @@ chrome.tabs.onReplaced.addListener((addedTabId, removedTabId) => {
   });
 });
 
-// --- The toolbar button and the options page --------------------------------
-
-chrome.action.onClicked.addListener(() => chrome.runtime.openOptionsPage());
+// --- The options page ---------------------------------------------------------
+// (The toolbar button opens the popup: popup.html, marks_worker.js.)
 
 // An options page whose tab was closed with a change of its boxes pending
 // (the dialog's close box): the change is stored, as the dialog stored it.

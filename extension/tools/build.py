@@ -27,7 +27,8 @@ import zipfile
 TOOLS = os.path.dirname(os.path.abspath(__file__))
 HERE = os.path.dirname(TOOLS)  # extension/: the files the extension is made of
 RESOURCES = os.path.join(HERE, "..", "resources")
-FILES = ["manifest.json", "service_worker.js", "options.html", "options.css", "options.js"]
+FILES = ["manifest.json", "service_worker.js", "options.html", "options.css", "options.js", "browser_options.js",
+         "marks_worker.js", "popup.html", "popup.css", "popup.js"]
 # Scripts of the engine's folder (web/) that the extension's own scripts load.
 WEB = os.path.join(HERE, "..", "web")
 WEB_FILES = ["options_word.js"]
@@ -36,6 +37,7 @@ WEB_FILES = ["options_word.js"]
 CONTENT_SCRIPT = [os.path.join(WEB, "protocol.js"), os.path.join(WEB, "options_word.js"),
                   os.path.join(WEB, "page.js"), os.path.join(HERE, "painter_highlight.js"),
                   os.path.join(HERE, "mutation_passes.js"), os.path.join(HERE, "navigation.js"),
+                  os.path.join(HERE, "marks.js"), os.path.join(HERE, "strip.js"),
                   os.path.join(HERE, "content_script.js")]
 # (icon file, image size, scale, output name)
 ICONS = [
@@ -77,7 +79,8 @@ def firefox_manifest(manifest, worker_source):
     # Firefox gives a tab that a page's script opens in a new window no
     # openerTabId; the navigation that made it names its source tab
     # (firefox_background.js).
-    manifest["permissions"] = [*manifest["permissions"], "webNavigation"]
+    if "webNavigation" not in manifest["permissions"]:
+        manifest["permissions"] = [*manifest["permissions"], "webNavigation"]
     return manifest
 
 

@@ -1,0 +1,220 @@
+// GlintmarkMarks: the marks of this document, in document order, with their
+// word and colour, whichever painter made them: the CSS highlights painter
+// (one highlight per colour in CSS.highlights, named glintmark-RRGGBB or
+// glintmark-RRGGBB-DEPTH for a match inside another, holding ranges over the
+// page's text nodes) or the spans painter (span[style^="color:black;
+// background-color:"]). Read again after each pass (refresh), never kept
+// between them: the page and the incremental passes change them.
+//
+// It also shows the current mark, the one the user stepped to: scrolled to
+// the middle of its scroller (smoothly unless the user prefers reduced
+// motion), painted by a highlight of its own, glintmark-current (black under
+// the word's colour, underlined), above the marks, whichever painter ran,
+// and announced through a live region in a closed shadow root.
+(function (global) {
+  'use strict';
+
+  const SPANS = 'span[style^="color:black;background-color:"]';
+  const SPAN_COLOUR = /background-color\s*:\s*(#[0-9a-f]{6})/i;
+  const NAME = /^glintmark-([0-9a-f]{6})(?:-(\d+))?$/;
+  const CURRENT = 'glintmark-current';
+  const REFRESH_MS = 100;
+
+  let marks = [];        // [{colour, range: StaticRange or Range-like {startContainer...}, element?}]
+  let keywords = [];     // the pass's [{word, colour}]
+  let current = -1;
+  let lastReport = null;
+  const listeners = [];
+
+  // Where a node is in its document, to order ranges: -1 when a precedes b.
+  function order(a, aOffset, b, bOffset) {
+    if (a === b) return aOffset - bOffset;
+    return a.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1;
+  }
+
+  function fromHighlights() {
+    const found = [];
+    const registry = global.CSS?.highlights;
+    if (!registry) return found;
+    for (const [name, highlight] of registry) {
+      const parts = NAME.exec(name);
+      if (!parts) continue;
+      const colour = `#${parts[1]}`;
+      for (const range of highlight) {
+        if (!range.startContainer.isConnected || range.collapsed) continue;
+        found.push({colour, range, depth: Number(parts[2] ?? 0)});
+      }
+    }
+    found.sort((x, y) => order(x.range.startContainer, x.range.startOffset, y.range.startContainer,
+      y.range.startOffset) || x.depth - y.depth);
+    return found;
+  }
+
+  function fromSpans() {
+    return [...document.querySelectorAll(SPANS)].map((span) => {
+      const colour = (SPAN_COLOUR.exec(span.getAttribute('style'))?.[1] ?? '').toLowerCase();
+      return {colour, element: span,
+        range: {startContainer: span, startOffset: 0, endContainer: span, endOffset: span.childNodes.length}};
+    });
+  }
+
+  // The word (keyword index) of a colour: the first keyword of that colour.
+  const wordOf = (colour) => keywords.findIndex((k) => k.colour === colour);
+
+  // Reads the marks again, once for a burst of passes (the incremental
+  // passes of a page that keeps changing come in bursts); `report`, the
+  // latest whole pass's report, gives the words (an incremental pass's
+  // leaves them as they are: pass none). Tells the worker, which gathers the
+  // tab's frames for the badge.
+  let refreshing = 0, whole = false, signature = '';
+  function refresh(report) {
+    if (report) {
+      lastReport = report;
+      whole = true;
+    }
+    if (report?.keywords) keywords = report.keywords.map(({word, colour}) => ({word, colour: colour.toLowerCase()}));
+    refreshing ||= setTimeout(read, REFRESH_MS);
+  }
+
+  function read() {
+    refreshing = 0;
+    const spans = fromSpans();
+    const found = spans.length ? spans : fromHighlights();
+    const was = marks[current];
+    marks = found;
+    current = was ? marks.findIndex((m) => m.range.startContainer === was.range.startContainer &&
+      m.range.startOffset === was.range.startOffset) : -1;
+    if (current < 0) clearCurrent();
+    // The page changed something that left the marks as they were (the
+    // usual incremental pass): nobody is told.
+    const now = marks.map((m) => m.colour).join();
+    if (!whole && now === signature) return;
+    whole = false;
+    signature = now;
+    for (const listener of listeners) listener(marks);
+    chrome.runtime.sendMessage({type: 'marksChanged'}).catch(() => {});
+  }
+
+  // Marks per word (keyword index; -1 for a colour no keyword has).
+  function counts() {
+    const out = keywords.map(() => 0);
+    for (const mark of marks) {
+      const word = wordOf(mark.colour);
+      if (word >= 0) out[word]++;
+    }
+    return out;
+  }
+
+  // The child frames' elements in document order: each one's address (the
+  // worker matches them with the tab's frames) and how many marks come
+  // before it.
+  function childFrames() {
+    const out = [];
+    for (const frame of document.querySelectorAll('iframe, frame')) {
+      let before = 0, hi = marks.length;
+      while (before < hi) {  // the first mark after the frame element
+        const mid = (before + hi) >> 1;
+        if (order(marks[mid].range.startContainer, marks[mid].range.startOffset, frame, 0) < 0) before = mid + 1;
+        else hi = mid;
+      }
+      // A frame without an address of its own is known to the browser by its
+      // content's: about:srcdoc or about:blank.
+      out.push({url: frame.hasAttribute('srcdoc') ? 'about:srcdoc' : frame.src || 'about:blank', before});
+    }
+    return out;
+  }
+
+  // What the worker gathers from each frame: the word of each mark in order,
+  // the child frames' places among them, the words and where the search came from.
+  function summary(report = lastReport) {
+    return {words: marks.map((m) => wordOf(m.colour)), frames: childFrames(), keywords,
+      source: report?.source ?? null, fromTitle: report?.fromTitle ?? false};
+  }
+
+  // --- The current mark ----------------------------------------------------
+
+  let sheet = null;
+  function currentStyle(colour) {
+    sheet ??= new CSSStyleSheet();
+    sheet.replaceSync(`::highlight(${CURRENT}) { color: ${colour} !important; background-color: #000 !important;` +
+      ` text-decoration: underline 3px ${colour} !important; }`);
+    for (const root of new Set([document, marks[current]?.range.startContainer.getRootNode()])) {
+      if (root?.adoptedStyleSheets && !root.adoptedStyleSheets.includes(sheet)) {
+        root.adoptedStyleSheets = [...root.adoptedStyleSheets, sheet];
+      }
+    }
+  }
+
+  function clearCurrent() {
+    current = -1;
+    global.CSS?.highlights?.delete(CURRENT);
+  }
+
+  // Live region for screen readers, in a closed shadow root of an element
+  // of ours, fixed and empty to the eye: the page's layout stays as it is.
+  let live = null;
+  function announce(text) {
+    if (!live) {
+      const host = document.createElement('glintmark-announcer');
+      host.setAttribute('style', 'all: initial !important; position: fixed !important; width: 1px !important;' +
+        ' height: 1px !important; overflow: hidden !important; clip-path: inset(50%) !important;' +
+        ' top: 0 !important; left: 0 !important;');
+      live = host.attachShadow({mode: 'closed'}).appendChild(document.createElement('div'));
+      live.setAttribute('role', 'status');
+      live.setAttribute('aria-live', 'polite');
+      document.documentElement.appendChild(host);
+    }
+    live.textContent = text;
+  }
+
+  // Makes mark `index` the current one: scrolled to, painted, announced
+  // (`position` and `total` count over the whole tab). False when there is
+  // no such mark.
+  function show(index, position, total) {
+    const mark = marks[index];
+    if (!mark || !mark.range.startContainer.isConnected) return false;
+    current = index;
+    const {startContainer, startOffset, endContainer, endOffset} = mark.range;
+    if (global.Highlight && global.CSS?.highlights) {
+      const highlight = new Highlight(new StaticRange({startContainer, startOffset, endContainer, endOffset}));
+      highlight.priority = 1000;
+      CSS.highlights.set(CURRENT, highlight);
+      currentStyle(mark.colour);
+    }
+    const element = mark.element ?? (startContainer.nodeType === 1 ? startContainer : startContainer.parentElement);
+    const smooth = !global.matchMedia('(prefers-reduced-motion: reduce)').matches;
+    element.scrollIntoView({block: 'center', inline: 'nearest', behavior: smooth ? 'smooth' : 'instant'});
+    // The text as shown; the word when the page shortened the text under a
+    // range since the pass.
+    let text = keywords[wordOf(mark.colour)]?.word ?? '';
+    try {
+      const range = document.createRange();
+      range.setStart(startContainer, startOffset);
+      range.setEnd(endContainer, endOffset);
+      text = range.toString() || text;
+    } catch (e) {
+      // offsets past the text's end
+    }
+    announce(`${text}: mark ${position ?? index + 1} of ${total ?? marks.length}`);
+    return true;
+  }
+
+  // The worker's questions: this frame's summary, show a mark, drop the current one.
+  chrome.runtime.onMessage.addListener((message, sender, reply) => {
+    if (sender.id !== chrome.runtime.id || sender.tab) return false;
+    if (message?.type === 'marksSummary') reply(summary());
+    else if (message?.type === 'showMark') reply(show(message.index | 0, message.position, message.total));
+    else if (message?.type === 'clearMark') reply(clearCurrent());
+    else return false;
+    return false;
+  });
+
+  global.GlintmarkMarks = Object.freeze({
+    refresh, counts, summary, show, clearCurrent,
+    get marks() { return marks; },
+    get keywords() { return keywords; },
+    get current() { return current; },
+    get announced() { return live?.textContent ?? null; },
+    onChange(listener) { listeners.push(listener); },
+  });
+})(globalThis);

@@ -1,0 +1,122 @@
+// GlintmarkStrip: the marks beside the scrollbar of the top document. A
+// strip 8 px wide, fixed at the viewport's right edge, in a closed shadow
+// root: one line per marked block (the nearest ancestor of a mark that is not
+// laid out inline) in its first mark's colour, at the block's height in the
+// document scaled to the viewport's. Only the lines take the pointer; a click
+// on one scrolls the block to the middle. Drawn again after each pass (the
+// marks registry's change) and when the page resizes, at most every
+// THROTTLE_MS; hidden on a page too short to scroll and when the option
+// "marksStrip" (chrome.storage.sync, beside the painter's) is false.
+(function (global) {
+  'use strict';
+
+  const WIDTH = 8;
+  const LINE = 4;
+  const THROTTLE_MS = 250;
+  const OPTION_KEY = 'marksStrip';
+
+  let host = null, root = null, enabled = true, timer = 0, lastDrawn = 0;
+
+  function make() {
+    host = document.createElement('glintmark-strip');
+    host.setAttribute('style', `all: initial !important; position: fixed !important; top: 0 !important;` +
+      ` right: 0 !important; width: ${WIDTH}px !important; height: 100vh !important;` +
+      ` pointer-events: none !important; z-index: 2147483647 !important; display: block !important;`);
+    root = host.attachShadow({mode: 'closed'});
+    root.addEventListener('click', (event) => {
+      const y = Number(event.target?.dataset?.y);
+      if (!Number.isFinite(y)) return;
+      const smooth = !global.matchMedia('(prefers-reduced-motion: reduce)').matches;
+      global.scrollTo({top: Math.max(0, y - global.innerHeight / 2), behavior: smooth ? 'smooth' : 'instant'});
+    });
+  }
+
+  const blockOf = (node, cache) => {
+    let element = node.nodeType === 1 ? node : node.parentElement;
+    const start = element;
+    while (element && element !== document.body) {
+      const known = cache.get(element);
+      if (known) return known;
+      if (!getComputedStyle(element).display.startsWith('inline')) break;
+      element = element.parentElement;
+    }
+    const block = element ?? document.body;
+    if (start) cache.set(start, block);
+    return block;
+  };
+
+  // [{y, colour}]: each marked block's top in the document, in pixels.
+  function lines() {
+    const seen = new Map(), cache = new Map();
+    for (const mark of GlintmarkMarks.marks) {
+      const node = mark.range.startContainer;
+      if (!node.isConnected || node.getRootNode() !== document) continue;
+      const block = blockOf(node, cache);
+      if (seen.has(block)) continue;
+      const box = block.getBoundingClientRect();
+      if (!box.height && !box.width) continue;  // not rendered
+      seen.set(block, {y: box.top + global.scrollY, colour: mark.colour});
+    }
+    return [...seen.values()];
+  }
+
+  function draw() {
+    lastDrawn = performance.now();
+    timer = 0;
+    const docHeight = document.documentElement.scrollHeight;
+    const view = global.innerHeight;
+    const marks = enabled && docHeight > view ? lines() : [];
+    if (!marks.length) {
+      host?.remove();
+      return;
+    }
+    if (!host) make();
+    if (!host.isConnected) document.documentElement.appendChild(host);
+    const out = document.createDocumentFragment();
+    const placed = new Set();
+    for (const {y, colour} of marks) {
+      const top = Math.min(view - LINE, Math.round((y / docHeight) * view));
+      const key = `${top} ${colour}`;
+      if (placed.has(key)) continue;
+      placed.add(key);
+      const line = document.createElement('div');
+      line.dataset.y = String(Math.round(y));
+      line.setAttribute('style', `position:absolute;right:0;width:${WIDTH}px;height:${LINE}px;top:${top}px;` +
+        `background:${colour};box-shadow:0 0 0 1px rgba(0,0,0,.35);pointer-events:auto;cursor:pointer`);
+      out.appendChild(line);
+    }
+    root.replaceChildren(out);
+  }
+
+  // Draws now or at the end of the current THROTTLE_MS.
+  function schedule() {
+    if (timer) return;
+    const wait = Math.max(0, THROTTLE_MS - (performance.now() - lastDrawn));
+    timer = setTimeout(draw, wait);
+  }
+
+  function start() {
+    if (global.top !== global) return;
+    chrome.storage.sync.get(OPTION_KEY).then((items) => {
+      enabled = items[OPTION_KEY] !== false;
+      schedule();
+    }, () => {});
+    chrome.storage.onChanged.addListener((changes, area) => {
+      if (area !== 'sync' || !(OPTION_KEY in changes)) return;
+      enabled = changes[OPTION_KEY].newValue !== false;
+      schedule();
+    });
+    GlintmarkMarks.onChange(schedule);
+    global.addEventListener('resize', schedule);
+    if (document.body) new ResizeObserver(schedule).observe(document.body);
+  }
+
+  // Draws at once (for tests); answers the lines' tops and colours.
+  function drawNow() {
+    draw();
+    return root && host.isConnected ? [...root.children].map((line) => ({top: parseFloat(line.style.top),
+      y: Number(line.dataset.y), colour: line.style.backgroundColor})) : [];
+  }
+
+  global.GlintmarkStrip = Object.freeze({start, drawNow, OPTION_KEY});
+})(globalThis);
