@@ -33,13 +33,17 @@ chromium --headless --no-sandbox --disable-gpu --no-first-run --disable-backgrou
 rm -rf "$profile"
 echo "screenshot of the highlighted result page: build/examples/02-leopards.png"
 
-# The Chromium extension: the page pass compiled to WebAssembly
-# (build/wasm/web/glintmark-worker-engine.js, run by its service worker) with
-# its scripts, options page and the product's icons, unpacked in build/extension/ (chrome://extensions,
-# "Load unpacked") and zipped as build/glintmark-extension.zip.
+# The browser extension: the page pass compiled to WebAssembly
+# (build/wasm/web/glintmark-worker-engine.js, run by its background) with its
+# scripts, options page and the product's icons. For Chromium unpacked in
+# build/extension/ (chrome://extensions, "Load unpacked") and zipped as
+# build/glintmark-extension.zip; for Firefox in build/extension-firefox/
+# (about:debugging, "Load Temporary Add-on") and as build/glintmark-extension.xpi.
 cmake --preset wasm >/dev/null
 cmake --build --preset wasm >/dev/null
 python3 extension/tools/build.py --engine build/wasm/web/glintmark-worker-engine.js build/extension build/glintmark-extension.zip
+python3 extension/tools/build.py --engine build/wasm/web/glintmark-worker-engine.js --browser firefox \
+  build/extension-firefox build/glintmark-extension.xpi
 
 # The library itself: Sheenpad.dll for 32-bit Windows (build/win32/bho/, the
 # file users install) and the 64-bit build of the same sources. Each registers

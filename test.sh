@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: native, sanitizers, the browser
-# engine in headless Chromium, fuzzers, the win64 suite under Wine, and the
+# engine and the extension in headless Chromium and Firefox, fuzzers, the win64 suite under Wine, and the
 # 32-bit checks. Ends with one summary line, "N passed, N failed", over all
 # of them; exits non-zero on any failure.
 set -u
@@ -69,23 +69,34 @@ for preset in native native-asan; do
   fi
 done
 
-# The browser engine (web/, the wasm preset) in headless Chromium, driven by
-# web/test/ against the native build's glintmark: the differential, the
-# live-page checks and the Content-Security-Policy fallback. Then the
-# Chromium extension (extension/) built around it, through a browsing session
-# compared page by page with `glintmark session`.
+# The browser engine (web/, the wasm preset) in headless Chromium and in
+# headless Firefox ESR, driven by web/test/ against the native build's
+# glintmark: the differential, the live-page checks and the
+# Content-Security-Policy fallback. Then the extension (extension/) built
+# around it for each browser, through a browsing session compared page by
+# page with `glintmark session`. Each suite runs once per browser
+# (GLINTMARK_BROWSER); a browser that is not installed is skipped.
 if build wasm; then
-  if [ ! -x /usr/bin/chromium ]; then
-    echo "== browser, extension: skipped: Chromium missing (scripts/install-deps.sh chromium installs it)"
+  if [ ! -x /usr/bin/chromium ] && [ ! -x /usr/bin/firefox-esr ]; then
+    echo "== browser, extension: skipped: Chromium and Firefox missing (scripts/install-deps.sh installs them)"
   elif ! scripts/install-web-node.sh 2>"$log/install-web-node.log"; then
     echo "== browser, extension: FAILED: the npm packages of testing/browser could not be installed:"
     tail -5 "$log/install-web-node.log" | sed 's/^/   /'
     failed=$((failed + 2)); broken+=("browser" "extension")
   else
-    node --test --test-reporter=tap web/test/*.test.mjs >"$log/test-browser.log" 2>&1
-    count_node browser "$log/test-browser.log" $?
-    node --test --test-reporter=tap extension/test/*.test.mjs >"$log/test-extension.log" 2>&1
-    count_node extension "$log/test-extension.log" $?
+    for browser in chromium firefox; do
+      binary=/usr/bin/$browser; [ "$browser" = firefox ] && binary=/usr/bin/firefox-esr
+      suffix=; [ "$browser" = firefox ] && suffix=-firefox
+      if [ ! -x "$binary" ]; then
+        echo "== browser$suffix, extension$suffix: skipped: $binary missing (scripts/install-deps.sh installs it)"
+        continue
+      fi
+      GLINTMARK_BROWSER=$browser node --test --test-reporter=tap web/test/*.test.mjs >"$log/test-browser$suffix.log" 2>&1
+      count_node "browser$suffix" "$log/test-browser$suffix.log" $?
+      GLINTMARK_BROWSER=$browser node --test --test-reporter=tap extension/test/*.test.mjs \
+        >"$log/test-extension$suffix.log" 2>&1
+      count_node "extension$suffix" "$log/test-extension$suffix.log" $?
+    done
   fi
 fi
 

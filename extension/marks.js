@@ -34,13 +34,16 @@
 
   function fromHighlights() {
     const found = [];
+    // Firefox gives a content script the page's registry and highlights
+    // through wrappers that make no iterators: iterated unwrapped there.
+    const unwrap = global.XPCNativeWrapper?.unwrap ?? ((object) => object);
     const registry = global.CSS?.highlights;
     if (!registry) return found;
-    for (const [name, highlight] of registry) {
+    for (const [name, highlight] of unwrap(registry)) {
       const parts = NAME.exec(name);
       if (!parts) continue;
       const colour = `#${parts[1]}`;
-      for (const range of highlight) {
+      for (const range of unwrap(highlight)) {
         if (!range.startContainer.isConnected || range.collapsed) continue;
         found.push({colour, range, depth: Number(parts[2] ?? 0)});
       }

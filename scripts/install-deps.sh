@@ -12,7 +12,7 @@ packages=(
   libgumbo-dev nlohmann-json3-dev libcli11-dev
   mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 fonts-wine libwine-dev
-  xvfb xauth imagemagick x11-apps chromium
+  xvfb xauth imagemagick x11-apps chromium firefox-esr
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 file python3
   emscripten binaryen ca-certificates unicode-data
 )

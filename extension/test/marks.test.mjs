@@ -14,7 +14,7 @@ import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {test} from 'node:test';
-import {ROOT, WORKER_ENGINE, chromiumMissing, launchChromium} from '../../testing/browser/browser.mjs';
+import {ROOT, WORKER_ENGINE, browserMissing, isFirefox, launchChromium} from '../../testing/browser/browser.mjs';
 import {startServer} from '../../testing/browser/server.mjs';
 import {highlightFile} from '../../testing/browser/tool.mjs';
 import {SMALL_PAGES} from '../../web/test/pages.mjs';
@@ -41,7 +41,10 @@ const LONG = html('Long', '<p id="p1">The glacier retreats.</p><div style="heigh
   '<p id="p2">Ice <b>and</b> moraine.</p><div style="height:2500px"></div><p id="p3">A glacier again, with moraine.</p>');
 
 test('marks: counts, badge, commands, stepping across frames, strip, layout',
-  {skip: chromiumMissing && 'Chromium missing'}, async (t) => {
+  // It calls the worker's functions and reads the content scripts over
+  // DevTools; testing/browser/extension.mjs does not offer that in Firefox yet.
+  {skip: browserMissing || (isFirefox && 'Firefox: this suite drives the worker over DevTools, not ported yet')},
+  async (t) => {
     fs.rmSync(WORK, {recursive: true, force: true});
     fs.mkdirSync(SHOTS, {recursive: true});
     const extensionDir = path.join(WORK, 'extension');

@@ -23,11 +23,12 @@ import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {test} from 'node:test';
-import {ROOT, WORKER_ENGINE, chromiumMissing, launchChromium} from '../../testing/browser/browser.mjs';
+import {BROWSER, ROOT, WORKER_ENGINE, browserMissing, isFirefox} from '../../testing/browser/browser.mjs';
+import {launchExtension, sleep, until} from '../../testing/browser/extension.mjs';
 import {glintmark, highlightFile, reportFields} from '../../testing/browser/tool.mjs';
 import {startSites} from './sites.mjs';
 
-test('the extension through a browsing session', {skip: chromiumMissing && 'Chromium missing'}, session);
+test('the extension through a browsing session', {skip: browserMissing}, session);
 
 // Each check is a subtest of the session, reported as the session reaches it;
 // a failed one shows the expected and the actual values and the session goes on.
@@ -38,66 +39,12 @@ async function session(t) {
   const screenshotDir = process.env.GLINTMARK_SCREENSHOTS ?? path.join(WORK, 'screenshots');
   fs.rmSync(WORK, {recursive: true, force: true});
   fs.mkdirSync(screenshotDir, {recursive: true});
-  execFileSync('python3', [path.join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extensionDir,
-    path.join(WORK, 'glintmark-extension.zip')]);
+  execFileSync('python3', [path.join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE,
+    '--browser', BROWSER, extensionDir, path.join(WORK, isFirefox ? 'glintmark-extension.xpi' : 'glintmark-extension.zip')]);
   const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
 
-  const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-  async function until(what, probe, ms = 10000) {
-    for (const end = Date.now() + ms; ; await sleep(50)) {
-      const value = await probe().catch(() => undefined);
-      if (value) return value;
-      if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-    }
-  }
-
-  // --- Consoles and the content script's world ---------------------------------
-
-  const consoleErrors = [];
-  let extensionOrigin;
-
-  // Follows a page or worker: its console errors and uncaught exceptions, and
-  // for pages the content script's world in each frame.
-  async function watch(target, label) {
-    const cdp = await target.createCDPSession();
-    const worlds = new Map();  // frame id -> execution context id of the content script
-    cdp.on('Runtime.executionContextCreated', ({context}) => {
-      if (extensionOrigin && context.origin === extensionOrigin && context.auxData?.frameId) {
-        worlds.set(context.auxData.frameId, context.id);
-      }
-    });
-    cdp.on('Runtime.executionContextsCleared', () => worlds.clear());
-    cdp.on('Runtime.exceptionThrown', ({exceptionDetails: e}) =>
-      consoleErrors.push(`${label}: ${e.exception?.description ?? e.text}`));
-    cdp.on('Runtime.consoleAPICalled', ({type, args}) => {
-      if (type === 'error' || type === 'assert') {
-        consoleErrors.push(`${label}: console.${type} ${args.map((a) => a.value ?? a.description).join(' ')}`);
-      }
-    });
-    cdp.on('Log.entryAdded', ({entry}) => {
-      if (entry.level === 'error') consoleErrors.push(`${label}: ${entry.text} ${entry.url ?? ''}`);
-    });
-    await cdp.send('Runtime.enable');
-    await cdp.send('Log.enable');
-    return {cdp, worlds};
-  }
-
-  // The pass of one frame as its content script kept it, once it has run.
-  async function passOf(watcher, frame, field = 'report') {
-    return until(`the pass of ${frame.url()}`, async () => {
-      const contextId = watcher.worlds.get(frame._id);
-      if (contextId === undefined) return undefined;
-      const {result} = await watcher.cdp.send('Runtime.evaluate', {
-        contextId, returnByValue: true,
-        expression: `glintmarkPass.${field} && JSON.stringify(glintmarkPass)`,
-      });
-      return result.value && JSON.parse(result.value);
-    });
-  }
-
-  // What the user sees in a frame: the marks per colour (the extension's CSS
-  // highlights, or its spans), the links with their target as tooltip, the
-  // address and referrer the document has.
+  // What the user sees in a frame: the spans per colour, the links with their
+  // target as tooltip, the address and referrer the document has.
   function pageView(frame) {
     return frame.evaluate((selector) => {
       const spans = {};
@@ -117,23 +64,24 @@ async function session(t) {
   // --- The session ------------------------------------------------------------
 
   const web = await startSites();
-  const chromium = await launchChromium({extension: extensionDir,
+  const extension = await launchExtension(extensionDir, {
     // No host name reaches a resolver: nothing leaves the machine.
-    args: ['--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE 127.0.0.2']});
-  const browser = chromium.browser;
+    args: ['--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE 127.0.0.2'],
+    prefs: {'network.dns.localDomains': 'glintmark.example'},
+  });
+  const browser = extension.browser;
   const visits = [];  // {tab, page, frame view, pass}
-  let swCdp;
+  let consoleErrors;
   try {
-    // The service worker, and each worker started after it was stopped.
-    const isWorker = (t) => t.type() === 'service_worker' && t.url().startsWith('chrome-extension://');
-    const workerTarget = await browser.waitForTarget(isWorker);
-    extensionOrigin = `chrome-extension://${new URL(workerTarget.url()).host}`;
-    swCdp = watch(workerTarget, 'service worker');
-    browser.on('targetcreated', (t) => {
-      if (isWorker(t)) swCdp = watch(t, 'service worker (restarted)');
-    });
-    const inWorker = async (expression) => (await (await swCdp).cdp.send('Runtime.evaluate',
-      {expression, awaitPromise: true, returnByValue: true})).result.value;
+    const watch = (page, label) => extension.watch(page, label);
+    const passOf = (watcher, frame, field) => extension.passOf(watcher, frame, field);
+    const inWorker = (expression) => extension.inBackground(expression);
+    const stopWorker = () => extension.stopBackground();
+    // A tab or window that opens next.
+    const nextPage = () => {
+      const known = new Set(browser.targets());
+      return browser.waitForTarget((t) => t.type() === 'page' && !known.has(t)).then((t) => t.page());
+    };
 
     async function visit(tab, watcher, page, file, frame = page.mainFrame()) {
       const pass = await passOf(watcher, frame);
@@ -141,10 +89,18 @@ async function session(t) {
       visits.push({tab, file, view, pass});
       return visits.at(-1);
     }
-    const follow = (page, selector) => Promise.all([page.waitForNavigation(), page.click(selector)]);
+    // Follows a link and waits for its page to load. (Not waitForNavigation:
+    // over BiDi, puppeteer misses the navigations of a page Firefox restored
+    // from its page cache.)
+    async function follow(page, selector) {
+      const href = await page.$eval(selector, (link) => link.href);
+      await page.click(selector);
+      await until(`${href} loaded`, () => page.evaluate((href) =>
+        location.href === href && document.readyState === 'complete', href), 30000);
+    }
 
     const tabA = (await browser.pages())[0];
-    const a = await watch(tabA.target(), 'tab A');
+    const a = await watch(tabA, 'tab A');
     await tabA.goto(`${web.engine}/search?hl=en&q=snow+leopard+habitat`);
     const results = await visit('A', a, tabA, 'results.html');
     await check('results page: search saved, page not highlighted (option off), links get tooltips', () =>
@@ -152,14 +108,7 @@ async function session(t) {
         {saved: results.pass.report.savedSearchText, spans: results.view.spans, tooltips: results.view.tooltips},
         {saved: 'snow+leopard+habitat', spans: {}, tooltips: 2}));
 
-    // Chromium stops an idle worker; the tab's saved search must outlive it.
-    const control = await tabA.createCDPSession();
-    await control.send('ServiceWorker.enable');
-    async function stopWorker() {
-      await (await swCdp).cdp.detach();  // a worker with DevTools attached is kept running
-      await control.send('ServiceWorker.stopAllWorkers');
-      await until('the worker stopped', async () => !browser.targets().some(isWorker));
-    }
+    // The browser stops an idle background; the tab's saved search must outlive it.
     await stopWorker();
 
     await follow(tabA, '#result');
@@ -179,22 +128,22 @@ async function session(t) {
     await follow(tabA, '#next');
     await visit('A', a, tabA, 'conservation.html');
 
-    const opened = browser.waitForTarget((t) => t.opener() === tabA.target());
+    const opened = nextPage();
     await tabA.click('#newtab');
-    const tabB = await (await opened).page();
-    const b = await watch(tabB.target(), 'tab B');
+    const tabB = await opened;
+    const b = await watch(tabB, 'tab B');
     const inherited = await visit('B', b, tabB, 'habitat.html');
-    const popupOpened = browser.waitForTarget((t) => t.opener() === tabA.target() && t !== tabB.target());
+    const popupOpened = nextPage();
     await tabA.bringToFront();  // a background tab's click opens no window
     await tabA.click('#popup');
-    const popup = await (await popupOpened).page();
-    const inheritedByWindow = await visit('popup', await watch(popup.target(), 'popup window'), popup, 'habitat.html');
+    const popup = await popupOpened;
+    const inheritedByWindow = await visit('popup', await watch(popup, 'popup window'), popup, 'habitat.html');
     // A window opened by hand (no opener), its first page given a referrer, so
-    // that the saved text decides.
-    const browserSession = await browser.target().createCDPSession();
-    const {targetId} = await browserSession.send('Target.createTarget', {url: 'about:blank', newWindow: true});
-    const tabC = await (await browser.waitForTarget((t) => t._targetId === targetId)).page();
-    const c = await watch(tabC.target(), 'window C');
+    // that the saved text decides. (Over WebDriver BiDi, puppeteer sends no
+    // referrer: there the page is a typed address, and the saved text the
+    // window starts with is what this shows.)
+    const tabC = await browser.newPage({type: 'window'});
+    const c = await watch(tabC, 'window C');
     await tabC.goto(`${web.site}/habitat.html`, {referer: `${web.site}/conservation.html`});
     const fresh = await visit('C', c, tabC, 'habitat.html');
     await check('a tab or window opened from a link starts with its opener search; a window opened by hand with none',
@@ -235,17 +184,18 @@ async function session(t) {
         [1, 'snow+leopard+habitat', 'saved']));
 
     // The options page.
-    const optionsUrl = `${extensionOrigin}/options.html`;
     async function openOptions(label) {
-      const page = await browser.newPage();
-      const watcher = await watch(page.target(), label);
-      await page.goto(optionsUrl);
+      const page = await extension.openPage('options.html');
+      const watcher = await watch(page, label);
       await until('the stored options shown', () => page.$eval('input', (box) => !box.disabled));
       return {page, watcher};
     }
     const boxesOf = (page) => page.$$eval('.client label', (labels) =>
       labels.map((l) => [l.textContent, l.querySelector('input').checked]));
-    const closed = (page) => new Promise((resolve) => page.once('close', resolve));
+    // (A page evaluates nothing once its tab is gone: over BiDi, puppeteer
+    // does not see an extension page's tab close.)
+    const closed = (page) => until('the page closed', async () =>
+      page.isClosed() || page.evaluate(() => false).catch(() => true));
     const storedOptions = () => inWorker('chrome.storage.sync.get("options").then((o) => o.options)');
 
     const dialogRc = fs.readFileSync(path.join(ROOT, 'resources/options_dialog.rc'), 'latin1');
@@ -262,7 +212,13 @@ async function session(t) {
       assert.deepStrictEqual(boxes.map((box) => box[1]), [false, true, true, true]));
     await options.page.setViewport({width: 420, height: 290});
     await options.page.screenshot({path: path.join(screenshotDir, 'options-page.png')});
-    const helpOpened = browser.waitForTarget((t) => t.url().startsWith('https://glintmark.example/'), {timeout: 5000});
+    // (Firefox's tab of an address that cannot load keeps about:blank as its
+    // address over BiDi: there the extension's view of its tabs tells.)
+    const helpOpened = isFirefox
+      ? until('the help tab', async () => (await inWorker('chrome.tabs.query({})'))
+        .find((tab) => tab.url?.startsWith('https://glintmark.example/')), 5000)
+        .then((tab) => ({url: () => tab.url, page: () => inWorker(`chrome.tabs.remove(${tab.id})`)}))
+      : browser.waitForTarget((t) => t.url().startsWith('https://glintmark.example/'), {timeout: 5000});
     await options.page.click('#help');
     const help = await helpOpened.catch(() => null);
     const helpPage = /helpPageAddress\[\] = "([^"]+)"/.exec(
@@ -334,7 +290,8 @@ async function session(t) {
   } catch (error) {
     await check('the session ran to its end', () => assert.ifError(error));
   } finally {
-    await chromium.close();
+    consoleErrors = await extension.errors().catch((error) => [`the consoles could not be read: ${error}`]);
+    await extension.close();
     await web.close();
   }
 

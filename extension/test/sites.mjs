@@ -21,7 +21,9 @@ export async function startSites() {
   const site = await startServer({host: '127.0.0.2'});
   const render = (name) => fs.readFileSync(path.join(pages, name), 'utf8')
     .replaceAll('{{ENGINE}}', engine.origin).replaceAll('{{SITE}}', site.origin);
-  engine.serve('/search', {body: render('results.html')});
+  // A results page the browser may keep in its page cache for the way back:
+  // Firefox keeps no page served with "no-store" there.
+  engine.serve('/search', {body: render('results.html'), headers: {'Cache-Control': 'no-cache'}});
   engine.serve('/find', {body: render('glacier-results.html')});
   for (const name of fs.readdirSync(pages)) site.serve(`/${name}`, {body: render(name), headers: policy[name]});
   return {

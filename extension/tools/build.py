@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Assembles the Chromium extension: unpacked in a folder and as a zip.
+"""Assembles the extension for Chromium or Firefox: unpacked in a folder and as a zip (.xpi for Firefox).
 
-  build.py --engine glintmark-worker-engine.js OUT_DIR OUT.zip
+  build.py --engine glintmark-worker-engine.js [--browser chromium|firefox] OUT_DIR OUT.zip
 
 OUT_DIR gets the manifest, the service worker, the content script (joined
 with web/protocol.js, web/options_word.js and web/page.js), the options page
@@ -9,10 +9,16 @@ with the options word (web/options_word.js), the service worker's engine (as eng
 icons turned into PNG (resources/*.ico: the toolbar button's icon for the
 action and the extension, the dialog's icon for the options page). The zip
 holds the same files at its top level, as the Chrome Web Store and "Load
-unpacked" (after unzipping) expect. Standard library only.
+unpacked" (after unzipping) expect, and Firefox as an .xpi.
+
+Both browsers get the same files; only the manifest differs (firefox_manifest
+below) and Firefox gets one more script, firefox_background.js, that lets the
+service worker's code run as Firefox's background page. Standard library only.
 """
 import argparse
+import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -40,11 +46,48 @@ ICONS = [
     ("button.ico", 32, 4, "button-128.png"),
     ("options.ico", 32, 1, "options-32.png"),
 ]
+# What Firefox runs the background in is an event page, not a service worker:
+# a page, whose scripts the manifest lists in order and which has no
+# importScripts. This script, listed first, makes importScripts a no-op there,
+# and the scripts the worker imports are listed before the worker itself.
+FIREFOX_BACKGROUND_SHIM = "firefox_background.js"
+GECKO = {
+    "id": "glintmark@glintmark.example",
+    # MV3 with storage.session, 'wasm-unsafe-eval' and the CSS Custom
+    # Highlight API: the ESR line of 140 onwards.
+    "strict_min_version": "140.0",
+    # Nothing leaves the browser.
+    "data_collection_permissions": {"required": ["none"]},
+}
+
+
+def imported_scripts(worker_source):
+    """The files the service worker loads with importScripts, in order."""
+    found = re.search(r"^importScripts\(([^)]*)\);", worker_source, re.MULTILINE)
+    if not found:
+        raise SystemExit("build.py: the service worker has no importScripts(...) line to list for Firefox")
+    return re.findall(r"'([^']+)'", found.group(1))
+
+
+def firefox_manifest(manifest, worker_source):
+    """The Chromium manifest turned into Firefox's: the service worker runs as
+    an event page, and the add-on has an id of its own."""
+    worker = manifest["background"]["service_worker"]
+    manifest = dict(manifest)
+    manifest["background"] = {"scripts": [FIREFOX_BACKGROUND_SHIM, *imported_scripts(worker_source), worker]}
+    manifest["browser_specific_settings"] = {"gecko": GECKO}
+    # Firefox gives a tab that a page's script opens in a new window no
+    # openerTabId; the navigation that made it names its source tab
+    # (firefox_background.js).
+    if "webNavigation" not in manifest["permissions"]:
+        manifest["permissions"] = [*manifest["permissions"], "webNavigation"]
+    return manifest
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--engine", required=True, help="glintmark-worker-engine.js of the wasm build")
+    parser.add_argument("--browser", choices=["chromium", "firefox"], default="chromium")
     parser.add_argument("out_dir")
     parser.add_argument("out_zip")
     args = parser.parse_args()
@@ -56,6 +99,16 @@ def main():
     os.makedirs(os.path.join(args.out_dir, "engine"))
     for name in FILES:
         shutil.copyfile(os.path.join(HERE, name), os.path.join(args.out_dir, name))
+    if args.browser == "firefox":
+        manifest_path = os.path.join(args.out_dir, "manifest.json")
+        with open(manifest_path, encoding="utf-8") as source:
+            manifest = json.load(source)
+        with open(os.path.join(HERE, manifest["background"]["service_worker"]), encoding="utf-8") as source:
+            manifest = firefox_manifest(manifest, source.read())
+        with open(manifest_path, "w", encoding="utf-8") as out:
+            json.dump(manifest, out, indent=2)
+            out.write("\n")
+        shutil.copyfile(os.path.join(HERE, FIREFOX_BACKGROUND_SHIM), os.path.join(args.out_dir, FIREFOX_BACKGROUND_SHIM))
     for name in WEB_FILES:
         shutil.copyfile(os.path.join(WEB, name), os.path.join(args.out_dir, name))
     # Every frame of every page loads it: without its comment lines and blank

@@ -1,7 +1,11 @@
-// The browser side of the tests and the benchmark: the system Chromium
-// driven by puppeteer-core (from build/web-node, installed by
+// The browser side of the tests and the benchmark: the system Chromium or
+// Firefox ESR driven by puppeteer-core (from build/web-node, installed by
 // scripts/install-web-node.sh), the engine script injected into pages, and what
 // the tests read back from a page: the highlight spans per colour and the text.
+//
+// GLINTMARK_BROWSER chooses the browser of a run: chromium (the default,
+// driven over the DevTools protocol) or firefox (Firefox ESR, driven over
+// WebDriver BiDi). The suites run once per browser.
 import { createRequire } from 'node:module';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -12,7 +16,14 @@ import { startServer } from './server.mjs';
 
 export const ROOT = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 export const CHROMIUM = '/usr/bin/chromium';
-export const chromiumMissing = !existsSync(CHROMIUM);
+export const FIREFOX = '/usr/bin/firefox-esr';
+export const BROWSER = process.env.GLINTMARK_BROWSER || 'chromium';
+if (!['chromium', 'firefox'].includes(BROWSER)) throw new Error(`GLINTMARK_BROWSER=${BROWSER}: chromium or firefox`);
+export const isFirefox = BROWSER === 'firefox';
+// The browser's name for messages, and the skip reason of a suite when the
+// browser of this run is not installed.
+export const BROWSER_NAME = isFirefox ? 'Firefox' : 'Chromium';
+export const browserMissing = !existsSync(isFirefox ? FIREFOX : CHROMIUM) && `${BROWSER_NAME} missing`;
 export const ENGINE = process.env.GLINTMARK_ENGINE || join(ROOT, 'build/wasm/web/glintmark-engine.js');
 // The engine of the extension's service worker (WebAssembly alone).
 export const WORKER_ENGINE = process.env.GLINTMARK_WORKER_ENGINE ||
@@ -22,17 +33,20 @@ export const NODE_MODULES = process.env.GLINTMARK_WEB_NODE || join(ROOT, 'build/
 const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 
+function puppeteerCore() {
+  const require = createRequire(join(NODE_MODULES, 'package.json'));
+  try {
+    return require('puppeteer-core');
+  } catch (error) {
+    throw new Error(`puppeteer-core is not in ${NODE_MODULES} (scripts/install-deps.sh installs it): ${error.message}`);
+  }
+}
+
 // launchChromium({extension, args}) -> {browser, close()}: headless Chromium
 // on a fresh profile folder, removed again by close(); with `extension`, that
 // unpacked extension loaded and no other; `args`, more command-line flags.
 export async function launchChromium({ extension, args = [] } = {}) {
-  const require = createRequire(join(NODE_MODULES, 'package.json'));
-  let puppeteer;
-  try {
-    puppeteer = require('puppeteer-core');
-  } catch (error) {
-    throw new Error(`puppeteer-core is not in ${NODE_MODULES} (scripts/install-deps.sh installs it): ${error.message}`);
-  }
+  const puppeteer = puppeteerCore();
   const profile = mkdtempSync(join(tmpdir(), 'glintmark-chromium-'));
   let browser;
   try {
@@ -56,6 +70,58 @@ export async function launchChromium({ extension, args = [] } = {}) {
       rmSync(profile, { recursive: true, force: true });
     },
   };
+}
+
+// The address of the extension's pages in Firefox: moz-extension://UUID/,
+// the UUID fixed through a preference, so that the tests know it before the
+// add-on is installed.
+export const FIREFOX_EXTENSION_UUID = '6c1a5e0b-3f1d-4c8e-9a57-0d2b7e4f9c31';
+
+// launchFirefox({extension, prefs}) -> {browser, close(), extensionOrigin}:
+// headless Firefox ESR over WebDriver BiDi on a fresh profile folder; with
+// `extension` (an unpacked Firefox build), that add-on installed as a
+// temporary one (BiDi webExtension.install, as about:debugging does). Its
+// pages may then be opened by address (--remote-allow-system-access: BiDi
+// navigates to moz-extension: addresses only with it). `prefs`, more
+// preferences.
+export async function launchFirefox({ extension, prefs = {} } = {}) {
+  const puppeteer = puppeteerCore();
+  const profile = mkdtempSync(join(tmpdir(), 'glintmark-firefox-'));
+  let browser;
+  try {
+    let id;
+    if (extension) id = JSON.parse(readFileSync(join(extension, 'manifest.json'), 'utf8')).browser_specific_settings.gecko.id;
+    browser = await puppeteer.launch({
+      browser: 'firefox',
+      executablePath: FIREFOX,
+      headless: true,
+      args: extension ? ['--remote-allow-system-access'] : [],
+      extraPrefsFirefox: {
+        ...(id ? { 'extensions.webextensions.uuids': JSON.stringify({ [id]: FIREFOX_EXTENSION_UUID }) } : {}),
+        ...prefs,
+      },
+      userDataDir: profile,
+      protocolTimeout: 600_000,
+    });
+    if (extension) await browser.installExtension(extension);
+  } catch (error) {
+    await browser?.close();
+    rmSync(profile, { recursive: true, force: true });
+    throw error;
+  }
+  return {
+    browser,
+    extensionOrigin: extension ? `moz-extension://${FIREFOX_EXTENSION_UUID}` : undefined,
+    async close() {
+      await browser.close();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// launchBrowser(...): the browser of this run (GLINTMARK_BROWSER), as above.
+export function launchBrowser(options = {}) {
+  return isFirefox ? launchFirefox(options) : launchChromium(options);
 }
 
 // newPage(browser) -> page, whose console errors and uncaught exceptions
@@ -223,18 +289,18 @@ export function pageState(page) {
   });
 }
 
-// For the tests of one describe(): a loopback server and a Chromium, started
-// before the first test and closed after the last. open(path, content) serves
-// the content at the path and opens it in a new tab.
-export function servedChromium() {
-  let server, chromium;
+// For the tests of one describe(): a loopback server and the browser of this
+// run, started before the first test and closed after the last.
+// open(path, content) serves the content at the path and opens it in a new tab.
+export function servedBrowser() {
+  let server, launched;
   before(async () => {
     server = await startServer();
-    chromium = await launchChromium();
+    launched = await launchBrowser();
   });
   after(async () => {
-    await chromium?.close();
+    await launched?.close();
     await server?.close();
   });
-  return { open: (path, content) => openPage(chromium.browser, server.serve(path, content)) };
+  return { open: (path, content) => openPage(launched.browser, server.serve(path, content)) };
 }

@@ -9,7 +9,7 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, chromiumMissing, servedChromium, injectEngine, injectPageHalf, highlight, highlightApart, pageState,
+import { ROOT, BROWSER_NAME, browserMissing, servedBrowser, injectEngine, injectPageHalf, highlight, highlightApart, pageState,
   paintHighlights, bodyNodes } from '../../testing/browser/browser.mjs';
 import { highlightFile, reportFields } from '../../testing/browser/tool.mjs';
 import { SMALL_PAGES, sessionPages, generatedPages } from './pages.mjs';
@@ -47,16 +47,16 @@ function prepare() {
   return cases;
 }
 
-describe('differential: the engine in Chromium against glintmark highlight', { skip: chromiumMissing && 'Chromium missing' }, () => {
-  const cases = chromiumMissing ? [] : prepare();
-  const chromium = servedChromium();
+describe(`differential: the engine in ${BROWSER_NAME} against glintmark highlight`, { skip: browserMissing }, () => {
+  const cases = browserMissing ? [] : prepare();
+  const browser = servedBrowser();
 
 
   // What Chromium builds from the tool's written page, once per page.
   const written = new Map();
   async function writtenState(index) {
     if (!written.has(index)) {
-      const page = await chromium.open(`/out/${index}`, { file: cases[index].out });
+      const page = await browser.open(`/out/${index}`, { file: cases[index].out });
       written.set(index, await pageState(page));
       await page.close();
     }
@@ -68,7 +68,7 @@ describe('differential: the engine in Chromium against glintmark highlight', { s
   let enginePage = null;
   async function highlightElsewhere(browserPage, settings) {
     if (!enginePage) {
-      enginePage = await chromium.open('/engine', { body: '<p>the engine</p>' });
+      enginePage = await browser.open('/engine', { body: '<p>the engine</p>' });
       await injectEngine(enginePage);
     }
     await injectPageHalf(browserPage);
@@ -79,7 +79,7 @@ describe('differential: the engine in Chromium against glintmark highlight', { s
     for (const prefer of ['wasm', 'js', 'extension']) {
       it(`${page.name} (${prefer})`, async (t) => {
         const state = await writtenState(index);
-        const browserPage = await chromium.open(`/page/${index}`, { file: page.file });
+        const browserPage = await browser.open(`/page/${index}`, { file: page.file });
         const before = await pageState(browserPage);
         const settings = { options: page.options, url: page.url, referrer: page.referrer,
           savedSearchText: page.savedSearchText };
@@ -111,7 +111,7 @@ describe('differential: the engine in Chromium against glintmark highlight', { s
     // one node of the page changed.
     it(`${page.name} (CSS highlights)`, async () => {
       const state = await writtenState(index);
-      const browserPage = await chromium.open(`/page/${index}`, { file: page.file });
+      const browserPage = await browser.open(`/page/${index}`, { file: page.file });
       const before = await browserPage.evaluate(`(${bodyNodes})()`);
       await injectEngine(browserPage);
       const painted = await paintHighlights(browserPage, { options: page.options, url: page.url,

@@ -7,7 +7,7 @@ import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, chromiumMissing, servedChromium, injectEngine, injectPageHalf, highlight, highlightApart, pageState }
+import { ROOT, browserMissing, servedBrowser, injectEngine, injectPageHalf, highlight, highlightApart, pageState }
   from '../../testing/browser/browser.mjs';
 import { noErrors } from '../../testing/browser/assertions.mjs';
 
@@ -17,14 +17,14 @@ const PALETTE = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00
 // The results page's address as the browser makes it from the typed text.
 const referrer = (typed) => `https://search.example/search?${new URLSearchParams({ hl: 'en', q: typed })}`;
 
-describe('searches in many languages', { skip: chromiumMissing && 'Chromium missing' }, () => {
-  const chromium = servedChromium();
+describe('searches in many languages', { skip: browserMissing }, () => {
+  const browser = servedBrowser();
   // The extension's path: the page's half in the page, the engine in another
   // page, as the extension's worker holds it.
   let enginePage = null;
   async function highlightThroughExtension(page, settings) {
     if (!enginePage) {
-      enginePage = await chromium.open('/languages/engine', { body: '<p>the engine</p>' });
+      enginePage = await browser.open('/languages/engine', { body: '<p>the engine</p>' });
       await injectEngine(enginePage);
     }
     await injectPageHalf(page);
@@ -34,7 +34,7 @@ describe('searches in many languages', { skip: chromiumMissing && 'Chromium miss
   rows.forEach((row, index) => {
     for (const prefer of ['wasm', 'js', 'extension']) {
       it(`${row.language} (${prefer})`, async () => {
-        const page = await chromium.open(`/languages/${index}/${prefer}`, {
+        const page = await browser.open(`/languages/${index}/${prefer}`, {
           body: '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Page</title></head>' +
             `<body>${row.page}</body></html>`,
         });

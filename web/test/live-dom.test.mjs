@@ -5,17 +5,17 @@
 // svg and math stay as they were; nothing goes to the console as an error.
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { chromiumMissing, servedChromium, injectEngine, highlight } from '../../testing/browser/browser.mjs';
+import { browserMissing, servedBrowser, injectEngine, highlight } from '../../testing/browser/browser.mjs';
 import { noErrors } from '../../testing/browser/assertions.mjs';
 
 const REFERRER = 'https://search.example/search?q=';
 
-describe('live DOM', { skip: chromiumMissing && 'Chromium missing' }, () => {
-  const chromium = servedChromium();
+describe('live DOM', { skip: browserMissing }, () => {
+  const browser = servedBrowser();
   let pages = 0;
 
   async function open(body) {
-    const page = await chromium.open(`/live/${pages++}`, {
+    const page = await browser.open(`/live/${pages++}`, {
       body: `<!DOCTYPE html><html><head><meta charset="utf-8"><title>Live</title></head><body>${body}</body></html>`,
     });
     await injectEngine(page);
