@@ -12,7 +12,7 @@ import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
-import {BROWSER, isFirefox, WORKER_ENGINE, NODE_MODULES, ROOT, browserMissing, newPage} from '../../testing/browser/browser.mjs';
+import {BROWSER, WORKER_ENGINE, NODE_MODULES, ROOT, browserMissing, newPage} from '../../testing/browser/browser.mjs';
 import {launchExtension, until} from '../../testing/browser/extension.mjs';
 import {startServer} from '../../testing/browser/server.mjs';
 import {generatedPages} from '../../web/test/pages.mjs';
@@ -143,10 +143,7 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.close();
   });
 
-  // In Firefox the frame without an address that its parent writes shows no
-  // marks yet: not found out by the time of writing.
-  it('layout, click targets, editable content, shadow roots and written frames',
-    {todo: isFirefox && 'Firefox: the written frame gets no marks'}, async () => {
+  it('layout, click targets, editable content, shadow roots and written frames', async () => {
     // The page's own boxes without marks: loaded typed, in a tab of its own,
     // it has no keywords.
     const boxes = (page) => page.evaluate(() => [...document.querySelectorAll('body *')]
@@ -165,7 +162,7 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     // slotted word and "harbour" each; the textarea is not searched.
     assert.deepEqual([main.marks.length, main.occurrences], [8, 8]);
     const framed = await Promise.all(page.mainFrame().childFrames().map((f) => settled(f, (m) => m.marks.length > 0, 10000)));
-    assert.deepEqual(framed.map((f) => f.marks.length).sort(), [1, 2], JSON.stringify(framed));
+    assert.deepEqual(framed.map((f) => f.marks.length).sort(), [1, 2, 3], JSON.stringify(framed));
     assert.equal(await page.$eval('#editor', (e) => e.innerHTML), 'Draft: the harbour is closed.');
     assert.deepEqual(page.errors, []);
     await page.close();
