@@ -1,9 +1,9 @@
-// The extension on pages that change after loading, in headless Chromium:
-// text rendered late, replaced, appended, pushed by a single-page app,
-// streamed by a chat, rendered and updated by React 18; a page that removes
-// our spans; layout, click targets, editable content, shadow roots and frames
-// whose content the parent writes; a search refined by pushState carried to
-// the next page. The default painter (CSS highlights) unless a test says
+// The extension on pages that change after loading, in the browser of the
+// run (GLINTMARK_BROWSER): text rendered late, replaced, appended, pushed by a
+// single-page app, streamed by a chat, rendered and updated by React 18; a
+// page that removes our spans; layout, click targets, editable content,
+// shadow roots and frames whose content the parent writes; a search refined
+// by pushState carried to the next page. The default painter (CSS highlights) unless a test says
 // "Mark with elements".
 //
 //   node --test extension/test/dynamic.test.mjs

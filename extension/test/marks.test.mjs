@@ -7,7 +7,7 @@
 //
 //   node --test extension/test/marks.test.mjs
 //
-// Screenshots of the popup and of a page with the strip go to
+// In Chromium, screenshots of the popup and of a page with the strip go to
 // GLINTMARK_SCREENSHOTS (default build/extension-marks/screenshots).
 import assert from 'node:assert/strict';
 import {execFileSync} from 'node:child_process';
