@@ -43,8 +43,16 @@ function puppeteerCore() {
 }
 
 // A profile folder, removed once the browser is gone: Firefox's processes may
-// still be writing there for a moment after close() returns.
-const removeProfile = (profile) => rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
+// still be writing there for a moment after close() returns. A folder left
+// in the temporary directory is said, not thrown: the suite's own closing
+// (its server) must still run.
+function removeProfile(profile) {
+  try {
+    rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
+  } catch (error) {
+    console.warn(`the browser profile ${profile} was left: ${error.message}`);
+  }
+}
 
 // launchChromium({extension, args}) -> {browser, close()}: headless Chromium
 // on a fresh profile folder, removed again by close(); with `extension`, that
