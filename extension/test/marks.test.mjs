@@ -195,7 +195,10 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout', {s
         assert.deepEqual(await inContent(page.mainFrame(), 'GlintmarkStrip.drawNow()'), [], 'option off: no strip');
         await setOption({marksStrip: true});
         await command('next-mark', tabId);
-        const lines = await until('the strip', () => inContent(page.mainFrame(), 'GlintmarkStrip.drawNow()'));
+        const lines = await until('the strip', async () => {
+          const drawn = await inContent(page.mainFrame(), 'GlintmarkStrip.drawNow()');
+          return drawn.length === 3 && drawn;
+        }).catch(() => inContent(page.mainFrame(), 'GlintmarkStrip.drawNow()'));
         const expected = await page.evaluate(() => ['p1', 'p2', 'p3'].map((id) => {
           const y = document.getElementById(id).getBoundingClientRect().top + scrollY;
           return Math.round((y / document.documentElement.scrollHeight) * innerHeight);
