@@ -160,9 +160,11 @@ async function firefoxExtension(dir, { prefs = {} } = {}) {
       if (!(message instanceof Ci.nsIScriptError) || (message.flags & (Ci.nsIScriptError.warningFlag |
           Ci.nsIScriptError.infoFlag))) return;
       // A document the test navigates away from while its content script
-      // waits for the worker's answer: Firefox rejects the pending message
-      // in the unloaded context and reports that, though nothing went wrong.
-      if (String(message.errorMessage).startsWith('Promise rejected after context unloaded')) return;
+      // waits for the worker's answer: Firefox drops the answer in the
+      // unloaded context, or in the page cache's inactive one, and reports
+      // that, though nothing went wrong.
+      if (/^Promise (rejected after context unloaded|resolved while context is inactive)/
+        .test(String(message.errorMessage))) return;
       if (String(message.sourceName).startsWith(${JSON.stringify(origin)}) ||
           String(message.errorMessage).includes(${JSON.stringify(origin)})) {
         window.glintmarkErrors.push(message.sourceName + ': ' + message.errorMessage);
