@@ -46,7 +46,15 @@ async function documentComplete() {
   }
 }
 
-const facts = () => ({url: document.URL, referrer: document.referrer, title: document.title,
+// A frame the page made without an address (about:blank, or written after
+// document.open, which gives it the writer's address) has the address of the
+// document that made it as its referrer, as Chromium gives it; Firefox gives
+// none, which reads as an address typed in: no keywords, saved search ended.
+function referrer() {
+  const maker = document.referrer ? null : window.frameElement?.ownerDocument.URL;
+  return maker && (document.URL.startsWith('about:') || document.URL === maker) ? maker : document.referrer;
+}
+const facts = () => ({url: document.URL, referrer: referrer(), title: document.title,
   bodyKind: GlintmarkPage.bodyKind(document)});
 // Adds the time since `started` to this script's main-thread time.
 function spent(what, started) {

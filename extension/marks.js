@@ -35,15 +35,20 @@
   function fromHighlights() {
     const found = [];
     // Firefox gives a content script the page's registry and highlights
-    // through wrappers that make no iterators: iterated unwrapped there.
+    // through wrappers that make no iterators: iterated unwrapped there, each
+    // range wrapped again (the page's own objects refuse the script's: its
+    // nodes would not equal the script's `document`, scrollIntoView would
+    // not read its options).
     const unwrap = global.XPCNativeWrapper?.unwrap ?? ((object) => object);
+    const wrap = global.XPCNativeWrapper ?? ((object) => object);
     const registry = global.CSS?.highlights;
     if (!registry) return found;
     for (const [name, highlight] of unwrap(registry)) {
       const parts = NAME.exec(name);
       if (!parts) continue;
       const colour = `#${parts[1]}`;
-      for (const range of unwrap(highlight)) {
+      for (const unwrapped of unwrap(highlight)) {
+        const range = wrap(unwrapped);
         if (!range.startContainer.isConnected || range.collapsed) continue;
         found.push({colour, range, depth: Number(parts[2] ?? 0)});
       }

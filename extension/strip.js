@@ -96,7 +96,9 @@
   }
 
   function start() {
-    if (global.top !== global) return;
+    // window, not the global: in Firefox a content script's global is a
+    // sandbox in front of the page's window, never its top.
+    if (window.top !== window) return;
     chrome.storage.sync.get(OPTION_KEY).then((items) => {
       enabled = items[OPTION_KEY] !== false;
       schedule();

@@ -58,7 +58,8 @@ export const SPAN_REMOVER = page(`new MutationObserver((records) => {
   }).observe(document.documentElement, {childList: true, subtree: true});`, paragraphs(5));
 
 // Spans styled by the page, a click handler reading the target, editable
-// content, open shadow roots, frames whose content the parent writes.
+// content, open shadow roots, frames whose content the parent writes (into
+// the frame's first document, and with document.open).
 export const HOSTILE_PAGE = page(`addEventListener('load', () => {
     for (const host of document.querySelectorAll('.host')) {
       host.attachShadow({mode: 'open'}).innerHTML = '<p>In the shadow: <slot></slot> and harbour news.</p>';
@@ -67,6 +68,11 @@ export const HOSTILE_PAGE = page(`addEventListener('load', () => {
     written.id = 'written';
     document.body.append(written);
     written.contentDocument.body.innerHTML = '<p>Written: the ferry leaves at six.</p>';
+    const opened = document.createElement('iframe');
+    document.body.append(opened);
+    opened.contentDocument.open();
+    opened.contentDocument.write('<p>Opened: harbour ferry timetable.</p>');
+    opened.contentDocument.close();
   });`, `<ul id="list"><li id="item">Check the harbour today</li><li>Timetable for ferry</li></ul>
 <div id="editor" contenteditable="true">Draft: the harbour is closed.</div>
 <textarea id="notes">harbour</textarea>

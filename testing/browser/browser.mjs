@@ -42,6 +42,18 @@ function puppeteerCore() {
   }
 }
 
+// A profile folder, removed once the browser is gone: Firefox's processes may
+// still be writing there for a moment after close() returns. A folder left
+// in the temporary directory is said, not thrown: the suite's own closing
+// (its server) must still run.
+function removeProfile(profile) {
+  try {
+    rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
+  } catch (error) {
+    console.warn(`the browser profile ${profile} was left: ${error.message}`);
+  }
+}
+
 // launchChromium({extension, args}) -> {browser, close()}: headless Chromium
 // on a fresh profile folder, removed again by close(); with `extension`, that
 // unpacked extension loaded and no other; `args`, more command-line flags.
@@ -60,14 +72,14 @@ export async function launchChromium({ extension, args = [] } = {}) {
       protocolTimeout: 600_000,
     });
   } catch (error) {
-    rmSync(profile, { recursive: true, force: true });
+    removeProfile(profile);
     throw error;
   }
   return {
     browser,
     async close() {
       await browser.close();
-      rmSync(profile, { recursive: true, force: true });
+      removeProfile(profile);
     },
   };
 }
@@ -106,7 +118,7 @@ export async function launchFirefox({ extension, prefs = {} } = {}) {
     if (extension) await browser.installExtension(extension);
   } catch (error) {
     await browser?.close();
-    rmSync(profile, { recursive: true, force: true });
+    removeProfile(profile);
     throw error;
   }
   return {
@@ -114,7 +126,7 @@ export async function launchFirefox({ extension, prefs = {} } = {}) {
     extensionOrigin: extension ? `moz-extension://${FIREFOX_EXTENSION_UUID}` : undefined,
     async close() {
       await browser.close();
-      rmSync(profile, { recursive: true, force: true });
+      removeProfile(profile);
     },
   };
 }
