@@ -38,6 +38,7 @@ FIXTURE = {
     "esc-steps.txt": b"page.html https://a.example/\x1b[2J " + SEARCH.encode() + b"\x1b]0;pwned\x07\n",
     "fifo-steps.txt": b"fifo https://a.example/\n",
     "victim.html": b"victim",
+    "ab.html": b"<p>" + b"ab " * 2000 + b"</p>",
 }
 
 
@@ -115,6 +116,12 @@ ROWS = [
     # A page nested deeper than gumbo reads in bounded time is refused, nothing written.
     ("deep page refused", HIGHLIGHT + ["deep.html", "-o", "out.html"], None, USAGE,
      "cannot read the page: the page nests elements more than 512 deep", {}),
+    # A word listed 4,000 times costs one search, its marks in the colour the
+    # innermost of 4,000 nested spans showed.
+    ("repeated keyword searched once",
+     ["highlight", "--url", "https://a.example/", "--referrer", "https://s.example/?q=" + "+".join(["ab"] * 4000),
+      "ab.html", "-o", "out.html"], None, OK, "",
+     {"out.html": lambda b: b.count(b"<span") == 2000 and b.count(b"#ff8c00") == 2000}),
     # -o never replaces a device, never follows or replaces a link, writes regular files only.
     ("-o /dev/null", HIGHLIGHT + ["page.html", "-o", "/dev/null"], None, USAGE,
      "/dev/null: is a character device", {}),
