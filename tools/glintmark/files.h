@@ -22,6 +22,11 @@ inline constexpr std::uint64_t maxInputBytes = std::uint64_t{1} << 30;
 // file", "x: No such file or directory").
 std::optional<std::string> readInputFile(const std::filesystem::path& path, std::string* error);
 
+// checkInputFile: whether readInputFile would take `path` as it stands now:
+// opened and checked the same way, nothing read. *error as readInputFile
+// sets it.
+bool checkInputFile(const std::filesystem::path& path, std::string* error);
+
 // checkOutputTarget: whether writeFileAtomically may put a file at `path`:
 // nothing there yet, or a regular file (which it replaces). A symbolic link
 // is refused (a file is never written through one, nor is the link replaced),
