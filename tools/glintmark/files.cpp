@@ -173,7 +173,31 @@ std::optional<std::string> readInputFile(const fs::path& path, std::string* erro
   return bytes;
 }
 
+namespace {
+
+// Whether no part of `folder`, as written, is a symbolic link: a link
+// planted where a folder was expected would send the files elsewhere.
+// Parts that do not exist yet end the check (they are made, or the write
+// fails).
+bool checkFolderPath(const fs::path& folder, std::string* error) {
+  fs::path prefix;
+  for (const fs::path& part : folder) {
+    prefix /= part;
+    if (part == prefix.root_path() || part == "." || part == "..") continue;
+    struct stat info {};
+    if (::lstat(prefix.c_str(), &info) != 0) return true;
+    if (S_ISLNK(info.st_mode)) {
+      *error = prefix.string() + ": is a symbolic link; the tool writes into no folder through one";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool checkOutputTarget(const fs::path& path, std::string* error) {
+  if (!checkFolderPath(path.parent_path(), error)) return false;
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) {
     if (errno == ENOENT) return true;  // a new file (a missing folder fails at the write)

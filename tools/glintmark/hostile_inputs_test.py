@@ -53,6 +53,7 @@ def setup_work():
     os.symlink("victim.html", os.path.join(WORK, "link.html"))
     os.makedirs(os.path.join(WORK, "trap"))
     os.symlink("../victim.html", os.path.join(WORK, "trap", "01-page.html"))
+    os.symlink("dir", os.path.join(WORK, "linkdir"))
 
 
 def listing():
@@ -133,6 +134,11 @@ ROWS = [
     ("-o a fifo", HIGHLIGHT + ["page.html", "-o", "fifo"], None, USAGE, "is a FIFO", {}),
     ("session output is a link", ["session", "steps.txt", "-d", "trap"], None, USAGE,
      "trap/01-page.html: is a symbolic link", {}),
+    # Nor does it write into a folder through a link.
+    ("session -d a linked folder", ["session", "steps.txt", "-d", "linkdir"], None, USAGE,
+     "linkdir: is a symbolic link", {}),
+    ("-o in a linked folder", HIGHLIGHT + ["page.html", "-o", "linkdir/out.html"], None, USAGE,
+     "linkdir: is a symbolic link", {}),
     ("registrar -o a device", ["registrar", "script.rgs", "-o", "/dev/full"], None, USAGE,
      "character device", {}),
     ("generate-page -o a link", ["generate-page", "1K", "-o", "link.html"], None, USAGE,
