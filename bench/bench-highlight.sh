@@ -2,8 +2,8 @@
 # Compares `glintmark highlight` end to end with the parser alone (gumbo
 # parsing the same page: bench/gumbo-parse.c), with the floor (parse + index
 # + one scan per keyword + serialise) and with mark.js 8 under Node.js and
-# jsdom, on the pages of `glintmark generate-page` of both shapes (text-rich
-# and tag-dense; 100 KB, 1 MB, 10 MB) with 2, 5 and 7 keywords, all in one
+# jsdom, on the pages of `glintmark generate-page` of three shapes (text-rich,
+# tag-dense, and tag-dense with many links; 100 KB, 1 MB, 10 MB) with 2, 5 and 7 keywords, all in one
 # run. jsdom and mark.js come from the npm registry into the build folder,
 # never into the repository.
 #

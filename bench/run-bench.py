@@ -2,19 +2,20 @@
 """Times, side by side in one run, on the same generated pages and keywords,
 end to end (process start to page written):
 
-- `glintmark highlight` (options 5: highlighting only, as mark.js does);
+- `glintmark highlight` (options 5: highlighting only, as mark.js does; on
+  the links shape options 13, every link given its target as tooltip too);
 - the floor `glintmark bench-floor`: read, parse, index the body text, one
   scan per keyword, serialise, write; no spans;
 - the parser alone, `gumbo-parse`: read the page and run gumbo_parse, nothing
   else;
 - mark.js 8 under Node.js and jsdom.
 
-It prints one table per page shape (`generate-page --shape text|dense`) with
+It prints one table per page shape (`generate-page --shape text|dense|links`) with
 wall and CPU time, peak memory and match counts, then the ratios the goals
 are stated in: glintmark against the parser alone (time and peak memory),
 against the floor, 1 MB -> 10 MB growth, and mark.js against glintmark.
 
-Usage: run-bench.py GLINTMARK GUMBO_PARSE MODULES WORKDIR [--shapes text,dense]
+Usage: run-bench.py GLINTMARK GUMBO_PARSE MODULES WORKDIR [--shapes text,dense,links]
            [--keywords 2,5,7] [--no-markjs] [--rounds 9] [SIZE...]   (SIZE: 100K, 1M, 10M)
 
 For each shape and number of keywords, the parser alone, glintmark and the
@@ -69,7 +70,7 @@ def main():
     parser.add_argument("gumbo_parse")
     parser.add_argument("modules")
     parser.add_argument("workdir")
-    parser.add_argument("--shapes", default="text,dense")
+    parser.add_argument("--shapes", default="text,dense,links")
     parser.add_argument("--keywords", default="2,5,7")
     parser.add_argument("--no-markjs", action="store_true")
     parser.add_argument("--rounds", type=int, default=9)
@@ -101,7 +102,7 @@ def main():
                     [args.gumbo_parse, pages[size]],
                     [glintmark, "highlight", pages[size], "--url", "https://bench.example/page.html",
                      "--referrer", "https://search.example/search?q=" + "+".join(words),
-                     "--options", "5", "-o", out, "--json"],
+                     "--options", "13" if shape == "links" else "5", "-o", out, "--json"],
                     [glintmark, "bench-floor", pages[size], "-o", out, *words]]
             results = side_by_side(args.rounds, commands)
             for i, size in enumerate(sizes):

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <unordered_map>
 
 #include "core/ascii.h"
 #include "core/unicode.h"
@@ -78,6 +79,22 @@ bool isStopWord(std::string_view word) {
 }
 
 std::span<const std::string_view> stopWords() { return kStopWords; }
+
+std::vector<KeywordSearch> keywordSearches(const KeywordList& list) {
+  std::vector<KeywordSearch> searches;
+  std::unordered_map<std::string_view, std::size_t> placeOf;  // word -> index in searches
+  for (std::size_t position = 0; position < list.words.size(); ++position) {
+    const std::string_view word = list.words[position];
+    const auto found = placeOf.find(word);
+    if (found != placeOf.end()) {
+      searches[found->second].colourPosition = position;
+    } else if (searches.size() < kMaxSearchedWords) {
+      placeOf.emplace(word, searches.size());
+      searches.push_back({word, position});
+    }
+  }
+  return searches;
+}
 
 namespace {
 

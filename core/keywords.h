@@ -38,6 +38,34 @@ struct KeywordList {
 KeywordList splitKeywords(const char* text, bool fromTitle, const char* pageUrl,
                           const CodePage& codePage);
 
+// The most distinct words one page pass searches for. Each one costs a
+// search over the whole body text and can add a span around every match,
+// nested in the spans of words found at the same place; search engines read
+// no more than 32 words of a query (the rest are ignored), so a longer list
+// is not a search whose results led here.
+inline constexpr std::size_t kMaxSearchedWords = 32;
+
+// KeywordSearch: one word the pass searches for, and the position in the
+// KeywordList whose palette colour its marks take.
+struct KeywordSearch {
+  std::string_view word;  // into the KeywordList
+  std::size_t colourPosition = 0;
+};
+
+// keywordSearches
+//
+// The searches that mark `list`'s words (not modified; the result points
+// into it): each distinct word once, in the order of its first place in the
+// list, at most kMaxSearchedWords of them (later new words are dropped). A
+// word listed again is not searched again: searching it again would wrap
+// each of its marks in one more span, nested inside the earlier one, whose
+// background is the one that shows. So its colour is that of its last place
+// in the list, which is what a page showed of it, at the cost of one search.
+// An empty list gives no searches.
+//
+//   keywordSearches({"cat", "dog", "cat"}) == {{"cat", 2}, {"dog", 1}}
+std::vector<KeywordSearch> keywordSearches(const KeywordList& list);
+
 // isStopWord: whether `word` equals (same bytes, same length) one of the 320
 // common English words of the stop-word list.
 bool isStopWord(std::string_view word);

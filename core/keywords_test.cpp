@@ -67,6 +67,33 @@ TEST(SplitKeywords, SearchTextHasNoWordLimit) {
   EXPECT_EQ(split(text), expected);
 }
 
+TEST(KeywordSearches, EachWordOnceInTheColourOfItsLastPlaceAtMost32) {
+  struct Row {
+    Words words;
+    std::vector<std::pair<std::string, std::size_t>> searches;
+  };
+  Words many;  // 40 distinct words, then the first one again
+  for (int i = 0; i < 40; ++i) many.push_back({'w', static_cast<char>('a' + i % 26), static_cast<char>('a' + i / 26)});
+  many.push_back(many[0]);
+  std::vector<std::pair<std::string, std::size_t>> first32 = {{many[0], 40}};
+  for (std::size_t i = 1; i < kMaxSearchedWords; ++i) first32.push_back({many[i], i});
+  const std::vector<Row> rows = {
+      {{}, {}},
+      {{"cat", "dog"}, {{"cat", 0}, {"dog", 1}}},
+      {{"cat", "dog", "cat"}, {{"cat", 2}, {"dog", 1}}},
+      {Words(4000, "ab"), {{"ab", 3999}}},
+      {{"ab", "cd", "ab", "cd", "ef", "ab"}, {{"ab", 5}, {"cd", 3}, {"ef", 4}}},
+      {many, first32},
+  };
+  for (const Row& row : rows) {
+    KeywordList list;
+    list.words = row.words;
+    std::vector<std::pair<std::string, std::size_t>> got;
+    for (const KeywordSearch& search : keywordSearches(list)) got.push_back({std::string(search.word), search.colourPosition});
+    EXPECT_EQ(got, row.searches) << row.words.size() << " words";
+  }
+}
+
 TEST(SplitKeywords, TitleMode) {
   struct Case {
     std::string title;

@@ -39,15 +39,15 @@ std::optional<std::string> lowered(const CodePage& codePage, const WideText& wid
 
 bool nonEmpty(const std::optional<std::string_view>& text) { return text && !text->empty(); }
 
-// Highlighting the keywords: each one from a fresh range over the whole body.
+// Highlighting the keywords: each distinct word once (keywordSearches), from
+// a fresh range over the whole body.
 HResult highlightKeywords(BodyElement& body, const KeywordList& keywords, const CodePage& codePage,
                           PageReport& report) {
   const HighlightMarkup markup(codePage);
   const std::int32_t flags = keywords.fromTitle ? kWholeWordsOnly : 0;
-  for (std::size_t position = 0; position < keywords.words.size(); ++position) {
-    const std::string& word = keywords.words[position];
-    const std::string_view colour = highlightColour(position);
-    report.keywords.push_back({word, colour, 0});
+  for (const KeywordSearch& search : keywordSearches(keywords)) {
+    const std::string_view colour = highlightColour(search.colourPosition);
+    report.keywords.push_back({std::string(search.word), colour, 0});
 
     std::unique_ptr<TextRange> range;
     GLINTMARK_RETURN_IF_FAILED(body.createTextRange(&range));
@@ -55,7 +55,7 @@ HResult highlightKeywords(BodyElement& body, const KeywordList& keywords, const 
 
     const std::u16string open = spanOpen(colour, codePage);
     report.keywords.back().spans =
-        highlightOccurrences(*range, codePage.toWide(word), flags, open, markup);
+        highlightOccurrences(*range, codePage.toWide(search.word), flags, open, markup);
   }
   return hr::ok;
 }

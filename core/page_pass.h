@@ -40,6 +40,9 @@ struct PageReport {
   Source source = Source::none;
   std::optional<std::string> text;  // the text split into keywords
   bool fromTitle = false;
+  // The words searched for (keywordSearches): a word the text lists twice
+  // or more stands once, with the colour its marks show and the spans of
+  // its one search.
   std::vector<Keyword> keywords;
   std::int32_t tooltips = 0;  // links whose title was set
 };

@@ -272,15 +272,20 @@ TEST(HighlightPage, TitleWordsMatchWholeWordsOnlySearchWordsMatchInside) {
   }
 }
 
-TEST(HighlightPage, KeywordListedTwiceGetsANestedSpanInTheLaterColour) {
+TEST(HighlightPage, KeywordListedTwiceIsSearchedOnceInTheColourOfItsLastPlace) {
   FakePage page;
-  page.text = u"cat";
-  page.referrer = u"https://engine.example/?q=cat+cat";
+  page.text = u"cat dog";
+  page.referrer = u"https://engine.example/?q=cat+dog+cat";
   PageSession session;
-  ASSERT_EQ(run(page, defaultOptionsWord, session).result, hr::ok);
+  const Pass pass = run(page, defaultOptionsWord, session);
+  ASSERT_EQ(pass.result, hr::ok);
   ASSERT_EQ(page.pastes.size(), 2u);
-  EXPECT_EQ(page.pastes[0].markup, span("#ffff66", u"cat"));
-  EXPECT_EQ(page.pastes[1].markup, span("#a0ffff", u"cat"));
+  EXPECT_EQ(page.pastes[0].markup, span("#99ff99", u"cat"));
+  EXPECT_EQ(page.pastes[1].markup, span("#a0ffff", u"dog"));
+  ASSERT_EQ(pass.report.keywords.size(), 2u);
+  EXPECT_EQ(pass.report.keywords[0].word, "cat");
+  EXPECT_EQ(pass.report.keywords[0].colour, "#99ff99");
+  EXPECT_EQ(pass.report.keywords[0].spans, 1);
 }
 
 TEST(HighlightPage, FramesetGetsTooltipsButNoHighlighting) {

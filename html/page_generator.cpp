@@ -168,9 +168,12 @@ constexpr std::array<std::string_view, 32> plainWords = {
 
 // Today's sites: boxes within boxes with class names, icons, menus of links,
 // little text.
+// With `links`, some of the small boxes are links instead (badges, labels),
+// with addresses of every kind: about 3 links per KB.
 class DensePageWriter {
  public:
-  DensePageWriter(std::uint32_t seed) : m_random(seed), m_keywords(generatedPageKeywords()) {}
+  DensePageWriter(std::uint32_t seed, bool links)
+      : m_random(seed), m_keywords(generatedPageKeywords()), m_links(links) {}
 
   std::string write(std::size_t targetBytes) {
     m_out.reserve(targetBytes + 4096);
@@ -200,6 +203,34 @@ class DensePageWriter {
 
   void number(std::size_t below) { m_out += std::to_string(m_random.below(below)); }
 
+  // An element of class `name` holding a few words: a span, or in a page
+  // of links, `percent` times in 100, a link, to an address relative,
+  // rooted, absolute or with a query and a fragment.
+  void box(std::string_view name, std::size_t count, unsigned percent = 0) {
+    if (!m_links || !m_random.chance(percent)) {
+      m_out += "<span class=\"";
+      m_out += name;
+      m_out += "\">";
+      words(count);
+      m_out += "</span>";
+      return;
+    }
+    m_out += "<a class=\"";
+    m_out += name;
+    m_out += "\" href=\"";
+    switch (m_random.below(4)) {
+      case 0: m_out += "../topics/"; break;
+      case 1: m_out += "/user/"; break;
+      case 2: m_out += "https://cdn.example.net/go/"; break;
+      default: m_out += "/search?ref=home&amp;id="; break;
+    }
+    number(100000);
+    if (m_random.chance(20)) m_out += "#comments";
+    m_out += "\">";
+    words(count);
+    m_out += "</a>";
+  }
+
   void card() {
     m_out += "<div class=\"card card-";
     number(50);
@@ -210,16 +241,15 @@ class DensePageWriter {
     number(100000);
     m_out += "\" class=\"card-link\">";
     words(2 + m_random.below(4));
-    m_out += "</a></h3><p class=\"card-text\"><span class=\"badge\">";
-    words(1);
-    m_out += "</span> ";
+    m_out += "</a></h3><p class=\"card-text\">";
+    box("badge", 1, 100);
+    m_out += ' ';
     words(12 + m_random.below(20));
-    m_out += "</p><div class=\"card-meta\"><span class=\"icon icon-time\"></span>"
-             "<span class=\"meta\">";
-    words(1);
-    m_out += "</span><span class=\"icon icon-user\"></span><span class=\"meta\">";
-    words(1);
-    m_out += "</span></div></div></div>\n";
+    m_out += "</p><div class=\"card-meta\"><span class=\"icon icon-time\"></span>";
+    box("meta", 1);
+    m_out += "<span class=\"icon icon-user\"></span>";
+    box("meta", 1);
+    m_out += "</div></div></div>\n";
   }
 
   void menu() {
@@ -241,10 +271,9 @@ class DensePageWriter {
     } else if (kind < 58) {
       card();
     } else if (kind < 95) {
-      m_out += "<div class=\"row\"><div class=\"col\"><div class=\"box\"><div class=\"inner\">"
-               "<span class=\"label\">";
-      words(8 + m_random.below(12));
-      m_out += "</span><button class=\"btn\" type=\"button\"><i class=\"icon\"></i></button>"
+      m_out += "<div class=\"row\"><div class=\"col\"><div class=\"box\"><div class=\"inner\">";
+      box("label", 8 + m_random.below(12), 40);
+      m_out += "<button class=\"btn\" type=\"button\"><i class=\"icon\"></i></button>"
                "</div></div></div></div>\n";
     } else {
       m_out += "<script>track(\"weather\", ";
@@ -255,6 +284,7 @@ class DensePageWriter {
 
   Random m_random;
   const std::vector<std::string>& m_keywords;
+  bool m_links;
   std::string m_out;
 };
 
@@ -267,7 +297,7 @@ const std::vector<std::string>& generatedPageKeywords() {
 }
 
 std::string generatePage(std::size_t targetBytes, std::uint32_t seed, PageShape shape) {
-  if (shape == PageShape::dense) return DensePageWriter(seed).write(targetBytes);
+  if (shape != PageShape::text) return DensePageWriter(seed, shape == PageShape::links).write(targetBytes);
   return PageWriter(seed).write(targetBytes);
 }
 

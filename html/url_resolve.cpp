@@ -72,7 +72,42 @@ UrlParts split(std::string text) {
   return parts;
 }
 
-std::string removeDotSegments(std::string_view input) {
+// Whether `segment` is "%2e" ("." as an escape) and, for `twice`, ".%2e",
+// "%2e." or "%2e%2e" (".."), in either case; a browser's path parser reads
+// them as the dot segments they stand for.
+bool isEscapedDots(std::string_view segment, bool twice) {
+  const auto dot = [&segment] {
+    if (!segment.empty() && segment[0] == '.') {
+      segment.remove_prefix(1);
+      return true;
+    }
+    if (segment.size() >= 3 && segment[0] == '%' && segment[1] == '2' && (segment[2] | 0x20) == 'e') {
+      segment.remove_prefix(3);
+      return true;
+    }
+    return false;
+  };
+  return dot() && (!twice || dot()) && segment.empty();
+}
+
+// The path with each segment written as escaped dots ("%2e", ".%2E", ...)
+// turned into the "." or ".." it stands for.
+std::string unescapeDotSegments(std::string_view path) {
+  if (path.find('%') == std::string_view::npos) return std::string(path);
+  std::string out;
+  for (std::size_t at = 0; at <= path.size();) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    const std::string_view segment = path.substr(at, end - at);
+    out += isEscapedDots(segment, true) ? ".." : isEscapedDots(segment, false) ? "." : segment;
+    if (end < path.size()) out += '/';
+    at = end + 1;
+  }
+  return out;
+}
+
+std::string removeDotSegments(std::string_view path) {
+  const std::string unescaped = unescapeDotSegments(path);
+  std::string_view input = unescaped;
   std::string output;
   while (!input.empty()) {
     if (input.substr(0, 3) == "../") {
@@ -99,6 +134,45 @@ std::string removeDotSegments(std::string_view input) {
   return output;
 }
 
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = static_cast<char>(c | 0x20);
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// A web address's host as the browser's URL parser reads a domain: escapes
+// decoded, the ideographic, fullwidth and halfwidth full stops (U+3002,
+// U+FF0E, U+FF61) read as dots, ASCII letters lowercased. None when the
+// result holds a character no domain may hold (the address is then a
+// failure). An IPv6 address in brackets is only lowercased.
+std::optional<std::string> domainOf(std::string_view host) {
+  if (!host.empty() && host[0] == '[') return lowerAscii(host);
+  std::string decoded;
+  for (std::size_t i = 0; i < host.size(); ++i) {
+    if (host[i] == '%' && i + 2 < host.size() && hexValue(host[i + 1]) >= 0 && hexValue(host[i + 2]) >= 0) {
+      decoded += static_cast<char>(hexValue(host[i + 1]) * 16 + hexValue(host[i + 2]));
+      i += 2;
+    } else {
+      decoded += host[i];
+    }
+  }
+  std::string out;
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    const std::string_view rest = std::string_view(decoded).substr(i);
+    if (rest.starts_with("\xE3\x80\x82") || rest.starts_with("\xEF\xBC\x8E") || rest.starts_with("\xEF\xBD\xA1")) {
+      out += '.';
+      i += 2;
+      continue;
+    }
+    const auto c = static_cast<unsigned char>(decoded[i]);
+    if (c <= 0x20 || c == 0x7F || std::string_view("#%/:<>?@[\\]^|").find(static_cast<char>(c)) != std::string_view::npos) {
+      return std::nullopt;
+    }
+    out += static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
+  }
+  return out;
+}
+
 // The part percent-encoded as the browser's URL serialiser gives it: the
 // bytes of non-ASCII characters, the controls and the characters of `set`
 // (space among them, where it belongs to the set's part); '%' is left alone.
@@ -123,14 +197,7 @@ std::string join(const UrlParts& parts) {
   if (parts.scheme) out += *parts.scheme + ":";
   if (parts.authority) {
     out += "//";
-    std::string authority = *parts.authority;
-    if (parts.scheme && isWebScheme(*parts.scheme)) {
-      // Lowercase the host, not the user information before it.
-      const std::size_t at = authority.rfind('@');
-      const std::size_t hostStart = at == std::string::npos ? 0 : at + 1;
-      authority = authority.substr(0, hostStart) + lowerAscii(authority.substr(hostStart));
-    }
-    out += authority;
+    out += *parts.authority;
   }
   const bool web = parts.scheme && isWebScheme(*parts.scheme);
   // A path like "void(0)" of javascript: or mailto: keeps its spaces.
@@ -193,6 +260,17 @@ std::string resolveUrl(std::string_view baseText, std::string_view referenceText
     if (open != std::string::npos && target.authority->find(']', open) == std::string::npos) {
       return std::string(referenceText);
     }
+    // The host read as a domain (the user information before it and the
+    // port after it kept); one that is no domain is a failure too.
+    std::string& authority = *target.authority;
+    const std::size_t at = authority.rfind('@');
+    const std::size_t hostStart = at == std::string::npos ? 0 : at + 1;
+    const std::size_t close = authority.find(']', hostStart);
+    const std::size_t colon = authority.find(':', close == std::string::npos ? hostStart : close);
+    const std::size_t hostEnd = colon == std::string::npos ? authority.size() : colon;
+    const std::optional<std::string> domain = domainOf(std::string_view(authority).substr(hostStart, hostEnd - hostStart));
+    if (!domain) return std::string(referenceText);
+    authority.replace(hostStart, hostEnd - hostStart, *domain);
     if (target.path.empty()) target.path.assign(1, '/');
   }
   return join(target);

@@ -42,6 +42,20 @@ const ResolveCase resolveCases[] = {
     {"http://a/", "javascript:void (0)", "javascript:void (0)"},
     // A host that cannot be parsed: the attribute as written.
     {"https://o.example/", " http://[bad", " http://[bad"},
+    {"https://o.example/", "https://a%2Fb.example/", "https://a%2Fb.example/"},
+    // Hosts read as domains: the full stops of IDNA (U+3002, U+FF0E, U+FF61)
+    // and escapes, each as Chromium reports the href.
+    {"https://o.example/", "https://good.example\xE3\x80\x82" "evil.example/login", "https://good.example.evil.example/login"},
+    {"https://o.example/", "https://u@EX\xEF\xBC\x8E" "a.com:8080/", "https://u@ex.a.com:8080/"},
+    {"https://o.example/", "//good.example\xEF\xBD\xA1" "evil.example", "https://good.example.evil.example/"},
+    {"https://o.example/", "https://GOOD.example%E3%80%82evil%2eexample/", "https://good.example.evil.example/"},
+    // Escaped dot segments are dot segments; ..%2f and opaque paths are not.
+    {"https://s.example/dir/p", "/a/b/%2e%2e/c", "https://s.example/a/c"},
+    {"https://s.example/dir/p", "/a/b/.%2E/c", "https://s.example/a/c"},
+    {"https://s.example/dir/p", "/a/b/%2e", "https://s.example/a/b/"},
+    {"https://s.example/dir/p", "a/%2e%2E/../x", "https://s.example/x"},
+    {"https://s.example/dir/p", "/a/..%2f/c?q=%2e%2e", "https://s.example/a/..%2f/c?q=%2e%2e"},
+    {"https://s.example/dir/p", "mailto:x/%2e%2e/y", "mailto:x/%2e%2e/y"},
 };
 
 TEST(ResolveUrl, ResolvesLikeABrowser) {

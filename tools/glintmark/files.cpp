@@ -56,6 +56,8 @@ std::string kindOf(mode_t mode) {
 
 std::string reason(int error) { return std::strerror(error); }
 
+constexpr const char* kTooLarge = "is larger than 1 GiB, the most the tool reads";
+
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -118,10 +120,14 @@ CheckedOutput* checkedOutput = nullptr;  // lives until the process ends
 
 }  // namespace
 
-std::optional<std::string> readInputFile(const fs::path& path, std::string* error) {
+namespace {
+
+// The file readInputFile reads, opened and checked; an invalid descriptor
+// with *error set when it is not one to read.
+Descriptor openInputFile(const fs::path& path, std::uint64_t* size, std::string* error) {
   const auto failure = [&](const std::string& why) {
     *error = path.string() + ": " + why;
-    return std::nullopt;
+    return Descriptor(-1);
   };
   // Non-blocking, so that a FIFO without a writer is refused rather than waited on.
   Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -130,26 +136,68 @@ std::optional<std::string> readInputFile(const fs::path& path, std::string* erro
   if (::fstat(file.get(), &info) != 0) return failure(reason(errno));
   if (S_ISDIR(info.st_mode)) return failure("is a folder, not a file");
   if (!S_ISREG(info.st_mode)) return failure("is " + kindOf(info.st_mode) + ", not a regular file");
-  const auto tooLarge = [&] { return failure("is larger than 1 GiB, the most the tool reads"); };
-  if (static_cast<std::uint64_t>(info.st_size) > maxInputBytes) return tooLarge();
+  *size = static_cast<std::uint64_t>(info.st_size);
+  if (*size > maxInputBytes) return failure(kTooLarge);
+  return Descriptor(file.release());
+}
+
+}  // namespace
+
+bool checkInputFile(const fs::path& path, std::string* error) {
+  std::uint64_t size = 0;
+  return openInputFile(path, &size, error).get() >= 0;
+}
+
+std::optional<std::string> readInputFile(const fs::path& path, std::string* error) {
+  std::uint64_t size = 0;
+  const Descriptor file = openInputFile(path, &size, error);
+  if (file.get() < 0) return std::nullopt;
   std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(info.st_size));
+  bytes.reserve(static_cast<std::size_t>(size));
   char buffer[1 << 16];
   for (;;) {
     const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
-      return failure(reason(errno));
+      *error = path.string() + ": " + reason(errno);
+      return std::nullopt;
     }
     if (got == 0) break;
     // The file may have grown since fstat.
-    if (bytes.size() + static_cast<std::size_t>(got) > maxInputBytes) return tooLarge();
+    if (bytes.size() + static_cast<std::size_t>(got) > maxInputBytes) {
+      *error = path.string() + ": " + kTooLarge;
+      return std::nullopt;
+    }
     bytes.append(buffer, static_cast<std::size_t>(got));
   }
   return bytes;
 }
 
+namespace {
+
+// Whether no part of `folder`, as written, is a symbolic link: a link
+// planted where a folder was expected would send the files elsewhere.
+// Parts that do not exist yet end the check (they are made, or the write
+// fails).
+bool checkFolderPath(const fs::path& folder, std::string* error) {
+  fs::path prefix;
+  for (const fs::path& part : folder) {
+    prefix /= part;
+    if (part == prefix.root_path() || part == "." || part == "..") continue;
+    struct stat info {};
+    if (::lstat(prefix.c_str(), &info) != 0) return true;
+    if (S_ISLNK(info.st_mode)) {
+      *error = prefix.string() + ": is a symbolic link; the tool writes into no folder through one";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool checkOutputTarget(const fs::path& path, std::string* error) {
+  if (!checkFolderPath(path.parent_path(), error)) return false;
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0) {
     if (errno == ENOENT) return true;  // a new file (a missing folder fails at the write)

@@ -22,11 +22,19 @@ inline constexpr std::uint64_t maxInputBytes = std::uint64_t{1} << 30;
 // file", "x: No such file or directory").
 std::optional<std::string> readInputFile(const std::filesystem::path& path, std::string* error);
 
+// checkInputFile: whether readInputFile would take `path` as it stands now:
+// opened and checked the same way, nothing read. *error as readInputFile
+// sets it.
+bool checkInputFile(const std::filesystem::path& path, std::string* error);
+
 // checkOutputTarget: whether writeFileAtomically may put a file at `path`:
 // nothing there yet, or a regular file (which it replaces). A symbolic link
 // is refused (a file is never written through one, nor is the link replaced),
 // and so is anything that is not a regular file: a folder, a device such as
-// /dev/null or /dev/full, a FIFO or a socket.
+// /dev/null or /dev/full, a FIFO or a socket; and so is a path whose folder
+// part, as written, goes through a symbolic link ("out/page.html" with "out"
+// a link): a link planted where a folder was expected would send the file
+// elsewhere.
 bool checkOutputTarget(const std::filesystem::path& path, std::string* error);
 
 // writeFileAtomically: writes `bytes` to `path` whole or not at all. The bytes

@@ -68,13 +68,15 @@ int runGenerate(const GenerateArguments& arguments) {
     std::cerr << "glintmark generate-page: cannot write " << error << "\n";
     return exitUsage;
   }
-  if (arguments.shape != "text" && arguments.shape != "dense") {
-    std::cerr << "glintmark generate-page: --shape is text or dense, not \"" << arguments.shape
+  if (arguments.shape != "text" && arguments.shape != "dense" && arguments.shape != "links") {
+    std::cerr << "glintmark generate-page: --shape is text, dense or links, not \"" << printable(arguments.shape)
               << "\"\n";
     return exitUsage;
   }
-  const std::string page = html::generatePage(
-      *size, arguments.seed, arguments.shape == "dense" ? html::PageShape::dense : html::PageShape::text);
+  const html::PageShape shape = arguments.shape == "dense" ? html::PageShape::dense
+                                : arguments.shape == "links" ? html::PageShape::links
+                                                             : html::PageShape::text;
+  const std::string page = html::generatePage(*size, arguments.seed, shape);
   if (arguments.output.empty()) {
     std::cout << page;  // a failed write is reported when the command ends
     return exitOk;
@@ -95,8 +97,8 @@ const CommandRegistration generatePage{
       command.add_option("-o,--output", arguments->output, "the file to write (default: stdout)");
       command.add_option("--seed", arguments->seed, "another seed gives another page");
       command.add_option("--shape", arguments->shape,
-                         "text (the default: text-rich, many matches) or dense (tag upon tag, "
-                         "few matches)");
+                         "text (the default: text-rich, many matches), dense (tag upon tag, "
+                         "few matches) or links (dense, about 3 links per KB)");
       command.add_flag("--keywords", arguments->keywords, "print the keywords the pages are rich in");
       return [arguments] {
         if (!arguments->keywords && arguments->size.empty()) {

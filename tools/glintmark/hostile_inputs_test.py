@@ -37,7 +37,9 @@ FIXTURE = {
     "steps.txt": b"page.html https://a.example/ " + SEARCH.encode() + b"\n",
     "esc-steps.txt": b"page.html https://a.example/\x1b[2J " + SEARCH.encode() + b"\x1b]0;pwned\x07\n",
     "fifo-steps.txt": b"fifo https://a.example/\n",
+    "nul-steps.txt": b"page.html https://a.example/ " + SEARCH.encode() + b"\npage.html\0x https://a.example/\n",
     "victim.html": b"victim",
+    "ab.html": b"<p>" + b"ab " * 2000 + b"</p>",
 }
 
 
@@ -51,6 +53,7 @@ def setup_work():
     os.symlink("victim.html", os.path.join(WORK, "link.html"))
     os.makedirs(os.path.join(WORK, "trap"))
     os.symlink("../victim.html", os.path.join(WORK, "trap", "01-page.html"))
+    os.symlink("dir", os.path.join(WORK, "linkdir"))
 
 
 def listing():
@@ -115,6 +118,12 @@ ROWS = [
     # A page nested deeper than gumbo reads in bounded time is refused, nothing written.
     ("deep page refused", HIGHLIGHT + ["deep.html", "-o", "out.html"], None, USAGE,
      "cannot read the page: the page nests elements more than 512 deep", {}),
+    # A word listed 4,000 times costs one search, its marks in the colour the
+    # innermost of 4,000 nested spans showed.
+    ("repeated keyword searched once",
+     ["highlight", "--url", "https://a.example/", "--referrer", "https://s.example/?q=" + "+".join(["ab"] * 4000),
+      "ab.html", "-o", "out.html"], None, OK, "",
+     {"out.html": lambda b: b.count(b"<span") == 2000 and b.count(b"#ff8c00") == 2000}),
     # -o never replaces a device, never follows or replaces a link, writes regular files only.
     ("-o /dev/null", HIGHLIGHT + ["page.html", "-o", "/dev/null"], None, USAGE,
      "/dev/null: is a character device", {}),
@@ -125,6 +134,11 @@ ROWS = [
     ("-o a fifo", HIGHLIGHT + ["page.html", "-o", "fifo"], None, USAGE, "is a FIFO", {}),
     ("session output is a link", ["session", "steps.txt", "-d", "trap"], None, USAGE,
      "trap/01-page.html: is a symbolic link", {}),
+    # Nor does it write into a folder through a link.
+    ("session -d a linked folder", ["session", "steps.txt", "-d", "linkdir"], None, USAGE,
+     "linkdir: is a symbolic link", {}),
+    ("-o in a linked folder", HIGHLIGHT + ["page.html", "-o", "linkdir/out.html"], None, USAGE,
+     "linkdir: is a symbolic link", {}),
     ("registrar -o a device", ["registrar", "script.rgs", "-o", "/dev/full"], None, USAGE,
      "character device", {}),
     ("generate-page -o a link", ["generate-page", "1K", "-o", "link.html"], None, USAGE,
@@ -151,6 +165,8 @@ ROWS = [
     ("session step is a fifo", ["session", "fifo-steps.txt", "-d", "out"], None, USAGE,
      "is a FIFO", {}),
     ("steps are a fifo", ["session", "fifo"], None, USAGE, "is a FIFO", {}),
+    ("NUL in a step", ["session", "nul-steps.txt", "-d", "out"], None, USAGE,
+     "nul-steps.txt:2: a NUL byte", {}),
     ("registrar script is a folder", ["registrar", "dir"], None, USAGE, "dir: is a folder", {}),
     ("registrar script is a fifo", ["registrar", "fifo"], None, USAGE, "is a FIFO", {}),
     ("registry is a folder", ["registrar", "script.rgs", "--registry", "dir"], None, USAGE,
@@ -257,10 +273,29 @@ class OutOfMemory(unittest.TestCase):
     """Memory running out at any point, parsing, marking or writing, fails
     the command with no file written: never a page only partly marked."""
 
-    def test_every_page_written_is_wholly_marked(self):
+    def setUp(self):
         with open(GLINTMARK, "rb") as f:
             if b"__asan_init" in f.read():
-                self.skipTest("the sanitizers reserve more address space than any limit here")
+                self.skipTest("the sanitizers reserve address space and hold freed memory")
+
+    def test_session_holds_one_page_at_a_time(self):
+        setup_work()
+        with open(w("flat.html"), "wb") as f:
+            f.write(b"<p>" + b"lorem " * 170_000 + b"</p>")
+        peaks = []
+        for steps in (1, 10):
+            with open(w("flat-steps.txt"), "wb") as f:
+                f.write((b"flat.html https://a.example/ " + SEARCH.encode() + b"\n") * steps)
+            # The peak resident size of the tool alone, measured in a child of its own.
+            measure = ("import resource, subprocess, sys; subprocess.run(sys.argv[1:], check=True,"
+                       " stdout=subprocess.DEVNULL); print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+            out = subprocess.run([sys.executable, "-c", measure, GLINTMARK, "session", "flat-steps.txt"],
+                                 cwd=WORK, stdout=subprocess.PIPE, check=True, timeout=120)
+            peaks.append(int(out.stdout))
+        # Ten pages of 1 MB held at once would add 10 MB.
+        self.assertLess(peaks[1], peaks[0] + 5_000, peaks)
+
+    def test_every_page_written_is_wholly_marked(self):
         setup_work()
         words = 200_000
         with open(w("many.html"), "wb") as f:

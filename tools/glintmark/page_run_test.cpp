@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "core/keywords.h"
 #include "core/testing/fake_document.h"
+#include "core/utf.h"
 #include "html/html_document.h"
+#include "html/testing/highlight.h"
 
 namespace glintmark::tool {
 namespace {
@@ -66,6 +69,65 @@ TEST(PageRun, PassOverTheHtmlModelSurvivesEveryFailure) {
       EXPECT_NE(document->serialize().find("<span style=\"color:black;background-color:#ffff66\">"),
                 std::string::npos);
     }
+  }
+}
+
+// The colour each character of a written body shows: the background of the
+// innermost of our spans around it ('-' for none); the page has no spans of
+// its own.
+std::string shownColours(const std::string& html) {
+  constexpr std::string_view open = "<span style=\"color:black;background-color:#";
+  std::vector<std::string> stack{"-"};
+  std::string out;
+  for (std::size_t i = html.find("<body>") + 6; i < html.size();) {
+    if (html.compare(i, open.size(), open) == 0) {
+      stack.push_back(html.substr(i + open.size(), 6));
+    } else if (html.compare(i, 7, "</span>") == 0) {
+      stack.pop_back();
+    } else if (html[i] != '<') {
+      out += stack.back() + " ";
+      ++i;
+      continue;
+    }
+    i = html.find('>', i) + 1;
+  }
+  return out;
+}
+
+// A word listed again is searched once, and every character shows the colour
+// it showed when each listed word was searched in turn, its later spans
+// nested in its earlier ones.
+TEST(PageRun, RepeatedWordsShowWhatNestedSearchesShowed) {
+  const std::string_view page = "<p>aabb aabbc cd <b>aa</b>bb xaabb aabb</p>";
+  const std::vector<std::vector<std::string>> lists = {
+      {"aabb", "aabb"}, {"aabb", "cd", "aabb"}, std::vector<std::string>(9, "aabb"),
+      {"aabb", "bb", "aabb"}, {"aabb", "aabbc", "aabb"},
+      {"cd", "aabb", "cd", "aabb", "xaabb", "aabb", "cd"},
+  };
+  const std::unique_ptr<CodePage> codePage = makeCodePage(1252);
+  for (const std::vector<std::string>& words : lists) {
+    std::string query;
+    for (const std::string& word : words) query += (query.empty() ? "" : "+") + word;
+    SCOPED_TRACE(query);
+    html::ParseOptions parse;
+    parse.url = u"https://a.example/";
+    parse.referrer = toUtf16("https://s.example/?q=" + query);
+    const auto nested = html::parseHtml(page, parse);
+    {
+      std::unique_ptr<BodyElement> body;
+      std::unique_ptr<Document> document;
+      ASSERT_EQ(nested->browser()->document(&document), hr::ok);
+      ASSERT_EQ(document->body(&body), hr::ok);
+      for (std::size_t position = 0; position < words.size(); ++position) {
+        html::testing::highlightWord(*body, toUtf16(words[position]), highlightColour(position));
+      }
+    }
+    const auto merged = html::parseHtml(page, parse);
+    PageSession session;
+    PageReport report;
+    ASSERT_EQ(HighlightPage(merged->browser().get(), optionsFromWord(5), session, *codePage, &report), hr::ok);
+    EXPECT_EQ(shownColours(merged->serialize()), shownColours(nested->serialize()));
+    EXPECT_NE(shownColours(merged->serialize()).find(highlightColour(words.size() - 1).substr(1)), std::string::npos);
   }
 }
 

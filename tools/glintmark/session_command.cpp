@@ -35,7 +35,6 @@ struct Step {
   fs::path file;
   std::string url;
   std::string referrer;
-  std::string bytes;
 };
 
 int fail(int status, const std::string& message) {
@@ -44,7 +43,9 @@ int fail(int status, const std::string& message) {
 }
 
 // Reads and checks every step before any page runs, so a bad line or a
-// missing file stops the session before anything is written.
+// missing file stops the session before anything is written. The pages are
+// only checked here; each is read when its turn comes, so that a session
+// needs the memory of its largest page, not of all of them.
 bool readSteps(const fs::path& stepsFile, std::vector<Step>* steps, std::string* error) {
   const std::optional<std::string> text = readInputFile(stepsFile, error);
   if (!text) return false;
@@ -52,22 +53,26 @@ bool readSteps(const fs::path& stepsFile, std::vector<Step>* steps, std::string*
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string where = stepsFile.string() + ":" + std::to_string(number) + ": ";
+    // A file name cannot hold one, and a URL cut there would not be the
+    // URL the report shows.
+    if (line.find('\0') != std::string::npos) {
+      *error = where + "a NUL byte; a step's file name and URLs cannot hold one";
+      return false;
+    }
     std::istringstream fields(line);
     std::vector<std::string> words;
     for (std::string word; fields >> word;) words.push_back(word);
     if (words.empty() || words[0][0] == '#') continue;
-    const std::string where = stepsFile.string() + ":" + std::to_string(number) + ": ";
     if (words.size() < 2 || words.size() > 3) {
       *error = where + "expected FILE URL [REFERRER], got " + std::to_string(words.size()) + " field(s)";
       return false;
     }
-    Step step{stepsFile.parent_path() / words[0], words[1], words.size() == 3 ? words[2] : "", ""};
-    std::optional<std::string> bytes = readInputFile(step.file, error);
-    if (!bytes) {
+    Step step{stepsFile.parent_path() / words[0], words[1], words.size() == 3 ? words[2] : ""};
+    if (!checkInputFile(step.file, error)) {
       *error = where + *error;
       return false;
     }
-    step.bytes = std::move(*bytes);
     steps->push_back(std::move(step));
   }
   if (steps->empty()) {
@@ -113,7 +118,10 @@ int runSession(const SessionArguments& arguments) {
   int status = exitOk;
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const Step& step = steps[i];
-    const PageOutcome outcome = runPage({step.bytes, step.url, step.referrer}, options, session, *codePage);
+    std::optional<std::string> bytes = readInputFile(step.file, &error);
+    if (!bytes) return fail(exitUsage, error);
+    const PageOutcome outcome =
+        runPage({std::move(*bytes), step.url, step.referrer}, options, session, *codePage);
     if (!outcome.document) {
       return fail(exitUsage, "cannot read " + step.file.string() + ": " + outcome.error);
     }
