@@ -25,6 +25,13 @@ namespace {
 // than read for minutes. Chromium stops nesting the elements it builds at
 // the same depth.
 constexpr std::size_t maxNesting = 512;
+// gumbo checks each attribute of a tag against all those before it.
+constexpr std::size_t maxAttributes = 512;
+// Formatting elements (b, font...) that an enclosing element closed are
+// reopened by text after it, each time: a few hundred left open around many
+// blocks make a tree far larger than the page. The tree stays within a few
+// times the elements of a page of the same size.
+std::size_t maxRebuilt(std::size_t bytes) { return 100000 + bytes / 16; }
 // Parses of one page while the renamed tags are checked (see
 // html_parser_input.h); ordinary pages need one.
 constexpr int maxParses = 8;
@@ -57,7 +64,8 @@ std::uint8_t namespaced(std::uint8_t classes, const GumboElement& element) {
 
 // The element's name: gumbo's own static names for the tags it knows, else
 // the name as written, lowercased and stored once in the document.
-void setElementName(HtmlDocument& document, Node& node, const GumboElement& element) {
+void setElementName(HtmlDocument& document, Node& node, const GumboElement& element,
+                    const Placeholders& placeholders) {
   if (element.tag != GUMBO_TAG_UNKNOWN && element.tag_namespace != GUMBO_NAMESPACE_SVG) {
     const KnownTag& known = knownTag(element.tag);
     DocumentAccess::setStaticName(node, known.name, namespaced(known.classes, element));
@@ -80,7 +88,8 @@ void setElementName(HtmlDocument& document, Node& node, const GumboElement& elem
     DocumentAccess::setStaticName(node, "unknown", 0);
     return;
   }
-  DocumentAccess::setTagName(document, node, lowerAscii(std::string_view(piece.data, piece.length)));
+  const std::string name = lowerAscii(std::string_view(piece.data, piece.length));
+  DocumentAccess::setTagName(document, node, placeholders.active() ? placeholders.restore(name) : name);
 }
 
 std::string attributeName(const GumboAttribute& attribute) {
@@ -291,8 +300,9 @@ class TreeCopier {
  public:
   // `pool` holds gumbo's tree, and is draining: each gumbo node is released
   // once copied, so that gumbo's memory goes back as ours grows.
-  TreeCopier(HtmlDocument& document, const GumboInput& input, SizeClassPool& pool)
-      : m_document(document), m_input(input), m_pool(pool) {}
+  TreeCopier(HtmlDocument& document, const GumboInput& input, const Placeholders& placeholders,
+             SizeClassPool& pool)
+      : m_document(document), m_input(input), m_placeholders(placeholders), m_pool(pool) {}
 
   void copyChildren(const GumboNode* from, Node* to) {
     // Explicit stack: pages nest deeper than the call stack allows.
@@ -308,7 +318,7 @@ class TreeCopier {
         if (renamed && isNoscript(renamed->kind)) {
           // Its raw text, from the page itself (gumbo read it hidden).
           const std::string text =
-              rawText(m_input.original().substr(renamed->content, renamed->end - renamed->content));
+              restored(rawText(m_input.original().substr(renamed->content, renamed->end - renamed->content)));
           if (!text.empty()) DocumentAccess::link(node, m_document.createText(text), nullptr);
           releaseChildren(gumboNode);
         } else if (node->isElement()) {
@@ -346,7 +356,7 @@ class TreeCopier {
           renamed = nullptr;
         }
         if (!renamed) {
-          setElementName(m_document, *node, element);
+          setElementName(m_document, *node, element, m_placeholders);
         } else if (isNoscript(renamed->kind)) {
           const KnownTag& known = knownTag(GUMBO_TAG_NOSCRIPT);
           DocumentAccess::setStaticName(*node, known.name, known.classes);
@@ -357,10 +367,11 @@ class TreeCopier {
         for (unsigned i = 0; i < element.attributes.length; ++i) {
           const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
           m_attributes.push_back(
-              {attribute->attr_namespace == GUMBO_ATTR_NAMESPACE_NONE
+              {attribute->attr_namespace == GUMBO_ATTR_NAMESPACE_NONE && !m_placeholders.active()
                    ? DocumentAccess::internName(m_document, attribute->name)
-                   : DocumentAccess::internName(m_document, attributeName(*attribute)),
-               DocumentAccess::store(m_document, attribute->value)});
+                   : DocumentAccess::internName(m_document, restored(attributeName(*attribute))),
+               m_placeholders.active() ? DocumentAccess::store(m_document, restored(attribute->value))
+                                       : DocumentAccess::store(m_document, attribute->value)});
         }
         if (!m_attributes.empty()) DocumentAccess::setAttributes(m_document, *node, m_attributes);
         return node;
@@ -368,8 +379,10 @@ class TreeCopier {
       case GUMBO_NODE_TEXT:
       case GUMBO_NODE_WHITESPACE:
       case GUMBO_NODE_CDATA:
+        if (m_placeholders.active()) return m_document.createText(restored(from->v.text.text));
         return m_document.createText(std::string_view(from->v.text.text));
       case GUMBO_NODE_COMMENT:
+        if (m_placeholders.active()) return m_document.createComment(restored(from->v.text.text));
         return m_document.createComment(from->v.text.text);
       default:
         return nullptr;
@@ -423,8 +436,13 @@ class TreeCopier {
     m_pool.release(const_cast<GumboNode*>(node));
   }
 
+  std::string restored(std::string_view text) const {
+    return m_placeholders.active() ? m_placeholders.restore(text) : std::string(text);
+  }
+
   HtmlDocument& m_document;
   const GumboInput& m_input;
+  const Placeholders& m_placeholders;
   SizeClassPool& m_pool;
   std::vector<Attribute> m_attributes;  // one element's, before they are stored
 };
@@ -477,9 +495,24 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     }
   }
 
-  const MarkupScan scan = scanMarkup(utf8, maxNesting);
+  const std::size_t markupBytes = utf8.size();
+  Placeholders placeholders;
+  std::optional<std::string> protectedText = placeholders.protect(utf8);
+  if (protectedText) utf8 = *protectedText;
+  const MarkupScan scan = scanMarkup(utf8, {maxNesting, maxAttributes, maxRebuilt(utf8.size())});
   if (scan.depth > maxNesting) {
     if (error) *error = "the page nests elements more than " + std::to_string(maxNesting) + " deep";
+    return nullptr;
+  }
+  if (scan.attributes > maxAttributes) {
+    if (error) *error = "a tag of the page has more than " + std::to_string(maxAttributes) + " attributes";
+    return nullptr;
+  }
+  if (scan.rebuilt > maxRebuilt(utf8.size())) {
+    if (error) {
+      *error = "the page's unclosed formatting elements would be reopened more than " +
+               std::to_string(maxRebuilt(utf8.size())) + " times";
+    }
     return nullptr;
   }
   GumboInput input(utf8);
@@ -522,14 +555,17 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
   while (Node* child = root->firstChild()) DocumentAccess::unlink(child);
   const GumboDocument& parsed = output->document->v.document;
   if (parsed.has_doctype) {
-    DocumentAccess::setDoctype(*document, true, parsed.name, parsed.public_identifier,
-                               parsed.system_identifier);
+    const auto restored = [&](const char* text) {
+      return placeholders.active() ? placeholders.restore(text) : std::string(text);
+    };
+    DocumentAccess::setDoctype(*document, true, restored(parsed.name), restored(parsed.public_identifier),
+                               restored(parsed.system_identifier));
   }
-  DocumentAccess::markupBytes(*document) = utf8.size();
+  DocumentAccess::markupBytes(*document) = markupBytes;
   // gumbo's tree goes as it is copied: the two are never whole together, and
   // the chunks it leaves are filled with ours.
   pool->drain(&DocumentAccess::arena(*document));
-  TreeCopier copier(*document, input, *pool);
+  TreeCopier copier(*document, input, placeholders, *pool);
   copier.copyChildren(output->document, root);
   output = nullptr;
   pool.reset();

@@ -59,6 +59,14 @@ HOSTILE = [
     ("carriage return references", "<title>a&#13;b</title><textarea>c&#13;d</textarea>"
                                    "<p title=\"e&#13;f\">g&#13;h</p>", "same"),
     ("deep nesting", "<div>" * 5000 + "x", "refused"),
+    ("many attributes", "<p%s>x" % "".join(" a%d" % i for i in range(600)), "refused"),
+    ("duplicate attributes", "<p a=1 A=2 a=3 b title='x' TITLE=y =z ==>x</p =\">\">y", "same"),
+    ("reopened formatting", "<div><b id=1><i>x</div>y<div>z<p>w</div><table><td>v</table>u", "same"),
+    ("deep reopened", "<div>%s</div>%sx" % ("".join("<b id=%d>" % i for i in range(300)), "<div>" * 250), "refused"),
+    ("many reopened", "<div>%s</div>%s" % ("".join("<b id=%d>" % i for i in range(400)), "<div>x</div>" * 5000),
+     "refused"),
+    ("controls and noncharacters", "<meta charset=utf-8><p title=\"\x01\x7f\">a\x01b\x0bc\x7fd\x85e\ufdd0f"
+                                   "\U0010ffff\U000f0000<!--\x08--><x\x02y>z</x\x02y></p>", "same"),
     ("raw text end names", "<style>a</stylex>b</style><xmp></xmpy></xmp><script>a</scripts>b</script>", "same"),
 ]
 
