@@ -35,6 +35,11 @@ struct MarkupScan {
   };
   std::vector<Tag> noscripts;
   std::vector<std::size_t> isindexes;  // every "<isindex", wherever it stands
+  std::vector<std::size_t> isindexEnds;  // every "</isindex", likewise
+  // "acronym" occurs nowhere in the page, in any case: gumbo may be given
+  // isindex tags under that name (an ordinary element it knows), and any
+  // "acronym" in its tree is one of them.
+  bool acronymFree = false;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their

@@ -487,6 +487,16 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       scan.mentioned = true;
       scan.isindexes.push_back(at);
     }
+    if (s.compare(at + 1, 1, "/") == 0 && startsWithName(s, at + 2, "isindex") && endsName(s, at + 9)) {
+      scan.mentioned = true;
+      scan.isindexEnds.push_back(at);
+    }
+  }
+  if (!scan.isindexes.empty() || !scan.isindexEnds.empty()) {
+    scan.acronymFree = true;
+    for (std::size_t at = 0; at + 7 <= s.size() && scan.acronymFree; ++at) {
+      if (startsWithName(s, at, "acronym")) scan.acronymFree = false;
+    }
   }
   for (std::size_t at = s.find('<'); at != std::string_view::npos && at + 1 < s.size();) {
     // Text before this tag leaves the head unless it is all spaces.

@@ -125,6 +125,9 @@ TEST(ParseHtml, ReadsAsABrowserWithScriptingOn) {
        "<!--<noscript>--><html><head></head><body><svg><noscript></noscript></svg><b>a</b></body></html>"},
       {"<p><isindex prompt=p action=/x>a",
        "<html><head></head><body><p><isindex prompt=\"p\" action=\"/x\">a</isindex></p></body></html>"},
+      {"<p><ISINDEX prompt=a><i>b</IsIndex>c<script>d</isindex></script><isindex title=\"&#97;cronym\"></isindex >",
+       "<html><head></head><body><p><isindex prompt=\"a\"><i>b</i></isindex><i>c<script>d</isindex></script>"
+       "<isindex title=\"acronym\"></isindex></i></p></body></html>"},
       {"<!-- <isindex> --><p title=\"<isindex>\">a",
        "<!-- <isindex> --><html><head></head><body><p title=\"<isindex>\">a</p></body></html>"},
       {"<svg><style>&lt;img&gt;</style><plaintext>a</plaintext></svg>b",

