@@ -41,6 +41,7 @@ const CharsetCase charsetCases[] = {
     {"UnknownMetaCharsetOnUtf8", "<meta charset=x-nonsense><p>caf\xC3\xA9</p>", "", u"\ncafé\n"},
     {"CallerOverridesMeta", "<meta charset=utf-8><p>caf\xE9</p>", "windows-1252", u"\ncafé\n"},
     {"ShiftJis", "<meta charset=shift_jis><p>\x93\x8C\x8B\x9E</p>", "", u"\n東京\n"},
+    {"UndeclaredShiftJis", "<p>\x93\x8C\x8B\x9E\x82\xCC</p>", "", u"\n東京の\n"},
     {"Utf8ByteOrderMarkWinsOverCaller", "\xEF\xBB\xBF<p>caf\xC3\xA9</p>", "koi8-r", u"\ncafé\n"},
     {"Utf16LittleEndianByteOrderMark",
      std::string("\xFF\xFE<\0p\0>\0\xE9\0", 10), "", u"\né\n"},

@@ -33,7 +33,8 @@ FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
          "--allow-file-access-from-files", "--virtual-time-budget=10000"]
 RAN = "document.documentElement.setAttribute('ran','1')"
 
-# (name, page, expected): "same" (the same DOM) or "refused".
+# (name, page, expected): "same" (the same DOM) or "refused"; a page given as
+# bytes is written as they are, else in UTF-8.
 HOSTILE = [
     ("noscript in head", "<head><noscript><img src=x onerror=\"%s\"></noscript></head>snow" % RAN, "same"),
     ("noscript closing a div", "<div><noscript></div><img src=x onerror=\"%s\"></noscript>" % RAN, "same"),
@@ -69,6 +70,10 @@ HOSTILE = [
      "refused"),
     ("controls and noncharacters", "<meta charset=utf-8><p title=\"\x01\x7f\">a\x01b\x0bc\x7fd\x85e\ufdd0f"
                                    "\U0010ffff\U000f0000<!--\x08--><x\x02y>z</x\x02y></p>", "same"),
+    # Undeclared, not UTF-8: read in the encoding Chromium detects.
+    ("undeclared shift_jis", "<p>東京の天気は晴れです。snow</p>".encode("shift_jis"), "same"),
+    ("undeclared gbk", "<p>雪豹生活在中亚的高山上。snow</p>".encode("gbk"), "same"),
+    ("undeclared windows-1252", "<p>Le léopard des neiges. Très beau. snow</p>".encode("cp1252"), "same"),
     ("raw text end names", "<style>a</stylex>b</style><xmp></xmpy></xmp><script>a</scripts>b</script>", "same"),
 ]
 
@@ -159,8 +164,8 @@ def main():
     for number, (name, page, expected) in enumerate(cases):
         original = os.path.join(args.workdir, "%05d.html" % number)
         written = os.path.join(args.workdir, "%05d-out.html" % number)
-        with open(original, "w", encoding="utf-8") as f:
-            f.write(page)
+        with open(original, "wb") as f:
+            f.write(page if isinstance(page, bytes) else page.encode("utf-8"))
         run = subprocess.run([args.glintmark, "highlight", original, "--url",
                               "https://s.example/search?q=snow+leopard", "--options", "0", "-o", written],
                              capture_output=True, text=True, timeout=120)
