@@ -152,9 +152,10 @@ class Nesting {
     for (std::size_t i = m_open.size(); i-- > 0;) {
       const std::string_view open = m_open[i].name;
       if (open == name) {
+        // Closed by its end tag, a formatting element is not reopened.
+        if (isFormatting(name)) forget(m_open[i].active);
         if (isFormatting(name) && i + 1 != m_open.size()) {
           // The adoption agency takes the element out and keeps what it held.
-          forget(m_open[i].active);
           --m_counts[m_open[i].name];
           m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(i));
         } else {
@@ -377,6 +378,18 @@ std::optional<std::string> Placeholders::protect(std::string_view s) {
   bool replaced = false;
   std::vector<bool> used(blockCount);
   for (std::size_t i = 0; i < s.size();) {
+    // Only ASCII controls and sequences led by C2, EF, F0..F4 can be
+    // replaced or private-use characters: others are stepped over.
+    const auto lead = static_cast<unsigned char>(s[i]);
+    if (lead < 0x80) {
+      if (lead < 0x20 || lead == 0x7F) replaced = replaced || replacedIndex(lead) >= 0;
+      ++i;
+      continue;
+    }
+    if (lead > 0xC2 && lead < 0xEF) {
+      i += lead < 0xE0 ? 2 : 3;
+      continue;
+    }
     char32_t c;
     const std::size_t length = decodeUtf8(s, i, c);
     if (length == 0) {
