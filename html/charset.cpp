@@ -334,6 +334,138 @@ std::string prescanMetaCharset(std::string_view text) {
   return {};
 }
 
+namespace {
+
+// How a legacy multibyte encoding parses the page's bytes: its two-byte
+// characters, how many of them are those its language's text is mostly
+// made of, and bytes it cannot read.
+struct MultibyteFit {
+  std::size_t pairs = 0, common = 0, lowTrails = 0;
+  std::size_t inRuns = 0;  // pairs right after another: text in those languages runs on, Latin accents do not
+  bool valid = true;
+  double share() const { return pairs ? static_cast<double>(common) / static_cast<double>(pairs) : 0; }
+};
+
+bool within(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
+
+enum class Multibyte { shiftJis, eucJp, eucKr, big5, gbk };
+
+MultibyteFit fit(std::string_view bytes, Multibyte encoding) {
+  MultibyteFit result;
+  for (std::size_t i = 0; i < bytes.size() && result.valid;) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    const unsigned char trail = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+    bool pair = false;
+    bool common = false;
+    std::size_t length = 2;
+    switch (encoding) {
+      case Multibyte::shiftJis:
+        if (within(lead, 0xA1, 0xDF)) {
+          length = 1;  // half-width katakana
+          break;
+        }
+        pair = (within(lead, 0x81, 0x9F) || within(lead, 0xE0, 0xFC)) &&
+               (within(trail, 0x40, 0x7E) || within(trail, 0x80, 0xFC));
+        // Hiragana and katakana.
+        common = (lead == 0x82 && within(trail, 0x9F, 0xF1)) || (lead == 0x83 && within(trail, 0x40, 0x96));
+        break;
+      case Multibyte::eucJp:
+        if (lead == 0x8F) {
+          length = 3;
+          pair = within(trail, 0xA1, 0xFE) && i + 2 < bytes.size() &&
+                 within(static_cast<unsigned char>(bytes[i + 2]), 0xA1, 0xFE);
+          break;
+        }
+        pair = (within(lead, 0xA1, 0xFE) && within(trail, 0xA1, 0xFE)) || (lead == 0x8E && within(trail, 0xA1, 0xDF));
+        common = (lead == 0xA4 && within(trail, 0xA1, 0xF3)) || (lead == 0xA5 && within(trail, 0xA1, 0xF6));
+        break;
+      case Multibyte::eucKr:
+        pair = within(lead, 0x81, 0xFE) &&
+               (within(trail, 0xA1, 0xFE) || within(trail, 0x41, 0x5A) || within(trail, 0x61, 0x7A) ||
+                within(trail, 0x81, 0xA0));
+        common = within(lead, 0xB0, 0xC8) && within(trail, 0xA1, 0xFE);  // Hangul syllables
+        break;
+      case Multibyte::big5:
+        pair = within(lead, 0x81, 0xFE) && (within(trail, 0x40, 0x7E) || within(trail, 0xA1, 0xFE));
+        common = within(lead, 0xA4, 0xF9);  // Chinese characters
+        break;
+      case Multibyte::gbk:
+        pair = within(lead, 0x81, 0xFE) && (within(trail, 0x40, 0x7E) || within(trail, 0x80, 0xFE));
+        common = within(lead, 0xB0, 0xF7) && within(trail, 0xA1, 0xFE);  // GB2312's Chinese characters
+        break;
+    }
+    if (length == 1) {
+      ++i;
+      continue;
+    }
+    if (!pair) {
+      result.valid = false;
+      break;
+    }
+    ++result.pairs;
+    if (i > 0 && static_cast<unsigned char>(bytes[i - 1]) >= 0x80) ++result.inRuns;
+    if (common) ++result.common;
+    if (trail < 0x80) ++result.lowTrails;
+    i += length;
+  }
+  return result;
+}
+
+// Cyrillic in windows-1251 or KOI8-R: letters are nearly all bytes from
+// 0xC0, lower case (most of running text) in the upper half for
+// windows-1251 and the lower half for KOI8-R.
+std::string cyrillicEncoding(std::string_view bytes) {
+  std::size_t ascii = 0, upper = 0, lower = 0, other = 0;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z')) {
+      ++ascii;
+    } else if (b >= 0xE0) {
+      ++upper;
+    } else if (b >= 0xC0) {
+      ++lower;
+    } else if (b >= 0x80) {
+      ++other;
+    }
+  }
+  const std::size_t letters = upper + lower;
+  // Markup's names are ASCII letters: those of text must outnumber them.
+  if (letters < 2 * ascii || letters < 8 * other) return {};
+  if (upper >= 3 * lower) return "WINDOWS-1251";
+  if (lower >= 3 * upper) return "KOI8-R";
+  return {};
+}
+
+}  // namespace
+
+std::string guessUndeclaredEncoding(std::string_view bytes) {
+  // Each multibyte encoding must read every byte, and give the characters
+  // of its language their usual share.
+  const MultibyteFit shiftJis = fit(bytes, Multibyte::shiftJis);
+  if (shiftJis.valid && shiftJis.share() >= 0.25) return "SHIFT_JIS";
+  const MultibyteFit eucJp = fit(bytes, Multibyte::eucJp);
+  if (eucJp.valid && eucJp.share() >= 0.25) return "EUC-JP";
+  const auto runsOn = [](const MultibyteFit& fit) { return fit.inRuns * 3 >= fit.pairs; };
+  const MultibyteFit eucKr = fit(bytes, Multibyte::eucKr);
+  if (eucKr.valid && eucKr.share() >= 0.8 && runsOn(eucKr)) return "EUC-KR";
+  // Big5 gives a good part of its characters a trail byte below 0x7F (not
+  // all: Latin text, a letter after each accented one, would pass), GBK's
+  // Chinese characters none.
+  const MultibyteFit big5 = fit(bytes, Multibyte::big5);
+  if (big5.valid && big5.share() >= 0.6 && runsOn(big5) && big5.lowTrails * 5 >= big5.pairs &&
+      big5.lowTrails * 5 <= big5.pairs * 4) {
+    return "BIG5";
+  }
+  const MultibyteFit gbk = fit(bytes, Multibyte::gbk);
+  if (gbk.valid && gbk.share() >= 0.6 && runsOn(gbk)) return "GBK";
+  const std::string cyrillic = cyrillicEncoding(bytes);
+  return cyrillic.empty() ? "WINDOWS-1252" : cyrillic;
+}
+
 std::string chooseCharset(std::string_view bytes, std::string_view callerCharset,
                           std::size_t* bomLength) {
   const std::string bom = byteOrderMark(bytes, bomLength);
@@ -341,7 +473,7 @@ std::string chooseCharset(std::string_view bytes, std::string_view callerCharset
   if (!lowerTrimmed(callerCharset).empty()) return canonicalCharset(callerCharset);
   const std::string declared = declaredEncoding(prescanMetaCharset(bytes));
   if (!declared.empty()) return declared;
-  return isValidUtf8(bytes) ? "UTF-8" : "WINDOWS-1252";
+  return isValidUtf8(bytes) ? "UTF-8" : guessUndeclaredEncoding(bytes);
 }
 
 }  // namespace glintmark::html

@@ -35,11 +35,20 @@ std::optional<std::pair<std::size_t, std::size_t>> charsetInContent(std::string_
 // not decode with.
 std::string canonicalCharset(std::string_view label);
 
+// guessUndeclaredEncoding: for bytes that declare no charset and are not
+// UTF-8, the encoding a browser's detector finds for text in Japanese
+// (Shift_JIS, EUC-JP), Korean (EUC-KR), Chinese (Big5, GBK) or Russian
+// (windows-1251, KOI8-R), judged from the bytes of the characters such text
+// is mostly made of; else windows-1252. Written the page in UTF-8, the tool
+// marks it with a byte-order mark: the browser then reads it as it read the
+// original only when the guess is the browser's.
+std::string guessUndeclaredEncoding(std::string_view bytes);
+
 // chooseCharset: the byte-order mark wins, then the caller's charset (empty
 // when the caller's label names no encoding), then the page's meta
 // declaration (a declared UTF-16 means UTF-8, as browsers read an
 // ASCII-compatible declaration, and x-user-defined means windows-1252), then
-// UTF-8 when the bytes are valid UTF-8, else windows-1252. *bomLength
+// UTF-8 when the bytes are valid UTF-8, else guessUndeclaredEncoding. *bomLength
 // receives the bytes to skip.
 std::string chooseCharset(std::string_view bytes, std::string_view callerCharset,
                           std::size_t* bomLength);

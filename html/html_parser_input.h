@@ -13,10 +13,20 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace glintmark::html {
+
+// Shapes of a page that would make gumbo's time or tree grow faster than the
+// page: the scan stops once one is passed, and the page is refused.
+struct MarkupLimits {
+  std::size_t depth;       // elements open at once
+  std::size_t attributes;  // distinct attributes on one tag (gumbo checks each against all before it)
+  std::size_t rebuilt;     // formatting elements the tree builder rebuilds, over the whole page
+};
 
 struct MarkupScan {
   struct Tag {
@@ -25,17 +35,26 @@ struct MarkupScan {
   };
   std::vector<Tag> noscripts;
   std::vector<std::size_t> isindexes;  // every "<isindex", wherever it stands
+  std::vector<std::size_t> isindexEnds;  // every "</isindex", likewise
+  // "acronym" occurs nowhere in the page, in any case: gumbo may be given
+  // isindex tags under that name (an ordinary element it knows), and any
+  // "acronym" in its tree is one of them.
+  bool acronymFree = false;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their
-  // kind or an enclosing element's end tag).
+  // kind or an enclosing element's end tag; formatting elements that text
+  // or a phrasing tag reopens after an enclosing element closed them).
   std::size_t depth = 0;
+  std::size_t attributes = 0;  // the most distinct attributes of one tag
+  // The formatting elements reopened so, counted on the high side.
+  std::size_t rebuilt = 0;
   // "<noscript" or "<isindex", in any case, occurs anywhere in the page.
   bool mentioned = false;
 };
 
-// The scan stops once the nesting passes maxDepth.
-MarkupScan scanMarkup(std::string_view utf8, std::size_t maxDepth);
+// The scan stops once one of the limits is passed.
+MarkupScan scanMarkup(std::string_view utf8, const MarkupLimits& limits);
 
 // Where the start tag at `at` (its "<") ends: just after its ">", or npos
 // when the page ends first (a browser then drops the tag).
@@ -49,5 +68,23 @@ std::size_t commentEnd(std::string_view utf8, std::size_t from);
 // "</tag" followed by a space, "/" or ">" (the name in any case), or the
 // page's end.
 std::size_t rawTextEnd(std::string_view utf8, std::size_t from, std::string_view tag);
+
+// Characters gumbo reads as U+FFFD where browsers keep them: controls other
+// than whitespace and NUL, and noncharacters. gumbo is given each as a
+// private-use character that the page does not use, and our tree gets the
+// character back.
+class Placeholders {
+ public:
+  // The page with each of those characters replaced, or nothing when it has
+  // none (or uses every block of private-use characters that could stand for
+  // them: gumbo's U+FFFD then stays).
+  std::optional<std::string> protect(std::string_view utf8);
+  bool active() const { return m_base != 0; }
+  // Text of gumbo's tree, with the characters back.
+  std::string restore(std::string_view text) const;
+
+ private:
+  char32_t m_base = 0;  // the placeholder of the first character, once protected
+};
 
 }  // namespace glintmark::html

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <list>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace glintmark::html {
 
@@ -67,23 +69,40 @@ bool endsName(std::string_view text, std::size_t at) {
   return at < text.size() && (isSpace(text[at]) || text[at] == '/' || text[at] == '>');
 }
 
-// The stack of open elements as the scan counts it.
+// Elements that put a marker in the list of active formatting elements.
+bool isFormattingMarker(std::string_view n) {
+  return in(n, {"applet", "caption", "marquee", "object", "td", "th", "template"});
+}
+
+// The stack of open elements as the scan counts it, with the list of active
+// formatting elements that a tree builder reopens.
 class Nesting {
  public:
   std::size_t deepest = 0;
+  std::size_t rebuilt = 0;
 
-  void start(std::string_view name) {
-    if (isVoid(name)) return;
+  // `attributes`: the tag's attributes as written, which tell formatting
+  // elements of one name apart (written differently, the same attributes
+  // count as others: more elements, never fewer).
+  void start(std::string_view name, std::string_view attributes) {
+    // An "a" or "nobr" still active is closed first.
+    if (name == "a" || name == "nobr") {
+      if (lastActive(name) != m_active.end()) end(name);
+    }
+    if (isVoid(name)) {
+      reconstruct();
+      return;
+    }
     // Table parts outside a table are dropped.
     if (in(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"}) &&
-        std::find(m_open.begin(), m_open.end(), "table") == m_open.end()) {
+        !isOpen("table")) {
       return;
     }
     // A list item closes the open one of its kind, below any inline or
     // address, div and p elements.
     if (in(name, {"li", "dd", "dt"})) {
       for (std::size_t i = m_open.size(); i-- > 0;) {
-        const std::string_view open = m_open[i];
+        const std::string_view open = m_open[i].name;
         if (name == "li" ? open == "li" : in(open, {"dd", "dt"})) {
           popTo(i);
           break;
@@ -93,24 +112,51 @@ class Nesting {
     }
     if (!m_open.empty()) {
       // Elements their next sibling closes.
-      const std::string_view top = m_open.back();
+      const std::string_view top = m_open.back().name;
       if ((top == name && in(name, {"p", "li", "option", "optgroup", "tr", "dt", "dd", "rb", "rt", "rp"})) ||
           (in(top, {"td", "th"}) && in(name, {"td", "th", "tr"})) || (in(top, {"dt", "dd"}) && in(name, {"dt", "dd"}))) {
         popTo(m_open.size() - 1);
       }
     }
-    push(name);
+    if (!isSpecial(name) || in(name, {"applet", "marquee", "object", "select"})) reconstruct();
+    if (isFormatting(name)) {
+      // At most three alike after the last marker: the earliest goes.
+      int alike = 0;
+      for (auto it = m_active.end(); it != m_active.begin();) {
+        --it;
+        if (it->marker) break;
+        if (it->name == name && it->attributes == attributes && ++alike == 3) {
+          forget(it);
+          break;
+        }
+      }
+      push(name, activate(name, attributes, false));
+    } else if (isFormattingMarker(name)) {
+      push(name, activate(name, {}, true));
+    } else {
+      push(name, 0);
+    }
   }
 
   void end(std::string_view name) {
+    if (isFormatting(name)) {
+      // One that an enclosing element closed is no longer reopened.
+      const auto active = lastActive(name);
+      if (active != m_active.end() && !active->open) {
+        forget(active);
+        return;
+      }
+    }
     // An end tag of nothing open (the usual stray one) costs no walk.
     if (!isOpen(name)) return;
     for (std::size_t i = m_open.size(); i-- > 0;) {
-      const std::string_view open = m_open[i];
+      const std::string_view open = m_open[i].name;
       if (open == name) {
+        // Closed by its end tag, a formatting element is not reopened.
+        if (isFormatting(name)) forget(m_open[i].active);
         if (isFormatting(name) && i + 1 != m_open.size()) {
           // The adoption agency takes the element out and keeps what it held.
-          --m_counts[m_open[i]];
+          --m_counts[m_open[i].name];
           m_open.erase(m_open.begin() + static_cast<std::ptrdiff_t>(i));
         } else {
           popTo(i);
@@ -122,9 +168,12 @@ class Nesting {
     }
   }
 
-  void push(std::string_view name) {
-    m_open.emplace_back(name);
-    ++m_counts[m_open.back()];
+  // Text reopens the formatting elements closed since the last marker.
+  void text() { reconstruct(); }
+
+  void push(std::string_view name, std::uint64_t active = 0) {
+    m_open.push_back({std::string(name), active});
+    ++m_counts[m_open.back().name];
     deepest = std::max(deepest, m_open.size());
   }
 
@@ -135,20 +184,259 @@ class Nesting {
     return it != m_counts.end() && it->second > 0;
   }
   std::size_t size() const { return m_open.size(); }
-  std::string_view top() const { return m_open.empty() ? std::string_view() : m_open.back(); }
+  // The topmost open element of that name above `floor` elements, or npos.
+  std::size_t find(std::string_view name, std::size_t floor) const {
+    for (std::size_t i = m_open.size(); i-- > floor;) {
+      if (m_open[i].name == name) return i;
+    }
+    return std::string_view::npos;
+  }
+  std::string_view top() const { return m_open.empty() ? std::string_view() : m_open.back().name; }
   void popTo(std::size_t size) {
     while (m_open.size() > size) {
-      --m_counts[m_open.back()];
+      Open& open = m_open.back();
+      --m_counts[open.name];
+      const auto found = m_byId.find(open.active);
+      if (found != m_byId.end()) {
+        if (found->second->marker) {
+          // The marker and everything after it.
+          for (auto it = found->second; it != m_active.end();) it = forget(it);
+        } else {
+          found->second->open = false;
+        }
+      }
       m_open.pop_back();
     }
   }
 
  private:
-  std::vector<std::string> m_open;  // names are short: no allocation each
+  struct Open {
+    std::string name;  // names are short: no allocation each
+    std::uint64_t active;  // its entry in the list of formatting elements, or 0
+  };
+  struct Active {
+    std::uint64_t id;
+    std::string name, attributes;
+    bool marker;
+    bool open;
+  };
+  using ActiveList = std::list<Active>;
+
+  std::uint64_t activate(std::string_view name, std::string_view attributes, bool marker) {
+    m_active.push_back({++m_lastId, std::string(name), std::string(attributes), marker, true});
+    m_byId.emplace(m_lastId, std::prev(m_active.end()));
+    return m_lastId;
+  }
+
+  ActiveList::iterator forget(std::uint64_t id) {
+    const auto found = m_byId.find(id);
+    return found == m_byId.end() ? m_active.end() : forget(found->second);
+  }
+  ActiveList::iterator forget(ActiveList::iterator it) {
+    m_byId.erase(it->id);
+    return m_active.erase(it);
+  }
+
+  // The last formatting element of that name after the last marker.
+  ActiveList::iterator lastActive(std::string_view name) {
+    for (auto it = m_active.end(); it != m_active.begin();) {
+      --it;
+      if (it->marker) break;
+      if (it->name == name) return it;
+    }
+    return m_active.end();
+  }
+
+  // The entries after the last marker or open one are opened again, in order.
+  void reconstruct() {
+    if (m_active.empty() || m_active.back().marker || m_active.back().open) return;
+    auto it = std::prev(m_active.end());
+    while (it != m_active.begin()) {
+      const auto before = std::prev(it);
+      if (before->marker || before->open) break;
+      it = before;
+    }
+    for (; it != m_active.end(); ++it) {
+      it->open = true;
+      push(it->name, it->id);
+      ++rebuilt;
+    }
+  }
+
+  std::vector<Open> m_open;
   std::unordered_map<std::string, std::size_t> m_counts;
+  ActiveList m_active;
+  std::unordered_map<std::uint64_t, ActiveList::iterator> m_byId;
+  std::uint64_t m_lastId = 0;
 };
 
+// Follows a tokenizer through the tag at `at` (its "<"), start or end tag:
+// calls onAttribute with each attribute's name as written and gives where
+// the tag ends (just after its ">"), or npos when the page ends first.
+template <typename OnAttribute>
+std::size_t walkTag(std::string_view s, std::size_t at, OnAttribute&& onAttribute) {
+  std::size_t i = at + 1;
+  if (i < s.size() && s[i] == '/') ++i;
+  while (i < s.size() && !isSpace(s[i]) && s[i] != '/' && s[i] != '>') ++i;  // the name
+  while (i < s.size()) {
+    if (s[i] == '>') return i + 1;
+    if (isSpace(s[i]) || s[i] == '/') {
+      ++i;
+      continue;
+    }
+    // A name (whose first character may be "="), then perhaps "=" and a
+    // value; a quote matters only where a value starts.
+    const std::size_t name = i++;
+    while (i < s.size() && !isSpace(s[i]) && s[i] != '/' && s[i] != '>' && s[i] != '=') ++i;
+    onAttribute(s.substr(name, i - name));
+    while (i < s.size() && isSpace(s[i])) ++i;
+    if (i >= s.size() || s[i] != '=') continue;
+    ++i;
+    while (i < s.size() && isSpace(s[i])) ++i;
+    if (i < s.size() && (s[i] == '"' || s[i] == '\'')) {
+      const std::size_t close = s.find(s[i], i + 1);
+      if (close == std::string_view::npos) return close;
+      i = close + 1;
+    } else {
+      while (i < s.size() && !isSpace(s[i]) && s[i] != '>') ++i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// The characters gumbo replaces, numbered: C0 controls but NUL and
+// whitespace, DEL and the C1 controls, U+FDD0..U+FDEF and the last two code
+// points of each plane.
+constexpr int replacedCount = 126;
+
+int replacedIndex(char32_t c) {
+  if (c >= 0x01 && c <= 0x08) return static_cast<int>(c - 0x01);
+  if (c == 0x0B) return 8;
+  if (c >= 0x0E && c <= 0x1F) return static_cast<int>(9 + c - 0x0E);
+  if (c >= 0x7F && c <= 0x9F) return static_cast<int>(27 + c - 0x7F);
+  if (c >= 0xFDD0 && c <= 0xFDEF) return static_cast<int>(60 + c - 0xFDD0);
+  if ((c & 0xFFFE) == 0xFFFE && c <= 0x10FFFF) return static_cast<int>(92 + 2 * (c >> 16) + (c & 1));
+  return -1;
+}
+
+char32_t replacedCharacter(int index) {
+  if (index < 8) return static_cast<char32_t>(0x01 + index);
+  if (index == 8) return 0x0B;
+  if (index < 27) return static_cast<char32_t>(0x0E + index - 9);
+  if (index < 60) return static_cast<char32_t>(0x7F + index - 27);
+  if (index < 92) return static_cast<char32_t>(0xFDD0 + index - 60);
+  return static_cast<char32_t>((static_cast<char32_t>(index - 92) / 2) << 16 | 0xFFFE | ((index - 92) & 1));
+}
+
+// The character whose UTF-8 starts at `at`, and its length; length 0 for a
+// byte that starts no valid sequence.
+std::size_t decodeUtf8(std::string_view s, std::size_t at, char32_t& c) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) {
+    c = lead;
+    return 1;
+  }
+  const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || at + length > s.size()) return 0;
+  c = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    c = c << 6 | (byte(at + i) & 0x3F);
+  }
+  const bool shortest = length == 2 || (length == 3 && c >= 0x800) || (length == 4 && c >= 0x10000);
+  if (!shortest || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return 0;
+  return length;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Placeholders come from blocks of 128 private-use characters from U+F0000.
+constexpr char32_t privateUse = 0xF0000;
+constexpr std::size_t blockCount = 1024;
+
 }  // namespace
+
+std::optional<std::string> Placeholders::protect(std::string_view s) {
+  bool replaced = false;
+  std::vector<bool> used(blockCount);
+  for (std::size_t i = 0; i < s.size();) {
+    // Only ASCII controls and sequences led by C2, EF, F0..F4 can be
+    // replaced or private-use characters: others are stepped over.
+    const auto lead = static_cast<unsigned char>(s[i]);
+    if (lead < 0x80) {
+      if (lead < 0x20 || lead == 0x7F) replaced = replaced || replacedIndex(lead) >= 0;
+      ++i;
+      continue;
+    }
+    if (lead > 0xC2 && lead < 0xEF) {
+      i += lead < 0xE0 ? 2 : 3;
+      continue;
+    }
+    char32_t c;
+    const std::size_t length = decodeUtf8(s, i, c);
+    if (length == 0) {
+      ++i;
+      continue;
+    }
+    if (replacedIndex(c) >= 0) replaced = true;
+    if (c >= privateUse) used[(c - privateUse) / 128] = true;
+    i += length;
+  }
+  if (!replaced) return std::nullopt;
+  const auto unused = std::find(used.begin(), used.end(), false);
+  if (unused == used.end()) return std::nullopt;
+  m_base = privateUse + static_cast<char32_t>(unused - used.begin()) * 128;
+  std::string out;
+  out.reserve(s.size() + s.size() / 8);
+  for (std::size_t i = 0; i < s.size();) {
+    char32_t c;
+    const std::size_t length = decodeUtf8(s, i, c);
+    const int index = length ? replacedIndex(c) : -1;
+    if (index < 0) {
+      out.append(s.substr(i, length ? length : 1));
+    } else {
+      appendUtf8(out, m_base + static_cast<char32_t>(index));
+    }
+    i += length ? length : 1;
+  }
+  return out;
+}
+
+std::string Placeholders::restore(std::string_view s) const {
+  std::string out;
+  out.reserve(s.size());
+  std::size_t done = 0;
+  // Placeholders are four bytes that start with F3 or F4.
+  for (std::size_t at = s.find_first_of("\xF3\xF4"); at != std::string_view::npos;
+       at = s.find_first_of("\xF3\xF4", at + 1)) {
+    char32_t c;
+    if (decodeUtf8(s, at, c) != 4 || c < m_base || c >= m_base + replacedCount) continue;
+    out.append(s.substr(done, at - done));
+    appendUtf8(out, replacedCharacter(static_cast<int>(c - m_base)));
+    done = at + 4;
+    at += 3;
+  }
+  out.append(s.substr(done));
+  return out;
+}
 
 std::size_t commentEnd(std::string_view s, std::size_t from) {
   for (std::size_t at = s.find("--", from); at != std::string_view::npos; at = s.find("--", at + 1)) {
@@ -159,25 +447,7 @@ std::size_t commentEnd(std::string_view s, std::size_t from) {
 }
 
 std::size_t startTagEnd(std::string_view s, std::size_t at) {
-  std::size_t i = at + 1;
-  while (i < s.size() && !isSpace(s[i]) && s[i] != '/' && s[i] != '>') ++i;  // the name
-  // Attributes: a quote matters only where a value starts (after "=").
-  while (i < s.size()) {
-    const char c = s[i];
-    if (c == '>') return i + 1;
-    if (c == '=') {
-      ++i;
-      while (i < s.size() && isSpace(s[i])) ++i;
-      if (i < s.size() && (s[i] == '"' || s[i] == '\'')) {
-        const std::size_t close = s.find(s[i], i + 1);
-        if (close == std::string_view::npos) return std::string_view::npos;
-        i = close + 1;
-      }
-      continue;
-    }
-    ++i;
-  }
-  return std::string_view::npos;
+  return walkTag(s, at, [](std::string_view) {});
 }
 
 std::size_t rawTextEnd(std::string_view s, std::size_t from, std::string_view tag) {
@@ -187,13 +457,41 @@ std::size_t rawTextEnd(std::string_view s, std::size_t from, std::string_view ta
   return s.size();
 }
 
-MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
+MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
   MarkupScan scan;
   Nesting nesting;
   bool inHead = true;
   std::size_t foreignBase = 0;  // the stack's size outside the svg or math element, when in one
   bool foreign = false;
   std::string name;
+  std::size_t textFrom = 0;  // where the text before the next markup starts
+  const auto sawMarkup = [&](std::size_t at) {
+    // Text reopens formatting elements, except in SVG or MathML outside
+    // their elements that hold HTML.
+    if (at > textFrom && (!foreign || in(nesting.top(), {"foreignobject", "desc", "title", "mi", "mo", "mn",
+                                                          "ms", "mtext", "annotation-xml"}))) {
+      nesting.text();
+    }
+  };
+  std::vector<std::string_view> attributes;
+  std::unordered_set<std::string> distinct;
+  // Where the tag at `at` ends; counts its attributes.
+  const auto walk = [&](std::size_t at) {
+    attributes.clear();
+    const std::size_t end = walkTag(s, at, [&](std::string_view attribute) { attributes.push_back(attribute); });
+    std::size_t count = attributes.size();
+    if (count > limits.attributes) {
+      distinct.clear();
+      for (std::string_view attribute : attributes) {
+        std::string lowercase(attribute);
+        std::transform(lowercase.begin(), lowercase.end(), lowercase.begin(), lowered);
+        distinct.insert(std::move(lowercase));
+      }
+      count = distinct.size();
+    }
+    scan.attributes = std::max(scan.attributes, count);
+    return end;
+  };
   // Every "<isindex" is a guess (the parser's check drops those that were
   // not tags): gumbo's expansion of one cannot be told from its tree.
   for (std::size_t at = s.find('<'); at != std::string_view::npos; at = s.find('<', at + 1)) {
@@ -201,6 +499,16 @@ MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
     if (startsWithName(s, at + 1, "isindex") && endsName(s, at + 8)) {
       scan.mentioned = true;
       scan.isindexes.push_back(at);
+    }
+    if (s.compare(at + 1, 1, "/") == 0 && startsWithName(s, at + 2, "isindex") && endsName(s, at + 9)) {
+      scan.mentioned = true;
+      scan.isindexEnds.push_back(at);
+    }
+  }
+  if (!scan.isindexes.empty() || !scan.isindexEnds.empty()) {
+    scan.acronymFree = true;
+    for (std::size_t at = 0; at + 7 <= s.size() && scan.acronymFree; ++at) {
+      if (startsWithName(s, at, "acronym")) scan.acronymFree = false;
     }
   }
   for (std::size_t at = s.find('<'); at != std::string_view::npos && at + 1 < s.size();) {
@@ -222,12 +530,17 @@ MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
         const std::size_t close = s.find('>', at + 2);
         end = close == std::string_view::npos ? s.size() : close + 1;
       }
-      at = s.find('<', end);
+      sawMarkup(at);
+      at = textFrom = end;
+      at = s.find('<', at);
       continue;
     }
     if (next == '?' || (next == '/' && at + 2 < s.size() && !isAlpha(s[at + 2]) && s[at + 2] != '>')) {
+      sawMarkup(at);
       const std::size_t close = s.find('>', at + 1);
-      at = close == std::string_view::npos ? close : s.find('<', close + 1);
+      if (close == std::string_view::npos) break;
+      textFrom = close + 1;
+      at = s.find('<', close + 1);
       continue;
     }
     const bool endTag = next == '/';
@@ -239,8 +552,10 @@ MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
     name.clear();
     std::size_t i = nameAt;
     while (i < s.size() && !isSpace(s[i]) && s[i] != '/' && s[i] != '>') name += lowered(s[i++]);
-    const std::size_t tagEnd = startTagEnd(s, at);
-    if (tagEnd == std::string_view::npos) break;
+    const std::size_t tagEnd = walk(at);
+    if (tagEnd == std::string_view::npos || scan.attributes > limits.attributes) break;
+    sawMarkup(at);
+    textFrom = tagEnd;
     if (inHead) {
       // Text between the last tag and this one.
       const std::size_t before = s.rfind('>', at);
@@ -254,7 +569,8 @@ MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
     if (endTag) {
       if (in(name, {"head", "body", "html", "br"})) inHead = false;
       if (foreign) {
-        if (nesting.top() == name) nesting.popTo(nesting.size() - 1);
+        const std::size_t open = nesting.find(name, foreignBase);
+        if (open != std::string_view::npos) nesting.popTo(open);
         if (nesting.size() <= foreignBase) foreign = false;
       } else {
         nesting.end(name);
@@ -275,6 +591,7 @@ MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
     if (foreign) {
       if (!selfClosing) nesting.push(name);
     } else if (name == "svg" || name == "math") {
+      nesting.text();
       if (!selfClosing) {
         foreignBase = nesting.size();
         nesting.push(name);
@@ -285,16 +602,23 @@ MarkupScan scanMarkup(std::string_view s, std::size_t maxDepth) {
     } else if (in(name, {"script", "style", "xmp", "iframe", "noembed", "noframes", "title", "textarea",
                          "noscript"})) {
       if (name == "noscript") scan.noscripts.push_back({at, inHead});
+      if (name == "xmp") nesting.text();
       const std::size_t end = rawTextEnd(s, tagEnd, name);
-      resume = end == s.size() ? end : startTagEnd(s, end + 1);
+      resume = end == s.size() ? end : walk(end + 1);
       if (resume == std::string_view::npos) break;
+      textFrom = resume;
     } else {
-      nesting.start(name);
+      nesting.start(name, s.substr(i, tagEnd - 1 - i));
     }
-    if (nesting.deepest > maxDepth) break;  // refused: the rest does not matter
+    if (nesting.deepest > limits.depth || nesting.rebuilt > limits.rebuilt ||
+        scan.attributes > limits.attributes) {
+      break;  // refused: the rest does not matter
+    }
     at = s.find('<', resume);
   }
+  if (textFrom < s.size() && !foreign) nesting.text();
   scan.depth = nesting.deepest;
+  scan.rebuilt = nesting.rebuilt;
   return scan;
 }
 

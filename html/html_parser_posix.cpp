@@ -25,6 +25,13 @@ namespace {
 // than read for minutes. Chromium stops nesting the elements it builds at
 // the same depth.
 constexpr std::size_t maxNesting = 512;
+// gumbo checks each attribute of a tag against all those before it.
+constexpr std::size_t maxAttributes = 512;
+// Formatting elements (b, font...) that an enclosing element closed are
+// reopened by text after it, each time: a few hundred left open around many
+// blocks make a tree far larger than the page. The tree stays within a few
+// times the elements of a page of the same size.
+std::size_t maxRebuilt(std::size_t bytes) { return 100000 + bytes / 16; }
 // Parses of one page while the renamed tags are checked (see
 // html_parser_input.h); ordinary pages need one.
 constexpr int maxParses = 8;
@@ -57,7 +64,8 @@ std::uint8_t namespaced(std::uint8_t classes, const GumboElement& element) {
 
 // The element's name: gumbo's own static names for the tags it knows, else
 // the name as written, lowercased and stored once in the document.
-void setElementName(HtmlDocument& document, Node& node, const GumboElement& element) {
+template <typename Restore>
+void setElementName(HtmlDocument& document, Node& node, const GumboElement& element, Restore&& restored) {
   if (element.tag != GUMBO_TAG_UNKNOWN && element.tag_namespace != GUMBO_NAMESPACE_SVG) {
     const KnownTag& known = knownTag(element.tag);
     DocumentAccess::setStaticName(node, known.name, namespaced(known.classes, element));
@@ -80,7 +88,8 @@ void setElementName(HtmlDocument& document, Node& node, const GumboElement& elem
     DocumentAccess::setStaticName(node, "unknown", 0);
     return;
   }
-  DocumentAccess::setTagName(document, node, lowerAscii(std::string_view(piece.data, piece.length)));
+  DocumentAccess::setTagName(document, node,
+                             restored(lowerAscii(std::string_view(piece.data, piece.length)), element.original_tag));
 }
 
 std::string attributeName(const GumboAttribute& attribute) {
@@ -137,20 +146,29 @@ std::string rawText(std::string_view source) {
 // The page as gumbo is given it: the original with the renamed tags.
 class GumboInput {
  public:
-  explicit GumboInput(std::string_view original) : m_original(original) {}
+  // `isindexEnds`: the "</isindex" end tags to rename along with the start
+  // tags, to "</acronym", when the page names no acronym (else none).
+  GumboInput(std::string_view original, std::vector<std::size_t> isindexEnds)
+      : m_original(original), m_isindexEnds(std::move(isindexEnds)) {}
 
   std::string_view original() const { return m_original; }
-  std::string_view text() const { return m_renamed.empty() ? m_original : std::string_view(m_text); }
+  std::string_view text() const { return m_copied ? std::string_view(m_text) : m_original; }
   const std::vector<Renamed>& renamed() const { return m_renamed; }
 
   // Renames these tags (sorted by place), and no others.
   void rename(std::vector<Renamed> tags) {
     m_renamed = std::move(tags);
-    if (m_renamed.empty()) return;
+    m_copied = !m_renamed.empty() || !m_isindexEnds.empty();
+    if (!m_copied) return;
     m_text.assign(m_original);
+    for (std::size_t at : m_isindexEnds) renameIsindex(at + 2);
     for (Renamed& tag : m_renamed) {
       if (!isNoscript(tag.kind)) {
-        m_text[tag.at + 7] = '_';  // "<isinde_": an element gumbo does not know
+        if (m_isindexEnds.empty()) {
+          m_text[tag.at + 7] = '_';  // "<isinde_": an element gumbo does not know
+        } else {
+          renameIsindex(tag.at + 1);
+        }
         continue;
       }
       const bool head = tag.kind == Renamed::Kind::noscriptInHead;
@@ -173,6 +191,22 @@ class GumboInput {
     return it != m_renamed.end() && it->at == at ? &*it : nullptr;
   }
 
+  // Text of gumbo's tree, from the source `piece`, as the page has it: an
+  // end tag renamed in text (in a script, a comment, a value) named isindex.
+  std::string restored(std::string_view text, const GumboStringPiece& piece) const {
+    std::string out(text);
+    const std::size_t at = offset(piece.data);
+    if (m_isindexEnds.empty() || at == std::string_view::npos) return out;
+    const auto it = std::lower_bound(m_isindexEnds.begin(), m_isindexEnds.end(), at);
+    if (it == m_isindexEnds.end() || *it >= at + piece.length) return out;
+    for (std::size_t i = 0; i + 7 <= out.size(); ++i) {
+      if (!startsWithLower(out, i, "acronym")) continue;
+      for (std::size_t j = 0; j < 7; ++j) out[i + j] = withCaseOf(out[i + j], "isindex"[j]);
+    }
+    return out;
+  }
+  bool renamesEnds() const { return !m_isindexEnds.empty(); }
+
   // Where `data` lies in the text gumbo read, or npos.
   std::size_t offset(const char* data) const {
     const std::string_view text = this->text();
@@ -181,8 +215,18 @@ class GumboInput {
   }
 
  private:
+  // "isindex" at `at` becomes "acronym" in the same case (both are seven letters).
+  void renameIsindex(std::size_t at) {
+    for (std::size_t j = 0; j < 7; ++j) m_text[at + j] = withCaseOf(m_original[at + j], "acronym"[j]);
+  }
+  static char withCaseOf(char model, char lower) {
+    return model >= 'A' && model <= 'Z' ? static_cast<char>(lower - 'a' + 'A') : lower;
+  }
+
   std::string_view m_original;
+  std::vector<std::size_t> m_isindexEnds;
   std::string m_text;
+  bool m_copied = false;
   std::vector<Renamed> m_renamed;
 };
 
@@ -291,8 +335,9 @@ class TreeCopier {
  public:
   // `pool` holds gumbo's tree, and is draining: each gumbo node is released
   // once copied, so that gumbo's memory goes back as ours grows.
-  TreeCopier(HtmlDocument& document, const GumboInput& input, SizeClassPool& pool)
-      : m_document(document), m_input(input), m_pool(pool) {}
+  TreeCopier(HtmlDocument& document, const GumboInput& input, const Placeholders& placeholders,
+             SizeClassPool& pool)
+      : m_document(document), m_input(input), m_placeholders(placeholders), m_pool(pool) {}
 
   void copyChildren(const GumboNode* from, Node* to) {
     // Explicit stack: pages nest deeper than the call stack allows.
@@ -309,7 +354,10 @@ class TreeCopier {
           // Its raw text, from the page itself (gumbo read it hidden).
           const std::string text =
               rawText(m_input.original().substr(renamed->content, renamed->end - renamed->content));
-          if (!text.empty()) DocumentAccess::link(node, m_document.createText(text), nullptr);
+          if (!text.empty()) {
+            DocumentAccess::link(
+                node, m_document.createText(m_placeholders.active() ? m_placeholders.restore(text) : text), nullptr);
+          }
           releaseChildren(gumboNode);
         } else if (node->isElement()) {
           pushChildren(gumboNode, node, pending);
@@ -346,7 +394,8 @@ class TreeCopier {
           renamed = nullptr;
         }
         if (!renamed) {
-          setElementName(m_document, *node, element);
+          setElementName(m_document, *node, element,
+                         [this](std::string_view text, const GumboStringPiece& piece) { return restored(text, piece); });
         } else if (isNoscript(renamed->kind)) {
           const KnownTag& known = knownTag(GUMBO_TAG_NOSCRIPT);
           DocumentAccess::setStaticName(*node, known.name, known.classes);
@@ -357,10 +406,12 @@ class TreeCopier {
         for (unsigned i = 0; i < element.attributes.length; ++i) {
           const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
           m_attributes.push_back(
-              {attribute->attr_namespace == GUMBO_ATTR_NAMESPACE_NONE
+              {attribute->attr_namespace == GUMBO_ATTR_NAMESPACE_NONE && !restoring()
                    ? DocumentAccess::internName(m_document, attribute->name)
-                   : DocumentAccess::internName(m_document, attributeName(*attribute)),
-               DocumentAccess::store(m_document, attribute->value)});
+                   : DocumentAccess::internName(m_document,
+                                                restored(attributeName(*attribute), attribute->original_name)),
+               restoring() ? DocumentAccess::store(m_document, restored(attribute->value, attribute->original_value))
+                           : DocumentAccess::store(m_document, attribute->value)});
         }
         if (!m_attributes.empty()) DocumentAccess::setAttributes(m_document, *node, m_attributes);
         return node;
@@ -368,8 +419,10 @@ class TreeCopier {
       case GUMBO_NODE_TEXT:
       case GUMBO_NODE_WHITESPACE:
       case GUMBO_NODE_CDATA:
+        if (restoring()) return m_document.createText(restored(from->v.text.text, from->v.text.original_text));
         return m_document.createText(std::string_view(from->v.text.text));
       case GUMBO_NODE_COMMENT:
+        if (restoring()) return m_document.createComment(restored(from->v.text.text, from->v.text.original_text));
         return m_document.createComment(from->v.text.text);
       default:
         return nullptr;
@@ -423,8 +476,17 @@ class TreeCopier {
     m_pool.release(const_cast<GumboNode*>(node));
   }
 
+  // Text of gumbo's tree as the page has it: what gumbo was given in place
+  // of the page's own (see GumboInput and Placeholders) put back.
+  bool restoring() const { return m_placeholders.active() || m_input.renamesEnds(); }
+  std::string restored(std::string_view text, const GumboStringPiece& piece) const {
+    std::string out = m_input.restored(text, piece);
+    return m_placeholders.active() ? m_placeholders.restore(out) : out;
+  }
+
   HtmlDocument& m_document;
   const GumboInput& m_input;
+  const Placeholders& m_placeholders;
   SizeClassPool& m_pool;
   std::vector<Attribute> m_attributes;  // one element's, before they are stored
 };
@@ -477,12 +539,27 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     }
   }
 
-  const MarkupScan scan = scanMarkup(utf8, maxNesting);
+  const std::size_t markupBytes = utf8.size();
+  Placeholders placeholders;
+  std::optional<std::string> protectedText = placeholders.protect(utf8);
+  if (protectedText) utf8 = *protectedText;
+  const MarkupScan scan = scanMarkup(utf8, {maxNesting, maxAttributes, maxRebuilt(utf8.size())});
   if (scan.depth > maxNesting) {
     if (error) *error = "the page nests elements more than " + std::to_string(maxNesting) + " deep";
     return nullptr;
   }
-  GumboInput input(utf8);
+  if (scan.attributes > maxAttributes) {
+    if (error) *error = "a tag of the page has more than " + std::to_string(maxAttributes) + " attributes";
+    return nullptr;
+  }
+  if (scan.rebuilt > maxRebuilt(utf8.size())) {
+    if (error) {
+      *error = "the page's unclosed formatting elements would be reopened more than " +
+               std::to_string(maxRebuilt(utf8.size())) + " times";
+    }
+    return nullptr;
+  }
+  GumboInput input(utf8, scan.acronymFree ? scan.isindexEnds : std::vector<std::size_t>());
   if (scan.mentioned) {
     std::vector<Renamed> guessed;
     for (const MarkupScan::Tag& tag : scan.noscripts) {
@@ -522,14 +599,17 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
   while (Node* child = root->firstChild()) DocumentAccess::unlink(child);
   const GumboDocument& parsed = output->document->v.document;
   if (parsed.has_doctype) {
-    DocumentAccess::setDoctype(*document, true, parsed.name, parsed.public_identifier,
-                               parsed.system_identifier);
+    const auto restored = [&](const char* text) {
+      return placeholders.active() ? placeholders.restore(text) : std::string(text);
+    };
+    DocumentAccess::setDoctype(*document, true, restored(parsed.name), restored(parsed.public_identifier),
+                               restored(parsed.system_identifier));
   }
-  DocumentAccess::markupBytes(*document) = utf8.size();
+  DocumentAccess::markupBytes(*document) = markupBytes;
   // gumbo's tree goes as it is copied: the two are never whole together, and
   // the chunks it leaves are filled with ours.
   pool->drain(&DocumentAccess::arena(*document));
-  TreeCopier copier(*document, input, *pool);
+  TreeCopier copier(*document, input, placeholders, *pool);
   copier.copyChildren(output->document, root);
   output = nullptr;
   pool.reset();

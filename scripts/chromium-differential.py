@@ -33,7 +33,8 @@ FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
          "--allow-file-access-from-files", "--virtual-time-budget=10000"]
 RAN = "document.documentElement.setAttribute('ran','1')"
 
-# (name, page, expected): "same" (the same DOM) or "refused".
+# (name, page, expected): "same" (the same DOM) or "refused"; a page given as
+# bytes is written as they are, else in UTF-8.
 HOSTILE = [
     ("noscript in head", "<head><noscript><img src=x onerror=\"%s\"></noscript></head>snow" % RAN, "same"),
     ("noscript closing a div", "<div><noscript></div><img src=x onerror=\"%s\"></noscript>" % RAN, "same"),
@@ -54,11 +55,25 @@ HOSTILE = [
     ("tag cut by end of file", "<p>x<img src=x onerror=\"%s\"" % RAN, "same"),
     ("> in end tag attribute", "<p>x</p title=\">\"><b>y</b>", "same"),
     ("isindex", "<isindex action=\"https://evil.example/c\" prompt=\"Enter your password:\">x", "same"),
+    ("isindex end tag", "<isindex><foo>x</isindex>y<p><ISINDEX prompt=a><i>b</IsIndex>c<script>d</isindex></script>"
+                        "<!--</isindex>--><isindex title=\"&#97;cronym\"></isindex >", "same"),
     ("isindex autofocus", "<isindex autofocus onfocus=\"%s\">" % RAN, "same"),
     ("script double escaped", "<script><!--<script>x</script>y--></script><p>after</p>", "same"),
     ("carriage return references", "<title>a&#13;b</title><textarea>c&#13;d</textarea>"
                                    "<p title=\"e&#13;f\">g&#13;h</p>", "same"),
     ("deep nesting", "<div>" * 5000 + "x", "refused"),
+    ("many attributes", "<p%s>x" % "".join(" a%d" % i for i in range(600)), "refused"),
+    ("duplicate attributes", "<p a=1 A=2 a=3 b title='x' TITLE=y =z ==>x</p =\">\">y", "same"),
+    ("reopened formatting", "<div><b id=1><i>x</div>y<div>z<p>w</div><table><td>v</table>u", "same"),
+    ("deep reopened", "<div>%s</div>%sx" % ("".join("<b id=%d>" % i for i in range(300)), "<div>" * 250), "refused"),
+    ("many reopened", "<div>%s</div>%s" % ("".join("<b id=%d>" % i for i in range(400)), "<div>x</div>" * 5000),
+     "refused"),
+    ("controls and noncharacters", "<meta charset=utf-8><p title=\"\x01\x7f\">a\x01b\x0bc\x7fd\x85e\ufdd0f"
+                                   "\U0010ffff\U000f0000<!--\x08--><x\x02y>z</x\x02y></p>", "same"),
+    # Undeclared, not UTF-8: read in the encoding Chromium detects.
+    ("undeclared shift_jis", "<p>東京の天気は晴れです。snow</p>".encode("shift_jis"), "same"),
+    ("undeclared gbk", "<p>雪豹生活在中亚的高山上。snow</p>".encode("gbk"), "same"),
+    ("undeclared windows-1252", "<p>Le léopard des neiges. Très beau. snow</p>".encode("cp1252"), "same"),
     ("raw text end names", "<style>a</stylex>b</style><xmp></xmpy></xmp><script>a</scripts>b</script>", "same"),
 ]
 
@@ -149,8 +164,8 @@ def main():
     for number, (name, page, expected) in enumerate(cases):
         original = os.path.join(args.workdir, "%05d.html" % number)
         written = os.path.join(args.workdir, "%05d-out.html" % number)
-        with open(original, "w", encoding="utf-8") as f:
-            f.write(page)
+        with open(original, "wb") as f:
+            f.write(page if isinstance(page, bytes) else page.encode("utf-8"))
         run = subprocess.run([args.glintmark, "highlight", original, "--url",
                               "https://s.example/search?q=snow+leopard", "--options", "0", "-o", written],
                              capture_output=True, text=True, timeout=120)
