@@ -50,6 +50,10 @@
   const PASSES_PER_SECOND = 240;
   const MAX_IN_FLIGHT = 4;         // passes over unmarked text awaiting answers at once
 
+  // Our own elements (the marks strip, the live region): put into the page
+  // by the content script, never searched. Without this, the strip added to
+  // <html> would have the whole document searched again.
+  const isOurs = (node) => node.nodeType === 1 && node.localName.startsWith('glintmark-');
   const isBlock = (node) => node.nodeType === 1 && BLOCKS.has(node.localName) && node.namespaceURI === HTML_NS;
 
   // The nearest block holding `node` (itself if it is one); in a shadow tree
@@ -161,8 +165,9 @@
           this.noteRoot(blockOf(record.target));
           continue;
         }
-        for (const node of record.removedNodes) this.gone.push(node);
+        for (const node of record.removedNodes) if (!isOurs(node)) this.gone.push(node);
         for (const node of record.addedNodes) {
+          if (isOurs(node)) continue;
           if (node.nodeType === 1) {
             if (!SKIPPED.has(node.localName)) this.noteRoot(isBlock(node) ? node : blockOf(node));
           } else if (node.nodeType === 3) {
