@@ -140,22 +140,26 @@
       this.schedule(true);
     }
 
-    // While paused (a navigation's pass is on its way), changes are noted and
+    // While paused (a whole pass is on its way), changes are noted and
     // wait; `drop` forgets them and everything queued (that pass searches the
-    // whole page again).
+    // whole page again); `soon`, what waits is searched in the next task,
+    // not at the next frame (the marks of text the page changed during a
+    // whole pass are replaced before they are shown).
     pause() {
       this.paused = true;
     }
 
-    resume({drop = false} = {}) {
+    resume({drop = false, soon = false} = {}) {
       this.paused = false;
       if (drop) {
         this.observer.takeRecords();
         this.noted.clear();
         this.queue = [];
         this.gone = [];
+      } else {
+        this.note(this.observer.takeRecords());
       }
-      this.schedule(false);
+      this.schedule(soon);
     }
 
     note(records) {
