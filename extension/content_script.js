@@ -33,7 +33,7 @@ const MAX_DESCRIBES = 3;
 // the whole passes, where their time went (ms: walking the page, waiting
 // for the worker's answer and, of that, the worker's pass; painting).
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
-  incremental: null, lastIncremental: null, restoredPasses: 0, milliseconds: {describe: 0, apply: 0, longest: 0},
+  incremental: null, lastIncremental: null, restoredPasses: 0, milliseconds: {describe: 0, apply: 0, longest: 0, steps: {}},
   error: null, markedAt: null, shownAt: null, profile: []};
 
 // Resolves when the document has loaded and is the tab's: a page that
@@ -50,11 +50,14 @@ async function documentComplete() {
 
 const facts = () => ({url: document.URL, referrer: document.referrer, title: document.title,
   bodyKind: GlintmarkPage.bodyKind(document)});
-// Adds the time since `started` to this script's main-thread time.
-function spent(what, started) {
+// Adds the time since `started` to this script's main-thread time; `step`
+// names the step for the longest of each kind (milliseconds.steps).
+function spent(what, started, step = what) {
   const ms = performance.now() - started;
-  glintmarkPass.milliseconds[what] += ms;
-  glintmarkPass.milliseconds.longest = Math.max(glintmarkPass.milliseconds.longest, ms);
+  const times = glintmarkPass.milliseconds;
+  times[what] += ms;
+  times.longest = Math.max(times.longest, ms);
+  times.steps[step] = Math.max(times.steps[step] ?? 0, ms);
 }
 let typedMessages = false;
 const wantsLinks = (input) => (input.options & GlintmarkOptionsWord.linkTooltips) !== 0;
@@ -90,11 +93,12 @@ async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
   for (let slices = 1; ; ++slices) {
     const done = describing.step(sliced && slices < MAX_SLICES ? started + SLICE_MS : Infinity);
     while (watched < describing.page.shadowRoots.length) watch(describing.page.shadowRoots[watched++]);
+    spent('describe', started, 'walk');
     if (done) break;
-    spent('describe', started);
     await yieldToPage();
     started = performance.now();
   }
+  started = performance.now();
   const {request, page} = describing.finish({typed: typedMessages});
   // A request too large for a message (over 64 MB: a page of some 90 MB)
   // fails here; the page stays as it is.
@@ -108,7 +112,7 @@ async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
   } catch (error) {
     sent = Promise.resolve(failed(error));
   }
-  spent('describe', started);
+  spent('describe', started, 'send');
   const sentAt = performance.now();
   const answer = await sent;
   if (sliced) glintmarkPass.profile.push({walk: sentAt - walkStarted, wait: performance.now() - sentAt, worker: answer?.ms});
@@ -143,7 +147,7 @@ function highlightPainter() {
         for (let at = 0; ;) {
           at = painter.add(marks, at, sliced ? started + SLICE_MS : Infinity);
           if (at >= marks.length) break;
-          spent('apply', started);
+          spent('apply', started, 'paint');
           await yieldToPage();
           if (!current()) return null;
           started = performance.now();
@@ -153,7 +157,7 @@ function highlightPainter() {
       }
       // The links' tooltips are the page's own attributes.
       const domError = GlintmarkPage.apply(page, {changes: [], made: [], titles: answer.titles});
-      spent('apply', started);
+      spent('apply', started, 'paint, tooltips');
       if (sliced && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).paint = performance.now() - paintStarted;
       if (domError) answer.report.domError = domError;
       Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
