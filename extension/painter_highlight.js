@@ -34,10 +34,8 @@
   // nesting usually reaches (deeper ones are added when needed).
   const DEPTHS = 3;
   const RULES = COLOURS.flatMap((colour) => Array.from({length: DEPTHS}, (_, depth) => rule(colour, depth)));
-  // Each document's sheet, kept across a second load of this file into the
-  // same world (the extension loads it at the document's start and again
-  // with the rest of the content script).
-  const sheets = global.GlintmarkHighlightSheets ??= new WeakMap();
+  // Each document's sheet.
+  const sheets = new WeakMap();
 
   // The colour of a span the pass made (name and attribute list, as the
   // engine gives them), or null for any other element.
@@ -166,29 +164,33 @@
       this.adopters = new Set();  // the document and shadow roots that hold marks
       this.count = 0;
       this.held = false;
+      this.waiting = new Set();  // roots to adopt the sheet when shown
     }
 
-    // While held, new marks stay out of the page's highlight registry: a
-    // document painted in slices is shown once, when its last slice is in,
-    // and the page's frames between two slices have nothing new to paint.
+    // While held, new marks stay out of the page's highlight registry and
+    // our style sheet out of the roots that will hold them: a document
+    // painted in slices is shown once, when its last slice is in, and the
+    // page's frames between two slices have nothing new to paint or style.
     hold() {
       this.held = true;
     }
 
     show() {
       this.held = false;
+      for (const root of this.waiting) this.adopt(root);
+      this.waiting.clear();
       for (const [name, highlight] of this.highlights) {
         if (this.window.CSS.highlights.get(name) !== highlight) this.window.CSS.highlights.set(name, highlight);
       }
     }
 
     // The document's sheet of ::highlight() rules, made once; with `adopt`,
-    // adopted by the document at once. The extension does that when the
-    // document starts, before the page has any style: Chromium computes the
-    // style of the whole document again when a sheet holding ::highlight()
-    // rules is added to a document it has styled already, and on a page of
-    // 20,000 elements that took seconds (a plain rule's sheet, tens of ms);
-    // a sheet there from the start costs the page's style nothing measurable.
+    // adopted by the document. Not at the document's start, although
+    // Chromium computes the style of the whole document again when such a
+    // sheet arrives after the page was styled (seconds on a page of 20,000
+    // elements): with ::highlight() rules present, Chromium keeps highlight
+    // styles for every element, some 25 MB more on that page, which a page
+    // without keywords would pay for nothing.
     static prepare(doc, {adopt = true} = {}) {
       let sheet = sheets.get(doc);
       if (!sheet) {
@@ -245,7 +247,10 @@
         const highlight = this.highlights.get(name);
         if (win.CSS.highlights.get(name) !== highlight) win.CSS.highlights.set(name, highlight);
       }
-      for (const root of roots) this.adopt(root);
+      for (const root of roots) {
+        if (this.held) this.waiting.add(root);
+        else this.adopt(root);
+      }
       this.count += i - from;
       return i;
     }

@@ -45,7 +45,6 @@ const floorDir = join(WORK, 'floor');
 rmSync(floorDir, { recursive: true, force: true });
 cpSync(extensionDir, floorDir, { recursive: true });
 writeFileSync(join(floorDir, 'content_script.js'), '');
-writeFileSync(join(floorDir, 'content_start.js'), '');
 writeFileSync(join(floorDir, 'service_worker.js'), '');
 const markSource = readFileSync(join(NODE_MODULES, 'node_modules/mark.js/dist/mark.js'), 'utf8');
 const keywords = glintmark('generate-page', '--keywords').split(/\s+/).filter(Boolean).slice(0, 7);

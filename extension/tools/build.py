@@ -4,8 +4,7 @@
   build.py --engine glintmark-worker-engine.js [--browser chromium|firefox] OUT_DIR OUT.zip
 
 OUT_DIR gets the manifest, the service worker, the content script (joined
-with web/protocol.js, web/options_word.js and web/page.js) and the one run
-at the document's start (content_start.js: the painter's style), the options page
+with web/protocol.js, web/options_word.js and web/page.js), the options page
 with the options word (web/options_word.js), the service worker's engine (as engine/glintmark-engine.js) and the product's
 icons turned into PNG (resources/*.ico: the toolbar button's icon for the
 action and the extension, the dialog's icon for the options page). The zip
@@ -40,11 +39,6 @@ CONTENT_SCRIPT = [os.path.join(WEB, "protocol.js"), os.path.join(WEB, "options_w
                   os.path.join(HERE, "mutation_passes.js"), os.path.join(HERE, "navigation.js"),
                   os.path.join(HERE, "marks.js"), os.path.join(HERE, "strip.js"),
                   os.path.join(HERE, "content_script.js")]
-# The content script run at the document's start, before the page has any
-# style: the painter, which adopts its style sheet there (see
-# HighlightPainter.prepare).
-START_SCRIPT = [os.path.join(HERE, "painter_highlight.js")]
-START_CALL = "if (GlintmarkHighlightPainter.supported(window)) GlintmarkHighlightPainter.prepare(document);\n"
 # (icon file, image size, scale, output name)
 ICONS = [
     ("button.ico", 16, 1, "button-16.png"),
@@ -119,15 +113,13 @@ def main():
         shutil.copyfile(os.path.join(HERE, FIREFOX_BACKGROUND_SHIM), os.path.join(args.out_dir, FIREFOX_BACKGROUND_SHIM))
     for name in WEB_FILES:
         shutil.copyfile(os.path.join(WEB, name), os.path.join(args.out_dir, name))
-    # Every frame of every page loads them: without their comment lines and
-    # blank lines (the sources keep them).
-    for name, parts, tail in (("content_script.js", CONTENT_SCRIPT, ""), ("content_start.js", START_SCRIPT, START_CALL)):
-        with open(os.path.join(args.out_dir, name), "w", encoding="utf-8") as out:
-            for part in parts:
-                with open(part, encoding="utf-8") as source:
-                    out.writelines(line for line in source
-                                   if line.strip() and not line.lstrip().startswith("//"))
-            out.write(tail)
+    # Every frame of every page loads it: without its comment lines and blank
+    # lines (the sources keep them).
+    with open(os.path.join(args.out_dir, "content_script.js"), "w", encoding="utf-8") as out:
+        for part in CONTENT_SCRIPT:
+            with open(part, encoding="utf-8") as source:
+                out.writelines(line for line in source
+                               if line.strip() and not line.lstrip().startswith("//"))
     shutil.copyfile(args.engine, os.path.join(args.out_dir, "engine", "glintmark-engine.js"))
     for icon, size, scale, name in ICONS:
         subprocess.run([sys.executable, os.path.join(TOOLS, "ico_to_png.py"), os.path.join(RESOURCES, icon),
