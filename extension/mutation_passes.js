@@ -1,6 +1,6 @@
 // Passes over parts of a page, in slices: the text a page adds or changes
-// after the load's pass, and (for a painter that can take it in parts) the
-// load's own text.
+// after the load's pass, or during it (held by pause() until the load's
+// pass is painted), and any unmarked roots given to add().
 //
 //   const passes = new GlintmarkMutationPasses(document, {
 //     pass(roots) {...},        // one pass over these roots' text (a root: a
@@ -10,6 +10,7 @@
 //     idle() {...},             // nothing is left to search
 //   }, {runs: true});
 //   passes.start();  passes.watch(shadowRoot);  passes.ours(() => changeThePage());  passes.stop();
+//   passes.pause();  passes.resume({soon: true});   // hold the batches during a whole pass
 //   passes.add([document.body]);   // search these (unmarked yet), in slices, soon
 //
 // A MutationObserver over the whole document (childList, characterData)
