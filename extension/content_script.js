@@ -29,10 +29,12 @@ const MAX_DESCRIBES = 3;
 // incremental passes' figures and the latest one's report, the time this
 // script spent on the page's main thread (describing; applying and
 // painting; the longest of those steps), in ms, why a request could not be sent, when the load's marks
-// were all made and when the frame that shows them was rendered.
+// were all made and when the frame that shows them was rendered, and for
+// the whole passes, where their time went (ms: walking the page, waiting
+// for the worker's answer and, of that, the worker's pass; painting).
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
-  incremental: null, lastIncremental: null, restoredPasses: 0, milliseconds: {describe: 0, apply: 0, longest: 0},
-  error: null, markedAt: null, shownAt: null};
+  incremental: null, lastIncremental: null, restoredPasses: 0, milliseconds: {describe: 0, apply: 0, longest: 0, steps: {}},
+  error: null, markedAt: null, shownAt: null, profile: []};
 
 // Resolves when the document has loaded and is the tab's: a page that
 // Chromium prerendered (loaded before the user went there) completes for the
@@ -56,19 +58,56 @@ function referrer() {
 }
 const facts = () => ({url: document.URL, referrer: referrer(), title: document.title,
   bodyKind: GlintmarkPage.bodyKind(document)});
-// Adds the time since `started` to this script's main-thread time.
-function spent(what, started) {
+// Adds the time since `started` to this script's main-thread time; `step`
+// names the step for the longest of each kind (milliseconds.steps).
+function spent(what, started, step = what) {
   const ms = performance.now() - started;
-  glintmarkPass.milliseconds[what] += ms;
-  glintmarkPass.milliseconds.longest = Math.max(glintmarkPass.milliseconds.longest, ms);
+  const times = glintmarkPass.milliseconds;
+  times[what] += ms;
+  times.longest = Math.max(times.longest, ms);
+  times.steps[step] = Math.max(times.steps[step] ?? 0, ms);
 }
+let typedMessages = false;
 const wantsLinks = (input) => (input.options & GlintmarkOptionsWord.linkTooltips) !== 0;
+
+// The main-thread work of a whole pass (walking the document, painting the
+// answer) goes in slices of about SLICE_MS, the page running between them;
+// the walk's slices make one request, so the worker is waited for once.
+const SLICE_MS = 8;
+// A walk that has not ended after this many slices (a page that keeps
+// moving the nodes it has not reached yet) takes the rest in one piece.
+const MAX_SLICES = 2000;
+// Lets the page run: scheduler.yield() where there is one (the rest of the
+// pass goes before the page's other tasks queued since), else a message to
+// ourselves (not held back as nested timers are).
+function yieldToPage() {
+  if (typeof globalThis.scheduler?.yield === 'function') return globalThis.scheduler.yield();
+  return new Promise((resolve) => {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => resolve();
+    channel.port2.postMessage(null);
+  });
+}
 
 // Describes the document (or `needs.roots` of it) with `input`, sends the
 // request to the worker: {page, answer}, or null when it did not answer.
-async function sendPass(input, needs) {
-  const started = performance.now();
-  const {request, page} = GlintmarkPage.describe(document, input, needs);
+// `sliced`, the walk of a whole pass: in slices, each shadow root the walk
+// enters given to `watch` at once (changes in it are noted from then on).
+async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
+  const walkStarted = performance.now();
+  let started = walkStarted;
+  const describing = GlintmarkPage.describer(document, input, needs);
+  let watched = 0;
+  for (let slices = 1; ; ++slices) {
+    const done = describing.step(sliced && slices < MAX_SLICES ? started + SLICE_MS : Infinity);
+    while (watched < describing.page.shadowRoots.length) watch(describing.page.shadowRoots[watched++]);
+    spent('describe', started, 'walk');
+    if (done) break;
+    await yieldToPage();
+    started = performance.now();
+  }
+  started = performance.now();
+  const {request, page} = describing.finish({typed: typedMessages});
   // A request too large for a message (over 64 MB: a page of some 90 MB)
   // fails here; the page stays as it is.
   const failed = (error) => {
@@ -81,46 +120,59 @@ async function sendPass(input, needs) {
   } catch (error) {
     sent = Promise.resolve(failed(error));
   }
-  spent('describe', started);
+  spent('describe', started, 'send');
+  const sentAt = performance.now();
   const answer = await sent;
+  if (sliced) glintmarkPass.profile.push({walk: sentAt - walkStarted, wait: performance.now() - sentAt, worker: answer?.ms});
   return answer && {page, answer};
 }
 
-// Whether the load's pass over `body` goes in slices: only on very large
-// documents. Slices let the page lay itself out between them, but each waits
-// for the worker in turn, so on ordinary pages (a 1 MB article included) the
-// marks come several times sooner in one pass, of a few tens of ms.
-const SLICE_ABOVE_ELEMENTS = 60000;
-function sliceWorthy(body) {
-  return body.getElementsByTagName('*').length > SLICE_ABOVE_ELEMENTS;
-}
-
-// The painters. The default leaves the page's nodes alone (CSS highlights)
-// and takes a document in slices; "Mark with elements" writes the spans the
-// product writes, in one pass, never inside editable content. Both take the
-// same passes and mark the same matches.
+// The painters. The default leaves the page's nodes alone (CSS highlights);
+// "Mark with elements" writes the spans the product writes, never inside
+// editable content. Both take the same passes and mark the same matches.
+// pass(input, roots, current, watch): a pass over `roots`, or with none
+// the whole document (in slices; `current()` false when a newer whole pass
+// has begun meanwhile, `watch` as sendPass's); answers its report.
 function highlightPainter() {
   const painter = new GlintmarkHighlightPainter(document);
   return {
     kind: 'highlight',
-    sliced: true,
-    async pass(input, roots, current = () => true) {
-      const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true});
+    async pass(input, roots, current = () => true, watch) {
+      const sliced = !roots;
+      const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true},
+        {sliced, watch});
       if (!sent || !current()) return null;
       const {page, answer} = sent;
-      const started = performance.now();
-      painter.paint({...page, changes: answer.changes, made: answer.made});
+      let started = performance.now();
+      const paintStarted = started;
+      // The marks as ranges over the page's text nodes, painted in slices.
+      // Text the page changed since the walk is searched again by the
+      // incremental passes, after its marks from this answer are taken
+      // away.
+      const marks = GlintmarkHighlightPainter.marksOf({...page, changes: answer.changes, made: answer.made});
+      if (sliced) painter.hold();
+      try {
+        for (let at = 0; ;) {
+          at = painter.add(marks, at, sliced ? started + SLICE_MS : Infinity);
+          if (at >= marks.length) break;
+          spent('apply', started, 'paint');
+          await yieldToPage();
+          if (!current()) return null;
+          started = performance.now();
+        }
+      } finally {
+        painter.show();
+      }
       // The links' tooltips are the page's own attributes.
       const domError = GlintmarkPage.apply(page, {changes: [], made: [], titles: answer.titles});
-      spent('apply', started);
+      spent('apply', started, 'paint, tooltips');
+      if (sliced && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).paint = performance.now() - paintStarted;
       if (domError) answer.report.domError = domError;
       Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
       return answer.report;
     },
     forget: (nodes) => painter.forget(nodes),
     clear: () => painter.clear(),
-    hold: () => painter.hold(),
-    show: () => painter.show(),
   };
 }
 
@@ -128,8 +180,7 @@ function spansPainter(passes) {
   const editable = (node) => node.closest('[contenteditable]:not([contenteditable="false"])');
   return {
     kind: 'spans',
-    sliced: false,
-    async pass(input, roots) {
+    async pass(input, roots, current = () => true, watch) {
       // Text already holding our spans would be marked twice.
       if (roots) {
         roots = roots.filter((root) => !root.closest(HIGHLIGHT_SPANS) && !root.querySelector(HIGHLIGHT_SPANS) &&
@@ -141,17 +192,20 @@ function spansPainter(passes) {
         if (document.documentElement) {
           changed.observe(document.documentElement, {childList: true, characterData: true, subtree: true});
         }
+        // The last attempt walks in one piece: a page that changes all the
+        // time may still leave it a moment.
         const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true,
-          skipEditable: true});
+          skipEditable: true}, {sliced: !roots && attempt < MAX_DESCRIBES, watch});
         const moved = changed.takeRecords().length > 0;
         changed.disconnect();
-        if (!sent) return null;
+        if (!sent || !current()) return null;
         const {page, answer} = sent;
         if (moved && attempt < MAX_DESCRIBES) continue;
         if (moved) return {...answer.report, domError: 'the page kept changing during the pass'};
         const started = performance.now();
         const domError = passes.ours(() => GlintmarkPage.apply(page, answer));
         spent('apply', started);
+        if (!roots && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).paint = performance.now() - started;
         if (domError) answer.report.domError = domError;
         Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
         return answer.report;
@@ -161,18 +215,7 @@ function spansPainter(passes) {
     clear: () => passes.ours(() => {
       for (const span of document.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
     }),
-    hold: () => {},
-    show: () => {},
   };
-}
-
-// Adds the matches and tooltips of a slice's report to the whole pass's.
-function addReport(whole, slice) {
-  whole.keywords.forEach((keyword, i) => {
-    keyword.spans += slice.keywords[i]?.spans ?? 0;
-  });
-  whole.tooltips += slice.tooltips;
-  if (slice.domError) whole.domError ??= slice.domError;
 }
 
 // After each pass, whole or incremental, and each removal of marked text:
@@ -190,8 +233,6 @@ function marksPassed(report) {
 async function runPagePass() {
   await documentComplete();
   let painter = null, input = null;
-  // A whole pass made in slices, until its last slice: {report, done(report)}.
-  let slicing = null;
   // Counts whole passes: an answer to a pass begun before the latest whole
   // pass (a navigation's) is dropped.
   let generation = 0;
@@ -201,11 +242,8 @@ async function runPagePass() {
       const report = await painter.pass(input, roots, () => begun === generation);
       if (begun !== generation) return;
       if (!report) return;
-      if (slicing) addReport(slicing.report, report);
-      else {
-        glintmarkPass.lastIncremental = report;
-        marksPassed(null);
-      }
+      glintmarkPass.lastIncremental = report;
+      marksPassed(null);
       for (const root of report.shadowRoots ?? []) passes.watch(root);
       navigations.check();
     },
@@ -213,28 +251,22 @@ async function runPagePass() {
       painter.forget(nodes);
       marksPassed(null);
     },
-    idle: () => {
-      if (!slicing) return;
-      const {report, done} = slicing;
-      slicing = null;
-      painter.show();
-      done(report);
-    },
   }, {runs: true});
   glintmarkPass.incremental = passes.stats;
 
   // The pass over the whole document with `input` (the session's options
   // and saved text, and the document's facts); `planned`, the report of the
   // worker's pass over the facts alone, which chose the keywords and updated
-  // the session. done(report) is called when the document is marked. A
-  // painter that takes slices gets the body's text in slices; the passes
-  // over what changes later repeat the input.
+  // the session. done(report) is called when the document is marked. The
+  // walk goes in slices, and the page runs between them and while the
+  // worker works: what it changes meanwhile is noted, and searched again
+  // once the document is marked (the incremental passes wait till then).
+  // The passes over what changes later repeat the input.
   async function wholePass(session, planned, done) {
     painter ??= session.markWithElements || !GlintmarkHighlightPainter.supported(window)
       ? spansPainter(passes) : highlightPainter();
     glintmarkPass.painter = painter.kind;
-    generation++;
-    if (slicing) passes.idle();  // a whole pass cut short by this one: done with what it marked
+    const begun = ++generation;
     painter.clear();
     if (!planned.keywords.length && !(wantsLinks(input) && document.getElementsByTagName('a').length)) {
       // Nothing to mark, no tooltip to set: nothing of the page is sent, now
@@ -244,16 +276,16 @@ async function runPagePass() {
       return;
     }
     passes.start();
-    const body = document.body;
-    if (!painter.sliced || !body || body.localName !== 'body' || !sliceWorthy(body)) {
-      const report = await painter.pass(input, undefined);
-      for (const root of report?.shadowRoots ?? []) passes.watch(root);
-      done(report ?? planned);
-      return;
+    passes.pause();
+    let report = null;
+    try {
+      report = await painter.pass(input, undefined, () => begun === generation, (root) => passes.watch(root));
+    } finally {
+      if (begun === generation) passes.resume({soon: true});
     }
-    painter.hold();
-    slicing = {report: structuredClone(planned), done};
-    passes.add([body]);
+    if (begun !== generation) return;
+    for (const root of report?.shadowRoots ?? []) passes.watch(root);
+    done(report ?? planned);
   }
 
   // The session's part: the tab's saved text and options, the worker's pass
@@ -262,6 +294,10 @@ async function runPagePass() {
     const begun = await chrome.runtime.sendMessage({type: 'beginPass', ...documentFacts});
     if (!begun) return null;
     glintmarkPass.engineKind = begun.engineKind;
+    // Messages carry typed arrays as they are (structured clone: Firefox,
+    // and Chromium with the manifest's message_serialization), not as JSON:
+    // the request's integers go as one block then.
+    typedMessages = ArrayBuffer.isView(begun.typed);
     input = {options: begun.options, savedSearchText: begun.savedSearchText, url: documentFacts.url,
       referrer: documentFacts.referrer, title: documentFacts.title};
     glintmarkPass.input = input;

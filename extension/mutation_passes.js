@@ -1,6 +1,6 @@
 // Passes over parts of a page, in slices: the text a page adds or changes
-// after the load's pass, and (for a painter that can take it in parts) the
-// load's own text.
+// after the load's pass, or during it (held by pause() until the load's
+// pass is painted), and any unmarked roots given to add().
 //
 //   const passes = new GlintmarkMutationPasses(document, {
 //     pass(roots) {...},        // one pass over these roots' text (a root: a
@@ -10,6 +10,7 @@
 //     idle() {...},             // nothing is left to search
 //   }, {runs: true});
 //   passes.start();  passes.watch(shadowRoot);  passes.ours(() => changeThePage());  passes.stop();
+//   passes.pause();  passes.resume({soon: true});   // hold the batches during a whole pass
 //   passes.add([document.body]);   // search these (unmarked yet), in slices, soon
 //
 // A MutationObserver over the whole document (childList, characterData)
@@ -53,6 +54,10 @@
   const PASSES_PER_SECOND = 240;
   const MAX_IN_FLIGHT = 4;         // passes over unmarked text awaiting answers at once
 
+  // Our own elements (the marks strip, the live region): put into the page
+  // by the content script, never searched. Without this, the strip added to
+  // <html> would have the whole document searched again.
+  const isOurs = (node) => node.nodeType === 1 && node.localName.startsWith('glintmark-');
   const isBlock = (node) => node.nodeType === 1 && BLOCKS.has(node.localName) && node.namespaceURI === HTML_NS;
 
   // The nearest block holding `node` (itself if it is one); in a shadow tree
@@ -139,22 +144,26 @@
       this.schedule(true);
     }
 
-    // While paused (a navigation's pass is on its way), changes are noted and
+    // While paused (a whole pass is on its way), changes are noted and
     // wait; `drop` forgets them and everything queued (that pass searches the
-    // whole page again).
+    // whole page again); `soon`, what waits is searched in the next task,
+    // not at the next frame (the marks of text the page changed during a
+    // whole pass are replaced before they are shown).
     pause() {
       this.paused = true;
     }
 
-    resume({drop = false} = {}) {
+    resume({drop = false, soon = false} = {}) {
       this.paused = false;
       if (drop) {
         this.observer.takeRecords();
         this.noted.clear();
         this.queue = [];
         this.gone = [];
+      } else {
+        this.note(this.observer.takeRecords());
       }
-      this.schedule(false);
+      this.schedule(soon);
     }
 
     note(records) {
@@ -164,8 +173,9 @@
           this.noteRoot(blockOf(record.target));
           continue;
         }
-        for (const node of record.removedNodes) this.gone.push(node);
+        for (const node of record.removedNodes) if (!isOurs(node)) this.gone.push(node);
         for (const node of record.addedNodes) {
+          if (isOurs(node)) continue;
           if (node.nodeType === 1) {
             if (!SKIPPED.has(node.localName)) this.noteRoot(isBlock(node) ? node : blockOf(node));
           } else if (node.nodeType === 3) {

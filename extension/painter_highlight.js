@@ -30,6 +30,12 @@
   const highlightName = (colour, depth = 0) => `glintmark-${colour.slice(1)}${depth ? `-${depth}` : ''}`;
   const rule = (colour, depth = 0) =>
     `::highlight(${highlightName(colour, depth)}) { color: black !important; background-color: ${colour} !important; }`;
+  // The rules a document's sheet starts with: each colour at the depths
+  // nesting usually reaches (deeper ones are added when needed).
+  const DEPTHS = 3;
+  const RULES = COLOURS.flatMap((colour) => Array.from({length: DEPTHS}, (_, depth) => rule(colour, depth)));
+  // Each document's sheet.
+  const sheets = new WeakMap();
 
   // The colour of a span the pass made (name and attribute list, as the
   // engine gives them), or null for any other element.
@@ -154,25 +160,46 @@
       this.window = doc.defaultView;
       this.highlights = new Map();  // name -> Highlight
       this.ranges = new WeakMap();  // text node -> the ranges starting or ending in it
-      this.sheet = new this.window.CSSStyleSheet();
-      this.sheet.replaceSync(COLOURS.map((colour) => rule(colour)).join('\n'));
+      this.sheet = HighlightPainter.prepare(doc, {adopt: false});
       this.adopters = new Set();  // the document and shadow roots that hold marks
       this.count = 0;
       this.held = false;
+      this.waiting = new Set();  // roots to adopt the sheet when shown
     }
 
-    // While held, marks are kept out of the page's highlight registry: a
-    // document marked in slices is painted once, when its last slice is in,
-    // not at every frame between two slices.
+    // While held, new marks stay out of the page's highlight registry and
+    // our style sheet out of the roots that will hold them: a document
+    // painted in slices is shown once, when its last slice is in, and the
+    // page's frames between two slices have nothing new to paint or style.
     hold() {
       this.held = true;
     }
 
     show() {
       this.held = false;
+      for (const root of this.waiting) this.adopt(root);
+      this.waiting.clear();
       for (const [name, highlight] of this.highlights) {
         if (this.window.CSS.highlights.get(name) !== highlight) this.window.CSS.highlights.set(name, highlight);
       }
+    }
+
+    // The document's sheet of ::highlight() rules, made once; with `adopt`,
+    // adopted by the document. Not at the document's start, although
+    // Chromium computes the style of the whole document again when such a
+    // sheet arrives after the page was styled (seconds on a page of 20,000
+    // elements): with ::highlight() rules present, Chromium keeps highlight
+    // styles for every element, some 25 MB more on that page, which a page
+    // without keywords would pay for nothing.
+    static prepare(doc, {adopt = true} = {}) {
+      let sheet = sheets.get(doc);
+      if (!sheet) {
+        sheet = new doc.defaultView.CSSStyleSheet();
+        sheet.replaceSync(RULES.join('\n'));
+        sheets.set(doc, sheet);
+      }
+      if (adopt && !doc.adoptedStyleSheets.includes(sheet)) doc.adoptedStyleSheets = [...doc.adoptedStyleSheets, sheet];
+      return sheet;
     }
 
     static supported(win) {
@@ -182,27 +209,50 @@
     // Marks the matches of a pass (the pass's pageNodes); answers how many.
     paint(pageNodes) {
       const marks = marksOf(pageNodes);
+      this.add(marks, 0, Infinity);
+      return marks.length;
+    }
+
+    // Paints marks[from...] (marksOf's) until performance.now() passes
+    // `deadline` (read every 64 marks); answers where it stopped
+    // (marks.length when all are painted), for a document painted in
+    // slices.
+    add(marks, from, deadline) {
       const win = this.window;
-      for (const mark of marks) {
+      const used = new Set();
+      const roots = new Set();
+      let i = from;
+      for (; i < marks.length; ++i) {
+        if ((i & 63) === 63 && performance.now() > deadline) break;
+        const mark = marks[i];
         const name = highlightName(mark.colour, mark.depth);
         let highlight = this.highlights.get(name);
         if (!highlight) {
-          if (mark.depth || !COLOURS.includes(mark.colour)) this.sheet.insertRule(rule(mark.colour, mark.depth));
+          if (mark.depth >= DEPTHS || !COLOURS.includes(mark.colour)) this.sheet.insertRule(rule(mark.colour, mark.depth));
           highlight = new win.Highlight();
           highlight.priority = mark.depth;
           this.highlights.set(name, highlight);
         }
-        // Again each time: the page may have taken it out of the registry.
-        if (!this.held && win.CSS.highlights.get(name) !== highlight) win.CSS.highlights.set(name, highlight);
+        used.add(name);
         const range = new win.StaticRange({startContainer: mark.start, startOffset: mark.startOffset,
           endContainer: mark.end, endOffset: mark.endOffset});
         highlight.add(range);
         this.index(mark.start, range, highlight);
         if (mark.end !== mark.start) this.index(mark.end, range, highlight);
-        this.adopt(mark.start.getRootNode());
+        roots.add(mark.start.getRootNode());
       }
-      this.count += marks.length;
-      return marks.length;
+      // Again each time: the page may have taken them out of the registry,
+      // or replaced its adopted style sheets.
+      for (const name of this.held ? [] : used) {
+        const highlight = this.highlights.get(name);
+        if (win.CSS.highlights.get(name) !== highlight) win.CSS.highlights.set(name, highlight);
+      }
+      for (const root of roots) {
+        if (this.held) this.waiting.add(root);
+        else this.adopt(root);
+      }
+      this.count += i - from;
+      return i;
     }
 
     index(node, range, highlight) {
@@ -215,8 +265,8 @@
     // replaced its list of adopted sheets.
     adopt(root) {
       if (!root.adoptedStyleSheets) return;
-      if (this.adopters.has(root) && root.adoptedStyleSheets.includes(this.sheet)) return;
       this.adopters.add(root);
+      if (root.adoptedStyleSheets.includes(this.sheet)) return;
       try {
         root.adoptedStyleSheets = [...root.adoptedStyleSheets, this.sheet];
       } catch (e) {
@@ -281,5 +331,6 @@
     }
   }
 
+  HighlightPainter.marksOf = marksOf;
   global.GlintmarkHighlightPainter = HighlightPainter;
 })(globalThis);

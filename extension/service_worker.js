@@ -133,7 +133,9 @@ function beginPass(tabId, message) {
       bodyKind: message.bodyKind | 0,
     }));
     await writeSession(tabId, report.savedSearchText);
-    return {...input, report, engineKind: kind, markWithElements};
+    // `typed` tells the content script whether typed arrays reach it as
+    // they are (structured clone) or not (JSON).
+    return {...input, report, engineKind: kind, markWithElements, typed: new Int32Array(0)};
   });
 }
 
@@ -141,8 +143,14 @@ function beginPass(tabId, message) {
 // leaves the session alone.
 async function pass(request) {
   const {ops, text, parts, links} = request ?? {};
-  if (!Array.isArray(ops) || typeof text !== 'string' || !Array.isArray(parts) || !Array.isArray(links)) return null;
-  return (await run({ops, text, parts, links})).answer;
+  const ints = (list) => Array.isArray(list) || list instanceof Int32Array;
+  if (!ints(ops) || typeof text !== 'string' || !Array.isArray(parts) || !ints(links)) return null;
+  const started = performance.now();
+  const {answer} = await run({ops, text, parts, links});
+  // Typed in, typed out: the changes as one block too.
+  if (ops instanceof Int32Array) answer.changes = Int32Array.from(answer.changes);
+  answer.ms = {run: performance.now() - started};
+  return answer;
 }
 
 chrome.runtime.onMessage.addListener((message, sender, reply) => {

@@ -52,8 +52,19 @@
   // number (1 is the body) and the links, for apply(), and what a painter
   // of its own needs (below).
   function describe(doc, facts, needs) {
-    // A plain array of small integers: it crosses a message as it is (a
-    // typed array would have to be copied into one first).
+    const describing = describer(doc, facts, needs);
+    describing.step(Infinity);
+    return describing.finish();
+  }
+
+  // describe() in steps: step(deadline) walks on until performance.now()
+  // passes `deadline` and answers whether the walk is over; finish() then
+  // gives {request, page}. Between two steps the page may run and change:
+  // the walk goes on from where it stopped (from nodes it holds), so the
+  // caller must watch the document for changes meanwhile and not trust the
+  // request where it changed. `visited` counts the nodes walked so far.
+  function describer(doc, facts, needs) {
+    // The records, as integers (finish() gives them as an array or typed).
     const ops = [];
     const texts = [];
     let units = 0;
@@ -88,13 +99,17 @@
     // `shadow`, an element that hosts an open shadow root has that tree's
     // content as its children, its slots filled with what they show, so the
     // text searched is the text the host renders. With `skipEditable`,
-    // editable content is a closed box: an element, no content.
+    // editable content is a closed box: an element, no content. Its state
+    // lives here, between steps.
     const stackList = [], stackIndex = [], stackNext = [], stackParent = [], stackShadow = [];
-    const walk = (list, first, parentId) => {
-      let index = 0, node = first, inShadow = false;
-      for (;;) {
+    let list = null, index = 0, node = null, parentId = 0, inShadow = false;
+    // Walks until `deadline` (the clock read every 256 nodes); true when the
+    // walk is over.
+    const walk = (deadline) => {
+      for (let count = 0; ; ++count) {
+        if ((count & 255) === 255 && performance.now() > deadline) return false;
         if (!node) {
-          if (!stackNext.length) return;
+          if (!stackNext.length) return true;
           ops.push(PageOp.end);
           list = stackList.pop();
           index = stackIndex.pop();
@@ -175,44 +190,67 @@
       kind = BodyKind.body;
       nodes.push(null);
       parents.push(0);
-      const list = [];
+      const rootList = [];
       for (const root of roots) {
-        if (Array.isArray(root)) for (const node of root) list.push(node);
-        else list.push(root);
-        list.push(SEPARATOR);
+        if (Array.isArray(root)) for (const each of root) rootList.push(each);
+        else rootList.push(root);
+        rootList.push(SEPARATOR);
       }
-      list.pop();
-      if (list.length) walk(list, list[0], 1);
+      rootList.pop();
+      [list, node, parentId] = [rootList, rootList[0] ?? null, 1];
     } else if (kind === BodyKind.body && needs.body) {
       nodes.push(doc.body);
       parents.push(0);
-      walk(null, doc.body.firstChild, 1);
+      [node, parentId] = [doc.body.firstChild, 1];
     }
 
-    const parts = new Array(Part.count).fill(0);
-    const part = (name, s) => {
-      const none = s === null || s === undefined;
-      parts[Part[`${name}Offset`]] = none ? 0 : addText(String(s));
-      parts[Part[`${name}Length`]] = none ? -1 : String(s).length;
-    };
-    part('url', facts.url);
-    part('referrer', facts.referrer);
-    part('title', facts.title);
-    part('saved', facts.savedSearchText);
-    parts[Part.bodyKind] = kind;
-    parts[Part.options] = facts.options >>> 0;
-    parts[Part.version] = VERSION;
+    // After the walk, the links' addresses (a partial pass's links were
+    // found by the walk), also in steps.
     const links = [];
-    if (needs.links && doc) {
-      // A partial pass's links were found by the walk.
-      if (!roots) for (const element of doc.getElementsByTagName('a')) page.links.push(element);
-      for (const element of page.links) {
-        const address = linkAddress(element, doc);
+    let linksFound = false, linkAt = 0;
+    const linkAddresses = (deadline) => {
+      if (!needs.links || !doc) return true;
+      if (!linksFound) {
+        linksFound = true;
+        if (!roots) page.links.push(...doc.getElementsByTagName('a'));
+      }
+      for (; linkAt < page.links.length; ++linkAt) {
+        if ((linkAt & 63) === 63 && performance.now() > deadline) return false;
+        const address = linkAddress(page.links[linkAt], doc);
         links.push(addText(address), address.length);
       }
-      parts[Part.linkCount] = page.links.length;
-    }
-    return {request: {ops, text: texts.join(''), parts, links}, page};
+      return true;
+    };
+
+    let walked = false;
+    return {
+      page,
+      get visited() { return nodes.length; },
+      step(deadline) {
+        walked ||= walk(deadline);
+        return walked && linkAddresses(deadline);
+      },
+      // With `typed`, the integers as Int32Arrays (one block to copy for a
+      // message that takes them as they are).
+      finish({typed = false} = {}) {
+        const parts = new Array(Part.count).fill(0);
+        const part = (name, s) => {
+          const none = s === null || s === undefined;
+          parts[Part[`${name}Offset`]] = none ? 0 : addText(String(s));
+          parts[Part[`${name}Length`]] = none ? -1 : String(s).length;
+        };
+        part('url', facts.url);
+        part('referrer', facts.referrer);
+        part('title', facts.title);
+        part('saved', facts.savedSearchText);
+        parts[Part.bodyKind] = kind;
+        parts[Part.options] = facts.options >>> 0;
+        parts[Part.version] = VERSION;
+        if (needs.links && doc) parts[Part.linkCount] = page.links.length;
+        const ints = (list) => (typed ? Int32Array.from(list) : list);
+        return {request: {ops: ints(ops), text: texts.join(''), parts, links: ints(links)}, page};
+      },
+    };
   }
 
   // Puts `child` into `parent` before `before`. A node of the page is moved
@@ -359,5 +397,5 @@
     return describe(null, facts, {body: false, links: false}).request;
   }
 
-  global.GlintmarkPage = Object.freeze({bodyKind, describe, describeFacts, apply});
+  global.GlintmarkPage = Object.freeze({bodyKind, describe, describer, describeFacts, apply});
 })(globalThis);

@@ -117,6 +117,11 @@ try {
       worst(`longest step, ${painter}`, await world('Math.max(glintmarkPass.milliseconds.longest, ' +
         'glintmarkPass.incremental.longestMs)'));
       best(`marks, ${painter}`, await world(`glintmarkPass.report.keywords.reduce((n, k) => n + k.spans, 0)`));
+      // Where the load pass's time went, and its longest step of each kind.
+      const { profile: [whole = {}], steps } = await world('({profile: glintmarkPass.profile, steps: glintmarkPass.milliseconds.steps})');
+      for (const [part, ms] of Object.entries({ walk: whole.walk, wait: whole.wait, worker: whole.worker?.run ?? 0,
+        paint: whole.paint ?? 0 })) best(`${part}, ${painter}`, ms);
+      for (const [step, ms] of Object.entries(steps)) worst(`step ${step}, ${painter}`, ms);
       if (painter === 'highlight') {
         for (const kb of appendedKB) {
           const before = await world(SCRIPT_MS);
@@ -204,6 +209,16 @@ for (const who of ['highlight', 'spans', 'mark.js']) {
   console.log(`| ${name} | ${f(made)} | ${f(shown)} | ${f(rows[`longest step, ${who}`])} | ` +
     `${f(rows[`longest task, ${who}`])} | ${rows[`marks, ${who}`]} | ` +
     `${(rows['load to last mark, mark.js'] / made).toFixed(1)}x, ${(rows['load to frame, mark.js'] / shown).toFixed(1)}x |`);
+}
+console.log('\nThe load pass, ms (best of the runs): walking the page (in slices, from start to the request sent), ' +
+  'waiting for the answer (of which the worker\'s pass), painting (in slices); the longest step of each kind (worst):\n');
+console.log('| painter | walk | wait | worker\'s pass | paint | longest steps |');
+console.log('|---|---|---|---|---|---|');
+for (const who of ['highlight', 'spans']) {
+  const steps = Object.keys(rows).filter((k) => k.startsWith('step ') && k.endsWith(`, ${who}`))
+    .map((k) => `${k.slice(5, -(who.length + 2))} ${f(rows[k])}`).join(', ');
+  console.log(`| ${who} | ${f(rows[`walk, ${who}`])} | ${f(rows[`wait, ${who}`])} | ${f(rows[`worker, ${who}`])} | ` +
+    `${f(rows[`paint, ${who}`])} | ${steps} |`);
 }
 console.log('\n| text appended after the pass | incremental batches, ms per KB | longest batch | ' +
   'load pass over that text alone, ms per KB | ratio |');

@@ -219,6 +219,41 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     }
   });
 
+  it('a page that changes its text while its load pass walks and paints it in slices: exact marks', async () => {
+    // 8,000 paragraphs (walked and painted in many slices), and a page that
+    // for 1.5 s after its load rewrites, removes and adds paragraphs at
+    // every frame, before and after where the walk is.
+    const page = await open('/changing-during-pass', `<!DOCTYPE html><html><head><meta charset="utf-8">
+      <title>Port news</title></head><body><div id="list"></div><script>
+      const list = document.getElementById('list');
+      list.innerHTML = Array.from({length: 8000}, (_, i) => '<p><b>' + i + '</b>: The harbour ferry timetable.</p>').join('');
+      addEventListener('load', () => {
+        const end = performance.now() + 1500;
+        let frame = 0;
+        const change = () => {
+          frame++;
+          const ps = list.children;
+          for (let k = 0; k < 6; ++k) {
+            const p = ps[(frame * 1237 + k * 3109) % ps.length];
+            if (k === 0) p.lastChild.data = frame % 2 ? ': no words here' : ': a ferry at last';
+            else if (k === 1) p.remove();
+            else if (k === 2) list.insertBefore(Object.assign(document.createElement('p'), {textContent: 'harbour ' + frame}), p);
+            else p.textContent = frame % 2 ? 'timetable and ferry' : 'nothing';
+          }
+          if (performance.now() < end) requestAnimationFrame(change);
+          else window.changesDone = true;
+        };
+        requestAnimationFrame(change);
+      });
+      </script></body></html>`);
+    await until('the page made its changes', () => page.evaluate(() => window.changesDone === true), 60000);
+    const {marks, occurrences} = await settled(page.mainFrame(), (m) => m.marks.length === m.occurrences, 60000);
+    assert.equal(marks.length, occurrences, 'marks against occurrences');
+    assert.deepEqual([...new Set(marks)], WORDS.slice().sort());
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
   it('a search refined by pushState is carried to the next page', async () => {
     // The next page is on another site: its referrer is cut to the results
     // page's origin, so the tab's saved search decides its keywords.

@@ -76,6 +76,8 @@ def firefox_manifest(manifest, worker_source):
     manifest = dict(manifest)
     manifest["background"] = {"scripts": [FIREFOX_BACKGROUND_SHIM, *imported_scripts(worker_source), worker]}
     manifest["browser_specific_settings"] = {"gecko": GECKO}
+    # Firefox's messages are structured clones anyway, and it knows no such key.
+    manifest.pop("message_serialization", None)
     # Firefox gives a tab that a page's script opens in a new window no
     # openerTabId; the navigation that made it names its source tab
     # (firefox_background.js).
