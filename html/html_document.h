@@ -9,7 +9,7 @@
 // - HtmlDocument: building and changing the tree, serialising it as HTML5
 //   in UTF-8 (whole, or in pieces to a writer), the body text;
 // - browser() and document(): the core/document.h views (title, URL,
-//   referrer, links, text ranges with findText, htmlText, pasteHtml,
+//   referrer, links, text ranges with findText, htmlText, pasteHtml, wrap,
 //   moveStart/moveEnd, duplicate, compareEndPoints), which must not outlive
 //   the document;
 // - TreeObserver: each change highlighting makes, so that another tree can
@@ -56,9 +56,8 @@ class TextIndex;
 // copy of a live page this way: the pass runs on the copy, and the page's own
 // DOM gets the same splits and moves, node for node, never markup.
 //
-// Only the highlighting paste (a span around the range's own markup) can be
-// followed: while an observer is set, a paste of any other markup fails
-// (E_FAIL) and leaves the tree alone.
+// Only a range's wrap (what highlighting does) can be followed: while an
+// observer is set, pasteHtml fails (E_FAIL) and leaves the tree alone.
 class TreeObserver {
  public:
   virtual ~TreeObserver() = default;

@@ -103,7 +103,8 @@ struct DocumentAccess {
   // Changes with every new node and every move or removal through the API.
   static std::uint64_t generation(const HtmlDocument& d) { return d.m_generation; }
   // What the markup of the document is expected to take when serialised:
-  // the bytes it was parsed from and the markup pasted since (0: unknown).
+  // the bytes it was parsed from and the markup pasted since (0: not known,
+  // and not counted).
   static std::size_t& markupBytes(HtmlDocument& d) { return d.m_markupBytes; }
   static void addMarkupBytes(HtmlDocument& d, std::size_t bytes) {
     if (d.m_markupBytes) d.m_markupBytes += bytes;
