@@ -86,21 +86,6 @@ void flattenSiblings(Node* first, Node* last, Flattened& out) {
 
 // --- Building -------------------------------------------------------------
 
-void TextIndex::link(Node& node, std::size_t position, Node* previous) {
-  Node* const after = previous ? next(previous) : m_first;
-  node.m_indexed = true;
-  node.m_textPart.indexPos = position;
-  node.m_textPart.prevIndexed = previous;
-  node.m_textPart.nextIndexed = after;
-  (previous ? previous->m_textPart.nextIndexed : m_first) = &node;
-  (after ? after->m_textPart.prevIndexed : m_last) = &node;
-}
-
-void TextIndex::join(Node* before, Node* behind) {
-  (before ? before->m_textPart.nextIndexed : m_first) = behind;
-  (behind ? behind->m_textPart.prevIndexed : m_last) = before;
-}
-
 void TextIndex::unindexAll() {
   for (Node* node = m_first; node; node = next(node)) {
     node->m_indexed = false;
@@ -187,11 +172,9 @@ void releaseIndex(const HtmlDocument& document) { DocumentAccess::index(document
 // node holding the start of the indexed text node p lies in (the segment
 // table says which without touching a node), so that a pass through the text
 // steps over a few pieces of one text node at most.
-Node* TextIndex::locate(std::size_t p, Cursor& cursor) const {
+Node* TextIndex::locateFrom(std::size_t p, Cursor& cursor) const {
   Node* const finger = cursor.finger;
   const bool fingerUsable = finger && indexed(*finger) && positionOf(finger) <= p;
-  // Mostly the node found last holds it (a match's end, after its start).
-  if (fingerUsable && p < positionOf(finger) + textLength(finger)) return finger;
   Node* node = nullptr;
   const std::size_t entry = segmentAt(p, cursor.segmentHint);
   if (fingerUsable && (entry == npos || positionOf(finger) >= m_segmentStarts[entry])) {

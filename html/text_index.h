@@ -124,6 +124,8 @@ class TextIndex {
   void join(Node* before, Node* behind);
   // Takes every text node out of the list, which is left empty.
   void unindexAll();
+  // locate when the cursor's node does not hold p.
+  Node* locateFrom(std::size_t p, Cursor& cursor) const;
 
   bool m_valid = false;
   std::uint64_t m_build = 0;
@@ -142,5 +144,30 @@ class TextIndex {
 };
 
 inline std::size_t TextPoint::position() const { return TextIndex::positionOf(node) + offset; }
+
+// Mostly the node found last holds it (a match's end, after its start).
+inline Node* TextIndex::locate(std::size_t p, Cursor& cursor) const {
+  Node* const finger = cursor.finger;
+  if (finger && indexed(*finger) && positionOf(finger) <= p &&
+      p < positionOf(finger) + textLength(finger)) {
+    return finger;
+  }
+  return locateFrom(p, cursor);
+}
+
+inline void TextIndex::link(Node& node, std::size_t position, Node* previous) {
+  Node* const after = previous ? next(previous) : m_first;
+  node.m_indexed = true;
+  node.m_textPart.indexPos = position;
+  node.m_textPart.prevIndexed = previous;
+  node.m_textPart.nextIndexed = after;
+  (previous ? previous->m_textPart.nextIndexed : m_first) = &node;
+  (after ? after->m_textPart.prevIndexed : m_last) = &node;
+}
+
+inline void TextIndex::join(Node* before, Node* behind) {
+  (before ? before->m_textPart.nextIndexed : m_first) = behind;
+  (behind ? behind->m_textPart.prevIndexed : m_last) = before;
+}
 
 }  // namespace glintmark::html

@@ -83,6 +83,59 @@ void serializeBetween(const TextPoint& a, const TextPoint& b, std::string& out) 
   for (std::size_t level = 1; level < right.size(); ++level) appendEndTag(out, *right[level]);
 }
 
+// Splits text node `node` at offset; the new node holds the rest and
+// follows it, and joins the index's list of text nodes after it.
+Node* splitText(HtmlDocument& document, TextIndex& index, Node* node, std::size_t offset) {
+  Node* rest = DocumentAccess::newNode(document, NodeKind::text);
+  const std::u16string_view text = node->text();
+  DocumentAccess::setText(*rest, text.data() + offset, text.size() - offset);
+  DocumentAccess::setText(*node, text.data(), offset);
+  DocumentAccess::link(node->parent(), rest, node->nextSibling());
+  index.splitNode(*node, offset, *rest);
+  if (TreeObserver* observer = document.observer()) observer->splitText(*node, offset, *rest);
+  return rest;
+}
+
+// Splits the tree at the point up to `top`, so that the point becomes a
+// place between two children of `top`; returns the child after it (nullptr:
+// the end). Elements are split only where the point lies inside their
+// content, never leaving an empty half behind.
+Node* splitUpTo(HtmlDocument& document, TextIndex& index, const TextPoint& point, Node* top) {
+  Node* parent = point.node->parent();
+  Node* child;
+  if (point.offset == 0) {
+    child = point.node;
+  } else if (point.offset >= TextIndex::textLength(point.node)) {
+    child = point.node->nextSibling();
+  } else {
+    child = splitText(document, index, point.node, point.offset);
+  }
+  while (parent != top) {
+    Node* grandParent = parent->parent();
+    if (child == parent->firstChild()) {
+      child = parent;
+    } else if (!child) {
+      child = parent->nextSibling();
+    } else {
+      TreeObserver* const observer = document.observer();
+      Node* clone = DocumentAccess::newNode(document, NodeKind::element);
+      DocumentAccess::copyNameAndAttributes(*clone, *parent);
+      if (observer) observer->newElement(*clone, parent);
+      DocumentAccess::link(grandParent, clone, parent->nextSibling());
+      if (observer) observer->inserted(*grandParent, *clone, clone->nextSibling());
+      while (child) {
+        Node* next = child->nextSibling();
+        DocumentAccess::link(clone, child, nullptr);
+        if (observer) observer->inserted(*clone, *child, nullptr);
+        child = next;
+      }
+      child = clone;
+    }
+    parent = grandParent;
+  }
+  return child;
+}
+
 }  // namespace
 
 void markupBetween(const TextPoint& a, const TextPoint& b, WideText* html) {
@@ -154,62 +207,10 @@ bool RangeEdits::coveredSiblings(const TextPoint& a, const TextPoint& b, Sibling
   }
   covered.container = a.node == b.node ? a.node->parent() : commonAncestor(a.node, b.node);
   // The end first: splitting there leaves the start's node and offset alone.
-  covered.after = splitUpTo(b, covered.container);
-  covered.first = a.position() == b.position() ? covered.after : splitUpTo(a, covered.container);
+  covered.after = splitUpTo(m_document, m_index, b, covered.container);
+  covered.first = a.position() == b.position() ? covered.after
+                                                : splitUpTo(m_document, m_index, a, covered.container);
   return true;
-}
-
-// Splits text node `node` at offset; the new node holds the rest and
-// follows it, and joins the index's list of text nodes after it.
-Node* RangeEdits::splitText(Node* node, std::size_t offset) {
-  Node* rest = DocumentAccess::newNode(m_document, NodeKind::text);
-  const std::u16string_view text = node->text();
-  DocumentAccess::setText(*rest, text.data() + offset, text.size() - offset);
-  DocumentAccess::setText(*node, text.data(), offset);
-  DocumentAccess::link(node->parent(), rest, node->nextSibling());
-  m_index.splitNode(*node, offset, *rest);
-  if (TreeObserver* observer = m_document.observer()) observer->splitText(*node, offset, *rest);
-  return rest;
-}
-
-// Splits the tree at the point up to `top`, so that the point becomes a
-// place between two children of `top`; returns the child after it (nullptr:
-// the end). Elements are split only where the point lies inside their
-// content, never leaving an empty half behind.
-Node* RangeEdits::splitUpTo(const TextPoint& point, Node* top) {
-  Node* parent = point.node->parent();
-  Node* child;
-  if (point.offset == 0) {
-    child = point.node;
-  } else if (point.offset >= TextIndex::textLength(point.node)) {
-    child = point.node->nextSibling();
-  } else {
-    child = splitText(point.node, point.offset);
-  }
-  while (parent != top) {
-    Node* grandParent = parent->parent();
-    if (child == parent->firstChild()) {
-      child = parent;
-    } else if (!child) {
-      child = parent->nextSibling();
-    } else {
-      TreeObserver* const observer = m_document.observer();
-      Node* clone = DocumentAccess::newNode(m_document, NodeKind::element);
-      DocumentAccess::copyNameAndAttributes(*clone, *parent);
-      if (observer) observer->newElement(*clone, parent);
-      DocumentAccess::link(grandParent, clone, parent->nextSibling());
-      if (observer) observer->inserted(*grandParent, *clone, clone->nextSibling());
-      while (child) {
-        Node* next = child->nextSibling();
-        DocumentAccess::link(clone, child, nullptr);
-        if (observer) observer->inserted(*clone, *child, nullptr);
-        child = next;
-      }
-      child = clone;
-    }
-    parent = grandParent;
-  }
-  return child;
 }
 
 // Takes the siblings out of the tree and puts the parsed markup in their

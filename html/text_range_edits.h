@@ -57,8 +57,6 @@ class RangeEdits {
     Node* after = nullptr;
   };
   bool coveredSiblings(const TextPoint& a, const TextPoint& b, Siblings& covered);
-  Node* splitText(Node* node, std::size_t offset);
-  Node* splitUpTo(const TextPoint& point, Node* top);
   void replaceSiblings(const Siblings& covered, std::u16string_view markup);
   void recycleRemoved();
 
