@@ -1,11 +1,12 @@
-// The tree of the HTML document model, its building operations and the index
-// of its body text.
+// The tree of the HTML document model and its building operations (the body
+// text and its index are in text_index.cpp).
 #include <algorithm>
 #include <new>
 #include <type_traits>
 
 #include "core/ascii.h"
 #include "html/html_internal.h"
+#include "html/text_index.h"
 #include "html/url_resolve.h"
 
 namespace glintmark::html {
@@ -22,51 +23,6 @@ Node* firstChildNamed(const Node* parent, std::string_view tag) {
 
 bool isAsciiSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f';
-}
-
-// Walks the body text of the nodes from `first` up to `last` (exclusive) in
-// document order, calling text(node) for each body text node and separator()
-// at each separator. point(parent, child) is asked at every boundary between
-// nodes so that callers can locate a point of the tree in the text.
-template <typename Text, typename Separator, typename Point>
-void walkBodyText(Node* first, Node* last, Text text, Separator separator, Point point) {
-  Node* node = first;
-  while (node && node != last) {
-    point(node->parent(), node);
-    bool descend = false;
-    if (node->isText()) {
-      text(node);
-    } else if (node->isElement()) {
-      const std::uint8_t classes = DocumentAccess::classes(*node);
-      if (classes & elementClass::lineBreak) {
-        separator();
-      } else if (!(classes & elementClass::hiddenText)) {
-        if (classes & elementClass::block) separator();
-        descend = node->firstChild() != nullptr;
-        if (!descend) {
-          point(node, nullptr);
-          if (classes & elementClass::block) separator();
-        }
-      }
-    }
-    if (descend) {
-      node = node->firstChild();
-      continue;
-    }
-    while (!node->nextSibling() && node->parent() && node != last) {
-      // Leaving the parent: its content ends here.
-      Node* parent = node->parent();
-      if (parent == first->parent()) {
-        node = nullptr;
-        break;
-      }
-      point(parent, nullptr);
-      if (hasClass(*parent, elementClass::block)) separator();
-      node = parent;
-    }
-    if (node) node = node->nextSibling();
-  }
-  if (first && first->parent()) point(first->parent(), last);
 }
 
 }  // namespace
@@ -118,7 +74,9 @@ bool insideHiddenText(const Node* node, const Node* scope) {
 
 // --- HtmlDocument ---------------------------------------------------------
 
-HtmlDocument::HtmlDocument() { m_root = newNode(NodeKind::document); }
+HtmlDocument::HtmlDocument() : m_index(std::make_unique<TextIndex>()) {
+  m_root = newNode(NodeKind::document);
+}
 
 HtmlDocument::~HtmlDocument() = default;
 
@@ -243,14 +201,14 @@ void HtmlDocument::insertBefore(Node* parent, Node* child, Node* before) {
     if (n == child) return;
   }
   DocumentAccess::link(parent, child, before);
-  m_index.valid = false;
+  m_index->invalidate();
   ++m_generation;
 }
 
 void HtmlDocument::removeChild(Node* child) {
   if (!child) return;
   DocumentAccess::unlink(child);
-  m_index.valid = false;
+  m_index->invalidate();
   ++m_generation;
 }
 
@@ -282,7 +240,7 @@ void HtmlDocument::setInnerHtml(Node* element, std::string_view utf8) {
   std::vector<Node*> nodes;
   parseFragment(*this, utf8, nodes);
   for (Node* node : nodes) DocumentAccess::link(element, node, nullptr);
-  m_index.valid = false;
+  m_index->invalidate();
 }
 
 void HtmlDocument::setDoctype(std::string name, std::string publicId, std::string systemId) {
@@ -334,16 +292,6 @@ void HtmlDocument::setTitle(std::u16string_view title) {
   appendChild(element, createText(title));
 }
 
-std::u16string HtmlDocument::bodyText() const {
-  std::u16string text;
-  const Node* top = body();
-  if (!top || !top->firstChild()) return text;
-  walkBodyText(
-      top->firstChild(), nullptr, [&](Node* node) { text.append(node->text()); },
-      [&] { text.push_back(u'\n'); }, [](const Node*, const Node*) {});
-  return text;
-}
-
 std::vector<Node*> HtmlDocument::elementsByTagName(std::string_view tagName) const {
   const std::string tag = lowerAscii(tagName);
   std::vector<Node*> found;
@@ -376,115 +324,6 @@ std::u16string HtmlDocument::resolvedHref(const Node* element) const {
   return toUtf16(resolveUrl(baseUrl(), *href));
 }
 
-// --- The body text index ----------------------------------------------------
-
-namespace {
-
-// The text appended whole, then folded in place; true when full folding
-// lengthens some of it.
-bool appendFolded(std::u16string& folded, std::u16string_view text) {
-  const std::size_t from = folded.size();
-  folded.append(text);
-  return foldText(folded.data() + from, folded.data() + folded.size());
-}
-
-}  // namespace
-
-void flattenSiblings(Node* first, Node* last, Flattened& out) {
-  if (!first) return;
-  walkBodyText(
-      first, last,
-      [&](Node* node) {
-        out.textNodes.emplace_back(node, out.folded.size());
-        appendFolded(out.folded, node->text());
-      },
-      [&] { out.folded.push_back(separatorChar); }, [](const Node*, const Node*) {});
-}
-
-namespace {
-
-// Takes every text node out of the index's list, which is left empty.
-void unindexAll(HtmlDocument::TextIndex& index) {
-  for (Node* node = index.first; node; node = DocumentAccess::nextIndexed(*node)) {
-    DocumentAccess::indexed(*node) = false;
-    DocumentAccess::segment(*node) = 0;
-  }
-  joinIndexed(index, nullptr, nullptr);
-}
-
-// Rebuilds the index, marking the text nodes it lists; when pointParent is
-// given, returns the position of the point before pointChild in it.
-std::size_t rebuildIndex(HtmlDocument& document, const Node* pointParent, const Node* pointChild) {
-  HtmlDocument::TextIndex& index = DocumentAccess::index(document);
-  unindexAll(index);
-  index.segmentStarts.clear();
-  index.segmentNodes.clear();
-  index.folded.clear();
-  index.lengthens = false;
-  // Room for all the text and a separator or two per element, so that the
-  // index is built without reallocating.
-  index.folded.reserve(DocumentAccess::textUnits(document) + DocumentAccess::nodeCount(document));
-  index.valid = false;  // until complete: running out of memory leaves it invalid
-  ++index.build;
-  std::size_t pointPosition = 0;
-  bool pointFound = false;
-  const Node* top = document.body();
-  if (!top || !top->firstChild()) {
-    index.valid = true;
-    return 0;
-  }
-  walkBodyText(
-      top->firstChild(), nullptr,
-      [&](Node* node) {
-        if (node->text().empty()) return;
-        linkIndexed(index, *node, index.folded.size(), index.last);
-        index.segmentStarts.push_back(index.folded.size());
-        index.segmentNodes.push_back(node);
-        DocumentAccess::segment(*node) = static_cast<std::uint32_t>(index.segmentNodes.size());
-        if (appendFolded(index.folded, node->text())) index.lengthens = true;
-      },
-      [&] { index.folded.push_back(separatorChar); },
-      [&](const Node* parent, const Node* child) {
-        if (!pointFound && pointParent && parent == pointParent && child == pointChild) {
-          pointFound = true;
-          pointPosition = index.folded.size();
-        }
-      });
-  index.valid = true;
-  if (pointParent && !pointFound) {
-    // The point lies in text that is not body text, or outside the body:
-    // place it at the next text node after it, or at the end.
-    const Node* after = pointChild ? pointChild : nextInOrder(pointParent, nullptr, true);
-    for (const Node* n = after; n; n = nextInOrder(n, nullptr)) {
-      if (n->isText() && n->text().size() && DocumentAccess::indexed(*n)) {
-        return DocumentAccess::indexPos(*n);
-      }
-    }
-    return index.folded.size();
-  }
-  return pointPosition;
-}
-
-}  // namespace
-
-void releaseIndex(const HtmlDocument& document) {
-  // The text nodes stay linked and marked: marking them off would walk
-  // every one of them, and the next rebuild walks that list anyway.
-  HtmlDocument::TextIndex& index = DocumentAccess::index(document);
-  std::u16string().swap(index.folded);
-  std::vector<std::size_t>().swap(index.segmentStarts);
-  std::vector<Node*>().swap(index.segmentNodes);
-  index.full = {};
-  index.fullBuild = 0;
-  index.valid = false;
-}
-
-void ensureIndex(HtmlDocument& document) {
-  if (!DocumentAccess::index(document).valid) rebuildIndex(document, nullptr, nullptr);
-}
-
-std::size_t positionOfPoint(HtmlDocument& document, const Node* parent, const Node* child) {
-  return rebuildIndex(document, parent, child);
-}
+void DocumentAccess::invalidate(const HtmlDocument& d) { d.m_index->invalidate(); }
 
 }  // namespace glintmark::html

@@ -9,7 +9,7 @@
 // - HtmlDocument: building and changing the tree, serialising it as HTML5
 //   in UTF-8 (whole, or in pieces to a writer), the body text;
 // - browser() and document(): the core/document.h views (title, URL,
-//   referrer, links, text ranges with findText, htmlText, pasteHtml,
+//   referrer, links, text ranges with findText, htmlText, pasteHtml, wrap,
 //   moveStart/moveEnd, duplicate, compareEndPoints), which must not outlive
 //   the document;
 // - TreeObserver: each change highlighting makes, so that another tree can
@@ -49,15 +49,15 @@ struct Attribute {
 
 class HtmlDocument;
 class Node;
+class TextIndex;
 
 // TreeObserver: told of each change that highlighting makes to the tree, so
 // that another tree can be kept in step with it. The browser engine keeps its
 // copy of a live page this way: the pass runs on the copy, and the page's own
 // DOM gets the same splits and moves, node for node, never markup.
 //
-// Only the highlighting paste (a span around the range's own markup) can be
-// followed: while an observer is set, a paste of any other markup fails
-// (E_FAIL) and leaves the tree alone.
+// Only a range's wrap (what highlighting does) can be followed: while an
+// observer is set, pasteHtml fails (E_FAIL) and leaves the tree alone.
 class TreeObserver {
  public:
   virtual ~TreeObserver() = default;
@@ -108,6 +108,7 @@ class Node {
 
  private:
   friend class HtmlDocument;
+  friend class TextIndex;
   friend struct DocumentAccess;
   // What an element (or a comment, or the document) holds.
   struct ElementPart {
@@ -240,27 +241,6 @@ class HtmlDocument {
   std::unique_ptr<Browser> browser();
   std::unique_ptr<Document> document();
 
-  // The body-text index (internal to the model), rebuilt lazily when a change
-  // invalidated it.
-  struct TextIndex {
-    bool valid = false;
-    std::uint64_t build = 0;  // counts the rebuilds: positions of an earlier build are stale
-    std::u16string folded;  // body text, case-folded, separators as u'\xFFFF'
-    Node* first = nullptr;  // the indexed text nodes, linked in order
-    Node* last = nullptr;
-    // The text nodes as indexed, by position, each entry kept pointing at the
-    // node that holds its position: where a search for a position starts.
-    // The positions have an array of their own, so that a search reads only
-    // them, eight to a cache line.
-    std::vector<std::size_t> segmentStarts;
-    std::vector<Node*> segmentNodes;
-    // Whether full folding lengthens some of the folded text; then searches
-    // run over `full`, written out by the first of them for this build.
-    bool lengthens = false;
-    std::uint64_t fullBuild = 0;
-    unicode::ExpandedFold full;
-  };
-
  private:
   friend struct DocumentAccess;
   HtmlDocument();
@@ -290,7 +270,9 @@ class HtmlDocument {
   std::string m_doctypeName, m_doctypePublic, m_doctypeSystem;
   std::u16string m_url, m_referrer;
 
-  mutable TextIndex m_index;
+  // The body-text index (html/text_index.h, internal to the model),
+  // rebuilt lazily when a change invalidated it.
+  std::unique_ptr<TextIndex> m_index;
 
   // The base address for links (the document URL, or the first <base href>),
   // cached per tree generation: the link tooltips ask for every link's href,

@@ -1,10 +1,12 @@
 // Internals shared by the files of the HTML document model: text encodings,
 // the element classes that parsing, serialising and indexing agree on, the
-// fragment parser, and the privileged access to a document's tree and index.
+// fragment parser, and the privileged access to a document's tree. The body
+// text index has a header of its own (text_index.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -50,6 +52,13 @@ inline constexpr char16_t separatorChar = u'\xFFFF';
 // Word characters of whole-word searches: letters, marks and digits of
 // every script (unicode::isWordChar).
 bool isWordChar(char32_t c);
+inline bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+inline bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+// Whether two runs of units are the same (char_traits<char16_t> compares
+// unit by unit; memcmp does not).
+inline bool equalUnits(std::u16string_view a, std::u16string_view b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+}
 
 // --- Fragment parsing -----------------------------------------------------
 
@@ -76,6 +85,8 @@ void serializeNode(std::string& out, const Node& node);
 
 // --- Privileged access ----------------------------------------------------
 
+class TextIndex;
+
 struct DocumentAccess {
   static Node* newNode(HtmlDocument& d, NodeKind kind) { return d.newNode(kind); }
   static Arena& arena(HtmlDocument& d) { return d.m_arena; }
@@ -92,24 +103,21 @@ struct DocumentAccess {
   // Changes with every new node and every move or removal through the API.
   static std::uint64_t generation(const HtmlDocument& d) { return d.m_generation; }
   // What the markup of the document is expected to take when serialised:
-  // the bytes it was parsed from and the markup pasted since.
+  // the bytes it was parsed from and the markup pasted since (0: not known,
+  // and not counted).
   static std::size_t& markupBytes(HtmlDocument& d) { return d.m_markupBytes; }
-  // The index is a cache, mutable in a const document too.
-  static HtmlDocument::TextIndex& index(const HtmlDocument& d) { return d.m_index; }
+  static void addMarkupBytes(HtmlDocument& d, std::size_t bytes) {
+    if (d.m_markupBytes) d.m_markupBytes += bytes;
+  }
+  // The body text index (text_index.h), a cache: changed in a const
+  // document too.
+  static TextIndex& index(const HtmlDocument& d) { return *d.m_index; }
   // A text node's text: a view into the document's arena.
   static void setText(Node& n, const char16_t* text, std::size_t length) {
     n.m_textPart.text = text;
     n.m_textPart.length = static_cast<std::uint32_t>(length);
   }
   static void setText(HtmlDocument& d, Node& n, std::u16string_view text) { d.setText(&n, text); }
-  static std::size_t textLength(const Node& n) { return n.m_textPart.length; }
-  static bool& indexed(Node& n) { return n.m_indexed; }
-  static bool indexed(const Node& n) { return n.m_indexed; }
-  static std::size_t& indexPos(Node& n) { return n.m_textPart.indexPos; }
-  static std::size_t indexPos(const Node& n) { return n.m_textPart.indexPos; }
-  static Node*& prevIndexed(Node& n) { return n.m_textPart.prevIndexed; }
-  static std::uint32_t& segment(Node& n) { return n.m_segment; }
-  static Node*& nextIndexed(Node& n) { return n.m_textPart.nextIndexed; }
   // A tag name (lowercase) stored once per document.
   static void setTagName(HtmlDocument& d, Node& n, std::string_view lowercaseName) {
     d.setTagName(&n, lowercaseName);
@@ -143,32 +151,14 @@ struct DocumentAccess {
     d.m_doctypePublic = std::move(publicId);
     d.m_doctypeSystem = std::move(systemId);
   }
-  static void invalidate(const HtmlDocument& d) { d.m_index.valid = false; }
+  // The tree changed behind the document's back: the index is rebuilt when
+  // next used.
+  static void invalidate(const HtmlDocument& d);
   static void noteOutOfMemory(HtmlDocument& d) { d.m_ranOutOfMemory = true; }
   // Tree links without touching the index.
   static void link(Node* parent, Node* child, Node* before);
   static void unlink(Node* child);
 };
-
-// The index's list of text nodes in body-text order, spliced here only.
-// linkIndexed: `node` is indexed at `position` and joins the list right after
-// `previous` (nullptr: at its start).
-inline void linkIndexed(HtmlDocument::TextIndex& index, Node& node, std::size_t position,
-                        Node* previous) {
-  Node* const next = previous ? DocumentAccess::nextIndexed(*previous) : index.first;
-  DocumentAccess::indexed(node) = true;
-  DocumentAccess::indexPos(node) = position;
-  DocumentAccess::prevIndexed(node) = previous;
-  DocumentAccess::nextIndexed(node) = next;
-  (previous ? DocumentAccess::nextIndexed(*previous) : index.first) = &node;
-  (next ? DocumentAccess::prevIndexed(*next) : index.last) = &node;
-}
-// joinIndexed: the list goes straight from `before` to `behind` (nullptr: its
-// start, its end), leaving out whatever lay between them.
-inline void joinIndexed(HtmlDocument::TextIndex& index, Node* before, Node* behind) {
-  (before ? DocumentAccess::nextIndexed(*before) : index.first) = behind;
-  (behind ? DocumentAccess::prevIndexed(*behind) : index.last) = before;
-}
 
 inline bool hasClass(const Node& node, std::uint8_t bits) {
   return node.isElement() && (DocumentAccess::classes(node) & bits) != 0;
@@ -181,16 +171,6 @@ Node* nextInOrder(const Node* node, const Node* scope, bool skipChildren = false
 // Whether `node` lies inside an element whose text is not body text, up to
 // and including `scope`.
 bool insideHiddenText(const Node* node, const Node* scope);
-
-// A flattening of nodes into body text: the folded text with separators, and
-// each text node met with its position.
-struct Flattened {
-  std::u16string folded;
-  std::vector<std::pair<Node*, std::size_t>> textNodes;
-};
-// Flattens the node list (siblings `first` up to but not including `last`),
-// and their descendants.
-void flattenSiblings(Node* first, Node* last, Flattened& out);
 
 // viewGuarded: runs the body of a browser view's method over `document` as
 // guarded does, and remembers on the document when it ran out of memory.
@@ -207,9 +187,6 @@ void ensureIndex(HtmlDocument& document);
 // Gives the index's memory back (serialising does, on a const document); the
 // next range operation rebuilds it.
 void releaseIndex(const HtmlDocument& document);
-// The index position of the point before `child` in `parent` (child nullptr:
-// the end of parent's content), computed from the current tree.
-std::size_t positionOfPoint(HtmlDocument& document, const Node* parent, const Node* child);
 
 // The views of core/document.h.
 std::unique_ptr<TextRange> makeTextRange(HtmlDocument& document);
