@@ -304,7 +304,11 @@ std::vector<Node*> HtmlDocument::elementsByTagName(std::string_view tagName) con
 std::string HtmlDocument::baseUrl() const {
   if (m_baseGeneration != m_generation) {
     std::string base = toUtf8(m_url);
-    for (const Node* n = m_root; n; n = nextInOrder(n, m_root)) {
+    // A browser takes the first HTML <base> in the document: one inside SVG or
+    // MathML is another element, and a template's content is not in the
+    // document. (The model keeps no namespaces, so an HTML <base> under
+    // foreignObject is skipped with its SVG ancestor.)
+    for (const Node* n = m_root; n; n = nextInOrder(n, m_root, n->is("svg") || n->is("math") || n->is("template"))) {
       if (n->is("base") && n->attribute("href")) {
         base = resolveUrl(base, *n->attribute("href"));
         break;

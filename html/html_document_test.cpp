@@ -153,6 +153,13 @@ TEST(DocumentView, BaseElementSetsTheBase) {
   document->setUrl(u"http://example.com/a/b");
   EXPECT_EQ(document->resolvedHref(document->elementsByTagName("a").at(0)),
             u"http://example.com/root/x");
+  // A <base> in SVG or in a template's content is not the document's.
+  for (const char* hidden : {"<svg><base href=\"https://bank.example/\"/></svg>",
+                             "<template><base href=\"https://bank.example/\"></template>"}) {
+    document = parseSimpleHtml(std::string("<body>") + hidden + "<a href=\"/login\">x</a>");
+    document->setUrl(u"http://example.com/a/b");
+    EXPECT_EQ(document->resolvedHref(document->elementsByTagName("a").at(0)), u"http://example.com/login") << hidden;
+  }
 }
 
 // The base address is cached between links; every change that can move it
