@@ -163,7 +163,7 @@ async function firefoxExtension(dir, { prefs = {} } = {}) {
       // waits for the worker's answer: Firefox drops the answer in the
       // unloaded context, or in the page cache's inactive one, and reports
       // that, though nothing went wrong.
-      if (/^Promise (rejected after context unloaded|resolved while context is inactive)/
+      if (/^Promise (resolved|rejected) (after context unloaded|while context is inactive)/
         .test(String(message.errorMessage))) return;
       if (String(message.sourceName).startsWith(${JSON.stringify(origin)}) ||
           String(message.errorMessage).includes(${JSON.stringify(origin)})) {
