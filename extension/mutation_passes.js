@@ -40,11 +40,9 @@
     'frameset', 'h1', 'h2', 'h3', 'h4', 'h5', 'h6', 'header', 'hgroup', 'hr', 'html', 'legend', 'li',
     'listing', 'main', 'menu', 'nav', 'ol', 'p', 'plaintext', 'pre', 'section', 'summary', 'table', 'tbody',
     'td', 'tfoot', 'th', 'thead', 'tr', 'ul', 'xmp']);
-  // What no pass looks into (the search skips their text anyway), and our
-  // own elements (the live region, the strip), put under the root element:
-  // each would make the whole document be searched again.
-  const SKIPPED = new Set(['script', 'style', 'noscript', 'template', 'textarea', 'title', 'head', 'meta', 'link',
-    'glintmark-announcer', 'glintmark-strip']);
+  // What no pass looks into (the search skips their text anyway). Our own
+  // elements are left alone by isOurs below.
+  const SKIPPED = new Set(['script', 'style', 'noscript', 'template', 'textarea', 'title', 'head', 'meta', 'link']);
   const BUDGET_MS = 12;            // a batch's time; what is left waits its turn
   const CHARS_PER_PASS = 16384;    // the text one pass takes, where the page can be cut
   const CHARS_PER_SLICE = 65536;   // the same for a slice of unmarked text (fewer round trips)
