@@ -244,7 +244,7 @@ async function runPagePass() {
       if (!report) return;
       glintmarkPass.lastIncremental = report;
       marksPassed(null);
-      for (const root of report.shadowRoots ?? []) passes.watch(root);
+      for (const root of report.shadowRoots ?? []) watch(root);
       navigations.check();
     },
     removed: (nodes) => {
@@ -253,6 +253,12 @@ async function runPagePass() {
     },
   }, {runs: true});
   glintmarkPass.incremental = passes.stats;
+  // A shadow root the passes searched: its changes are noted, its spans
+  // are marks.
+  const watch = (root) => {
+    passes.watch(root);
+    GlintmarkMarks.addShadowRoot(root);
+  };
 
   // The pass over the whole document with `input` (the session's options
   // and saved text, and the document's facts); `planned`, the report of the
@@ -279,12 +285,12 @@ async function runPagePass() {
     passes.pause();
     let report = null;
     try {
-      report = await painter.pass(input, undefined, () => begun === generation, (root) => passes.watch(root));
+      report = await painter.pass(input, undefined, () => begun === generation, watch);
     } finally {
       if (begun === generation) passes.resume({soon: true});
     }
     if (begun !== generation) return;
-    for (const root of report?.shadowRoots ?? []) passes.watch(root);
+    for (const root of report?.shadowRoots ?? []) watch(root);
     done(report ?? planned);
   }
 

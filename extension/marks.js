@@ -27,10 +27,31 @@
   const listeners = [];
 
   // Where a node is in its document, to order ranges: -1 when a precedes b.
+  // A node in a shadow tree is where its host is, after the host's start
+  // (the two trees' nodes do not compare directly).
   function order(a, aOffset, b, bOffset) {
     if (a === b) return aOffset - bOffset;
+    if (a.getRootNode() !== b.getRootNode()) {
+      const hosts = (node) => {
+        const chain = [node];
+        for (let root = node.getRootNode(); root.host; root = root.host.getRootNode()) chain.push(root.host);
+        return chain;
+      };
+      const aHosts = hosts(a), bHosts = hosts(b);
+      for (const x of aHosts) {
+        const y = bHosts.find((node) => node.getRootNode() === x.getRootNode());
+        if (!y) continue;
+        if (x === y) return x === a ? -1 : 1;  // the host comes before what it holds
+        a = x;
+        b = y;
+        break;
+      }
+    }
     return a.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1;
   }
+  // The open shadow roots the passes searched (content_script.js gives
+  // them); one whose host left the page is forgotten.
+  const shadowRoots = new Set();
 
   function fromHighlights() {
     const found = [];
@@ -80,7 +101,19 @@
   }
 
   function fromSpans() {
-    return [...document.querySelectorAll(SPANS)].map((span) => {
+    const spans = [...document.querySelectorAll(SPANS)];
+    let inShadows = false;
+    for (const root of shadowRoots) {
+      if (!root.host.isConnected) {
+        shadowRoots.delete(root);
+        continue;
+      }
+      const inside = root.querySelectorAll(SPANS);
+      if (inside.length) spans.push(...inside);
+      inShadows ||= inside.length > 0;
+    }
+    if (inShadows) spans.sort((a, b) => order(a, 0, b, 0));
+    return spans.map((span) => {
       const colour = (SPAN_COLOUR.exec(span.getAttribute('style'))?.[1] ?? '').toLowerCase();
       return {colour, element: span,
         range: {startContainer: span, startOffset: 0, endContainer: span, endOffset: span.childNodes.length}};
@@ -245,5 +278,7 @@
     get current() { return current; },
     get announced() { return live?.textContent ?? null; },
     onChange(listener) { listeners.push(listener); },
+    // An open shadow root whose spans are marks too.
+    addShadowRoot(root) { shadowRoots.add(root); },
   });
 })(globalThis);

@@ -11,8 +11,8 @@
 // nodes (from the first piece of text the span would hold to the last), and
 // its colour. Each range goes into the CSS Custom Highlight API's highlight
 // of its colour (CSS.highlights, one per colour), painted by a
-// ::highlight() rule in a style sheet of our own, adopted by the document and
-// by every shadow root holding marks. Nothing of the page is split, moved or
+// ::highlight() rule in a style sheet of our own (see HighlightPainter.prepare
+// for where it goes and why). Nothing of the page is split, moved or
 // added: its layout, its event targets, its editors' content and the text
 // nodes its framework keeps stay as they are.
 //
@@ -23,19 +23,29 @@
   'use strict';
 
   const Change = {split: 1, clone: 2, create: 3, insert: 4};
-  const COLOURS = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
   const STYLE = /^\s*color\s*:\s*black\s*;\s*background-color\s*:\s*(#[0-9a-fA-F]{6})\s*;?\s*$/;
   // One highlight per colour, and per depth where a keyword's match lies
   // inside another's (painted above it, as a span inside a span is).
   const highlightName = (colour, depth = 0) => `glintmark-${colour.slice(1)}${depth ? `-${depth}` : ''}`;
-  const rule = (colour, depth = 0) =>
-    `::highlight(${highlightName(colour, depth)}) { color: black !important; background-color: ${colour} !important; }`;
-  // The rules a document's sheet starts with: each colour at the depths
-  // nesting usually reaches (deeper ones are added when needed).
+  // Chromium gives an element's highlight styles to its descendants, shadow
+  // trees included, so one rule on the root element paints every mark. Any
+  // rule that reaches many elements makes the browser compute and keep
+  // highlight styles for each of them, once per highlight name with a rule:
+  // ::highlight() rules for every element cost seconds on a page of 50,000
+  // elements when they arrive after it was styled, twice what one rule on
+  // the root costs. Firefox (whose content scripts have XPCNativeWrapper)
+  // does not pass highlight styles down: there the rule is for every element.
+  const inherits = typeof globalThis.XPCNativeWrapper === 'undefined';
+  const rule = (colour, depth = 0) => `${inherits ? ':root' : ''}::highlight(${highlightName(colour, depth)}) ` +
+    `{ color: black !important; background-color: ${colour} !important; }`;
+  // The rules a document's sheet starts with when it is adopted at the
+  // document's start: each colour the engine gives at the depths nesting
+  // usually reaches (others are added when needed).
+  const COLOURS = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
   const DEPTHS = 3;
-  const RULES = COLOURS.flatMap((colour) => Array.from({length: DEPTHS}, (_, depth) => rule(colour, depth)));
-  // Each document's sheet.
+  // Each document's sheet, and the highlight names it has rules for.
   const sheets = new WeakMap();
+  const ruled = new WeakMap();
 
   // The colour of a span the pass made (name and attribute list, as the
   // engine gives them), or null for any other element.
@@ -160,8 +170,7 @@
       this.window = doc.defaultView;
       this.highlights = new Map();  // name -> Highlight
       this.ranges = new WeakMap();  // text node -> the ranges starting or ending in it
-      this.sheet = HighlightPainter.prepare(doc, {adopt: false});
-      this.adopters = new Set();  // the document and shadow roots that hold marks
+      this.sheet = HighlightPainter.prepare(doc);
       this.count = 0;
       this.held = false;
       this.waiting = new Set();  // roots to adopt the sheet when shown
@@ -184,21 +193,34 @@
       }
     }
 
-    // The document's sheet of ::highlight() rules, made once; with `adopt`,
-    // adopted by the document. Not at the document's start, although
-    // Chromium computes the style of the whole document again when such a
-    // sheet arrives after the page was styled (seconds on a page of 20,000
-    // elements): with ::highlight() rules present, Chromium keeps highlight
-    // styles for every element, some 25 MB more on that page, which a page
-    // without keywords would pay for nothing.
-    static prepare(doc, {adopt = true} = {}) {
+    // The document's sheet of ::highlight() rules, made once. A sheet that
+    // arrives after the page was styled, or a rule added to it then, has
+    // the whole document styled again (as any change of the root element's
+    // inherited style does: a second or more on a page of 50,000 elements).
+    // So in Chromium, where the root's rules are all there is, the sheet is
+    // adopted at the document's start (`early`, from early_styles.js) with
+    // the rules of the usual colours and depths, and the page is styled
+    // with them from the first: the root's highlight styles, inherited,
+    // cost the page nothing more until a highlight is registered. Otherwise
+    // the sheet starts empty and is adopted (by the document, and in
+    // Firefox by each shadow root holding marks) when the first marks are
+    // shown, with the rules of the names in use.
+    static prepare(doc, {early = false} = {}) {
       let sheet = sheets.get(doc);
       if (!sheet) {
         sheet = new doc.defaultView.CSSStyleSheet();
-        sheet.replaceSync(RULES.join('\n'));
         sheets.set(doc, sheet);
+        ruled.set(sheet, new Set());
       }
-      if (adopt && !doc.adoptedStyleSheets.includes(sheet)) doc.adoptedStyleSheets = [...doc.adoptedStyleSheets, sheet];
+      if (early && inherits && sheet.cssRules.length === 0) {
+        for (const colour of COLOURS) {
+          for (let depth = 0; depth < DEPTHS; ++depth) {
+            sheet.insertRule(rule(colour, depth), sheet.cssRules.length);
+            ruled.get(sheet).add(highlightName(colour, depth));
+          }
+        }
+        doc.adoptedStyleSheets = [...doc.adoptedStyleSheets, sheet];
+      }
       return sheet;
     }
 
@@ -228,7 +250,11 @@
         const name = highlightName(mark.colour, mark.depth);
         let highlight = this.highlights.get(name);
         if (!highlight) {
-          if (mark.depth >= DEPTHS || !COLOURS.includes(mark.colour)) this.sheet.insertRule(rule(mark.colour, mark.depth));
+          const names = ruled.get(this.sheet);
+          if (!names.has(name)) {
+            this.sheet.insertRule(rule(mark.colour, mark.depth), this.sheet.cssRules.length);
+            names.add(name);
+          }
           highlight = new win.Highlight();
           highlight.priority = mark.depth;
           this.highlights.set(name, highlight);
@@ -239,8 +265,9 @@
         highlight.add(range);
         this.index(mark.start, range, highlight);
         if (mark.end !== mark.start) this.index(mark.end, range, highlight);
-        roots.add(mark.start.getRootNode());
+        if (!inherits) roots.add(mark.start.getRootNode());
       }
+      if (inherits && i > from) roots.add(this.doc);
       // Again each time: the page may have taken them out of the registry,
       // or replaced its adopted style sheets.
       for (const name of this.held ? [] : used) {
@@ -265,7 +292,6 @@
     // replaced its list of adopted sheets.
     adopt(root) {
       if (!root.adoptedStyleSheets) return;
-      this.adopters.add(root);
       if (root.adoptedStyleSheets.includes(this.sheet)) return;
       try {
         root.adoptedStyleSheets = [...root.adoptedStyleSheets, this.sheet];

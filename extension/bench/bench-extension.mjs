@@ -44,6 +44,7 @@ execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WOR
 const floorDir = join(WORK, 'floor');
 rmSync(floorDir, { recursive: true, force: true });
 cpSync(extensionDir, floorDir, { recursive: true });
+writeFileSync(join(floorDir, 'early_styles.js'), '');
 writeFileSync(join(floorDir, 'content_script.js'), '');
 writeFileSync(join(floorDir, 'service_worker.js'), '');
 const markSource = readFileSync(join(NODE_MODULES, 'node_modules/mark.js/dist/mark.js'), 'utf8');

@@ -16,6 +16,7 @@ import path from 'node:path';
 import {test} from 'node:test';
 import {BROWSER, ROOT, WORKER_ENGINE, browserMissing, isFirefox} from '../../testing/browser/browser.mjs';
 import {launchExtension, sleep, until} from '../../testing/browser/extension.mjs';
+import {pngColours} from '../../testing/browser/png.mjs';
 import {startServer} from '../../testing/browser/server.mjs';
 import {highlightFile} from '../../testing/browser/tool.mjs';
 import {SMALL_PAGES} from '../../web/test/pages.mjs';
@@ -173,11 +174,20 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout', {s
           // Every colour's highlight has its rule: a mark without one is not painted.
           assert.equal(await page.evaluate(() => [...CSS.highlights.keys()]
             .filter((name) => /^glintmark-[0-9a-f]{6}/.test(name)).every((name) => [...document.adoptedStyleSheets]
-              .some((sheet) => [...sheet.cssRules].some((rule) => rule.selectorText === `::highlight(${name})`)))),
+              .some((sheet) => [...sheet.cssRules].some((rule) => rule.selectorText?.endsWith(`::highlight(${name})`))))),
           true);
           const lines = await until('the strip', async () =>
             (await inContent(page.mainFrame(), 'GlintmarkStrip.drawNow()')).length === 2);
           assert.ok(lines);
+          // And painted in their colours, in the page and in a shadow tree.
+          await page.evaluate(() => {
+            const host = document.body.insertBefore(document.createElement('div'), document.body.firstChild);
+            host.attachShadow({mode: 'open'}).innerHTML = '<p style="color:red">beta</p>';
+          });
+          await until('the shadow tree\'s mark', async () => (await counts(tabId)).total === 4);
+          const painted = async (element) => pngColours(await element.screenshot({type: 'png'}));
+          assert.ok((await painted(await page.$('p'))).has('255,255,102'));
+          assert.ok((await painted(await page.$('div >>> p'))).has('160,255,255'));
           await page.close();
         });
       }

@@ -3,8 +3,8 @@
 
   build.py --engine glintmark-worker-engine.js [--browser chromium|firefox] OUT_DIR OUT.zip
 
-OUT_DIR gets the manifest, the service worker, the content script (joined
-with web/protocol.js, web/options_word.js and web/page.js), the options page
+OUT_DIR gets the manifest, the service worker, the content scripts (each
+joined from its parts: EARLY_SCRIPT, CONTENT_SCRIPT), the options page
 with the options word (web/options_word.js), the service worker's engine (as engine/glintmark-engine.js) and the product's
 icons turned into PNG (resources/*.ico: the toolbar button's icon for the
 action and the extension, the dialog's icon for the options page). The zip
@@ -34,8 +34,11 @@ WEB = os.path.join(HERE, "..", "web")
 WEB_FILES = ["options_word.js"]
 # The content script: the page's half of a pass (no engine) joined into one
 # file, in this order.
+# The content scripts, each built from its parts: early_styles.js runs at
+# the document's start, content_script.js once it is loaded (same world).
+EARLY_SCRIPT = [os.path.join(HERE, "painter_highlight.js"), os.path.join(HERE, "early_styles.js")]
 CONTENT_SCRIPT = [os.path.join(WEB, "protocol.js"), os.path.join(WEB, "options_word.js"),
-                  os.path.join(WEB, "page.js"), os.path.join(HERE, "painter_highlight.js"),
+                  os.path.join(WEB, "page.js"),
                   os.path.join(HERE, "mutation_passes.js"), os.path.join(HERE, "navigation.js"),
                   os.path.join(HERE, "marks.js"), os.path.join(HERE, "strip.js"),
                   os.path.join(HERE, "content_script.js")]
@@ -113,13 +116,14 @@ def main():
         shutil.copyfile(os.path.join(HERE, FIREFOX_BACKGROUND_SHIM), os.path.join(args.out_dir, FIREFOX_BACKGROUND_SHIM))
     for name in WEB_FILES:
         shutil.copyfile(os.path.join(WEB, name), os.path.join(args.out_dir, name))
-    # Every frame of every page loads it: without its comment lines and blank
-    # lines (the sources keep them).
-    with open(os.path.join(args.out_dir, "content_script.js"), "w", encoding="utf-8") as out:
-        for part in CONTENT_SCRIPT:
-            with open(part, encoding="utf-8") as source:
-                out.writelines(line for line in source
-                               if line.strip() and not line.lstrip().startswith("//"))
+    # Every frame of every page loads them: without their comment lines and
+    # blank lines (the sources keep them).
+    for name, parts in (("early_styles.js", EARLY_SCRIPT), ("content_script.js", CONTENT_SCRIPT)):
+        with open(os.path.join(args.out_dir, name), "w", encoding="utf-8") as out:
+            for part in parts:
+                with open(part, encoding="utf-8") as source:
+                    out.writelines(line for line in source
+                                   if line.strip() and not line.lstrip().startswith("//"))
     shutil.copyfile(args.engine, os.path.join(args.out_dir, "engine", "glintmark-engine.js"))
     for icon, size, scale, name in ICONS:
         subprocess.run([sys.executable, os.path.join(TOOLS, "ico_to_png.py"), os.path.join(RESOURCES, icon),
