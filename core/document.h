@@ -59,9 +59,9 @@ class TextRange {
 
   // wrap: puts what the range covers into a new element made from
   // `startTag` (a lone start tag, such as `<span style="...">`), splitting
-  // partly covered elements at the range's ends, and collapses the range
-  // behind it: the tree pasteHTML(startTag + htmlText + end tag) would make,
-  // without parsing the text again. Optional: a model without it answers
+  // partly covered elements at the range's ends, and leaves the range where
+  // the paste would: the tree pasteHTML(startTag + htmlText + end tag) would
+  // make, without parsing the text again. Optional: a model without it answers
   // E_NOTIMPL (the default; IHTMLTxtRange has no such method) and the page
   // pass pastes that markup instead.
   virtual HResult wrap(std::u16string_view startTag) {

@@ -83,9 +83,10 @@ class HtmlTextRange final : public TextRange {
       if (m_document.observer()) return hr::fail;
       TextPoint a, b;
       points(a, b);
+      const std::size_t start = m_start;
       std::size_t after;
       if (!m_edits.paste(a, b, markup, m_cursor, &after)) return hr::fail;
-      m_start = m_end = after;
+      leaveOnLastCharacter(start, after);
       return hr::ok;
     });
   }
@@ -100,7 +101,7 @@ class HtmlTextRange final : public TextRange {
       // The markup a paste of the same result would have taken: the start
       // tag, the text and "</name>".
       const std::size_t markupUnits = startTag.size() + wrapper->name().size() + 3;
-      m_start = m_end = m_edits.surround(a, b, *wrapper, markupUnits);
+      leaveOnLastCharacter(m_start, m_edits.surround(a, b, *wrapper, markupUnits));
       return hr::ok;
     });
   }
@@ -154,6 +155,22 @@ class HtmlTextRange final : public TextRange {
     const std::size_t size = m_index.folded().size();
     m_end = std::min(m_end, size);
     m_start = std::min(m_start, m_end);
+  }
+
+  // Where a paste or a wrap leaves the range: collapsed before the last
+  // character of the new text [start, after), still on the new element, or
+  // at `after` when it holds no text. The page pass moves on by one character
+  // before its next search, which then begins right behind the new element:
+  // a match that follows the last one without a gap ("RIVER" in one element,
+  // "river" in the next; "newnew") is found too.
+  void leaveOnLastCharacter(std::size_t start, std::size_t after) {
+    const std::u16string& text = m_index.folded();
+    std::size_t last = after;
+    if (after > start && after <= text.size()) {
+      last = after - 1;
+      if (last > start && isLowSurrogate(text[last]) && isHighSurrogate(text[last - 1])) --last;
+    }
+    m_start = m_end = last;
   }
 
   // The range's ends as points of the tree. htmlText and pasteHtml ask for

@@ -95,8 +95,10 @@ const HighlightCase highlightCases[] = {
     {"WholeWordsOnly", "<p>cat concat cat's category 2cat cat</p>", u"cat", 2,
      "<p><mark>cat</mark> concat <mark>cat</mark>'s category 2cat <mark>cat</mark></p>"},
     {"PartsOfWordsWithoutFlag", "<p>concat</p>", u"cat", 0, "<p>con<mark>cat</mark></p>"},
-    {"BackToBackMatchesLoseTheSkippedCharacter", "<p>newnew new</p>", u"new", 0,
-     "<p><mark>new</mark>new <mark>new</mark></p>"},
+    {"BackToBackMatches", "<p>newnew new</p>", u"new", 0,
+     "<p><mark>new</mark><mark>new</mark> <mark>new</mark></p>"},
+    {"BackToBackAcrossElements", "<p><b>RIVER</b><i></i><b>river</b>riverRIVE</p>", u"river", 0,
+     "<p><b><mark>RIVER</mark></b><i></i><b><mark>river</mark></b><mark>river</mark>RIVE</p>"},
     {"MatchesSeparatedByOneCharacter", "<p>aa.aa</p>", u"aa", 0,
      "<p><mark>aa</mark>.<mark>aa</mark></p>"},
     {"NoMatchAcrossBlocks", "<p>wea</p><p>ther</p><div>new<br>york</div>", u"weather", 0,
@@ -266,8 +268,10 @@ TEST(TextRange, PasteThatChangesTheTextReindexes) {
   ASSERT_EQ(range->findText(u"world", 0, 0, &found), hr::ok);
   ASSERT_EQ(range->pasteHtml(u"<b>there &amp; back</b>"), hr::ok);
   EXPECT_EQ(bodyOf(*document), "<p>hello <b>there &amp; back</b>, world</p>");
-  // The range is collapsed after the paste: the rest of the text follows.
+  // The range is collapsed on the pasted text's last character: one
+  // character on, the rest of the text follows.
   std::int32_t moved = 0;
+  ASSERT_EQ(range->moveStart(u"Character", 1, &moved), hr::ok);
   ASSERT_EQ(range->moveEnd(u"Textedit", 1, &moved), hr::ok);
   EXPECT_EQ(htmlOf(*range), u", world");
   ASSERT_EQ(range->findText(u"world", 0, 0, &found), hr::ok);

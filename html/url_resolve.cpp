@@ -1,9 +1,16 @@
 // Reference resolution for link targets.
 #include "html/url_resolve.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "core/ascii.h"
+#include "core/unicode.h"
+#include "core/utf.h"
+#include "html/html_internal.h"
 
 namespace glintmark::html {
 
@@ -140,11 +147,120 @@ int hexValue(char c) {
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
+constexpr std::size_t kLongestLabel = 1000;
+
+// RFC 3492's Punycode of one label (the "xn--" not included), or none when
+// its arithmetic would overflow. The encoder takes the label's characters by
+// code point and, for each, counts the characters before it that are already
+// encoded; those counts come from a Fenwick tree over the places, so that the
+// work grows with n log n, not with the label's length times its distinct
+// characters.
+std::optional<std::string> punycode(std::u32string_view label) {
+  constexpr std::uint32_t base = 36, tMin = 1, tMax = 26, skew = 38, damp = 700;
+  const auto digit = [](std::uint32_t d) { return static_cast<char>(d < 26 ? 'a' + d : '0' + d - 26); };
+  const auto adapt = [](std::uint32_t delta, std::uint32_t points, bool first) {
+    delta = first ? delta / damp : delta / 2;
+    delta += delta / points;
+    std::uint32_t k = 0;
+    while (delta > ((base - tMin) * tMax) / 2) {
+      delta /= base - tMin;
+      k += base;
+    }
+    return k + (base - tMin + 1) * delta / (delta + skew);
+  };
+  std::vector<std::uint32_t> tree(label.size() + 1);  // 1 at each place encoded so far
+  const auto mark = [&tree](std::size_t place) {
+    for (++place; place < tree.size(); place += place & (~place + 1)) ++tree[place];
+  };
+  const auto before = [&tree](std::size_t place) {  // marks in [0, place)
+    std::uint64_t count = 0;
+    for (; place > 0; place -= place & (~place + 1)) count += tree[place];
+    return count;
+  };
+  std::string out;
+  std::vector<std::pair<char32_t, std::size_t>> rest;  // (code point, place)
+  for (std::size_t place = 0; place < label.size(); ++place) {
+    if (label[place] < 0x80) {
+      out += static_cast<char>(label[place]);
+      mark(place);
+    } else {
+      rest.emplace_back(label[place], place);
+    }
+  }
+  std::sort(rest.begin(), rest.end());
+  const auto basic = static_cast<std::uint32_t>(out.size());
+  if (basic > 0) out += '-';
+  std::uint64_t delta = 0;
+  std::uint32_t n = 0x80, bias = 72, handled = basic;
+  for (std::size_t first = 0; first < rest.size();) {
+    const char32_t code = rest[first].first;
+    std::size_t last = first;
+    while (last < rest.size() && rest[last].first == code) ++last;
+    delta += std::uint64_t{code - n} * (handled + 1);
+    n = code;
+    std::size_t from = 0;
+    for (std::size_t i = first; i < last; ++i) {
+      const std::size_t place = rest[i].second;
+      delta += before(place) - before(from);
+      if (delta > ~std::uint32_t{0}) return std::nullopt;
+      auto q = static_cast<std::uint32_t>(delta);
+      for (std::uint32_t k = base;; k += base) {
+        const std::uint32_t t = k <= bias ? tMin : k >= bias + tMax ? tMax : k - bias;
+        if (q < t) break;
+        out += digit(t + (q - t) % (base - t));
+        q = (q - t) / (base - t);
+      }
+      out += digit(q);
+      bias = adapt(static_cast<std::uint32_t>(delta), handled + 1, handled == basic);
+      delta = 0;
+      ++handled;
+      from = place + 1;
+    }
+    delta += before(label.size()) - before(from) + 1;
+    for (std::size_t i = first; i < last; ++i) mark(rest[i].second);
+    ++n;
+    first = last;
+  }
+  return out;
+}
+
+// A host's character as the browser's domain mapping gives it, appended to
+// `out`; false for one no domain may hold. Ordinary letters of every script
+// are folded (case folding agrees with the mapping there, but for the
+// apostrophes and the final sigma, which stay, and U+0130, which is "i" with
+// its dot above), full-width ASCII is ASCII and the ideographic, full-width
+// and half-width full stops are dots, and invisible characters vanish. The
+// rest of the mapping (compatibility forms such as "ﬁ" or "①", normalisation)
+// and the checks of joiners and right-to-left labels are not done: such a
+// host is encoded as it stands.
+bool appendMapped(std::u32string& out, char32_t c) {
+  // Invisible characters that domains drop: the soft hyphen, the zero-width
+  // space, the word joiner, the variation selectors, the byte-order mark.
+  if (c == 0x00AD || c == 0x200B || c == 0x2060 || (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF) {
+    return true;
+  }
+  if (c == 0x3002 || c == 0xFF0E || c == 0xFF61) c = '.';
+  if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;
+  if (c <= 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xFFFD ||
+      (c < 0x80 && std::string_view("#%/:<>?@[\\]^|").find(static_cast<char>(c)) != std::string_view::npos)) {
+    return false;
+  }
+  if (c == 0x0130) {
+    out += U"i\u0307";
+  } else if (c == 0x2019 || c == 0x02BC || c == 0x03C2) {
+    out += c;
+  } else {
+    out += unicode::foldSimple(c);
+  }
+  return true;
+}
+
 // A web address's host as the browser's URL parser reads a domain: escapes
-// decoded, the ideographic, fullwidth and halfwidth full stops (U+3002,
-// U+FF0E, U+FF61) read as dots, ASCII letters lowercased. None when the
-// result holds a character no domain may hold (the address is then a
-// failure). An IPv6 address in brackets is only lowercased.
+// decoded, characters mapped (appendMapped), and each label that is not
+// ASCII then written in Punycode after "xn--", as the href property reports
+// it ("Bücher.example" -> "xn--bcher-kva.example"). None when the host holds
+// a character no domain may hold or bytes that are not UTF-8 (the address is
+// then a failure). An IPv6 address in brackets is only lowercased.
 std::optional<std::string> domainOf(std::string_view host) {
   if (!host.empty() && host[0] == '[') return lowerAscii(host);
   std::string decoded;
@@ -156,19 +272,32 @@ std::optional<std::string> domainOf(std::string_view host) {
       decoded += host[i];
     }
   }
+  const std::u16string units = toUtf16(decoded);
+  std::u32string mapped;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    if (isHighSurrogate(units[i]) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(units[++i]) - 0xDC00);
+    }
+    if (!appendMapped(mapped, c)) return std::nullopt;
+  }
   std::string out;
-  for (std::size_t i = 0; i < decoded.size(); ++i) {
-    const std::string_view rest = std::string_view(decoded).substr(i);
-    if (rest.starts_with("\xE3\x80\x82") || rest.starts_with("\xEF\xBC\x8E") || rest.starts_with("\xEF\xBD\xA1")) {
-      out += '.';
-      i += 2;
-      continue;
+  for (std::size_t at = 0; at <= mapped.size();) {
+    const std::size_t dot = std::min(mapped.find(U'.', at), mapped.size());
+    const std::u32string_view label = std::u32string_view(mapped).substr(at, dot - at);
+    if (std::all_of(label.begin(), label.end(), [](char32_t c) { return c < 0x80; })) {
+      for (const char32_t c : label) out += static_cast<char>(c);
+    } else {
+      // Chromium refuses a label of more than 1,000 characters; that also
+      // bounds the encoder's work, which grows with a label's length times
+      // the characters in it that differ.
+      if (label.size() > kLongestLabel) return std::nullopt;
+      const std::optional<std::string> encoded = punycode(label);
+      if (!encoded) return std::nullopt;
+      out += "xn--" + *encoded;
     }
-    const auto c = static_cast<unsigned char>(decoded[i]);
-    if (c <= 0x20 || c == 0x7F || std::string_view("#%/:<>?@[\\]^|").find(static_cast<char>(c)) != std::string_view::npos) {
-      return std::nullopt;
-    }
-    out += static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
+    if (dot < mapped.size()) out += '.';
+    at = dot + 1;
   }
   return out;
 }

@@ -49,6 +49,23 @@ const ResolveCase resolveCases[] = {
     {"https://o.example/", "https://u@EX\xEF\xBC\x8E" "a.com:8080/", "https://u@ex.a.com:8080/"},
     {"https://o.example/", "//good.example\xEF\xBD\xA1" "evil.example", "https://good.example.evil.example/"},
     {"https://o.example/", "https://GOOD.example%E3%80%82evil%2eexample/", "https://good.example.evil.example/"},
+    // Hosts not in ASCII: mapped (letters folded, full-width ASCII and full
+    // stops, U+0130 with its dot), then each such label in Punycode; a host no
+    // domain may hold is a failure. Each as Chromium reports the href.
+    {"https://o.example/", "https://B\xC3\x9C" "cher.example/p", "https://xn--bcher-kva.example/p"},
+    {"https://o.example/", "//u@\xEF\xBC\xA2\xC3\xBC" "cher\xEF\xBC\x8E" "DE:8080", "https://u@xn--bcher-kva.de:8080/"},
+    {"https://o.example/", "https://\xEF\xBC\xA5\xEF\xBC\xB8.com/", "https://ex.com/"},
+    {"https://o.example/", "https://stra\xC3\x9F" "e.xn--bcher-kva.example/", "https://xn--strae-oqa.xn--bcher-kva.example/"},
+    {"https://o.example/", "https://\xCE\xA3\xCE\x8A\xCE\xA3\xCE\xA5\xCE\xA6\xCE\x9F\xCE\xA3.gr/", "https://xn--kxa6akbbkh.gr/"},
+    {"https://o.example/", "https://\xCF\x82" "a.gr/", "https://xn--a-xmb.gr/"},
+    {"https://o.example/", "https://\xC4\xB0stanbul.tr/", "https://xn--istanbul-o0e.tr/"},
+    {"https://o.example/", "https://a\xE2\x80\x99" "b.example/", "https://xn--ab-n2t.example/"},
+    {"https://o.example/", "https://%C3%BC.example/", "https://xn--tda.example/"},
+    {"https://o.example/", "https://pay\xC2\xADpal.example/", "https://paypal.example/"},
+    {"https://o.example/", "https://\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x80\x82\xEF\xBC\xAA\xEF\xBC\xB0/", "https://xn--wgv71a119e.jp/"},
+    {"https://o.example/", "https://\xF0\x9F\x98\x80.example/", "https://xn--e28h.example/"},
+    {"https://o.example/", "https://\xC3\xBC\xC2\x80.example/", "https://\xC3\xBC\xC2\x80.example/"},
+    {"https://o.example/", "https://%FF.example/", "https://%FF.example/"},
     // Escaped dot segments are dot segments; ..%2f and opaque paths are not.
     {"https://s.example/dir/p", "/a/b/%2e%2e/c", "https://s.example/a/c"},
     {"https://s.example/dir/p", "/a/b/.%2E/c", "https://s.example/a/c"},

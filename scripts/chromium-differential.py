@@ -7,7 +7,9 @@ declarations, entities), goes through `glintmark highlight --options 0`
 (nothing highlighted: the written page must be the same document), and
 headless Chromium reads the original and the written page. The check passes
 when Chromium builds the same DOM from both, or when the tool refused a page
-the table expects refused (exit 2, nothing written).
+the table expects refused (exit 2, nothing written), and when every link of a
+table of link targets gets as tooltip (`--options 8`) its href as Chromium
+gives it.
 
 Pages are loaded as frames of one wrapper page per batch, so that one
 Chromium start reads hundreds of pages.
@@ -113,6 +115,43 @@ def generate(rng):
     return head + inner() + rng.choice(["", "</body></html>", "<p>tail"])
 
 
+# Link targets whose tooltip (the tool's title, read back by Chromium) must be
+# the link's href property as Chromium gives it, against the page's <base>.
+LINK_TARGETS = ["x/../y?a b#f", "//Good.example\u3002evil.example/%2e%2e/z", "https://B\u00fccher.example/",
+                "https://\uff22\u00fcCHER\uff0eDE:8080/", "https://stra\u00dfe.\u03c3\u03af\u03c3\u03c5\u03c6\u03bf\u03c2.gr/",
+                "https://\u0130stanbul.tr/", "https://%C3%BC.example/", "https://pay\u00adpal.example/",
+                "https://\u65e5\u672c\u8a9e\u3002\uff2a\uff30/", "https://\U0001F600.example/",
+                "https://" + "\u00fc" * 1000 + ".example/", "https://" + "\u00fc" * 1001 + ".example/",
+                "https://\u00fc\u0080.example/", "https://%FF.example/"]
+LINK_PROBE = ("<script>var r = []; document.querySelectorAll('a').forEach(function (a) {"
+              " r.push([a.title, a.href]); }); var p = document.createElement('pre'); p.id = 'out';"
+              " p.textContent = JSON.stringify(r); document.body.appendChild(p);</script>")
+
+
+def check_links(chromium, glintmark, workdir):
+    """Failures among LINK_TARGETS: the tooltip the tool wrote against Chromium's href."""
+    page, written = os.path.join(workdir, "links.html"), os.path.join(workdir, "links-out.html")
+    with open(page, "w", encoding="utf-8") as f:
+        f.write("<!DOCTYPE html><meta charset=utf-8><base href=\"https://o.example/d/p.html\">"
+                + "".join('<a href="%s">x</a>' % html.escape(t) for t in LINK_TARGETS))
+    subprocess.run([glintmark, "highlight", page, "--url", "https://o.example/d/p.html", "--options", "8",
+                    "-o", written], capture_output=True, check=True, timeout=120)
+    with open(written, "a", encoding="utf-8") as f:
+        f.write(LINK_PROBE)
+    profile = tempfile.mkdtemp(prefix="profile-", dir=workdir)
+    try:
+        dom = subprocess.run([chromium, *FLAGS, "--user-data-dir=" + profile, "--dump-dom", "file://" + written],
+                             capture_output=True, text=True, timeout=120).stdout
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
+    found = re.search(r'<pre id="out">(.*?)</pre>', dom, re.S)
+    links = json.loads(html.unescape(found.group(1))) if found else []
+    if len(links) != len(LINK_TARGETS):
+        return ["links: Chromium gave %d links of %d" % (len(links), len(LINK_TARGETS))]
+    return ["link %r: tooltip %r, Chromium's href %r" % (target[:60], title[:80], href[:80])
+            for target, (title, href) in zip(LINK_TARGETS, links) if title != href]
+
+
 def find_chromium():
     for name in ("chromium", "chromium-browser", "google-chrome"):
         path = shutil.which(name)
@@ -192,9 +231,11 @@ def main():
         if before != after:
             failures.append("%s (%s): Chromium reads another document\n  original: %s\n  written:  %s"
                             % (name, os.path.basename(original), before[:600], after[:600]))
+    link_failures = check_links(chromium, args.glintmark, args.workdir)
+    failures += link_failures
     for failure in failures:
         print("FAIL", failure)
-    print("%d passed, %d failed" % (len(cases) - len(failures), len(failures)))
+    print("%d passed, %d failed" % (len(cases) + len(LINK_TARGETS) - len(failures), len(failures)))
     return 1 if failures else 0
 
 
