@@ -68,6 +68,19 @@ run() {
   fi
 }
 
+# A mirror in the middle of its sync serves index files that do not match
+# its Release file ("File has unexpected size ... Mirror sync in progress?"),
+# and apt-get update fails until the sync is over: tried three times, a
+# minute apart.
+retried() {
+  local attempt
+  for attempt in 1 2 3; do
+    "$@" && return 0
+    [ "$attempt" -eq 3 ] || { echo "(failed; again in 60 s)"; sleep 60; }
+  done
+  return 1
+}
+
 is_root() { [ "$(id -u)" -eq 0 ]; }
 export DEBIAN_FRONTEND=noninteractive
 
@@ -79,7 +92,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   is_root || die "missing, and installing needs root: $(printf '%s; ' "${missing[@]}" | sed 's/; $//')"
   dpkg --print-foreign-architectures | grep -qx i386 || run "dpkg --add-architecture i386" dpkg --add-architecture i386
   if [ -z "$(apt-cache madison libwine:i386 2>/dev/null | grep -F " $wine_version ")" ]; then
-    run "apt-get update" apt-get update -o DPkg::Lock::Timeout=600
+    run "apt-get update" retried apt-get update -o DPkg::Lock::Timeout=600
   fi
   run "install libwine:i386=$wine_version" apt-get install -y --no-install-recommends \
     -o DPkg::Lock::Timeout=600 "libwine:i386=$wine_version"
@@ -109,7 +122,7 @@ if ! [ -x "$root/usr/bin/qemu-i386" ]; then
   : >"$apt_dir/status"
   echo "deb ${keyring:+[signed-by=$keyring] }$mirror $codename-backports main" >"$apt_dir/sources.list"
   [ -f "$keyring" ] || sed -i 's/\[signed-by=[^]]*\] //' "$apt_dir/sources.list"
-  run "apt-get update of $codename-backports" private_apt update
+  run "apt-get update of $codename-backports" retried private_apt update
   run "download qemu-user from $codename-backports" private_apt download qemu-user
   deb=$(ls "$work"/qemu-user_*.deb 2>/dev/null | head -1)
   [ -n "$deb" ] || die "missing: package qemu-user in $codename-backports"
@@ -128,7 +141,7 @@ fi
 if [ "$(cat "$cache/ready" 2>/dev/null)" != "wine $wine_version" ] || ! [ -x "$root/usr/lib/wine/wine" ]; then
   if [ -z "$(apt-cache madison wine32:i386 2>/dev/null | grep -F " $wine_version ")" ]; then
     is_root || die "missing: package wine32:i386=$wine_version in the apt lists, and 'apt-get update' needs root"
-    run "apt-get update" apt-get update -o DPkg::Lock::Timeout=600
+    run "apt-get update" retried apt-get update -o DPkg::Lock::Timeout=600
   fi
   run "download wine32:i386=$wine_version" apt-get download -o APT::Sandbox::User=root "wine32:i386=$wine_version"
   deb=$(ls "$work"/wine32_*_i386.deb 2>/dev/null | head -1)
