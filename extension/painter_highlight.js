@@ -28,14 +28,12 @@
   // inside another's (painted above it, as a span inside a span is).
   const highlightName = (colour, depth = 0) => `glintmark-${colour.slice(1)}${depth ? `-${depth}` : ''}`;
   // Chromium gives an element's highlight styles to its descendants, shadow
-  // trees included, so one rule on the root element paints every mark. Any
-  // rule that reaches many elements makes the browser compute and keep
-  // highlight styles for each of them, once per highlight name with a rule:
-  // ::highlight() rules for every element cost seconds on a page of 50,000
-  // elements when they arrive after it was styled, twice what one rule on
-  // the root costs. Firefox (whose content scripts have XPCNativeWrapper)
+  // trees included, so one rule on the root element paints every mark. A
+  // rule for every element makes the browser compute and keep highlight
+  // styles for each element (22 MB on a page of 50,000 elements) and costs
+  // twice as much to restyle. Gecko (the engine that knows -moz-appearance)
   // does not pass highlight styles down: there the rule is for every element.
-  const inherits = typeof globalThis.XPCNativeWrapper === 'undefined';
+  const inherits = !globalThis.CSS?.supports?.('-moz-appearance', 'none');
   const rule = (colour, depth = 0) => `${inherits ? ':root' : ''}::highlight(${highlightName(colour, depth)}) ` +
     `{ color: black !important; background-color: ${colour} !important; }`;
   // The rules a document's sheet starts with when it is adopted at the
