@@ -6,7 +6,8 @@
 // noscript element that a browser reads as raw text is renamed to an
 // element that gumbo reads as raw text in the same place (noframes in the
 // head, noembed elsewhere, both the same length as "noscript"), its raw text
-// hidden, and each isindex start tag renamed to an ordinary element. The
+// hidden, each isindex start tag renamed to an ordinary element, and select
+// tags renamed to applet (see MarkupScan::selects). The
 // scan below guesses where those tags are, with the tokenizer's states
 // followed closely enough for ordinary pages; html_parser_posix.cpp checks
 // each guess against gumbo's tree and parses again when one was wrong.
@@ -40,6 +41,13 @@ struct MarkupScan {
   // isindex tags under that name (an ordinary element it knows), and any
   // "acronym" in its tree is one of them.
   bool acronymFree = false;
+  // Select start tags in HTML content, and the end tags that close them: a
+  // browser parses a select's content with the body's rules, which gumbo
+  // follows for an applet (an element of the same scope and length) but not
+  // for a select. A select that a nested select start tag closes is not
+  // among them: gumbo's select rules close it the same way.
+  std::vector<std::size_t> selects;
+  std::vector<std::size_t> selectEnds;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their
