@@ -71,6 +71,17 @@ bool endsName(std::string_view text, std::size_t at) {
   return at < text.size() && (isSpace(text[at]) || text[at] == '/' || text[at] == '>');
 }
 
+// Whether the select start tag at `at` can be given to gumbo as an end tag
+// of the same length: "</applet" over "<select" and the character after
+// it, the next one blanked unless it already ends the name. The blanked
+// character starts an attribute name; what follows it must be read the same
+// way with or without it (not so "=": "<select a=x>" is not rewritten).
+bool fitsEndTag(std::string_view s, std::size_t at) {
+  if (at + 9 > s.size() || s[at + 7] == '>') return false;
+  const char next = s[at + 8];
+  return isSpace(next) || next == '/' || next == '>' || (at + 9 < s.size() && s[at + 9] != '=');
+}
+
 // Elements that put a marker in the list of active formatting elements.
 bool isFormattingMarker(std::string_view n) {
   return in(n, {"applet", "caption", "marquee", "object", "td", "th", "template"});
@@ -672,14 +683,18 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       resume = end == s.size() ? end : walk(end + 1);
       if (resume == std::string_view::npos) break;
       textFrom = resume;
-    } else if (const Select* open = name == "select" ? openSelect() : nullptr) {
-      // A select start tag closes the open select and is dropped, as gumbo's
-      // own select rules do: that select is left to them. (An input closes
-      // it too, but gumbo would then drop what came before: the select is
-      // renamed all the same and keeps the input, which a browser reading
-      // the written page moves out again.)
-      selects[open->tag].kept = true;
+    } else if (const Select* open = in(name, {"select", "input"}) ? openSelect() : nullptr) {
+      // Either closes the open select; a select start tag is then dropped,
+      // and gumbo is given it as the select's end tag when it is long enough
+      // to be rewritten as one. Else the open select is left to gumbo's own
+      // select rules, which close it the same way (but drop the tags before).
+      if (name == "select" && fitsEndTag(s, at)) {
+        selectEnds.push_back({at, open->tag});
+      } else {
+        selects[open->tag].kept = true;
+      }
       nesting.popTo(open->index);
+      if (name == "input") nesting.start(name, {});
     } else {
       nesting.start(name, s.substr(i, tagEnd - 1 - i));
       if (name == "select") {

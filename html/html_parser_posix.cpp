@@ -166,6 +166,16 @@ class GumboInput {
     m_text.assign(m_original);
     for (std::size_t at : m_isindexEnds) renameIsindex(at + 2);
     for (Renamed& tag : m_renamed) {
+      if (tag.kind == Renamed::Kind::selectEnd && m_original[tag.at + 1] != '/') {
+        // A select start tag that closes the open select: "</applet" over
+        // "<select" and the character after it, the next blanked unless it
+        // ends the name (see fitsEndTag).
+        std::memcpy(m_text.data() + tag.at, "</applet", 8);
+        if (std::string_view(" \t\n\f\r/>").find(m_original[tag.at + 8]) == std::string_view::npos) {
+          m_text[tag.at + 8] = ' ';
+        }
+        continue;
+      }
       if (tag.kind == Renamed::Kind::select || tag.kind == Renamed::Kind::selectEnd) {
         // gumbo reads an applet's content with the body's rules, as browsers
         // now read a select's.

@@ -142,8 +142,9 @@ TEST(ParseHtml, ReadsAsABrowserWithScriptingOn) {
       {"<p><select name=a><div>b<img src=x></div></SELECT>c<!--<select>--><script>'</select>'</script>",
        "<html><head></head><body><p><select name=\"a\"><div>b<img src=\"x\"></div></select>c<!--<select>-->"
        "<script>'</select>'</script></p></body></html>"},
-      {"<select><option>a<select>b</select>c",
-       "<html><head></head><body><select><option>a</option></select>bc</body></html>"},
+      {"<select><option>a<select>b</select>c<select name=d><div>e</div><select id=f>g",
+       "<html><head></head><body><select><option>a</option></select>bc<select name=\"d\"><div>e</div></select>g"
+       "</body></html>"},
       // Controls and noncharacters kept, a private-use character of the page too.
       {"<p title=\"\x01\x7F\">a\x01\x0B\x1F\x7F\xC2\x85\xEF\xB7\x90\xF4\x8F\xBF\xBF\xF3\xB0\x80\x80<!--\x08-->",
        "<html><head></head><body><p title=\"\x01\x7F\">a\x01\x0B\x1F\x7F\xC2\x85\xEF\xB7\x90\xF4\x8F\xBF\xBF"

@@ -82,8 +82,10 @@ HOSTILE = [
     ("select in tables", "<table><tr><td><select><div>a</div></select><table><select><p>b</select><tr><td>c</table>",
      "same"),
     ("nested select", "<select><option>a<select><option>b</select>c<select><input><img src=x onerror=\"%s\">"
-                      % RAN, "same"),
-    ("controls in select", "<select><textarea>a</textarea><keygen><input value=b><div>c</div></select>d", "same"),
+                      "<select name=d><div>e</div><select name=f><div>g</div></select>h" % RAN, "same"),
+    ("controls in select", "<select><textarea>a</textarea><keygen><div>c</div></select>d", "same"),
+    ("input in select", "<div><select><option>a<input value=b></div><p>c</p><select><input><select name=d><i>e",
+     "same"),
     ("stray select end", "</select>a<p>b</select>c<div><select></div>d</select>", "same"),
     ("select in foreign content", "<svg><select><div>a</div></select></svg><math><select><b>b</b></select></math>",
      "same"),
