@@ -49,7 +49,11 @@ struct MarkupScan {
   // tags. A select closed by one too short for that, or by an input, is not
   // renamed: gumbo's select rules close it the same way.
   std::vector<std::size_t> selects;
-  std::vector<std::size_t> selectEnds;
+  struct SelectEnd {
+    std::size_t at;      // its "<"
+    std::size_t select;  // the "<" of the select it closes
+  };
+  std::vector<SelectEnd> selectEnds;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their

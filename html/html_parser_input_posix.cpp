@@ -714,7 +714,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     if (!tag.kept) scan.selects.push_back(tag.at);
   }
   for (const auto& [at, tag] : selectEnds) {
-    if (!selects[tag].kept) scan.selectEnds.push_back(at);
+    if (!selects[tag].kept) scan.selectEnds.push_back({at, selects[tag].at});
   }
   scan.depth = nesting.deepest;
   scan.rebuilt = nesting.rebuilt;

@@ -108,7 +108,7 @@ struct Renamed {
   enum class Kind : std::uint8_t { noscriptInHead, noscriptInBody, isindex, select, selectEnd };
   std::size_t at;       // its "<"
   Kind kind;
-  std::size_t content;  // noscript: where its raw text starts and ends
+  std::size_t content;  // noscript: where its raw text starts and ends; select end: its select's "<"
   std::size_t end;
   bool operator<(const Renamed& other) const { return at < other.at; }
 };
@@ -282,10 +282,22 @@ class RenameCheck {
     }
     std::vector<Renamed> next;
     bool changed = !m_added.empty();
+    // The select start tags that were no tags: their end tags go with them
+    // (one written as "</applet" in place of a select start tag would hide
+    // that select).
+    std::vector<std::size_t> droppedSelects;
+    for (std::size_t i = 0; i < m_found.size(); ++i) {
+      const Renamed& tag = m_input.renamed()[i];
+      if (tag.kind == Renamed::Kind::select && (m_found[i] == Found::no || m_found[i] == Found::inText)) {
+        droppedSelects.push_back(tag.at);
+      }
+    }
     for (std::size_t i = 0; i < m_found.size(); ++i) {
       Renamed tag = m_input.renamed()[i];
-      // A select end tag makes no element of its own: it stands unless read as text.
-      const bool standing = m_found[i] == Found::no && tag.kind == Renamed::Kind::selectEnd;
+      // A select end tag makes no element of its own: it stands unless read
+      // as text or its select went.
+      const bool standing = m_found[i] == Found::no && tag.kind == Renamed::Kind::selectEnd &&
+                            !std::binary_search(droppedSelects.begin(), droppedSelects.end(), tag.content);
       if (!standing && (m_found[i] == Found::no || m_found[i] == Found::inText)) {
         changed = true;  // not a tag (in a comment, an attribute...) or dropped
         continue;
@@ -613,7 +625,9 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     }
     for (std::size_t at : scan.isindexes) guessed.push_back({at, Renamed::Kind::isindex, 0, 0});
     for (std::size_t at : scan.selects) guessed.push_back({at, Renamed::Kind::select, 0, 0});
-    for (std::size_t at : scan.selectEnds) guessed.push_back({at, Renamed::Kind::selectEnd, 0, 0});
+    for (const MarkupScan::SelectEnd& tag : scan.selectEnds) {
+      guessed.push_back({tag.at, Renamed::Kind::selectEnd, tag.select, 0});
+    }
     std::sort(guessed.begin(), guessed.end());
     input.rename(std::move(guessed));
   }
