@@ -211,7 +211,6 @@ class Nesting {
     return std::string_view::npos;
   }
   std::string_view top() const { return m_open.empty() ? std::string_view() : m_open.back().name; }
-  std::string_view at(std::size_t index) const { return m_open[index].name; }
   // The topmost open element of that name when no scope marker stands above
   // it, or npos.
   std::size_t inScope(std::string_view name) const {
