@@ -44,10 +44,12 @@ struct MarkupScan {
   // Select start tags in HTML content, and the end tags that close them: a
   // browser parses a select's content with the body's rules, which gumbo
   // follows for an applet (an element of the same scope and length) but not
-  // for a select. Among the end tags, the select start tags that close an
-  // open select (a browser then drops them), which gumbo is given as end
-  // tags. A select closed by one too short for that, or by an input, is not
-  // renamed: gumbo's select rules close it the same way.
+  // for a select. Among the end tags: applet end tags inside a select
+  // (dropped by a browser, they would close the renamed select), and select
+  // start tags that close an open select (a browser then drops them), which
+  // gumbo is given as end tags. A select closed by one too short for that,
+  // or by an input, is not renamed: gumbo's select rules close it the same
+  // way.
   std::vector<std::size_t> selects;
   struct SelectEnd {
     std::size_t at;      // its "<"

@@ -640,7 +640,9 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     if (endTag) {
       if (in(name, {"head", "body", "html", "br"})) inHead = false;
-      if (!foreign && name == "select") {
+      // An applet end tag inside a select is dropped; gumbo would close the
+      // renamed select with it, and is given it renamed too.
+      if (!foreign && (name == "select" || name == "applet")) {
         if (const Select* open = openSelect()) selectEnds.push_back({at, open->tag});
       }
       if (foreign) {

@@ -139,7 +139,7 @@ TEST(ParseHtml, ReadsAsABrowserWithScriptingOn) {
        "<html><head></head><body><p title=\"a&#13;b\">c&#13;d</p></body></html>"},
       // A select's content parsed as the body's; a select in text or a
       // script is no tag, and a nested select start tag closes the select.
-      {"<p><select name=a><div>b<img src=x></div></SELECT>c<!--<select>--><script>'</select>'</script>",
+      {"<p><select name=a><div>b<img src=x></applet></div></SELECT>c<!--<select>--><script>'</select>'</script>",
        "<html><head></head><body><p><select name=\"a\"><div>b<img src=\"x\"></div></select>c<!--<select>-->"
        "<script>'</select>'</script></p></body></html>"},
       {"<select><option>a<select>b</select>c<select name=d><div>e</div><select id=f>g",
