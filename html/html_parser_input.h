@@ -6,7 +6,8 @@
 // noscript element that a browser reads as raw text is renamed to an
 // element that gumbo reads as raw text in the same place (noframes in the
 // head, noembed elsewhere, both the same length as "noscript"), its raw text
-// hidden, and each isindex start tag renamed to an ordinary element. The
+// hidden, each isindex start tag renamed to an ordinary element, and select
+// tags renamed to applet (see MarkupScan::selects). The
 // scan below guesses where those tags are, with the tokenizer's states
 // followed closely enough for ordinary pages; html_parser_posix.cpp checks
 // each guess against gumbo's tree and parses again when one was wrong.
@@ -40,6 +41,21 @@ struct MarkupScan {
   // isindex tags under that name (an ordinary element it knows), and any
   // "acronym" in its tree is one of them.
   bool acronymFree = false;
+  // Select start tags in HTML content, and the end tags that close them: a
+  // browser parses a select's content with the body's rules, which gumbo
+  // follows for an applet (an element of the same scope and length) but not
+  // for a select. Among the end tags: applet end tags inside a select
+  // (dropped by a browser, they would close the renamed select), and select
+  // start tags that close an open select (a browser then drops them), which
+  // gumbo is given as end tags. A select closed by one too short for that,
+  // or by an input, is not renamed: gumbo's select rules close it the same
+  // way.
+  std::vector<std::size_t> selects;
+  struct SelectEnd {
+    std::size_t at;      // its "<"
+    std::size_t select;  // the "<" of the select it closes
+  };
+  std::vector<SelectEnd> selectEnds;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their

@@ -40,8 +40,10 @@ bool isSpecial(std::string_view n) {
                 "template", "tfoot", "th", "thead", "tr", "track", "ul", "wbr", "svg", "math"});
 }
 
+// Elements that end the scope in which an end tag finds its element (select
+// among them since browsers parse its content with the body's rules).
 bool isScopeMarker(std::string_view n) {
-  return in(n, {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"});
+  return in(n, {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template", "select"});
 }
 
 bool isFormatting(std::string_view n) {
@@ -67,6 +69,17 @@ bool startsWithName(std::string_view text, std::size_t at, std::string_view name
 
 bool endsName(std::string_view text, std::size_t at) {
   return at < text.size() && (isSpace(text[at]) || text[at] == '/' || text[at] == '>');
+}
+
+// Whether the select start tag at `at` can be given to gumbo as an end tag
+// of the same length: "</applet" over "<select" and the character after
+// it, the next one blanked unless it already ends the name. The blanked
+// character starts an attribute name; what follows it must be read the same
+// way with or without it (not so "=": "<select a=x>" is not rewritten).
+bool fitsEndTag(std::string_view s, std::size_t at) {
+  if (at + 9 > s.size() || s[at + 7] == '>') return false;
+  const char next = s[at + 8];
+  return isSpace(next) || next == '/' || next == '>' || (at + 9 < s.size() && s[at + 9] != '=');
 }
 
 // Elements that put a marker in the list of active formatting elements.
@@ -163,7 +176,13 @@ class Nesting {
         }
         return;
       }
-      if (isScopeMarker(open)) return;
+      // A table part's end tag closes the cells open in its table; a
+      // template's closes all it holds.
+      if (name == "template") continue;
+      if (in(name, {"table", "tbody", "thead", "tfoot", "tr"}) ? in(open, {"html", "table", "template"})
+                                                               : isScopeMarker(open)) {
+        return;
+      }
       if (!isSpecial(name) && !isFormatting(name) && isSpecial(open)) return;
     }
   }
@@ -192,6 +211,15 @@ class Nesting {
     return std::string_view::npos;
   }
   std::string_view top() const { return m_open.empty() ? std::string_view() : m_open.back().name; }
+  // The topmost open element of that name when no scope marker stands above
+  // it, or npos.
+  std::size_t inScope(std::string_view name) const {
+    for (std::size_t i = m_open.size(); i-- > 0;) {
+      if (m_open[i].name == name) return i;
+      if (isScopeMarker(m_open[i].name)) break;
+    }
+    return std::string_view::npos;
+  }
   void popTo(std::size_t size) {
     while (m_open.size() > size) {
       Open& open = m_open.back();
@@ -450,6 +478,31 @@ std::size_t startTagEnd(std::string_view s, std::size_t at) {
   return walkTag(s, at, [](std::string_view) {});
 }
 
+namespace {
+
+// Where a script's text that starts at `from` ends, as rawTextEnd, with a
+// "<script" inside "<!--" hiding the next "</script" (the tokenizer's
+// escaped and double-escaped states).
+std::size_t scriptEnd(std::string_view s, std::size_t from) {
+  enum class State { data, escaped, doubleEscaped } state = State::data;
+  for (std::size_t at = s.find_first_of("<-", from); at != std::string_view::npos; at = s.find_first_of("<-", at + 1)) {
+    if (s[at] == '-') {
+      if (state != State::data && s.compare(at, 3, "-->") == 0) state = State::data;
+    } else if (state == State::data && s.compare(at, 4, "<!--") == 0) {
+      state = State::escaped;
+      at += 1;  // its dashes may close it at once ("<!-->")
+    } else if (s.compare(at + 1, 1, "/") == 0 && startsWithName(s, at + 2, "script") && endsName(s, at + 8)) {
+      if (state != State::doubleEscaped) return at;
+      state = State::escaped;
+    } else if (state == State::escaped && startsWithName(s, at + 1, "script") && endsName(s, at + 7)) {
+      state = State::doubleEscaped;
+    }
+  }
+  return s.size();
+}
+
+}  // namespace
+
 std::size_t rawTextEnd(std::string_view s, std::size_t from, std::string_view tag) {
   for (std::size_t at = s.find("</", from); at != std::string_view::npos; at = s.find("</", at + 1)) {
     if (startsWithName(s, at + 2, tag) && endsName(s, at + 2 + tag.size())) return at;
@@ -472,6 +525,25 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
                                                           "ms", "mtext", "annotation-xml"}))) {
       nesting.text();
     }
+  };
+  // Select start tags, and the open selects among them by their place on
+  // the stack (an entry goes stale once the stack drops below it).
+  struct SelectTag {
+    std::size_t at;
+    bool kept;  // left to gumbo's select rules
+  };
+  struct Select {
+    std::size_t index, tag;
+  };
+  std::vector<SelectTag> selects;
+  std::vector<Select> openSelects;
+  std::vector<std::pair<std::size_t, std::size_t>> selectEnds;  // an end tag's "<", the select it closes
+  // The select a select start or end tag would close: one in scope.
+  const auto openSelect = [&]() -> const Select* {
+    const std::size_t index = nesting.inScope("select");
+    while (!openSelects.empty() && openSelects.back().index > index) openSelects.pop_back();
+    if (index == std::string_view::npos || openSelects.empty() || openSelects.back().index != index) return nullptr;
+    return &openSelects.back();
   };
   std::vector<std::string_view> attributes;
   std::unordered_set<std::string> distinct;
@@ -568,6 +640,11 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     if (endTag) {
       if (in(name, {"head", "body", "html", "br"})) inHead = false;
+      // An applet end tag inside a select is dropped; gumbo would close the
+      // renamed select with it, and is given it renamed too.
+      if (!foreign && (name == "select" || name == "applet")) {
+        if (const Select* open = openSelect()) selectEnds.push_back({at, open->tag});
+      }
       if (foreign) {
         const std::size_t open = nesting.find(name, foreignBase);
         if (open != std::string_view::npos) nesting.popTo(open);
@@ -603,12 +680,29 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
                          "noscript"})) {
       if (name == "noscript") scan.noscripts.push_back({at, inHead});
       if (name == "xmp") nesting.text();
-      const std::size_t end = rawTextEnd(s, tagEnd, name);
+      const std::size_t end = name == "script" ? scriptEnd(s, tagEnd) : rawTextEnd(s, tagEnd, name);
       resume = end == s.size() ? end : walk(end + 1);
       if (resume == std::string_view::npos) break;
       textFrom = resume;
+    } else if (const Select* open = in(name, {"select", "input"}) ? openSelect() : nullptr) {
+      // Either closes the open select; a select start tag is then dropped,
+      // and gumbo is given it as the select's end tag when it is long enough
+      // to be rewritten as one. Else the open select is left to gumbo's own
+      // select rules, which close it the same way (but drop the tags before).
+      if (name == "select" && fitsEndTag(s, at)) {
+        selectEnds.push_back({at, open->tag});
+      } else {
+        selects[open->tag].kept = true;
+      }
+      nesting.popTo(open->index);
+      if (name == "input") nesting.start(name, {});
     } else {
       nesting.start(name, s.substr(i, tagEnd - 1 - i));
+      if (name == "select") {
+        while (!openSelects.empty() && openSelects.back().index >= nesting.size() - 1) openSelects.pop_back();
+        openSelects.push_back({nesting.size() - 1, selects.size()});
+        selects.push_back({at, false});
+      }
     }
     if (nesting.deepest > limits.depth || nesting.rebuilt > limits.rebuilt ||
         scan.attributes > limits.attributes) {
@@ -617,6 +711,12 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     at = s.find('<', resume);
   }
   if (textFrom < s.size() && !foreign) nesting.text();
+  for (const SelectTag& tag : selects) {
+    if (!tag.kept) scan.selects.push_back(tag.at);
+  }
+  for (const auto& [at, tag] : selectEnds) {
+    if (!selects[tag].kept) scan.selectEnds.push_back({at, selects[tag].at});
+  }
   scan.depth = nesting.deepest;
   scan.rebuilt = nesting.rebuilt;
   return scan;

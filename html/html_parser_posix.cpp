@@ -102,17 +102,20 @@ std::string attributeName(const GumboAttribute& attribute) {
   }
 }
 
-// A start tag of the page given to gumbo under another name.
+// A tag of the page given to gumbo under another name: a start tag, or a
+// select end tag.
 struct Renamed {
-  enum class Kind : std::uint8_t { noscriptInHead, noscriptInBody, isindex };
+  enum class Kind : std::uint8_t { noscriptInHead, noscriptInBody, isindex, select, selectEnd };
   std::size_t at;       // its "<"
   Kind kind;
-  std::size_t content;  // noscript: where its raw text starts and ends
+  std::size_t content;  // noscript: where its raw text starts and ends; select end: its select's "<"
   std::size_t end;
   bool operator<(const Renamed& other) const { return at < other.at; }
 };
 
-bool isNoscript(Renamed::Kind kind) { return kind != Renamed::Kind::isindex; }
+bool isNoscript(Renamed::Kind kind) {
+  return kind == Renamed::Kind::noscriptInHead || kind == Renamed::Kind::noscriptInBody;
+}
 
 bool startsWithLower(std::string_view text, std::size_t at, std::string_view lowerName) {
   if (at + lowerName.size() > text.size()) return false;
@@ -163,6 +166,27 @@ class GumboInput {
     m_text.assign(m_original);
     for (std::size_t at : m_isindexEnds) renameIsindex(at + 2);
     for (Renamed& tag : m_renamed) {
+      if (tag.kind == Renamed::Kind::selectEnd && startsWithLower(m_original, tag.at, "</applet")) {
+        m_text[tag.at + 7] = 'z';  // "</applez": closes nothing in gumbo either
+        continue;
+      }
+      if (tag.kind == Renamed::Kind::selectEnd && m_original[tag.at + 1] != '/') {
+        // A select start tag that closes the open select: "</applet" over
+        // "<select" and the character after it, the next blanked unless it
+        // ends the name (see fitsEndTag).
+        std::memcpy(m_text.data() + tag.at, "</applet", 8);
+        if (std::string_view(" \t\n\f\r/>").find(m_original[tag.at + 8]) == std::string_view::npos) {
+          m_text[tag.at + 8] = ' ';
+        }
+        continue;
+      }
+      if (tag.kind == Renamed::Kind::select || tag.kind == Renamed::Kind::selectEnd) {
+        // gumbo reads an applet's content with the body's rules, as browsers
+        // now read a select's.
+        const std::size_t name = tag.at + (tag.kind == Renamed::Kind::select ? 1 : 2);
+        for (std::size_t j = 0; j < 6; ++j) m_text[name + j] = withCaseOf(m_original[name + j], "applet"[j]);
+        continue;
+      }
       if (!isNoscript(tag.kind)) {
         if (m_isindexEnds.empty()) {
           m_text[tag.at + 7] = '_';  // "<isinde_": an element gumbo does not know
@@ -248,6 +272,12 @@ class RenameCheck {
       if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
         visit(node);
         children = &node->v.element.children;
+        const GumboVector& attributes = node->v.element.attributes;
+        for (unsigned i = 0; i < attributes.length; ++i) {
+          coverText(static_cast<const GumboAttribute*>(attributes.data[i])->original_value);
+        }
+      } else if (node->type != GUMBO_NODE_DOCUMENT) {
+        coverText(node->v.text.original_text);
       }
       // Reversed, so that the head is seen before the body.
       for (unsigned i = children ? children->length : 0; i-- > 0;) {
@@ -256,9 +286,23 @@ class RenameCheck {
     }
     std::vector<Renamed> next;
     bool changed = !m_added.empty();
+    // The select start tags that were no tags: their end tags go with them
+    // (one written as "</applet" in place of a select start tag would hide
+    // that select).
+    std::vector<std::size_t> droppedSelects;
+    for (std::size_t i = 0; i < m_found.size(); ++i) {
+      const Renamed& tag = m_input.renamed()[i];
+      if (tag.kind == Renamed::Kind::select && (m_found[i] == Found::no || m_found[i] == Found::inText)) {
+        droppedSelects.push_back(tag.at);
+      }
+    }
     for (std::size_t i = 0; i < m_found.size(); ++i) {
       Renamed tag = m_input.renamed()[i];
-      if (m_found[i] == Found::no) {
+      // A select end tag makes no element of its own: it stands unless read
+      // as text or its select went.
+      const bool standing = m_found[i] == Found::no && tag.kind == Renamed::Kind::selectEnd &&
+                            !std::binary_search(droppedSelects.begin(), droppedSelects.end(), tag.content);
+      if (!standing && (m_found[i] == Found::no || m_found[i] == Found::inText)) {
         changed = true;  // not a tag (in a comment, an attribute...) or dropped
         continue;
       }
@@ -279,7 +323,20 @@ class RenameCheck {
   }
 
  private:
-  enum class Found : std::uint8_t { no, yes, wrongKind };
+  enum class Found : std::uint8_t { no, yes, wrongKind, inText };
+
+  // A select tag whose new name gumbo read as text was none.
+  void coverText(const GumboStringPiece& piece) {
+    const std::size_t from = m_input.offset(piece.data);
+    if (from == std::string_view::npos) return;
+    const std::vector<Renamed>& renamed = m_input.renamed();
+    for (auto it = std::lower_bound(renamed.begin(), renamed.end(), Renamed{from, {}, 0, 0});
+         it != renamed.end() && it->at < from + piece.length; ++it) {
+      if (it->kind == Renamed::Kind::select || it->kind == Renamed::Kind::selectEnd) {
+        m_found[static_cast<std::size_t>(it - renamed.begin())] = Found::inText;
+      }
+    }
+  }
 
   void visit(const GumboNode* node) {
     const GumboElement& element = node->v.element;
@@ -289,6 +346,7 @@ class RenameCheck {
     const std::string_view original = m_input.original();
     if (const Renamed* tag = m_input.find(element)) {
       Found& found = m_found[static_cast<std::size_t>(tag - m_input.renamed().data())];
+      if (found == Found::inText) return;
       // A noscript in SVG or MathML is an ordinary element (an isindex is
       // one anywhere).
       if (isNoscript(tag->kind) && element.tag_namespace != GUMBO_NAMESPACE_HTML) return;
@@ -399,6 +457,9 @@ class TreeCopier {
         } else if (isNoscript(renamed->kind)) {
           const KnownTag& known = knownTag(GUMBO_TAG_NOSCRIPT);
           DocumentAccess::setStaticName(*node, known.name, known.classes);
+        } else if (renamed->kind == Renamed::Kind::select) {
+          const KnownTag& known = knownTag(GUMBO_TAG_SELECT);
+          DocumentAccess::setStaticName(*node, known.name, namespaced(known.classes, element));
         } else {
           DocumentAccess::setTagName(m_document, *node, "isindex");
         }
@@ -560,12 +621,17 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     return nullptr;
   }
   GumboInput input(utf8, scan.acronymFree ? scan.isindexEnds : std::vector<std::size_t>());
-  if (scan.mentioned) {
+  const bool renaming = scan.mentioned || !scan.selects.empty();
+  if (renaming) {
     std::vector<Renamed> guessed;
     for (const MarkupScan::Tag& tag : scan.noscripts) {
       guessed.push_back({tag.at, tag.inHead ? Renamed::Kind::noscriptInHead : Renamed::Kind::noscriptInBody, 0, 0});
     }
     for (std::size_t at : scan.isindexes) guessed.push_back({at, Renamed::Kind::isindex, 0, 0});
+    for (std::size_t at : scan.selects) guessed.push_back({at, Renamed::Kind::select, 0, 0});
+    for (const MarkupScan::SelectEnd& tag : scan.selectEnds) {
+      guessed.push_back({tag.at, Renamed::Kind::selectEnd, tag.select, 0});
+    }
     std::sort(guessed.begin(), guessed.end());
     input.rename(std::move(guessed));
   }
@@ -581,11 +647,11 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     const std::string_view text = input.text();
     output = gumbo_parse_with_options(&gumboOptions, text.data(), text.size());
     if (!output) throw std::bad_alloc();
-    if (!scan.mentioned) break;
+    if (!renaming) break;
     std::optional<std::vector<Renamed>> next = RenameCheck(input).run(output->document);
     if (!next) break;
     if (parse == maxParses) {
-      if (error) *error = "the page's noscript and isindex tags could not be read as a browser reads them";
+      if (error) *error = "the page's noscript, isindex and select tags could not be read as a browser reads them";
       return nullptr;
     }
     output = nullptr;

@@ -137,6 +137,14 @@ TEST(ParseHtml, ReadsAsABrowserWithScriptingOn) {
        "<html><head><script><!--<script>a</script>b--></script></head><body></body></html>"},
       {"<p title=\"a&#13;b\">c&#13;d</p>",
        "<html><head></head><body><p title=\"a&#13;b\">c&#13;d</p></body></html>"},
+      // A select's content parsed as the body's; a select in text or a
+      // script is no tag, and a nested select start tag closes the select.
+      {"<p><select name=a><div>b<img src=x></applet></div></SELECT>c<!--<select>--><script>'</select>'</script>",
+       "<html><head></head><body><p><select name=\"a\"><div>b<img src=\"x\"></div></select>c<!--<select>-->"
+       "<script>'</select>'</script></p></body></html>"},
+      {"<select><option>a<select>b</select>c<select name=d><div>e</div><select id=f>g",
+       "<html><head></head><body><select><option>a</option></select>bc<select name=\"d\"><div>e</div></select>g"
+       "</body></html>"},
       // Controls and noncharacters kept, a private-use character of the page too.
       {"<p title=\"\x01\x7F\">a\x01\x0B\x1F\x7F\xC2\x85\xEF\xB7\x90\xF4\x8F\xBF\xBF\xF3\xB0\x80\x80<!--\x08-->",
        "<html><head></head><body><p title=\"\x01\x7F\">a\x01\x0B\x1F\x7F\xC2\x85\xEF\xB7\x90\xF4\x8F\xBF\xBF"

@@ -76,6 +76,24 @@ HOSTILE = [
     ("undeclared shift_jis", "<p>東京の天気は晴れです。snow</p>".encode("shift_jis"), "same"),
     ("undeclared gbk", "<p>雪豹生活在中亚的高山上。snow</p>".encode("gbk"), "same"),
     ("undeclared windows-1252", "<p>Le léopard des neiges. Très beau. snow</p>".encode("cp1252"), "same"),
+    ("select content", "<select><div>a</div><b>b</b><button>c</button><table><td>d</table></select>snow", "same"),
+    ("select img", "<select><img src=x onerror=\"%s\"></select>" % RAN, "same"),
+    ("options in divs", "<select><div><option>a</option></div><span><option>b</span><hr><option>c</select>", "same"),
+    ("select in tables", "<table><tr><td><select><div>a</div></select><table><select><p>b</select><tr><td>c</table>",
+     "same"),
+    ("nested select", "<select><option>a<select><option>b</select>c<select><input><img src=x onerror=\"%s\">"
+                      "<select name=d><div>e</div><select name=f><div>g</div></select>h" % RAN, "same"),
+    ("controls in select", "<select><textarea>a</textarea><keygen><div>c</div></select>d", "same"),
+    ("input in select", "<div><select><option>a<input value=b></div><p>c</p><select><input><select name=d><i>e",
+     "same"),
+    ("stray select end", "</select>a<p>b</select>c<div><select></div>d</select>", "same"),
+    ("select in foreign content", "<svg><select><div>a</div></select></svg><math><select><b>b</b></select></math>",
+     "same"),
+    ("select in template", "<template><select><div>a</div></template><select><template>"
+                           "<select>c</select></template>d</select>", "same"),
+    ("select never closed", "<p><select><div>a<option>b<p>c", "same"),
+    ("select in text", "<!--<select>--><script><!--<script></script><select>--></script><textarea><select>"
+                       "</textarea><p title=\"<select>\">a<select><i>b</i></SELECT>", "same"),
     ("raw text end names", "<style>a</stylex>b</style><xmp></xmpy></xmp><script>a</scripts>b</script>", "same"),
 ]
 
