@@ -37,13 +37,14 @@ if [ ${#missing[@]} -ne 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   # Another apt run (an unattended upgrade, a second script) may hold the lock:
   # wait for it rather than fail.
-  # A mirror in the middle of its sync fails the update until the sync is
-  # over: tried three times, a minute apart.
+  # A mirror in the middle of its sync (or a proxy keeping an old copy)
+  # fails the update on one list while the others come: tried three times,
+  # a minute apart, then the install goes on with the lists that came (it
+  # fails, clearly, if what it needs is not in them).
   for attempt in 1 2 3; do
     apt-get update -qq -o DPkg::Lock::Timeout=600 && break
-    [ "$attempt" -eq 3 ] && exit 1
-    echo "install-deps: apt-get update failed; again in 60 s" >&2
-    sleep 60
+    echo "install-deps: apt-get update failed (attempt $attempt of 3)" >&2
+    [ "$attempt" -eq 3 ] || sleep 60
   done
   apt-get install -y -qq --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}" >/dev/null
 fi

@@ -68,10 +68,10 @@ run() {
   fi
 }
 
-# A mirror in the middle of its sync serves index files that do not match
-# its Release file ("File has unexpected size ... Mirror sync in progress?"),
-# and apt-get update fails until the sync is over: tried three times, a
-# minute apart.
+# A mirror in the middle of its sync, or a proxy keeping an old copy, serves
+# an index file that does not match its Release file ("File has unexpected
+# size ... Mirror sync in progress?"), and apt-get update fails on that one
+# list while the others come. Tried three times, a minute apart.
 retried() {
   local attempt
   for attempt in 1 2 3; do
@@ -79,6 +79,24 @@ retried() {
     [ "$attempt" -eq 3 ] || { echo "(failed; again in 60 s)"; sleep 60; }
   done
   return 1
+}
+
+# apt-get update for PACKAGE at Wine's version: a failed update is fatal only
+# when the package's own list did not come (Wine's i386 packages are in
+# bookworm's main list; a failed security list does not keep them away).
+update_lists_for() {
+  local package=$1 attempt
+  for attempt in 1 2 3; do
+    echo "+ apt-get update (for $package=$wine_version)" >>"$log"
+    apt-get update -o DPkg::Lock::Timeout=600 >>"$log" 2>&1 </dev/null && return 0
+    if apt-cache madison "$package" 2>/dev/null | grep -qF " $wine_version "; then
+      echo "(some list failed, but $package=$wine_version is listed: going on)" >>"$log"
+      return 0
+    fi
+    [ "$attempt" -eq 3 ] || sleep 60
+  done
+  tail -15 "$log" | sed 's/^/  | /' >&2
+  die "failed: apt-get update (full log: $log)"
 }
 
 is_root() { [ "$(id -u)" -eq 0 ]; }
@@ -92,7 +110,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   is_root || die "missing, and installing needs root: $(printf '%s; ' "${missing[@]}" | sed 's/; $//')"
   dpkg --print-foreign-architectures | grep -qx i386 || run "dpkg --add-architecture i386" dpkg --add-architecture i386
   if [ -z "$(apt-cache madison libwine:i386 2>/dev/null | grep -F " $wine_version ")" ]; then
-    run "apt-get update" retried apt-get update -o DPkg::Lock::Timeout=600
+    update_lists_for libwine:i386
   fi
   run "install libwine:i386=$wine_version" apt-get install -y --no-install-recommends \
     -o DPkg::Lock::Timeout=600 "libwine:i386=$wine_version"
@@ -141,7 +159,7 @@ fi
 if [ "$(cat "$cache/ready" 2>/dev/null)" != "wine $wine_version" ] || ! [ -x "$root/usr/lib/wine/wine" ]; then
   if [ -z "$(apt-cache madison wine32:i386 2>/dev/null | grep -F " $wine_version ")" ]; then
     is_root || die "missing: package wine32:i386=$wine_version in the apt lists, and 'apt-get update' needs root"
-    run "apt-get update" retried apt-get update -o DPkg::Lock::Timeout=600
+    update_lists_for wine32:i386
   fi
   run "download wine32:i386=$wine_version" apt-get download -o APT::Sandbox::User=root "wine32:i386=$wine_version"
   deb=$(ls "$work"/wine32_*_i386.deb 2>/dev/null | head -1)
