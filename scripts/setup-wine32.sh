@@ -85,16 +85,12 @@ retried() {
 # when the package's own list did not come (Wine's i386 packages are in
 # bookworm's main list; a failed security list does not keep them away).
 update_lists_for() {
-  local package=$1 attempt
-  for attempt in 1 2 3; do
-    echo "+ apt-get update (for $package=$wine_version)" >>"$log"
-    apt-get update -o DPkg::Lock::Timeout=600 >>"$log" 2>&1 </dev/null && return 0
-    if apt-cache madison "$package" 2>/dev/null | grep -qF " $wine_version "; then
-      echo "(some list failed, but $package=$wine_version is listed: going on)" >>"$log"
-      return 0
-    fi
-    [ "$attempt" -eq 3 ] || sleep 60
-  done
+  echo "+ apt-get update (for $1=$wine_version)" >>"$log"
+  retried apt-get update -o DPkg::Lock::Timeout=600 >>"$log" 2>&1 </dev/null && return 0
+  if apt-cache madison "$1" 2>/dev/null | grep -qF " $wine_version "; then
+    echo "(some list failed, but $1=$wine_version is listed: going on)" >>"$log"
+    return 0
+  fi
   tail -15 "$log" | sed 's/^/  | /' >&2
   die "failed: apt-get update (full log: $log)"
 }
