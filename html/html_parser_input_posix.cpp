@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "html/script_data.h"
+
 namespace glintmark::html {
 
 namespace {
@@ -481,24 +483,14 @@ std::size_t startTagEnd(std::string_view s, std::size_t at) {
 namespace {
 
 // Where a script's text that starts at `from` ends, as rawTextEnd, with a
-// "<script" inside "<!--" hiding the next "</script" (the tokenizer's
-// escaped and double-escaped states).
+// "<script" inside "<!--" hiding the next "</script".
 std::size_t scriptEnd(std::string_view s, std::size_t from) {
-  enum class State { data, escaped, doubleEscaped } state = State::data;
-  for (std::size_t at = s.find_first_of("<-", from); at != std::string_view::npos; at = s.find_first_of("<-", at + 1)) {
-    if (s[at] == '-') {
-      if (state != State::data && s.compare(at, 3, "-->") == 0) state = State::data;
-    } else if (state == State::data && s.compare(at, 4, "<!--") == 0) {
-      state = State::escaped;
-      at += 1;  // its dashes may close it at once ("<!-->")
-    } else if (s.compare(at + 1, 1, "/") == 0 && startsWithName(s, at + 2, "script") && endsName(s, at + 8)) {
-      if (state != State::doubleEscaped) return at;
-      state = State::escaped;
-    } else if (state == State::escaped && startsWithName(s, at + 1, "script") && endsName(s, at + 7)) {
-      state = State::doubleEscaped;
-    }
-  }
-  return s.size();
+  std::size_t end = s.size();
+  scriptEnds(s.substr(from), [&](std::size_t at) {
+    end = from + at;
+    return false;
+  });
+  return end;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "core/utf.h"
 #include "html/charset.h"
 #include "html/html_internal.h"
+#include "html/script_data.h"
 #include "html/vectors.h"
 
 namespace glintmark::html {
@@ -21,56 +22,9 @@ bool dropsLeadingNewline(std::string_view tag) {
   return tag == "pre" || tag == "textarea" || tag == "listing";
 }
 
-// Whether `text` holds `tag` at `at`, in any case, then a space, "/" or ">"
-// (as a tokenizer reading raw text recognises a tag). The end of the text
-// does not count: what the serialiser writes next is the element's own end
-// tag, which starts with "<".
-bool tagNameAt(std::u16string_view text, std::size_t at, std::string_view tag) {
-  if (at + tag.size() >= text.size()) return false;
-  for (std::size_t i = 0; i < tag.size(); ++i) {
-    const char16_t c = text[at + i];
-    if (c >= 0x80 || lowerAscii(c) != tag[i]) return false;
-  }
-  const char16_t after = text[at + tag.size()];
-  return after == u'\t' || after == u'\n' || after == u'\f' || after == u'\r' || after == u' ' ||
-         after == u'/' || after == u'>';
-}
-
 // An end tag of `tag` at `at` that would end the element's raw text.
 bool endsRawTextAt(std::u16string_view text, std::size_t at, std::string_view tag) {
   return at + 2 < text.size() && text[at] == u'<' && text[at + 1] == u'/' && tagNameAt(text, at + 2, tag);
-}
-
-// The places in a script's text where a tokenizer would end the script: an
-// end tag in script data or in its escaped state ("<!--" ... "-->"), but not
-// in the double-escaped state ("<!--<script>" ... "</script>"), where a
-// "</script>" only leaves that state.
-template <typename Visit>
-void scriptEnds(std::u16string_view text, Visit visit) {
-  enum class State { data, escaped, doubleEscaped } state = State::data;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text.substr(i, 4) == u"<!--") {
-      if (state == State::data) state = State::escaped;
-      ++i;  // its dashes may end it at once ("<!-->")
-      continue;
-    }
-    if (text.substr(i, 3) == u"-->") {
-      if (state != State::data) state = State::data;
-      i += 2;
-      continue;
-    }
-    if (state == State::escaped && text[i] == u'<' && tagNameAt(text, i + 1, "script")) {
-      state = State::doubleEscaped;
-      continue;
-    }
-    if (endsRawTextAt(text, i, "script")) {
-      if (state == State::doubleEscaped) {
-        state = State::escaped;
-      } else {
-        visit(i);
-      }
-    }
-  }
 }
 
 // Markup goes to one of two outputs, each with room(bytes) (where up to that
@@ -228,7 +182,10 @@ void writeRawText(Out& out, std::u16string_view text, std::string_view tag) {
     from = at + 1;
   };
   if (tag == "script") {
-    scriptEnds(text, breakAt);
+    scriptEnds(text, [&](std::size_t at) {
+      breakAt(at);
+      return true;
+    });
   } else {
     for (std::size_t i = text.find(u"</"); i != std::u16string_view::npos; i = text.find(u"</", i + 1)) {
       if (endsRawTextAt(text, i, tag)) breakAt(i);
