@@ -1,6 +1,8 @@
 // Glintmark's content script: the page pass of one document, top document or
 // frame, when it has completed loading (the browser's DocumentComplete),
-// with the tab's session and the engine of the service worker; then passes
+// with the tab's session and the engine of the service worker (marked
+// early, while its images and frames still load, where that cannot differ:
+// runPagePass); then passes
 // over what the page adds or changes (mutation_passes.js), and a pass for
 // each navigation the page makes without loading (navigation.js). Marks are
 // painted by painter_highlight.js, or written as spans ("Mark with
@@ -28,13 +30,17 @@ const MAX_DESCRIBES = 3;
 // painter, the load's report, each same-document navigation's report, the
 // incremental passes' figures and the latest one's report, the time this
 // script spent on the page's main thread (describing; applying and
-// painting; the longest of those steps), in ms, why a request could not be sent, when the load's marks
-// were all made and when the frame that shows them was rendered, and for
-// the whole passes, where their time went (ms: walking the page, waiting
-// for the worker's answer and, of that, the worker's pass; painting).
+// painting; the longest of those steps), in ms, why a request could not be
+// sent, when this script began, when the load's marks were all made
+// (before the load when marked early: earlyMarkedAt is set then, markedAt
+// when the load kept them) and
+// when the frame that shows them was rendered, and for the whole passes,
+// where their time went (ms: walking the page, waiting for the worker's
+// answer and, of that, the worker's pass; painting).
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
-  incremental: null, lastIncremental: null, restoredPasses: 0, milliseconds: {describe: 0, apply: 0, longest: 0, steps: {}},
-  error: null, markedAt: null, shownAt: null, profile: []};
+  incremental: null, lastIncremental: null, restoredPasses: 0,
+  milliseconds: {describe: 0, apply: 0, longest: 0, steps: {}},
+  error: null, startedAt: performance.now(), markedAt: null, earlyMarkedAt: null, shownAt: null, profile: []};
 
 // Resolves when the document has loaded and is the tab's: a page that
 // Chromium prerendered (loaded before the user went there) completes for the
@@ -231,8 +237,9 @@ function marksPassed(report) {
 }
 
 async function runPagePass() {
-  await documentComplete();
   let painter = null, input = null;
+  // Set when the document has completed and its pass proper has begun.
+  let completed = false;
   // Counts whole passes: an answer to a pass begun before the latest whole
   // pass (a navigation's) is dropped.
   let generation = 0;
@@ -295,9 +302,10 @@ async function runPagePass() {
   }
 
   // The session's part: the tab's saved text and options, the worker's pass
-  // over the document's facts (address, referrer, title).
-  const begin = async (documentFacts) => {
-    const begun = await chrome.runtime.sendMessage({type: 'beginPass', ...documentFacts});
+  // over the document's facts (address, referrer, title); `type` 'planPass'
+  // for the same answer with the session left as it is.
+  const begin = async (documentFacts, type = 'beginPass') => {
+    const begun = await chrome.runtime.sendMessage({type, ...documentFacts});
     if (!begun) return null;
     glintmarkPass.engineKind = begun.engineKind;
     // Messages carry typed arrays as they are (structured clone: Firefox,
@@ -315,7 +323,7 @@ async function runPagePass() {
     // The tab went on to another address of this document: a navigation, as
     // a new load would be (a results page saves its new search), its pass
     // with the new address and the old one as referrer.
-    if (!input) return;
+    if (!completed || !input) return;
     passes.pause();
     navigationQueue = navigationQueue.then(async () => {
       const begun = await begin({...facts(), url: address, referrer: previous});
@@ -329,18 +337,55 @@ async function runPagePass() {
     }).catch(() => passes.resume());
   });
 
-  const begun = await begin(facts());
-  if (!begun) return;  // the page is not in a tab
-  await wholePass(begun, begun.report, (report) => {
+  // The end of the frame that shows marks just made (the benchmark's "seen
+  // from the page"): a task after the next frame's rendering.
+  const whenShown = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(() => {
+    resolve(performance.now());
+  })));
+  const loadMarked = (report, at = performance.now(), shown = whenShown()) => {
     glintmarkPass.report = report;
-    glintmarkPass.markedAt = performance.now();
+    glintmarkPass.markedAt = at;
     marksPassed(report);
-    // The end of the frame that shows them (the benchmark's "seen from the
-    // page"): a task after the next frame's rendering.
-    requestAnimationFrame(() => setTimeout(() => {
-      glintmarkPass.shownAt = performance.now();
-    }));
-  });
+    shown.then((shownAt) => {
+      glintmarkPass.shownAt = shownAt;
+    });
+  };
+
+  // A document that has its content but still loads images or frames (often
+  // for seconds) is marked now with what its pass will be when it
+  // completes: the worker plans it with the tab's session as it stands,
+  // changing nothing. When it completes, its pass proper begins, in the
+  // session's order as ever; if that finds the same input (the session, the
+  // options, address, referrer and title unchanged meanwhile, as they
+  // nearly always are) the marks stand, the page's changes since having
+  // been searched by the incremental passes; if not, the document is marked
+  // anew. Only the highlights painter marks early: it changes no node of the
+  // page, which the page's own load handlers may expect as it was served.
+  const sameInput = (a, b) => a && b && a.options === b.options && a.savedSearchText === b.savedSearchText &&
+    a.url === b.url && a.referrer === b.referrer && a.title === b.title;
+  let early = null, earlyInput = null;
+  if (document.readyState === 'interactive' && !document.prerendering) {
+    early = (async () => {
+      const planned = await begin(facts(), 'planPass');
+      if (!planned || planned.markWithElements || !GlintmarkHighlightPainter.supported(window)) return null;
+      earlyInput = input;
+      let marked = null;
+      await wholePass(planned, planned.report, (report) => {
+        marked = {report, at: performance.now(), shown: whenShown()};
+        glintmarkPass.earlyMarkedAt = marked.at;
+        marksPassed(report);
+      });
+      return marked;
+    })().catch(() => null);
+  }
+
+  await documentComplete();
+  const begun = await begin(facts());
+  completed = true;
+  if (!begun) return;  // the page is not in a tab
+  const marked = sameInput(earlyInput, input) && !glintmarkPass.error ? await early : null;
+  if (marked && !glintmarkPass.error) loadMarked(marked.report, marked.at, marked.shown);
+  else await wholePass(begun, begun.report, loadMarked);
   // Back and forward bring the page back from the browser's cache without
   // loading it again, but they are navigations of the tab all the same (the
   // browser completed the document again), so the tab's session takes this

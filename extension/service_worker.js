@@ -23,6 +23,10 @@
 //     -> {options, savedSearchText, report, engineKind, markWithElements}: the
 //        tab's session and options, and the report of the pass over the document's facts
 //        alone, which chooses the keywords and updates the session
+//   {type: 'planPass', url, referrer, title, bodyKind} -> the same, the session
+//        left as it is: what beginPass would answer now (a document that has
+//        its content but not yet its images and frames marks it early, and
+//        begins its pass proper when it completes)
 //   {type: 'pass', request} -> {report, changes, made, titles}: the pass over
 //        a described document (GlintmarkPage.describe), for GlintmarkPage.apply
 // The session's part of the passes of one tab runs one after another, as the
@@ -122,8 +126,8 @@ function withTab(tabId, task) {
 // The session's part of a document's pass: the tab's saved text and the
 // options handed to the pass over the document's facts (address, referrer,
 // title, and what it has where a body goes), whose new saved text is stored
-// before the tab's next pass starts.
-function beginPass(tabId, message) {
+// before the tab's next pass starts (not by a plan: `write` false).
+function beginPass(tabId, message, write = true) {
   return withTab(tabId, async () => {
     await optionsLoaded;
     const session = await sessionOf(tabId);
@@ -132,7 +136,7 @@ function beginPass(tabId, message) {
       ...input, url: String(message.url), referrer: String(message.referrer), title: String(message.title),
       bodyKind: message.bodyKind | 0,
     }));
-    await writeSession(tabId, report.savedSearchText);
+    if (write) await writeSession(tabId, report.savedSearchText);
     // `typed` tells the content script whether typed arrays reach it as
     // they are (structured clone) or not (JSON).
     return {...input, report, engineKind: kind, markWithElements, typed: new Int32Array(0)};
@@ -156,8 +160,9 @@ async function pass(request) {
 chrome.runtime.onMessage.addListener((message, sender, reply) => {
   const tabId = sender.tab?.id;
   if (tabId === undefined || tabId < 0) return false;
-  const answer = message?.type === 'beginPass' ? beginPass(tabId, message)
-    : message?.type === 'pass' ? pass(message.request) : null;
+  const type = message?.type;
+  const answer = type === 'beginPass' || type === 'planPass' ? beginPass(tabId, message, type === 'beginPass')
+    : type === 'pass' ? pass(message.request) : null;
   if (!answer) return false;
   answer.then(reply, () => reply(null));
   return true;  // answered asynchronously

@@ -2,10 +2,14 @@
 // Chromium run (best of --runs):
 //
 // Times are the best of the runs; the longest task and step, the worst.
-// - load event to the last mark on a generated page (the extension's load
-//   pass: the session's round trip, the walk, the pass in the worker and the
-//   painting; mark.js run from a load listener with the same keywords), for
-//   both painters, and to the end of the frame that shows it (a painter
+// - load event to the last mark on a generated page, as generated (its
+//   images hold its load event back: the highlights painter marks it before
+//   the load event, a negative time) and without its images (marked at the
+//   load event): the extension's pass (the session's round trip, the walk,
+//   the pass in the worker and the painting; mark.js run from a load
+//   listener with the same keywords), for both painters; each contender's
+//   own start to its last mark (ours: the content script's start; mark.js:
+//   the load event); and to the end of the frame that shows it (a painter
 //   that yields to the page between slices lets the page's own first layout
 //   of its content come first; the frame includes it for every contender),
 //   and the longest main-thread task of the page's life
@@ -44,6 +48,21 @@ const extension = join(work, 'extension');
 execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extension, join(work, 'extension.zip')]);
 const markSource = readFileSync(join(NODE_MODULES, 'node_modules/mark.js/dist/mark.js'), 'utf8');
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+// A load's times, from navigation start: the content's end
+// (DOMContentLoaded), the load event, the contender's start, its last mark
+// made and the end of the frame that showed it.
+async function timeline(page, who, { startedAt, markedAt, shownAt }) {
+  const { content, load } = await page.evaluate(() => {
+    const entry = performance.getEntriesByType('navigation')[0];
+    return { content: entry.domContentLoadedEventEnd, load: entry.loadEventStart };
+  });
+  best(`content, ${who}`, content);
+  best(`load, ${who}`, load);
+  best(`load to last mark, ${who}`, markedAt - load);
+  best(`load to frame, ${who}`, shownAt - load);
+  best(`start to last mark, ${who}`, markedAt - startedAt);
+}
 
 // The text appended after the pass, in paragraphs of the page's own words.
 const appendedKB = [16, 64, 256];
@@ -86,7 +105,12 @@ async function contentWorld(page, extensionOrigin) {
 const server = await startServer();
 // A search on the same site: a cross-site referrer would be cut to its origin.
 const referrer = `${server.origin}/search?q=${keywords.join('+')}`;
+// The page as generated, whose images (answered 404 by the server) hold its
+// load event back for seconds after its content, as a real page's do; and
+// the same without them, its load event right after its content.
 const address = server.serve('/page.html', { file });
+const bare = server.serve('/bare.html', { body: readFileSync(file, 'utf8').replace(/<img\b[^>]*>/g, '') });
+const PAGES = [['images', address], ['no images', bare]];
 const rows = {};
 const best = (name, value) => {
   rows[name] = Math.min(rows[name] ?? Infinity, value);
@@ -103,26 +127,24 @@ try {
   const worker = await workerTarget.worker();
   for (const painter of ['highlight', 'spans']) {
     await worker.evaluate((on) => chrome.storage.sync.set({ markWithElements: on }), painter === 'spans');
-    for (let run = 0; run < runs; ++run) {
+    for (let run = 0; run < runs; ++run) for (const [shape, url] of PAGES) {
       const page = await newPage(withExtension.browser);
       const world = await contentWorld(page, extensionOrigin);
-      await page.goto(address, { referer: referrer });
-      const markedAt = await world('glintmarkPass.markedAt');
-      const shownAt = await world('glintmarkPass.shownAt');
-      const loadAt = await page.evaluate(() => performance.getEntriesByType('navigation')[0].loadEventStart);
+      await page.goto(url, { referer: referrer });
+      const who = `${painter}, ${shape}`;
+      const { markedAt, shownAt, startedAt } = await world('glintmarkPass.shownAt && glintmarkPass');
+      await timeline(page, who, { markedAt, shownAt, startedAt });
       await sleep(300);
-      best(`load to last mark, ${painter}`, markedAt - loadAt);
-      best(`load to frame, ${painter}`, shownAt - loadAt);
-      worst(`longest task, ${painter}`, await page.evaluate(LONGEST));
-      worst(`longest step, ${painter}`, await world('Math.max(glintmarkPass.milliseconds.longest, ' +
+      worst(`longest task, ${who}`, await page.evaluate(LONGEST));
+      worst(`longest step, ${who}`, await world('Math.max(glintmarkPass.milliseconds.longest, ' +
         'glintmarkPass.incremental.longestMs)'));
-      best(`marks, ${painter}`, await world(`glintmarkPass.report.keywords.reduce((n, k) => n + k.spans, 0)`));
+      best(`marks, ${who}`, await world(`glintmarkPass.report.keywords.reduce((n, k) => n + k.spans, 0)`));
       // Where the load pass's time went, and its longest step of each kind.
       const { profile: [whole = {}], steps } = await world('({profile: glintmarkPass.profile, steps: glintmarkPass.milliseconds.steps})');
       for (const [part, ms] of Object.entries({ walk: whole.walk, wait: whole.wait, worker: whole.worker?.run ?? 0,
-        paint: whole.paint ?? 0 })) best(`${part}, ${painter}`, ms);
-      for (const [step, ms] of Object.entries(steps)) worst(`step ${step}, ${painter}`, ms);
-      if (painter === 'highlight') {
+        paint: whole.paint ?? 0 })) best(`${part}, ${who}`, ms);
+      for (const [step, ms] of Object.entries(steps)) worst(`step ${step}, ${who}`, ms);
+      if (painter === 'highlight' && shape === 'images') {
         for (const kb of appendedKB) {
           const before = await world(SCRIPT_MS);
           await page.evaluate((html) => document.body.insertAdjacentHTML('beforeend', `<div>${html}</div>`),
@@ -158,7 +180,8 @@ try {
 // mark.js from a load listener, without the extension.
 const plain = await launchChromium();
 try {
-  for (let run = 0; run < runs; ++run) {
+  for (let run = 0; run < runs; ++run) for (const [shape, url] of PAGES) {
+    const who = `mark.js, ${shape}`;
     const page = await newPage(plain.browser);
     await page.evaluateOnNewDocument(`${markSource};
       addEventListener('load', () => {
@@ -181,16 +204,15 @@ try {
           window.marked.shownAt = performance.now();
         }));
       });`);
-    await page.goto(address);
+    await page.goto(url);
     await page.waitForFunction(() => window.marked?.shownAt);
     const { at, shownAt, matches, loadAt } = await page.evaluate(() => ({ ...window.marked,
       loadAt: performance.getEntriesByType('navigation')[0].loadEventStart }));
+    await timeline(page, who, { startedAt: loadAt, markedAt: at, shownAt });
     await sleep(300);
-    best('load to last mark, mark.js', at - loadAt);
-    best('load to frame, mark.js', shownAt - loadAt);
-    worst('longest task, mark.js', await page.evaluate(LONGEST));
-    worst('longest step, mark.js', at - loadAt);
-    best('marks, mark.js', matches);
+    worst(`longest task, ${who}`, await page.evaluate(LONGEST));
+    worst(`longest step, ${who}`, at - loadAt);
+    best(`marks, ${who}`, matches);
     await page.close();
   }
 } finally {
@@ -198,23 +220,32 @@ try {
   await server.close();
 }
 
-const f = (ms) => ms.toFixed(ms < 10 ? 2 : 0);
-console.log(`\n${size} ${values.shape} page, ${keywords.length} keywords, ms, best of ${runs} runs:\n`);
-console.log('| contender | load event to last mark made | to the end of the frame showing it | ' +
-  'longest step of its own | longest task of the page | marks | mark.js / contender (made, shown) |');
-console.log('|---|---|---|---|---|---|---|');
-for (const who of ['highlight', 'spans', 'mark.js']) {
-  const name = who === 'mark.js' ? who : `extension, ${who === 'highlight' ? 'CSS highlights' : 'spans'}`;
-  const made = rows[`load to last mark, ${who}`], shown = rows[`load to frame, ${who}`];
-  console.log(`| ${name} | ${f(made)} | ${f(shown)} | ${f(rows[`longest step, ${who}`])} | ` +
-    `${f(rows[`longest task, ${who}`])} | ${rows[`marks, ${who}`]} | ` +
-    `${(rows['load to last mark, mark.js'] / made).toFixed(1)}x, ${(rows['load to frame, mark.js'] / shown).toFixed(1)}x |`);
+const f = (ms) => ms.toFixed(Math.abs(ms) < 10 ? 2 : 0);
+console.log(`\n${size} ${values.shape} page, ${keywords.length} keywords, ms, best of ${runs} runs; times from ` +
+  'navigation start; "images": the page as generated, its load event held back by its images; "no images": ' +
+  'the same without them. mark.js marks from a load listener; the extension marks a page that is still loading ' +
+  'at once (a negative time: before the load event), else at its load event:\n');
+console.log('| page | contender | content loaded | load event | load event to last mark made | ' +
+  'to the end of the frame showing it | its start to its last mark | longest step of its own | ' +
+  'longest task of the page | marks | mark.js / contender (start to last mark) |');
+console.log('|---|---|---|---|---|---|---|---|---|---|---|');
+for (const [shape] of PAGES) {
+  for (const contender of ['highlight', 'spans', 'mark.js']) {
+    const who = `${contender}, ${shape}`;
+    const name = contender === 'mark.js' ? contender : `extension, ${contender === 'highlight' ? 'CSS highlights' : 'spans'}`;
+    const ratio = rows[`start to last mark, mark.js, ${shape}`] / rows[`start to last mark, ${who}`];
+    console.log(`| ${shape} | ${name} | ${f(rows[`content, ${who}`])} | ${f(rows[`load, ${who}`])} | ` +
+      `${f(rows[`load to last mark, ${who}`])} | ${f(rows[`load to frame, ${who}`])} | ` +
+      `${f(rows[`start to last mark, ${who}`])} | ${f(rows[`longest step, ${who}`])} | ` +
+      `${f(rows[`longest task, ${who}`])} | ${rows[`marks, ${who}`]} | ${ratio.toFixed(1)}x |`);
+  }
 }
 console.log('\nThe load pass, ms (best of the runs): walking the page (in slices, from start to the request sent), ' +
   'waiting for the answer (of which the worker\'s pass), painting (in slices); the longest step of each kind (worst):\n');
-console.log('| painter | walk | wait | worker\'s pass | paint | longest steps |');
+console.log('| painter, page | walk | wait | worker\'s pass | paint | longest steps |');
 console.log('|---|---|---|---|---|---|');
-for (const who of ['highlight', 'spans']) {
+for (const painter of ['highlight', 'spans']) for (const [shape] of PAGES) {
+  const who = `${painter}, ${shape}`;
   const steps = Object.keys(rows).filter((k) => k.startsWith('step ') && k.endsWith(`, ${who}`))
     .map((k) => `${k.slice(5, -(who.length + 2))} ${f(rows[k])}`).join(', ');
   console.log(`| ${who} | ${f(rows[`walk, ${who}`])} | ${f(rows[`wait, ${who}`])} | ${f(rows[`worker, ${who}`])} | ` +

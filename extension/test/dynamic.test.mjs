@@ -254,6 +254,34 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.close();
   });
 
+  it('a page whose image still loads is marked before its load event, for the title it completes with', async () => {
+    server.serve('/slow.png', {body: '', delayMs: 1500, headers: {'Content-Type': 'image/png'}});
+    // The page notes when the first highlight is registered.
+    const firstMark = `<script>(function poll() {
+      if ([...CSS.highlights.keys()].some((name) => name.startsWith('glintmark-'))) window.firstMark = performance.now();
+      else setTimeout(poll, 5);
+    })();</script>`;
+    const page = await open('/early', `<!DOCTYPE html><title>Early</title>${firstMark}<p>${WORDS.join(' ')}</p>` +
+      '<img src="/slow.png">');
+    const {marks} = await settled(page.mainFrame(), (m) => m.marks.length === WORDS.length);
+    assert.deepEqual(marks, WORDS.slice().sort());
+    const {first, load} = await page.evaluate(() => ({first: window.firstMark,
+      load: performance.getEntriesByType('navigation')[0].loadEventStart}));
+    assert.ok(first < load, `first mark at ${first} ms, load event at ${load} ms`);
+    await page.close();
+    // A typed address: the title's words. The title the page completes with
+    // is the one marked, not the one it had when its content arrived.
+    const typed = await newPage(chromium.browser);
+    await typed.goto(server.serve('/retitled', {body: '<!DOCTYPE html><title>Lighthouse keepers</title>' +
+      '<p>Lighthouse keepers and the ferry timetable.</p><img src="/slow.png"><script>' +
+      "addEventListener('DOMContentLoaded', () => setTimeout(() => { document.title = 'Ferry timetable'; }, 300));" +
+      '</script>'}));
+    await sleep(500);
+    const retitled = await settled(typed.mainFrame(), (m) => m.marks.join() === 'ferry,timetable');
+    assert.deepEqual(retitled.marks, ['ferry', 'timetable']);
+    await typed.close();
+  });
+
   it('a search refined by pushState is carried to the next page', async () => {
     // The next page is on another site: its referrer is cut to the results
     // page's origin, so the tab's saved search decides its keywords.

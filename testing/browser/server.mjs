@@ -22,13 +22,17 @@ export async function startServer({ host = '127.0.0.1' } = {}) {
       return;
     }
     const body = route.file ? readFileSync(route.file) : Buffer.from(route.body, 'utf8');
-    response.writeHead(200, {
-      'Content-Type': 'text/html; charset=utf-8',
-      'Cache-Control': 'no-store',
-      'Content-Length': body.length,
-      ...route.headers,
-    });
-    response.end(body);
+    const send = () => {
+      response.writeHead(200, {
+        'Content-Type': 'text/html; charset=utf-8',
+        'Cache-Control': 'no-store',
+        'Content-Length': body.length,
+        ...route.headers,
+      });
+      response.end(body);
+    };
+    if (route.delayMs) setTimeout(send, route.delayMs);
+    else send();
   });
   await new Promise((resolve, reject) => {
     server.once('error', reject);
@@ -37,9 +41,11 @@ export async function startServer({ host = '127.0.0.1' } = {}) {
   const origin = `http://${host}:${server.address().port}`;
   return {
     origin,
-    // serve(path, {body | file, headers}) -> the page's address.
-    serve(path, { body, file, headers = {} }) {
-      routes.set(path, { body, file, headers });
+    // serve(path, {body | file, headers, delayMs}) -> the page's address;
+    // with delayMs, each answer comes that long after its request (a slow
+    // image or script).
+    serve(path, { body, file, headers = {}, delayMs = 0 }) {
+      routes.set(path, { body, file, headers, delayMs });
       return origin + path;
     },
     close() {
