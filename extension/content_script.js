@@ -383,21 +383,29 @@ async function runPagePass() {
   const begun = await begin(facts());
   completed = true;
   if (!begun) return;  // the page is not in a tab
-  const marked = sameInput(earlyInput, input) && !glintmarkPass.error ? await early : null;
-  if (marked && !glintmarkPass.error) loadMarked(marked.report, marked.at, marked.shown);
-  else await wholePass(begun, begun.report, loadMarked);
   // Back and forward bring the page back from the browser's cache without
   // loading it again, but they are navigations of the tab all the same (the
   // browser completed the document again), so the tab's session takes this
   // page's effect again: a results page saves its search anew. The page
   // keeps the marks it has: only its address, referrer and title go to the
-  // worker, as of an empty document.
-  window.addEventListener('pageshow', (event) => {
+  // worker, as of an empty document. A page left before its load's marks
+  // were made (Firefox drops an answer that comes while the page is in the
+  // cache) is marked then.
+  window.addEventListener('pageshow', async (event) => {
     if (!event.persisted) return;
     glintmarkPass.restoredPasses++;
-    chrome.runtime.sendMessage({type: 'beginPass', url: input.url, referrer: input.referrer, title: document.title,
-      bodyKind: GlintmarkProtocol.BodyKind.body});
+    const restored = {url: input.url, referrer: input.referrer, title: document.title,
+      bodyKind: GlintmarkProtocol.BodyKind.body};
+    if (glintmarkPass.markedAt !== null) {
+      chrome.runtime.sendMessage({type: 'beginPass', ...restored}).catch(() => {});
+      return;
+    }
+    const again = await begin(restored).catch(() => null);
+    if (again) await wholePass(again, again.report, loadMarked);
   });
+  const marked = sameInput(earlyInput, input) && !glintmarkPass.error ? await early : null;
+  if (marked && !glintmarkPass.error) loadMarked(marked.report, marked.at, marked.shown);
+  else await wholePass(begun, begun.report, loadMarked);
 }
 
 runPagePass();

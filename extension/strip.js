@@ -15,14 +15,19 @@
   const THROTTLE_MS = 250;
   const OPTION_KEY = 'marksStrip';
 
-  let host = null, root = null, enabled = true, timer = 0, lastDrawn = 0;
+  let host = null, root = null, enabled = true, timer = 0, lastDrawn = 0, shown = '';
+  const LINE_RULE = `div { position: absolute; right: 0; width: ${WIDTH}px; height: ${LINE}px; ` +
+    'box-shadow: 0 0 0 1px rgba(0,0,0,.35); pointer-events: auto; cursor: pointer; }';
 
   function make() {
     host = document.createElement('glintmark-strip');
-    host.setAttribute('style', `all: initial !important; position: fixed !important; top: 0 !important;` +
+    host.style.cssText = `all: initial !important; position: fixed !important; top: 0 !important;` +
       ` right: 0 !important; width: ${WIDTH}px !important; height: 100vh !important;` +
-      ` pointer-events: none !important; z-index: 2147483647 !important; display: block !important;`);
+      ` pointer-events: none !important; z-index: 2147483647 !important; display: block !important;`;
     root = host.attachShadow({mode: 'closed'});
+    const sheet = new window.CSSStyleSheet();
+    sheet.replaceSync(LINE_RULE);
+    root.adoptedStyleSheets = [sheet];
     root.addEventListener('click', (event) => {
       const y = Number(event.target?.dataset?.y);
       if (!Number.isFinite(y)) return;
@@ -68,31 +73,49 @@
     const marks = enabled && docHeight > view ? lines() : [];
     if (!marks.length) {
       host?.remove();
+      shown = '';
       return;
     }
     if (!host) make();
     if (!host.isConnected) document.documentElement.appendChild(host);
-    const out = document.createDocumentFragment();
+    // One line per place and colour, made again only when they differ from
+    // those shown (a page that resizes as its images arrive is drawn again
+    // and again, mostly to the same lines).
     const placed = new Set();
+    const drawn = [];
     for (const {y, colour} of marks) {
       const top = Math.min(view - LINE, Math.round((y / docHeight) * view));
       const key = `${top} ${colour}`;
       if (placed.has(key)) continue;
       placed.add(key);
+      drawn.push({top, y: Math.round(y), colour});
+    }
+    const signature = drawn.map(({top, y, colour}) => `${top} ${y} ${colour}`).join();
+    if (signature === shown) return;
+    shown = signature;
+    // Styled through the style object and a sheet of our own, which a
+    // page's Content-Security-Policy does not govern (style attributes and
+    // elements it may).
+    const out = document.createDocumentFragment();
+    for (const {top, y, colour} of drawn) {
       const line = document.createElement('div');
-      line.dataset.y = String(Math.round(y));
-      line.setAttribute('style', `position:absolute;right:0;width:${WIDTH}px;height:${LINE}px;top:${top}px;` +
-        `background:${colour};box-shadow:0 0 0 1px rgba(0,0,0,.35);pointer-events:auto;cursor:pointer`);
+      line.dataset.y = String(y);
+      line.style.top = `${top}px`;
+      line.style.background = colour;
       out.appendChild(line);
     }
     root.replaceChildren(out);
   }
 
-  // Draws now or at the end of the current THROTTLE_MS.
+  // Draws at the end of the current THROTTLE_MS, once the page's next frame
+  // has been rendered: the lines read the page's layout, which is then up
+  // to date (read before, it would be computed for us, and again for the
+  // frame if the page changes meanwhile). A tab in the background renders
+  // no frame: its strip waits until it is shown.
   function schedule() {
     if (timer) return;
     const wait = Math.max(0, THROTTLE_MS - (performance.now() - lastDrawn));
-    timer = setTimeout(draw, wait);
+    timer = setTimeout(() => requestAnimationFrame(() => setTimeout(draw)), wait);
   }
 
   function start() {
