@@ -145,7 +145,7 @@ function highlightPainter() {
     kind: 'highlight',
     async pass(input, roots, current = () => true, watch) {
       const sliced = !roots;
-      const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true},
+      const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots, shadow: true},
         {sliced, watch});
       if (!sent || !current()) return null;
       const {page, answer} = sent;
@@ -200,7 +200,7 @@ function spansPainter(passes) {
         }
         // The last attempt walks in one piece: a page that changes all the
         // time may still leave it a moment.
-        const sent = await sendPass(input, {body: true, links: wantsLinks(input), roots, shadow: true,
+        const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots, shadow: true,
           skipEditable: true}, {sliced: !roots && attempt < MAX_DESCRIBES, watch});
         const moved = changed.takeRecords().length > 0;
         changed.disconnect();

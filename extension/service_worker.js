@@ -146,11 +146,13 @@ function beginPass(tabId, message, write = true) {
 // The pass over a described document. Its input came from beginPass; it
 // leaves the session alone.
 async function pass(request) {
-  const {ops, text, parts, links} = request ?? {};
   const ints = (list) => Array.isArray(list) || list instanceof Int32Array;
-  if (!ints(ops) || typeof text !== 'string' || !Array.isArray(parts) || !ints(links)) return null;
+  const {ops, text, parts, links: raw} = request ?? {};
+  if (!ints(ops) || typeof text !== 'string' || !Array.isArray(parts) || !ints(raw)) return null;
   const started = performance.now();
-  const {answer} = await run({ops, text, parts, links});
+  // Links the page sent as written are resolved here, off the page's thread.
+  const {text: withLinks, links} = GlintmarkPage.resolveLinks({text, links: raw, linkBase: request.linkBase});
+  const {answer} = await run({ops, text: withLinks, parts, links});
   // Typed in, typed out: the changes as one block too.
   if (ops instanceof Int32Array) answer.changes = Int32Array.from(answer.changes);
   answer.ms = {run: performance.now() - started};

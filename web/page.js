@@ -32,10 +32,23 @@
   // resolved against the document's base the same way.
   function linkAddress(element, doc) {
     if (element.namespaceURI === HTML_NS) return element.href || '';
-    const value = element.getAttribute('href') ?? element.getAttributeNS(XLINK_NS, 'href');
+    return resolveLink(linkValue(element), doc.baseURI);
+  }
+
+  // A link's href attribute as written (null for none).
+  function linkValue(element) {
+    if (element.namespaceURI === HTML_NS) return element.getAttribute('href');
+    return element.getAttribute('href') ?? element.getAttributeNS(XLINK_NS, 'href');
+  }
+
+  // The address the href property gives for a link whose attribute reads
+  // `value` (null: none) in a document whose base URL is `base`, as the
+  // browser resolves it in a UTF-8 document: "" for none, the value as
+  // written where it is no URL.
+  function resolveLink(value, base) {
     if (value === null) return '';
     try {
-      return new URL(value, doc.baseURI).href;
+      return new URL(value, base).href;
     } catch (e) {
       return value;
     }
@@ -47,7 +60,11 @@
   // nodes searched together), those subtrees only, as the children of a
   // body of our own; `needs.shadow` searches the content of open shadow
   // roots as their hosts' text; `needs.skipEditable` leaves editable
-  // elements' content out. `facts` gives the options word, the saved
+  // elements' content out. With `needs.rawLinks`, a UTF-8 document's links
+  // go as their attributes' values (length -1 for none) and the request's
+  // `linkBase` is the document's base URL: resolving them (resolveLink),
+  // the work of the href property, is left to the engine's side, away from
+  // the page's thread. `facts` gives the options word, the saved
   // search text, the URL, referrer and title. `page` keeps the nodes by
   // number (1 is the body) and the links, for apply(), and what a painter
   // of its own needs (below).
@@ -208,14 +225,26 @@
     // found by the walk), also in steps.
     const links = [];
     let linksFound = false, linkAt = 0;
+    // The href property resolves with the document's encoding, a URL
+    // elsewhere with UTF-8: only a UTF-8 document's links go raw.
+    const linkBase = needs.rawLinks && doc && doc.characterSet === 'UTF-8' ? doc.baseURI : null;
     const linkAddresses = (deadline) => {
       if (!needs.links || !doc) return true;
       if (!linksFound) {
         linksFound = true;
-        if (!roots) page.links.push(...doc.getElementsByTagName('a'));
+        if (!roots) {
+          const all = doc.getElementsByTagName('a');
+          for (let i = 0, n = all.length; i < n; ++i) page.links.push(all[i]);
+        }
       }
       for (; linkAt < page.links.length; ++linkAt) {
         if ((linkAt & 63) === 63 && performance.now() > deadline) return false;
+        if (linkBase !== null) {
+          const value = linkValue(page.links[linkAt]);
+          if (value === null) links.push(0, -1);
+          else links.push(addText(value), value.length);
+          continue;
+        }
         const address = linkAddress(page.links[linkAt], doc);
         links.push(addText(address), address.length);
       }
@@ -248,7 +277,9 @@
         parts[Part.version] = VERSION;
         if (needs.links && doc) parts[Part.linkCount] = page.links.length;
         const ints = (list) => (typed ? Int32Array.from(list) : list);
-        return {request: {ops: ints(ops), text: texts.join(''), parts, links: ints(links)}, page};
+        const request = {ops: ints(ops), text: texts.join(''), parts, links: ints(links)};
+        if (linkBase !== null && needs.links) request.linkBase = linkBase;
+        return {request, page};
       },
     };
   }
@@ -397,5 +428,25 @@
     return describe(null, facts, {body: false, links: false}).request;
   }
 
-  global.GlintmarkPage = Object.freeze({bodyKind, describe, describer, describeFacts, apply});
+  // A request whose links went raw (`linkBase`), with their addresses
+  // resolved as the page's href properties would give them: the links'
+  // strings appended to the text anew.
+  function resolveLinks(request) {
+    const {text, links, linkBase} = request;
+    if (typeof linkBase !== 'string') return request;
+    const resolved = Array.isArray(links) ? links.slice() : Int32Array.from(links);
+    const added = [];
+    let units = text.length;
+    for (let i = 0; i + 1 < links.length; i += 2) {
+      const address = resolveLink(links[i + 1] < 0 ? null : text.substr(links[i], links[i + 1]), linkBase);
+      resolved[i] = units;
+      resolved[i + 1] = address.length;
+      added.push(address);
+      units += address.length;
+    }
+    const {linkBase: _, ...rest} = request;
+    return {...rest, text: text + added.join(''), links: resolved};
+  }
+
+  global.GlintmarkPage = Object.freeze({bodyKind, describe, describer, describeFacts, apply, resolveLinks});
 })(globalThis);

@@ -282,6 +282,27 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await typed.close();
   });
 
+  it('links\' tooltips are the addresses the browser gives them, in UTF-8 and windows-1252 pages', async () => {
+    const links = '<base href="/docs/sub/"><a href="../up?q=é">up</a><a href=" x y ">spaces</a>' +
+      '<a href="http://[bad">bad</a><a>none</a><a href="">empty</a><a href="#top">fragment</a>' +
+      '<a href="//other.example/p">scheme-relative</a><a href="HTTP://EXAMPLE.com/%7e">case</a>' +
+      '<svg><a href="svg-link"><text>svg</text></a></svg><p>ferry</p>';
+    for (const charset of ['utf-8', 'windows-1252']) {
+      const file = path.join(WORK, `links-${charset}.html`);
+      fs.writeFileSync(file, Buffer.from(`<!DOCTYPE html><title>Links</title>${links}`,
+        charset === 'utf-8' ? 'utf8' : 'latin1'));
+      const page = await newPage(chromium.browser);
+      await page.goto(server.serve(`/links-${charset}`, {file,
+        headers: {'Content-Type': `text/html; charset=${charset}`}}));
+      const read = () => page.evaluate(() => [...document.getElementsByTagName('a')].map((a) => [
+        a.getAttribute('title'),
+        typeof a.href === 'string' ? a.href : new URL(a.href.baseVal, document.baseURI).href]));
+      await until('the tooltips', async () => (await read()).some(([title]) => title !== null), 20000);
+      for (const [title, href] of await read()) assert.equal(title ?? '', href, charset);
+      await page.close();
+    }
+  });
+
   it('a search refined by pushState is carried to the next page', async () => {
     // The next page is on another site: its referrer is cut to the results
     // page's origin, so the tab's saved search decides its keywords.
