@@ -76,6 +76,10 @@ function spent(what, started, step = what) {
 let typedMessages = false;
 const wantsLinks = (input) => (input.options & GlintmarkOptionsWord.linkTooltips) !== 0;
 
+// A document still loading this long after its content is complete is
+// marked before it completes (runPagePass).
+const EARLY_AFTER_MS = 100;
+
 // The main-thread work of a whole pass (walking the document, painting the
 // answer) goes in slices of about SLICE_MS, the page running between them;
 // the walk's slices make one request, so the worker is waited for once.
@@ -352,7 +356,7 @@ async function runPagePass() {
   };
 
   // A document that has its content but still loads images or frames (often
-  // for seconds) is marked now with what its pass will be when it
+  // for seconds) is marked early with what its pass will be when it
   // completes: the worker plans it with the tab's session as it stands,
   // changing nothing. When it completes, its pass proper begins, in the
   // session's order as ever; if that finds the same input (the session, the
@@ -366,6 +370,11 @@ async function runPagePass() {
   let early = null, earlyInput = null;
   if (document.readyState === 'interactive' && !document.prerendering) {
     early = (async () => {
+      // Most documents complete moments after their content: they are passed
+      // then, with one round trip to the worker instead of two.
+      const completes = new Promise((resolve) => window.addEventListener('load', resolve, {once: true}));
+      const waited = new Promise((resolve) => setTimeout(resolve, EARLY_AFTER_MS, 'waited'));
+      if (await Promise.race([completes, waited]) !== 'waited' || document.readyState === 'complete') return null;
       const planned = await begin(facts(), 'planPass');
       if (!planned || planned.markWithElements || !GlintmarkHighlightPainter.supported(window)) return null;
       earlyInput = input;

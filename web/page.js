@@ -20,6 +20,12 @@
   const WRAP_CHANGES = 4;  // the changes of the usual match (wrapsCut)
   // Stands between two roots of a partial pass (a line break of our own).
   const SEPARATOR = {nodeType: 0};
+  // The elements whose content the search never reads (the engine's own
+  // list, by lowercase name: script, form controls' options, foreign
+  // content...). The walk gives them without their content: a page's
+  // inline icons and long option lists cost nothing.
+  const HIDDEN = new Set(['script', 'style', 'noscript', 'template', 'textarea', 'select', 'option', 'title',
+    'iframe', 'noembed', 'noframes', 'datalist', 'optgroup', 'head', 'svg', 'math', 'xmp', 'plaintext']);
 
   function bodyKind(doc) {
     const body = doc.body;
@@ -98,7 +104,7 @@
       let name = names.get(localName);
       if (name === undefined) {
         const lower = localName.toLowerCase();
-        name = [addText(lower), lower.length];
+        name = [addText(lower), lower.length, HIDDEN.has(lower)];
         names.set(localName, name);
       }
       return name;
@@ -172,6 +178,11 @@
           }
           if (skipEditable && child && node.hasAttribute('contenteditable') &&
               node.getAttribute('contenteditable') !== 'false') {
+            child = null;
+          }
+          if (name[2] && child) {
+            // A partial pass finds its links in the walk: those inside too.
+            if (roots) for (const link of node.getElementsByTagName('a')) page.links.push(link);
             child = null;
           }
           if (child) {

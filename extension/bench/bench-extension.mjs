@@ -18,11 +18,15 @@
 // an empty content script and worker, what any extension with a content
 // script in every frame costs in Chromium; "ours" is the rest.
 // Per page: the renderer main thread's busy time (CDP Performance metrics,
-// TaskDuration) until the page has settled, the load event's time from
-// navigation start, the renderer's private memory (/proc smaps_rollup of the
-// page's renderer process) and, where the page is highlighted, the time from
-// the load event to the last mark (the last span, or, for the default
-// painter's CSS highlights, the time the content script made its last mark). For the dense page the same words are
+// TaskDuration) until the page has settled, and of it the time in scripts
+// (ScriptDuration: compiling and running ours, the page's, none on these
+// pages but the dense page's few lines), the content script's own count of
+// its passes' time, the load event's time from navigation start, the
+// renderer's private memory (/proc smaps_rollup of the page's renderer
+// process) and, where the page is highlighted, the time from the load event
+// to the last mark (the last span, or, for the default painter's CSS
+// highlights, the time the content script made its last mark; negative
+// where the page was marked before its load event). For the dense page the same words are
 // marked by mark.js 8.11 at the load event in the browser without the
 // extension (as web/bench/bench-browser.mjs sets it up: one mark() per
 // keyword, parts of words, case-insensitive), load event to its last span.
@@ -197,7 +201,7 @@ async function load(chromium, page, { markjs = false } = {}) {
       .filter(([pid, cmd]) => !before.has(pid) && !cmd.includes('--extension-process')).map(([pid]) => pid);
     const memory = Math.max(0, ...pids.map(privateBytes));
     return {
-      task: metrics.TaskDuration * 1000, load: timing.load, memory, script,
+      task: metrics.TaskDuration * 1000, scripts: metrics.ScriptDuration * 1000, load: timing.load, memory, script,
       lastSpan: timing.spans ? timing.lastSpan - timing.load : painted ? markedAt - timing.load : null,
       spans: timing.spans || painted,
     };
@@ -229,6 +233,7 @@ try {
     const row = {
       page,
       task: ['plain', 'floor', 'extension'].map((b) => best(runs[b], 'task')),
+      scripts: ['plain', 'floor', 'extension'].map((b) => best(runs[b], 'scripts')),
       load: ['plain', 'floor', 'extension'].map((b) => best(runs[b], 'load')),
       memory: ['plain', 'floor', 'extension'].map((b) => best(runs[b], 'memory')),
       script: best(runs.extension, 'script'),
@@ -246,21 +251,27 @@ try {
   await server.close();
 }
 
-const ms = (x) => x.toFixed(x < 10 ? 1 : 0);
+const ms = (x) => x.toFixed(Math.abs(x) < 10 ? 1 : 0);
 const mb = (bytes) => (bytes / 1048576).toFixed(2);
 console.log(`\nThe extension's cost, best of ${RUNS} loads (Chromium headless, pages on loopback); ` +
   'each triple: without the extension / with an empty extension (the floor) / with it; ' +
   'extra per frame: with against without (against the floor):\n');
-console.log('| page | frames | main thread (ms) | extra per frame (ms) | content script per frame (ms) | ' +
-  'load event (ms) | renderer private memory (MB) | extra per frame (MB) | load event to last span (ms) |');
-console.log('|---|---|---|---|---|---|---|---|---|');
+console.log('| page | frames | main thread (ms) | extra per frame (ms) | scripts (ms) | extra per frame (ms) | ' +
+  'content script\'s passes per frame (ms) | ' +
+  'load event (ms) | renderer private memory (MB) | extra per frame (MB) | ' +
+  'load event to last mark (ms; negative: before it) |');
+console.log('|---|---|---|---|---|---|---|---|---|---|---|');
 const triple = (values, unit) => values.map(unit).join(' / ');
 const extra = (values, frames, unit) =>
   `${unit((values[2] - values[0]) / frames)} (${unit((values[2] - values[1]) / frames)})`;
-for (const { page, task, load, memory, script, lastSpan, spans, markjs } of results) {
-  const span = lastSpan === null ? '–' : `${ms(lastSpan)} (${spans} spans)` +
-    (markjs ? `; mark.js ${ms(markjs.lastSpan)} (${markjs.spans} spans): ${(markjs.lastSpan / lastSpan).toFixed(1)}x` : '');
+for (const { page, task, scripts, load, memory, script, lastSpan, spans, markjs } of results) {
+  // A page still loading its images or frames is marked before its load
+  // event: a negative time, no ratio.
+  const ratio = markjs && lastSpan > 0 ? `: ${(markjs.lastSpan / lastSpan).toFixed(1)}x` : '';
+  const span = lastSpan === null ? '–' : `${ms(lastSpan)} (${spans} marks)` +
+    (markjs ? `; mark.js ${ms(markjs.lastSpan)} (${markjs.spans} spans)${ratio}` : '');
   console.log(`| ${page.name} | ${page.frames} | ${triple(task, ms)} | ${extra(task, page.frames, ms)} | ` +
+    `${triple(scripts, ms)} | ${extra(scripts, page.frames, ms)} | ` +
     `${ms(script / page.frames)} | ${triple(load, ms)} | ${triple(memory, mb)} | ${extra(memory, page.frames, mb)} | ${span} |`);
 }
 writeFileSync(join(WORK, 'results.json'), JSON.stringify(results, null, 2));
