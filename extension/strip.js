@@ -53,6 +53,7 @@
   // [{y, colour}]: each marked block's top in the document, in pixels.
   function lines() {
     const seen = new Map(), cache = new Map();
+    const scrolled = global.scrollY;
     for (const mark of GlintmarkMarks.marks) {
       const node = mark.range.startContainer;
       if (!node.isConnected || node.getRootNode() !== document) continue;
@@ -60,7 +61,7 @@
       if (seen.has(block)) continue;
       const box = block.getBoundingClientRect();
       if (!box.height && !box.width) continue;  // not rendered
-      seen.set(block, {y: box.top + global.scrollY, colour: mark.colour});
+      seen.set(block, {y: box.top + scrolled, colour: mark.colour});
     }
     return [...seen.values()];
   }
@@ -99,9 +100,9 @@
     const out = document.createDocumentFragment();
     for (const {top, y, colour} of drawn) {
       const line = document.createElement('div');
-      line.dataset.y = String(y);
+      line.setAttribute('data-y', String(y));
       line.style.top = `${top}px`;
-      line.style.background = colour;
+      line.style.backgroundColor = colour;
       out.appendChild(line);
     }
     root.replaceChildren(out);
