@@ -412,9 +412,11 @@ async function runPagePass() {
     const again = await begin(restored).catch(() => null);
     if (again) await wholePass(again, again.report, loadMarked);
   });
+  const passesBefore = generation;
   const marked = sameInput(earlyInput, input) && !glintmarkPass.error ? await early : null;
   if (marked && !glintmarkPass.error) loadMarked(marked.report, marked.at, marked.shown);
-  else await wholePass(begun, begun.report, loadMarked);
+  else if (generation === passesBefore) await wholePass(begun, begun.report, loadMarked);
+  // (else a navigation of the document began a newer pass meanwhile)
 }
 
 runPagePass();
