@@ -31,7 +31,7 @@ const MAX_DESCRIBES = 3;
 // incremental passes' figures and the latest one's report, the time this
 // script spent on the page's main thread (describing; applying and
 // painting; the longest of those steps), in ms, why a request could not be
-// sent, when this script began, when the load's marks were all made
+// sent, when the pass that made the load's marks began, when they were all made
 // (before the load when marked early: earlyMarkedAt is set then, markedAt
 // when the load kept them) and
 // when the frame that shows them was rendered, and for the whole passes,
@@ -40,7 +40,7 @@ const MAX_DESCRIBES = 3;
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
   incremental: null, lastIncremental: null, restoredPasses: 0,
   milliseconds: {describe: 0, apply: 0, longest: 0, steps: {}},
-  error: null, startedAt: performance.now(), markedAt: null, earlyMarkedAt: null, shownAt: null, profile: []};
+  error: null, startedAt: null, markedAt: null, earlyMarkedAt: null, shownAt: null, profile: []};
 
 // Resolves when the document has loaded and is the tab's: a page that
 // Chromium prerendered (loaded before the user went there) completes for the
@@ -362,7 +362,8 @@ async function runPagePass() {
   const whenShown = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(() => {
     resolve(performance.now());
   })));
-  const loadMarked = (report, at = performance.now(), shown = whenShown()) => {
+  const loadMarked = (report, at = performance.now(), shown = whenShown(), startedAt = loadStartedAt) => {
+    glintmarkPass.startedAt = startedAt;
     glintmarkPass.report = report;
     glintmarkPass.markedAt = at;
     marksPassed(report);
@@ -391,12 +392,13 @@ async function runPagePass() {
       const completes = new Promise((resolve) => window.addEventListener('load', resolve, {once: true}));
       const waited = new Promise((resolve) => setTimeout(resolve, EARLY_AFTER_MS, 'waited'));
       if (await Promise.race([completes, waited]) !== 'waited' || document.readyState === 'complete') return null;
+      const startedAt = performance.now();
       const planned = await begin(facts(), 'planPass');
       if (!planned || planned.markWithElements || !GlintmarkHighlightPainter.supported(window)) return null;
       earlyInput = input;
       let marked = null;
       await wholePass(planned, planned.report, (report) => {
-        marked = {report, at: performance.now(), shown: whenShown()};
+        marked = {report, at: performance.now(), shown: whenShown(), startedAt};
         glintmarkPass.earlyMarkedAt = marked.at;
         marksPassed(report);
       });
@@ -405,6 +407,7 @@ async function runPagePass() {
   }
 
   await documentComplete();
+  let loadStartedAt = performance.now();
   const begun = await begin(facts());
   completed = true;
   if (!begun) return;  // the page is not in a tab
@@ -425,12 +428,13 @@ async function runPagePass() {
       chrome.runtime.sendMessage({type: 'beginPass', ...restored}).catch(() => {});
       return;
     }
+    loadStartedAt = performance.now();
     const again = await begin(restored).catch(() => null);
     if (again) await wholePass(again, again.report, loadMarked);
   });
   const passesBefore = generation;
   const marked = sameInput(earlyInput, input) && !glintmarkPass.error ? await early : null;
-  if (marked && !glintmarkPass.error) loadMarked(marked.report, marked.at, marked.shown);
+  if (marked && !glintmarkPass.error) loadMarked(marked.report, marked.at, marked.shown, marked.startedAt);
   else if (generation === passesBefore) await wholePass(begun, begun.report, loadMarked);
   // (else a navigation of the document began a newer pass meanwhile)
 }

@@ -8,7 +8,7 @@
 //   load event): the extension's pass (the session's round trip, the walk,
 //   the pass in the worker and the painting; mark.js run from a load
 //   listener with the same keywords), for both painters; each contender's
-//   own start to its last mark (ours: the content script's start; mark.js:
+//   own start to its last mark (ours: its pass's start, early or at the load; mark.js:
 //   the load event); and to the end of the frame that shows it (a painter
 //   that yields to the page between slices lets the page's own first layout
 //   of its content come first; the frame includes it for every contender),
