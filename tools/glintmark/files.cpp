@@ -256,7 +256,7 @@ Descriptor openFolder(const fs::path& folder, bool create, bool* missing, std::s
     char target[PATH_MAX];
     const ssize_t length = ::readlinkat(current.get(), part.c_str(), target, sizeof target);
     if (length < 0) return failure(reason(errno));
-    if (length == 0 || static_cast<std::size_t>(length) == sizeof target) return failure(reason(ENOENT));
+    if (static_cast<std::size_t>(length) == sizeof target) return failure(reason(ENAMETOOLONG));
     const fs::path to(std::string(target, static_cast<std::size_t>(length)));
     shown = shown.parent_path();
     if (to.is_absolute()) {
