@@ -1,6 +1,7 @@
 #include "tools/glintmark/files.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <iostream>
 #include <random>
 #include <streambuf>
+#include <vector>
 
 namespace glintmark::tool {
 namespace {
@@ -26,6 +28,14 @@ class Descriptor {
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor(Descriptor&& other) noexcept : m_fd(other.release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      if (m_fd >= 0) ::close(m_fd);
+      m_fd = other.release();
+    }
+    return *this;
+  }
   int get() const { return m_fd; }
   // Hands the descriptor over: it is no longer closed here.
   int release() {
@@ -175,90 +185,219 @@ std::optional<std::string> readInputFile(const fs::path& path, std::string* erro
 
 namespace {
 
-// Whether no part of `folder`, as written, is a symbolic link: a link
-// planted where a folder was expected would send the files elsewhere.
-// Parts that do not exist yet end the check (they are made, or the write
-// fails).
-bool checkFolderPath(const fs::path& folder, std::string* error) {
-  fs::path prefix;
-  for (const fs::path& part : folder) {
-    prefix /= part;
-    if (part == prefix.root_path() || part == "." || part == "..") continue;
-    struct stat info {};
-    if (::lstat(prefix.c_str(), &info) != 0) return true;
-    if (S_ISLNK(info.st_mode)) {
-      *error = prefix.string() + ": is a symbolic link; the tool writes into no folder through one";
-      return false;
+// Whether the symbolic link `link`, met in the folder `holder` on the way
+// to an output folder, may be followed: it belongs to root or to the user
+// running the tool, and so does its folder, which no one else can write in
+// (or which is sticky: there only a link's owner, the folder's owner or root
+// may remove or replace it). A link anyone else made or could swap, such as
+// another user's link in /tmp, could point anywhere.
+bool trustedLink(const struct stat& link, const struct stat& holder) {
+  const uid_t user = ::geteuid();
+  const auto ours = [user](uid_t owner) { return owner == 0 || owner == user; };
+  const bool othersWrite = (holder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  return ours(link.st_uid) && ours(holder.st_uid) && (!othersWrite || (holder.st_mode & S_ISVTX) != 0);
+}
+
+constexpr int kMaxLinks = 40;  // as the kernel allows in one path
+
+// `folder` opened with O_PATH, one part at a time with O_NOFOLLOW, links
+// followed only by trustedLink (their targets walked the same way). With
+// `create`, a missing part is made. On failure the descriptor is invalid
+// and *error says why, the part that failed named as walked ("out/link:
+// is a symbolic link ..."); *missing is set instead when a part does not
+// exist and `create` is not.
+Descriptor openFolder(const fs::path& folder, bool create, bool* missing, std::string* error) {
+  *missing = false;
+  std::vector<std::string> pending;  // the parts still to walk, the next one last
+  for (const fs::path& part : folder) pending.insert(pending.begin(), part.string());
+  fs::path shown = folder.root_path();
+  Descriptor current(::open(folder.is_absolute() ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  const auto failure = [&](const std::string& why) {
+    *error = (shown.empty() ? fs::path(".") : shown).string() + ": " + why;
+    return Descriptor(-1);
+  };
+  if (current.get() < 0) return failure(reason(errno));
+  int links = 0;
+  while (!pending.empty()) {
+    const std::string part = std::move(pending.back());
+    pending.pop_back();
+    if (part.empty() || part == "." || part == "/") continue;
+    const int flags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    Descriptor next(::openat(current.get(), part.c_str(), flags));
+    if (next.get() < 0 && errno == ENOENT && create) {
+      if (::mkdirat(current.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+        shown /= part;
+        return failure(reason(errno));
+      }
+      next = Descriptor(::openat(current.get(), part.c_str(), flags));
     }
+    if (next.get() >= 0) {
+      current = std::move(next);
+      shown /= part;
+      continue;
+    }
+    const int code = errno;
+    shown /= part;
+    if (code == ENOENT && !create) {
+      *missing = true;
+      return Descriptor(-1);
+    }
+    // Not a folder: a link, or something the walk cannot go through.
+    struct stat link {}, holder {};
+    if (::fstatat(current.get(), part.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(link.st_mode)) {
+      return failure(reason(code));
+    }
+    if (::fstat(current.get(), &holder) != 0 || !trustedLink(link, holder)) {
+      return failure("is a symbolic link another user could have made or changed; "
+                     "the tool writes into no folder through one");
+    }
+    if (++links > kMaxLinks) return failure(reason(ELOOP));
+    // Read after the check: no one else can swap a trusted link.
+    char target[PATH_MAX];
+    const ssize_t length = ::readlinkat(current.get(), part.c_str(), target, sizeof target);
+    if (length < 0) return failure(reason(errno));
+    if (static_cast<std::size_t>(length) == sizeof target) return failure(reason(ENAMETOOLONG));
+    const fs::path to(std::string(target, static_cast<std::size_t>(length)));
+    shown = shown.parent_path();
+    if (to.is_absolute()) {
+      current = Descriptor(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (current.get() < 0) return failure(reason(errno));
+      shown = "/";
+    }
+    std::vector<std::string> parts;
+    for (const fs::path& piece : to) parts.push_back(piece.string());
+    pending.insert(pending.end(), parts.rbegin(), parts.rend());
+  }
+  return current;
+}
+
+// The target's name in its folder, or "" with *error set when the path names
+// a folder ("out/", "out/.." ).
+std::string targetName(const fs::path& path, std::string* error) {
+  std::string name = path.filename().string();
+  if (name.empty() || name == "." || name == "..") {
+    *error = path.string() + ": names a folder, not a file";
+    return {};
+  }
+  return name;
+}
+
+// Whether `name` in the open folder may be replaced: absent or a regular file.
+bool checkTarget(int folder, const std::string& name, const fs::path& shown, std::string* error) {
+  struct stat info {};
+  if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return true;
+    *error = shown.string() + ": " + reason(errno);
+    return false;
+  }
+  if (S_ISLNK(info.st_mode)) {
+    *error = shown.string() + ": is a symbolic link; the tool neither writes through nor replaces one";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = shown.string() + ": is " + kindOf(info.st_mode) + "; the tool writes regular files only";
+    return false;
   }
   return true;
+}
+
+// A new file in `folder` under an unpredictable name, as mkostemp makes one
+// (six random characters, O_CREAT | O_EXCL, so a file or link planted under
+// it is never opened), but relative to the folder's descriptor. -1 with
+// errno on failure.
+int createTemporary(int folder, const std::string& name, std::string* made) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string candidate = temporaryName(name);
+    const int fd = ::openat(folder, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) *made = candidate;
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 }  // namespace
 
-bool checkOutputTarget(const fs::path& path, std::string* error) {
-  if (!checkFolderPath(path.parent_path(), error)) return false;
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT) return true;  // a new file (a missing folder fails at the write)
-    *error = path.string() + ": " + reason(errno);
-    return false;
-  }
-  if (S_ISLNK(info.st_mode)) {
-    *error = path.string() + ": is a symbolic link; the tool neither writes through nor replaces one";
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    *error = path.string() + ": is " + kindOf(info.st_mode) + "; the tool writes regular files only";
-    return false;
-  }
+OutputFolder::~OutputFolder() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+bool OutputFolder::open(const fs::path& folder, bool create, std::string* error) {
+  m_path = folder;
+  bool missing = false;
+  Descriptor opened = openFolder(folder, create, &missing, error);
+  if (missing) *error = folder.string() + ": " + reason(ENOENT);
+  if (opened.get() < 0) return false;
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = opened.release();
   return true;
+}
+
+bool checkOutputTarget(const fs::path& path, std::string* error) {
+  const std::string name = targetName(path, error);
+  if (name.empty()) return false;
+  bool missing = false;
+  const Descriptor folder = openFolder(path.parent_path(), false, &missing, error);
+  if (missing) return true;  // made by the command, or the write fails
+  return folder.get() >= 0 && checkTarget(folder.get(), name, path, error);
 }
 
 AtomicFile::AtomicFile(fs::path path) : m_path(std::move(path)) {}
 
+AtomicFile::AtomicFile(const OutputFolder& folder, const std::string& name)
+    : m_path(folder.path() / name), m_given(&folder) {}
+
 AtomicFile::~AtomicFile() {
   if (m_fd >= 0) ::close(m_fd);
-  if (!m_committed && !m_temporary.empty()) ::unlink(m_temporary.c_str());
+  if (!m_committed) removeTemporary();
+  if (m_folder >= 0) ::close(m_folder);
+}
+
+void AtomicFile::removeTemporary() {
+  if (!m_temporary.empty()) ::unlinkat(m_folder, m_temporary.c_str(), 0);
+  m_temporary.clear();
 }
 
 bool AtomicFile::fail(int code, std::string* error) {
   *error = m_path.string() + ": " + reason(code);
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
-  if (!m_temporary.empty()) ::unlink(m_temporary.c_str());
-  m_temporary.clear();
+  removeTemporary();
   return false;
 }
 
 bool AtomicFile::open(std::string* error) {
-  if (!checkOutputTarget(m_path, error)) return false;
-  const std::string name = m_path.filename().string();
-  if (name.empty() || name == "." || name == "..") {
-    *error = m_path.string() + ": names a folder, not a file";
-    return false;
+  m_name = targetName(m_path, error);
+  if (m_name.empty()) return false;
+  const fs::path folder = m_path.has_parent_path() ? m_path.parent_path() : fs::path(".");
+  if (m_given != nullptr) {
+    m_folder = ::fcntl(m_given->descriptor(), F_DUPFD_CLOEXEC, 0);
+    if (m_folder < 0) return fail(errno, error);
+  } else {
+    bool missing = false;
+    m_folder = openFolder(folder, false, &missing, error).release();
+    if (missing) {
+      *error = m_path.string() + ": cannot create a file in " + folder.string() + ": " + reason(ENOENT);
+    }
+    if (m_folder < 0) return false;
   }
-  m_folder = m_path.has_parent_path() ? m_path.parent_path() : fs::path(".");
+  if (!checkTarget(m_folder, m_name, m_path, error)) return false;
   struct stat old {};
   // The replaced file's permission bits, but never its setuid, setgid or
   // sticky bits: the new contents are not the program those were given to.
-  m_mode = ::lstat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 0777
-                                                                        : newFileMode();
+  m_mode = ::fstatat(m_folder, m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)
+               ? old.st_mode & 0777
+               : newFileMode();
   // First an unnamed file (O_TMPFILE): if the process dies while writing,
   // nothing is left behind. It is named only once whole (commit). Read and
   // write, so that its bytes can be copied into a named file should linking
   // it fail.
-  m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  m_fd = ::openat(m_folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (m_fd >= 0) return true;
-  // mkostemp: six random characters and O_CREAT | O_EXCL, so the name
-  // cannot be guessed and a file or link planted under it is never opened.
-  std::string pattern = (m_folder / ("." + name.substr(0, 200) + ".XXXXXX")).string();
-  m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  m_fd = createTemporary(m_folder, m_name, &m_temporary);
   if (m_fd < 0) {
-    *error = m_path.string() + ": cannot create a file in " + m_folder.string() + ": " + reason(errno);
+    *error = m_path.string() + ": cannot create a file in " + folder.string() + ": " + reason(errno);
     return false;
   }
-  m_temporary = pattern;
   return true;
 }
 
@@ -271,22 +410,19 @@ bool AtomicFile::write(std::string_view bytes) {
 // Gives the unnamed file an unpredictable name: link() neither follows nor
 // replaces what is at the new name, so a planted name only costs another
 // random one. Where that cannot be done (no /proc, a file system that
-// cannot), its bytes are copied into a file made by mkostemp.
+// cannot), its bytes are copied into a named temporary file.
 bool AtomicFile::nameTemporary() {
   const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
-  const std::string name = m_path.filename().string();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = (m_folder / temporaryName(name)).string();
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    const std::string candidate = temporaryName(m_name);
+    if (::linkat(AT_FDCWD, self.c_str(), m_folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       m_temporary = candidate;
       return true;
     }
     if (errno != EEXIST) break;
   }
-  std::string pattern = (m_folder / ("." + name.substr(0, 200) + ".XXXXXX")).string();
-  Descriptor named(::mkostemp(pattern.data(), O_CLOEXEC));
+  Descriptor named(createTemporary(m_folder, m_name, &m_temporary));
   if (named.get() < 0) return false;
-  m_temporary = pattern;
   char buffer[1 << 16];
   for (off_t at = 0;;) {
     const ssize_t got = ::pread(m_fd, buffer, sizeof buffer, at);
@@ -311,24 +447,37 @@ bool AtomicFile::commit(std::string* error) {
   m_fd = -1;
   if (closed != 0) return fail(errno, error);
   // Checked again just before the rename, which would replace whatever is there.
-  if (!checkOutputTarget(m_path, error)) {
-    ::unlink(m_temporary.c_str());
-    m_temporary.clear();
+  if (!checkTarget(m_folder, m_name, m_path, error)) {
+    removeTemporary();
     return false;
   }
-  if (::rename(m_temporary.c_str(), m_path.c_str()) != 0) return fail(errno, error);
+  if (::renameat(m_folder, m_temporary.c_str(), m_folder, m_name.c_str()) != 0) return fail(errno, error);
   m_committed = true;
   // Make the rename itself durable; a folder that cannot be synced is no error.
-  Descriptor directory(::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor directory(::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.get() >= 0) ::fsync(directory.get());
   return true;
 }
 
-bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
-  AtomicFile file(path);
+namespace {
+
+bool writeWhole(AtomicFile& file, std::string_view bytes, std::string* error) {
   if (!file.open(error)) return false;
   file.write(bytes);
   return file.commit(error);
+}
+
+}  // namespace
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, std::string* error) {
+  AtomicFile file(path);
+  return writeWhole(file, bytes, error);
+}
+
+bool writeFileAtomically(const OutputFolder& folder, const std::string& name, std::string_view bytes,
+                         std::string* error) {
+  AtomicFile file(folder, name);
+  return writeWhole(file, bytes, error);
 }
 
 std::string printable(std::string_view text) {

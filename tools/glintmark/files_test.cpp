@@ -48,6 +48,60 @@ TEST_F(Files, APlantedLinkIsNeitherFollowedNorReplaced) {
   EXPECT_EQ(entries(), 1u);
 }
 
+TEST_F(Files, FolderLinksAreFollowedOnlyWhenNoOneElseCouldHaveMadeThem) {
+  fs::create_directories(folder / "real");
+  for (const char* holder : {"sticky", "open"}) fs::create_directories(folder / holder);
+  ::chmod(folder.c_str(), 0700);
+  ::chmod((folder / "sticky").c_str(), 01777);  // as /tmp is
+  ::chmod((folder / "open").c_str(), 0777);      // anyone may swap a link here
+  fs::create_symlink("real", folder / "mine");
+  fs::create_symlink(folder / "real", folder / "sticky" / "mine");
+  fs::create_symlink("../real", folder / "open" / "any");
+  const struct {
+    fs::path link;
+    bool followed;
+  } rows[] = {{"mine", true}, {"sticky/mine", true}, {"open/any", false}};
+  for (const auto& row : rows) {
+    std::string error;
+    fs::remove(folder / "real" / "page.html");
+    EXPECT_EQ(writeFileAtomically(folder / row.link / "page.html", "x", &error), row.followed) << row.link;
+    EXPECT_EQ(fs::exists(folder / "real" / "page.html"), row.followed) << row.link;
+    if (!row.followed) {
+      EXPECT_NE(error.find(row.link.string() + ": is a symbolic link"), std::string::npos) << error;
+    }
+  }
+  // Another user's link in a sticky folder, /tmp's trap. Making one takes
+  // root; without it this case is not run.
+  if (::geteuid() == 0) {
+    fs::create_symlink("../real", folder / "sticky" / "theirs");
+    ASSERT_EQ(::lchown((folder / "sticky" / "theirs").c_str(), 65534, 65534), 0);
+    std::string error;
+    EXPECT_FALSE(checkOutputTarget(folder / "sticky" / "theirs" / "page.html", &error));
+    EXPECT_NE(error.find("sticky/theirs: is a symbolic link"), std::string::npos) << error;
+  }
+}
+
+TEST_F(Files, AFolderSwappedForALinkAfterOpeningStillGetsTheFile) {
+  for (const char* name : {"out", "session", "elsewhere"}) fs::create_directories(folder / name);
+  ::chmod(folder.c_str(), 0700);
+  AtomicFile file(folder / "out" / "page.html");
+  std::string error;
+  ASSERT_TRUE(file.open(&error)) << error;
+  OutputFolder session;
+  ASSERT_TRUE(session.open(folder / "session", false, &error)) << error;
+  // Both swapped for links the tool would follow if it walked the paths again.
+  for (const char* name : {"out", "session"}) {
+    fs::rename(folder / name, folder / (std::string(name) + "-moved"));
+    fs::create_symlink("elsewhere", folder / name);
+  }
+  file.write("page");
+  EXPECT_TRUE(file.commit(&error)) << error;
+  EXPECT_TRUE(writeFileAtomically(session, "report.json", "report", &error)) << error;
+  EXPECT_EQ(readInputFile(folder / "out-moved" / "page.html", &error), "page");
+  EXPECT_EQ(readInputFile(folder / "session-moved" / "report.json", &error), "report");
+  EXPECT_TRUE(fs::is_empty(folder / "elsewhere"));
+}
+
 TEST(Printable, EscapesWhatCouldDriveATerminal) {
   const struct {
     std::string_view text;

@@ -57,7 +57,8 @@ int runHighlight(const HighlightArguments& arguments) {
   const nlohmann::json report = reportJson(outcome, session, *codePage);
 
   if (!arguments.output.empty()) {
-    if (!writePageFile(outcome, arguments.output, &error)) {
+    AtomicFile file(arguments.output);
+    if (!writePageFile(outcome, file, &error)) {
       return fail(exitFailure, "cannot write the page: " + error);
     }
   } else if (!arguments.json) {

@@ -46,6 +46,7 @@ FIXTURE = {
 def setup_work():
     subprocess.run(["rm", "-rf", WORK], check=True)
     os.makedirs(os.path.join(WORK, "dir"))
+    os.chmod(WORK, 0o755)
     for name, data in FIXTURE.items():
         with open(os.path.join(WORK, name), "wb") as f:
             f.write(data)
@@ -54,6 +55,10 @@ def setup_work():
     os.makedirs(os.path.join(WORK, "trap"))
     os.symlink("../victim.html", os.path.join(WORK, "trap", "01-page.html"))
     os.symlink("dir", os.path.join(WORK, "linkdir"))
+    # A link in a folder anyone may write in: anyone could have swapped it.
+    os.makedirs(os.path.join(WORK, "shared"))
+    os.chmod(os.path.join(WORK, "shared"), 0o777)
+    os.symlink("../dir", os.path.join(WORK, "shared", "linkdir"))
 
 
 def listing():
@@ -134,11 +139,16 @@ ROWS = [
     ("-o a fifo", HIGHLIGHT + ["page.html", "-o", "fifo"], None, USAGE, "is a FIFO", {}),
     ("session output is a link", ["session", "steps.txt", "-d", "trap"], None, USAGE,
      "trap/01-page.html: is a symbolic link", {}),
-    # Nor does it write into a folder through a link.
-    ("session -d a linked folder", ["session", "steps.txt", "-d", "linkdir"], None, USAGE,
-     "linkdir: is a symbolic link", {}),
-    ("-o in a linked folder", HIGHLIGHT + ["page.html", "-o", "linkdir/out.html"], None, USAGE,
-     "linkdir: is a symbolic link", {}),
+    # It writes into a folder through a link only when the link and its
+    # folder are the user's (or root's) alone.
+    ("session -d a linked folder", ["session", "steps.txt", "-d", "shared/linkdir"], None, USAGE,
+     "shared/linkdir: is a symbolic link", {}),
+    ("-o in a linked folder", HIGHLIGHT + ["page.html", "-o", "shared/linkdir/out.html"], None, USAGE,
+     "shared/linkdir: is a symbolic link", {}),
+    ("session -d a trusted linked folder", ["session", "steps.txt", "-d", "linkdir"], None, OK, "",
+     {"dir/01-page.html": lambda b: b"<span" in b, "dir/report.json": lambda b: b"01-page.html" in b}),
+    ("-o in a trusted linked folder", HIGHLIGHT + ["page.html", "-o", "linkdir/out.html"], None, OK, "",
+     {"dir/out.html": lambda b: b"<span" in b}),
     ("registrar -o a device", ["registrar", "script.rgs", "-o", "/dev/full"], None, USAGE,
      "character device", {}),
     ("generate-page -o a link", ["generate-page", "1K", "-o", "link.html"], None, USAGE,

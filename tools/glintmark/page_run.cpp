@@ -57,8 +57,7 @@ bool writePage(const PageOutcome& outcome, const std::function<bool(std::string_
   return outcome.document->serialize(write, html::HtmlDocument::Charsets::declareUtf8);
 }
 
-bool writePageFile(const PageOutcome& outcome, const std::filesystem::path& path, std::string* error) {
-  AtomicFile file(path);
+bool writePageFile(const PageOutcome& outcome, AtomicFile& file, std::string* error) {
   if (!file.open(error)) return false;
   writePage(outcome, [&file](std::string_view bytes) { return file.write(bytes); });
   return file.commit(error);

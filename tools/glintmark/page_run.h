@@ -15,6 +15,7 @@
 #include "core/highlight_options.h"
 #include "core/page_pass.h"
 #include "html/html_document.h"
+#include "tools/glintmark/files.h"
 
 namespace glintmark::tool {
 
@@ -52,10 +53,11 @@ PageOutcome runPage(PageInput input, const HighlightOptions& options, PageSessio
 
 // writePage: the page as it is written, handed to `write` in pieces as it is
 // serialised (the whole page is never in memory at once); false when a
-// write returned false. writePageFile: the same into `path`, whole or not at
-// all (writeFileAtomically's way); *error says why it failed.
+// write returned false. writePageFile: the same into `file` (opened,
+// written and committed here), whole or not at all; *error says why it
+// failed.
 bool writePage(const PageOutcome& outcome, const std::function<bool(std::string_view)>& write);
-bool writePageFile(const PageOutcome& outcome, const std::filesystem::path& path, std::string* error);
+bool writePageFile(const PageOutcome& outcome, AtomicFile& file, std::string* error);
 
 // The saved search text given on the command line (UTF-8), as the pass keeps
 // it: in the code page, lowercased.

@@ -101,15 +101,15 @@ int runSession(const SessionArguments& arguments) {
   if (!readSteps(arguments.steps, &steps, &error)) return fail(exitUsage, error);
 
   const fs::path folder = arguments.outputFolder;
+  // Opened once, after every file the session writes is checked: all of
+  // them go into this folder, whatever happens to its path meanwhile.
+  OutputFolder output;
   if (!folder.empty()) {
-    // Every file the session writes is checked before anything runs.
     for (std::size_t i = 0; i <= steps.size(); ++i) {
-      const fs::path output = folder / (i < steps.size() ? outputName(i, steps[i].file) : "report.json");
-      if (!checkOutputTarget(output, &error)) return fail(exitUsage, error);
+      const fs::path file = folder / (i < steps.size() ? outputName(i, steps[i].file) : "report.json");
+      if (!checkOutputTarget(file, &error)) return fail(exitUsage, error);
     }
-    std::error_code code;
-    fs::create_directories(folder, code);
-    if (code) return fail(exitFailure, folder.string() + ": " + code.message());
+    if (!output.open(folder, true, &error)) return fail(exitFailure, error);
   }
 
   const HighlightOptions options = optionsFromWord(*word);
@@ -130,9 +130,9 @@ int runSession(const SessionArguments& arguments) {
     report["url"] = step.url;
     report["referrer"] = step.referrer;
     if (!folder.empty()) {
-      const fs::path output = folder / outputName(i, step.file);
-      if (!writePageFile(outcome, output, &error)) return fail(exitFailure, error);
-      report["output"] = output.string();
+      AtomicFile file(output, outputName(i, step.file));
+      if (!writePageFile(outcome, file, &error)) return fail(exitFailure, error);
+      report["output"] = (folder / outputName(i, step.file)).string();
     }
     if (failed(outcome.result)) status = exitFailure;
     if (!arguments.json) {
@@ -150,7 +150,7 @@ int runSession(const SessionArguments& arguments) {
   // shown with U+FFFD.
   const std::string json = reports.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   if (arguments.json) std::cout << json;
-  if (!folder.empty() && !writeFileAtomically(folder / "report.json", json, &error)) {
+  if (!folder.empty() && !writeFileAtomically(output, "report.json", json, &error)) {
     return fail(exitFailure, error);
   }
   return status;
