@@ -41,19 +41,21 @@ struct MarkupScan {
   // isindex tags under that name (an ordinary element it knows), and any
   // "acronym" in its tree is one of them.
   bool acronymFree = false;
-  // Select start tags in HTML content, and the end tags that close them: a
+  // Select start tags in HTML content, and the tags that close them: a
   // browser parses a select's content with the body's rules, which gumbo
   // follows for an applet (an element of the same scope and length) but not
-  // for a select. Among the end tags: applet end tags inside a select
-  // (dropped by a browser, they would close the renamed select), and select
-  // start tags that close an open select (a browser then drops them), which
-  // gumbo is given as end tags. A select closed by one too short for that,
-  // or by an input, is not renamed: gumbo's select rules close it the same
-  // way.
+  // for a select. Among the closing tags: applet end tags inside a select
+  // (dropped by a browser, they would close the renamed select), and the
+  // select and input start tags that close an open select (a browser drops
+  // such a select start tag), before which gumbo is given an applet end tag.
   std::vector<std::size_t> selects;
   struct SelectEnd {
     std::size_t at;      // its "<"
     std::size_t select;  // the "<" of the select it closes
+    // A start tag that closes the select: just after a select start tag's
+    // ">" (gumbo is given "</applet>" in its place), or `at` for an input
+    // (given "</applet>" before it). 0 for an end tag.
+    std::size_t end = 0;
   };
   std::vector<SelectEnd> selectEnds;
   // The deepest nesting of elements the scan saw, counted so as to be at

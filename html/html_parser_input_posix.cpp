@@ -73,17 +73,6 @@ bool endsName(std::string_view text, std::size_t at) {
   return at < text.size() && (isSpace(text[at]) || text[at] == '/' || text[at] == '>');
 }
 
-// Whether the select start tag at `at` can be given to gumbo as an end tag
-// of the same length: "</applet" over "<select" and the character after
-// it, the next one blanked unless it already ends the name. The blanked
-// character starts an attribute name; what follows it must be read the same
-// way with or without it (not so "=": "<select a=x>" is not rewritten).
-bool fitsEndTag(std::string_view s, std::size_t at) {
-  if (at + 9 > s.size() || s[at + 7] == '>') return false;
-  const char next = s[at + 8];
-  return isSpace(next) || next == '/' || next == '>' || (at + 9 < s.size() && s[at + 9] != '=');
-}
-
 // Elements that put a marker in the list of active formatting elements.
 bool isFormattingMarker(std::string_view n) {
   return in(n, {"applet", "caption", "marquee", "object", "td", "th", "template"});
@@ -520,16 +509,10 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
   };
   // Select start tags, and the open selects among them by their place on
   // the stack (an entry goes stale once the stack drops below it).
-  struct SelectTag {
-    std::size_t at;
-    bool kept;  // left to gumbo's select rules
-  };
   struct Select {
     std::size_t index, tag;
   };
-  std::vector<SelectTag> selects;
   std::vector<Select> openSelects;
-  std::vector<std::pair<std::size_t, std::size_t>> selectEnds;  // an end tag's "<", the select it closes
   // The select a select start or end tag would close: one in scope.
   const auto openSelect = [&]() -> const Select* {
     const std::size_t index = nesting.inScope("select");
@@ -635,7 +618,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       // An applet end tag inside a select is dropped; gumbo would close the
       // renamed select with it, and is given it renamed too.
       if (!foreign && (name == "select" || name == "applet")) {
-        if (const Select* open = openSelect()) selectEnds.push_back({at, open->tag});
+        if (const Select* open = openSelect()) scan.selectEnds.push_back({at, scan.selects[open->tag]});
       }
       if (foreign) {
         const std::size_t open = nesting.find(name, foreignBase);
@@ -677,23 +660,16 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       if (resume == std::string_view::npos) break;
       textFrom = resume;
     } else if (const Select* open = in(name, {"select", "input"}) ? openSelect() : nullptr) {
-      // Either closes the open select; a select start tag is then dropped,
-      // and gumbo is given it as the select's end tag when it is long enough
-      // to be rewritten as one. Else the open select is left to gumbo's own
-      // select rules, which close it the same way (but drop the tags before).
-      if (name == "select" && fitsEndTag(s, at)) {
-        selectEnds.push_back({at, open->tag});
-      } else {
-        selects[open->tag].kept = true;
-      }
+      // Either closes the open select; a select start tag is then dropped.
+      scan.selectEnds.push_back({at, scan.selects[open->tag], name == "select" ? tagEnd : at});
       nesting.popTo(open->index);
       if (name == "input") nesting.start(name, {});
     } else {
       nesting.start(name, s.substr(i, tagEnd - 1 - i));
       if (name == "select") {
         while (!openSelects.empty() && openSelects.back().index >= nesting.size() - 1) openSelects.pop_back();
-        openSelects.push_back({nesting.size() - 1, selects.size()});
-        selects.push_back({at, false});
+        openSelects.push_back({nesting.size() - 1, scan.selects.size()});
+        scan.selects.push_back(at);
       }
     }
     if (nesting.deepest > limits.depth || nesting.rebuilt > limits.rebuilt ||
@@ -703,12 +679,6 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     at = s.find('<', resume);
   }
   if (textFrom < s.size() && !foreign) nesting.text();
-  for (const SelectTag& tag : selects) {
-    if (!tag.kept) scan.selects.push_back(tag.at);
-  }
-  for (const auto& [at, tag] : selectEnds) {
-    if (!selects[tag].kept) scan.selectEnds.push_back({at, selects[tag].at});
-  }
   scan.depth = nesting.deepest;
   scan.rebuilt = nesting.rebuilt;
   return scan;

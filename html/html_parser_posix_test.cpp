@@ -145,6 +145,13 @@ TEST(ParseHtml, ReadsAsABrowserWithScriptingOn) {
       {"<select><option>a<select>b</select>c<select name=d><div>e</div><select id=f>g",
        "<html><head></head><body><select><option>a</option></select>bc<select name=\"d\"><div>e</div></select>g"
        "</body></html>"},
+      // A select closed by an input or a bare select start tag: gumbo reads
+      // an end tag there, and places after it still find the page's tags
+      // (the noscript's raw text, the isindex, a select in a comment).
+      {"<select><img src=x><input>a<select><div>b<select>c<noscript><p>d</noscript><!--<select><input>-->"
+       "<select><p><isindex></select>",
+       "<html><head></head><body><select><img src=\"x\"></select><input>a<select><div>b</div></select>c"
+       "<noscript><p>d</noscript><!--<select><input>--><select><p><isindex></isindex></p></select></body></html>"},
       // Controls and noncharacters kept, a private-use character of the page too.
       {"<p title=\"\x01\x7F\">a\x01\x0B\x1F\x7F\xC2\x85\xEF\xB7\x90\xF4\x8F\xBF\xBF\xF3\xB0\x80\x80<!--\x08-->",
        "<html><head></head><body><p title=\"\x01\x7F\">a\x01\x0B\x1F\x7F\xC2\x85\xEF\xB7\x90\xF4\x8F\xBF\xBF"

@@ -86,6 +86,8 @@ HOSTILE = [
     ("controls in select", "<select><textarea>a</textarea><keygen><div>c</div></select>d", "same"),
     ("input in select", "<div><select><option>a<input value=b></div><p>c</p><select><input><select name=d><i>e",
      "same"),
+    ("select closed by input", "<select><img src=x onerror=\"%s\"><input>a<select><div>b<select>c<select><div>d"
+                               "<select x=1>e<select><p>f<!--<input>--><p title=\"<input>\"><INPUT>g" % RAN, "same"),
     ("stray select end", "</select>a<p>b</select>c<div><select></div>d</select>", "same"),
     ("select in foreign content", "<svg><select><div>a</div></select></svg><math><select><b>b</b></select></math>",
      "same"),
