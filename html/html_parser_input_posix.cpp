@@ -39,13 +39,20 @@ bool isSpecial(std::string_view n) {
                 "header", "hgroup", "hr", "html", "iframe", "img", "input", "li", "link", "listing",
                 "main", "marquee", "menu", "meta", "nav", "object", "ol", "p", "param", "pre",
                 "search", "section", "select", "source", "summary", "table", "tbody", "td",
-                "template", "tfoot", "th", "thead", "tr", "track", "ul", "wbr", "svg", "math"});
+                "template", "tfoot", "th", "thead", "tr", "track", "ul", "wbr", "svg", "math",
+                "foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext", "annotation-xml"});
+}
+
+// SVG and MathML elements whose content holds HTML.
+bool isIntegrationPoint(std::string_view n) {
+  return in(n, {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext", "annotation-xml"});
 }
 
 // Elements that end the scope in which an end tag finds its element (select
 // among them since browsers parse its content with the body's rules).
 bool isScopeMarker(std::string_view n) {
-  return in(n, {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template", "select"});
+  return in(n, {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template", "select"}) ||
+         isIntegrationPoint(n);
 }
 
 bool isFormatting(std::string_view n) {
@@ -497,15 +504,37 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
   bool inHead = true;
   std::size_t foreignBase = 0;  // the stack's size outside the svg or math element, when in one
   bool foreign = false;
+  // HTML content inside SVG or MathML: for each integration point that
+  // holds it, the foreign content's base and the stack's size with the
+  // point on top. Annotation-xml elements that hold HTML (by their
+  // encoding), by their place on the stack.
+  struct Holder {
+    std::size_t base, size;
+  };
+  std::vector<Holder> holders;
+  std::vector<std::size_t> htmlAnnotations;
+  const auto atIntegrationPoint = [&] {
+    const std::string_view top = nesting.top();
+    if (top != "annotation-xml") return isIntegrationPoint(top);
+    while (!htmlAnnotations.empty() && htmlAnnotations.back() >= nesting.size()) htmlAnnotations.pop_back();
+    return !htmlAnnotations.empty() && htmlAnnotations.back() == nesting.size() - 1;
+  };
+  // Back in foreign content once the HTML inside an integration point closed.
+  const auto leftHtml = [&] {
+    while (!foreign && !holders.empty() && nesting.size() <= holders.back().size) {
+      if (nesting.size() > holders.back().base) {
+        foreign = true;
+        foreignBase = holders.back().base;
+      }
+      holders.pop_back();
+    }
+  };
   std::string name;
   std::size_t textFrom = 0;  // where the text before the next markup starts
   const auto sawMarkup = [&](std::size_t at) {
     // Text reopens formatting elements, except in SVG or MathML outside
     // their elements that hold HTML.
-    if (at > textFrom && (!foreign || in(nesting.top(), {"foreignobject", "desc", "title", "mi", "mo", "mn",
-                                                          "ms", "mtext", "annotation-xml"}))) {
-      nesting.text();
-    }
+    if (at > textFrom && (!foreign || atIntegrationPoint())) nesting.text();
   };
   // Select start tags, and the open selects among them by their place on
   // the stack (an entry goes stale once the stack drops below it).
@@ -626,6 +655,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         if (nesting.size() <= foreignBase) foreign = false;
       } else {
         nesting.end(name);
+        leftHtml();
       }
       at = s.find('<', tagEnd);
       continue;
@@ -633,7 +663,15 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     const bool selfClosing = tagEnd >= 2 && s[tagEnd - 2] == '/';
     std::size_t resume = tagEnd;
     if (foreign && breaksOutOfForeign(name)) {
-      nesting.popTo(foreignBase);
+      // Closes the foreign elements up to one that holds HTML.
+      while (nesting.size() > foreignBase && !atIntegrationPoint()) nesting.popTo(nesting.size() - 1);
+      foreign = nesting.size() > foreignBase;
+    }
+    if (foreign && atIntegrationPoint() &&
+        (nesting.top() == "annotation-xml" || !in(nesting.top(), {"mi", "mo", "mn", "ms", "mtext"}) ||
+         !in(name, {"mglyph", "malignmark"}))) {
+      // A start tag there is read as in HTML content.
+      holders.push_back({foreignBase, nesting.size()});
       foreign = false;
     }
     if (!in(name, {"html", "head", "base", "basefont", "bgsound", "link", "meta", "noframes", "script",
@@ -642,6 +680,14 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     if (foreign) {
       if (!selfClosing) nesting.push(name);
+      if (!selfClosing && name == "annotation-xml") {
+        std::string attributes(s.substr(i, tagEnd - i));
+        std::transform(attributes.begin(), attributes.end(), attributes.begin(), lowered);
+        if (attributes.find("text/html") != std::string::npos ||
+            attributes.find("application/xhtml+xml") != std::string::npos) {
+          htmlAnnotations.push_back(nesting.size() - 1);
+        }
+      }
     } else if (name == "svg" || name == "math") {
       nesting.text();
       if (!selfClosing) {
@@ -672,6 +718,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         scan.selects.push_back(at);
       }
     }
+    leftHtml();
     if (nesting.deepest > limits.depth || nesting.rebuilt > limits.rebuilt ||
         scan.attributes > limits.attributes) {
       break;  // refused: the rest does not matter

@@ -88,6 +88,11 @@ HOSTILE = [
      "same"),
     ("select closed by input", "<select><img src=x onerror=\"%s\"><input>a<select><div>b<select>c<select><div>d"
                                "<select x=1>e<select><p>f<!--<input>--><p title=\"<input>\"><INPUT>g" % RAN, "same"),
+    ("select at integration points", "<svg><foreignObject><select><img src=x onerror=\"%s\"><input>a</foreignObject>"
+                                     "<desc><select><div>b<select>c</desc><title><select><p>d</title></svg><math>"
+                                     "<mtext><select><div>e</div></select>f</mtext><mi><mglyph><select><div>g<input>"
+                                     "</mi><annotation-xml encoding=\"text/html\"><select><div>h<input>i</annotation-xml>"
+                                     "<annotation-xml><select><input>j</annotation-xml></math>" % RAN, "same"),
     ("stray select end", "</select>a<p>b</select>c<div><select></div>d</select>", "same"),
     ("select in foreign content", "<svg><select><div>a</div></select></svg><math><select><b>b</b></select></math>",
      "same"),
