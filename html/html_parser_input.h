@@ -58,6 +58,18 @@ struct MarkupScan {
     std::size_t end = 0;
   };
   std::vector<SelectEnd> selectEnds;
+  // Formatting elements left open in a select: a browser opens them again
+  // after it (its select puts no marker in the list of active formatting
+  // elements), where gumbo, for which the renamed select does, has
+  // forgotten them. gumbo is given the page's bytes [from, to) in place of
+  // [at, end): their start tags again where a browser reopens them, nothing
+  // in place of an end tag of one that a browser drops.
+  struct Reopened {
+    std::size_t at, end;
+    std::size_t from, to;
+    std::size_t select;  // the "<" of the select that left it open
+  };
+  std::vector<Reopened> reopened;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their

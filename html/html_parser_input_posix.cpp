@@ -91,11 +91,23 @@ class Nesting {
  public:
   std::size_t deepest = 0;
   std::size_t rebuilt = 0;
+  // Formatting elements that a select left open: a browser, whose select
+  // puts no marker in the list, opens them again after it; gumbo, whose
+  // renamed select does, has forgotten them. Each one reopened: its start
+  // tag's place and the "<" of that select.
+  struct Lost {
+    std::size_t select;
+    std::size_t from, to;  // its start tag
+  };
+  std::vector<Lost> reopened;
+  // The last end tag was that of one left open by this select (its "<"),
+  // after it closed: a browser drops the end tag and forgets the element.
+  std::size_t endedLost = std::string_view::npos;
 
   // `attributes`: the tag's attributes as written, which tell formatting
   // elements of one name apart (written differently, the same attributes
-  // count as others: more elements, never fewer).
-  void start(std::string_view name, std::string_view attributes) {
+  // count as others: more elements, never fewer). [from, to): the tag.
+  void start(std::string_view name, std::string_view attributes, std::size_t from = 0, std::size_t to = 0) {
     // An "a" or "nobr" still active is closed first.
     if (name == "a" || name == "nobr") {
       if (lastActive(name) != m_active.end()) end(name);
@@ -142,25 +154,31 @@ class Nesting {
         }
       }
       push(name, activate(name, attributes, false));
+      m_active.back().from = from;
+      m_active.back().to = to;
     } else if (isFormattingMarker(name)) {
       push(name, activate(name, {}, true));
     } else {
-      push(name, 0);
+      push(name, 0, name == "select" ? from : npos);
     }
   }
 
-  void end(std::string_view name) {
+  // `floor`: the elements below it are not HTML (an integration point and
+  // the SVG or MathML around it), which an HTML end tag never closes.
+  void end(std::string_view name, std::size_t floor = 0) {
+    endedLost = npos;
     if (isFormatting(name)) {
       // One that an enclosing element closed is no longer reopened.
       const auto active = lastActive(name);
       if (active != m_active.end() && !active->open) {
+        endedLost = active->lostIn;
         forget(active);
         return;
       }
     }
     // An end tag of nothing open (the usual stray one) costs no walk.
     if (!isOpen(name)) return;
-    for (std::size_t i = m_open.size(); i-- > 0;) {
+    for (std::size_t i = m_open.size(); i-- > floor;) {
       const std::string_view open = m_open[i].name;
       if (open == name) {
         // Closed by its end tag, a formatting element is not reopened.
@@ -188,8 +206,9 @@ class Nesting {
   // Text reopens the formatting elements closed since the last marker.
   void text() { reconstruct(); }
 
-  void push(std::string_view name, std::uint64_t active = 0) {
-    m_open.push_back({std::string(name), active});
+  // `select`: a select's "<".
+  void push(std::string_view name, std::uint64_t active = 0, std::size_t select = npos) {
+    m_open.push_back({std::string(name), active, select, m_lastId});
     ++m_counts[m_open.back().name];
     deepest = std::max(deepest, m_open.size());
   }
@@ -231,20 +250,31 @@ class Nesting {
           found->second->open = false;
         }
       }
+      if (open.select != npos) {
+        // The formatting elements opened since the select.
+        for (auto it = m_active.rbegin(); it != m_active.rend() && it->id > open.since; ++it) {
+          if (!it->marker && it->lostIn == npos) it->lostIn = open.select;
+        }
+      }
       m_open.pop_back();
     }
   }
 
  private:
+  static constexpr std::size_t npos = std::string_view::npos;
   struct Open {
     std::string name;  // names are short: no allocation each
     std::uint64_t active;  // its entry in the list of formatting elements, or 0
+    std::size_t select;    // a select's "<", else npos
+    std::uint64_t since;   // the last entry of the list when it opened
   };
   struct Active {
     std::uint64_t id;
     std::string name, attributes;
     bool marker;
     bool open;
+    std::size_t from = 0, to = 0;  // its start tag
+    std::size_t lostIn = npos;     // the select that left it open, if one did
   };
   using ActiveList = std::list<Active>;
 
@@ -286,6 +316,10 @@ class Nesting {
       it->open = true;
       push(it->name, it->id);
       ++rebuilt;
+      if (it->lostIn != npos) {
+        reopened.push_back({it->lostIn, it->from, it->to});
+        it->lostIn = npos;  // a new element, in gumbo's list too
+      }
     }
   }
 
@@ -508,14 +542,17 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
   // holds it, the foreign content's base and the stack's size with the
   // point on top. Annotation-xml elements that hold HTML (by their
   // encoding), by their place on the stack.
+  bool svg = false;  // the foreign content is SVG (else MathML, whose svg elements are MathML too)
   struct Holder {
     std::size_t base, size;
+    bool svg;
   };
   std::vector<Holder> holders;
   std::vector<std::size_t> htmlAnnotations;
   const auto atIntegrationPoint = [&] {
     const std::string_view top = nesting.top();
-    if (top != "annotation-xml") return isIntegrationPoint(top);
+    if (top != "annotation-xml") return isIntegrationPoint(top) && svg == in(top, {"foreignobject", "desc", "title"});
+    if (svg) return false;
     while (!htmlAnnotations.empty() && htmlAnnotations.back() >= nesting.size()) htmlAnnotations.pop_back();
     return !htmlAnnotations.empty() && htmlAnnotations.back() == nesting.size() - 1;
   };
@@ -525,16 +562,37 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       if (nesting.size() > holders.back().base) {
         foreign = true;
         foreignBase = holders.back().base;
+        svg = holders.back().svg;
       }
       holders.pop_back();
     }
   };
+  // A tag that leaves SVG or MathML: the foreign elements close up to one
+  // that holds HTML, and the tag is read as in HTML content.
+  const auto breakOut = [&] {
+    while (nesting.size() > foreignBase && !atIntegrationPoint()) nesting.popTo(nesting.size() - 1);
+    foreign = nesting.size() > foreignBase;
+    if (foreign) {
+      holders.push_back({foreignBase, nesting.size(), svg});
+      foreign = false;
+    }
+  };
   std::string name;
   std::size_t textFrom = 0;  // where the text before the next markup starts
+  bool plaintext = false;    // the page ends in a plaintext element
+  // gumbo is given again, at `at`, the start tags of the formatting
+  // elements a select left open that the scan just reopened.
+  const auto reopenAt = [&](std::size_t at) {
+    for (const Nesting::Lost& lost : nesting.reopened) scan.reopened.push_back({at, at, lost.from, lost.to, lost.select});
+    nesting.reopened.clear();
+  };
   const auto sawMarkup = [&](std::size_t at) {
     // Text reopens formatting elements, except in SVG or MathML outside
     // their elements that hold HTML.
-    if (at > textFrom && (!foreign || atIntegrationPoint())) nesting.text();
+    if (at > textFrom && (!foreign || atIntegrationPoint())) {
+      nesting.text();
+      reopenAt(textFrom);
+    }
   };
   // Select start tags, and the open selects among them by their place on
   // the stack (an entry goes stale once the stack drops below it).
@@ -644,17 +702,24 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     if (endTag) {
       if (in(name, {"head", "body", "html", "br"})) inHead = false;
-      // An applet end tag inside a select is dropped; gumbo would close the
-      // renamed select with it, and is given it renamed too.
-      if (!foreign && (name == "select" || name == "applet")) {
-        if (const Select* open = openSelect()) scan.selectEnds.push_back({at, scan.selects[open->tag]});
-      }
-      if (foreign) {
-        const std::size_t open = nesting.find(name, foreignBase);
-        if (open != std::string_view::npos) nesting.popTo(open);
-        if (nesting.size() <= foreignBase) foreign = false;
+      if (foreign && (name == "p" || name == "br")) breakOut();
+      // In SVG or MathML, an end tag closes the foreign element of its
+      // name; else it is read as in HTML content.
+      const std::size_t open = foreign ? nesting.find(name, foreignBase) : std::string_view::npos;
+      if (open != std::string_view::npos) {
+        nesting.popTo(open);
+        foreign = nesting.size() > foreignBase;
       } else {
-        nesting.end(name);
+        // An applet end tag inside a select is dropped; gumbo would close
+        // the renamed select with it, and is given it renamed too.
+        if (name == "select" || name == "applet") {
+          if (const Select* open = openSelect()) scan.selectEnds.push_back({at, scan.selects[open->tag]});
+        }
+        nesting.end(name, holders.empty() ? 0 : holders.back().size);
+        if (nesting.endedLost != std::string_view::npos) {
+          scan.reopened.push_back({at, tagEnd, 0, 0, nesting.endedLost});  // gumbo is not given it
+        }
+        foreign = foreign && nesting.size() > foreignBase;
         leftHtml();
       }
       at = s.find('<', tagEnd);
@@ -662,16 +727,13 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     const bool selfClosing = tagEnd >= 2 && s[tagEnd - 2] == '/';
     std::size_t resume = tagEnd;
-    if (foreign && breaksOutOfForeign(name)) {
-      // Closes the foreign elements up to one that holds HTML.
-      while (nesting.size() > foreignBase && !atIntegrationPoint()) nesting.popTo(nesting.size() - 1);
-      foreign = nesting.size() > foreignBase;
-    }
-    if (foreign && atIntegrationPoint() &&
-        (nesting.top() == "annotation-xml" || !in(nesting.top(), {"mi", "mo", "mn", "ms", "mtext"}) ||
-         !in(name, {"mglyph", "malignmark"}))) {
+    if (foreign && breaksOutOfForeign(name)) breakOut();
+    if (foreign && ((atIntegrationPoint() && (nesting.top() == "annotation-xml" ||
+                                               !in(nesting.top(), {"mi", "mo", "mn", "ms", "mtext"}) ||
+                                               !in(name, {"mglyph", "malignmark"}))) ||
+                    (name == "svg" && !svg && nesting.top() == "annotation-xml"))) {
       // A start tag there is read as in HTML content.
-      holders.push_back({foreignBase, nesting.size()});
+      holders.push_back({foreignBase, nesting.size(), svg});
       foreign = false;
     }
     if (!in(name, {"html", "head", "base", "basefont", "bgsound", "link", "meta", "noframes", "script",
@@ -694,8 +756,10 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         foreignBase = nesting.size();
         nesting.push(name);
         foreign = true;
+        svg = name == "svg";
       }
     } else if (name == "plaintext") {
+      plaintext = true;
       break;
     } else if (in(name, {"script", "style", "xmp", "iframe", "noembed", "noframes", "title", "textarea",
                          "noscript"})) {
@@ -711,13 +775,14 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       nesting.popTo(open->index);
       if (name == "input") nesting.start(name, {});
     } else {
-      nesting.start(name, s.substr(i, tagEnd - 1 - i));
+      nesting.start(name, s.substr(i, tagEnd - 1 - i), at, tagEnd);
       if (name == "select") {
         while (!openSelects.empty() && openSelects.back().index >= nesting.size() - 1) openSelects.pop_back();
         openSelects.push_back({nesting.size() - 1, scan.selects.size()});
         scan.selects.push_back(at);
       }
     }
+    reopenAt(at);
     leftHtml();
     if (nesting.deepest > limits.depth || nesting.rebuilt > limits.rebuilt ||
         scan.attributes > limits.attributes) {
@@ -725,7 +790,10 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     at = s.find('<', resume);
   }
-  if (textFrom < s.size() && !foreign) nesting.text();
+  if (textFrom < s.size() && !foreign) {
+    nesting.text();
+    if (!plaintext) reopenAt(textFrom);  // not in a plaintext's text
+  }
   scan.depth = nesting.deepest;
   scan.rebuilt = nesting.rebuilt;
   return scan;

@@ -152,8 +152,10 @@ class GumboInput {
  public:
   // `isindexEnds`: the "</isindex" end tags to rename along with the start
   // tags, to "</acronym", when the page names no acronym (else none).
-  GumboInput(std::string_view original, std::vector<std::size_t> isindexEnds)
-      : m_original(original), m_isindexEnds(std::move(isindexEnds)) {}
+  // `reopened`: see MarkupScan, given with their select's rename.
+  GumboInput(std::string_view original, std::vector<std::size_t> isindexEnds,
+             std::vector<MarkupScan::Reopened> reopened)
+      : m_original(original), m_isindexEnds(std::move(isindexEnds)), m_reopened(std::move(reopened)) {}
 
   std::string_view original() const { return m_original; }
   std::string_view text() const { return m_copied ? std::string_view(m_text) : m_original; }
@@ -173,7 +175,7 @@ class GumboInput {
         continue;
       }
       if (tag.isStartTag()) {
-        m_splices.push_back({tag.at, tag.end, 0});
+        m_splices.push_back({tag.at, tag.end, selectEndTag});
         continue;
       }
       if (tag.kind == Renamed::Kind::select || tag.kind == Renamed::Kind::selectEnd) {
@@ -200,6 +202,19 @@ class GumboInput {
       std::replace(m_text.begin() + static_cast<std::ptrdiff_t>(tag.content),
                    m_text.begin() + static_cast<std::ptrdiff_t>(tag.end), '<', ' ');
       if (tag.end < m_original.size()) std::memcpy(m_text.data() + tag.end, head ? "</noframes" : "</noembed ", 10);
+    }
+    if (!m_reopened.empty()) {
+      std::vector<std::size_t> selects;
+      for (const Renamed& tag : m_renamed) {
+        if (tag.kind == Renamed::Kind::select) selects.push_back(tag.at);
+      }
+      for (const MarkupScan::Reopened& tag : m_reopened) {
+        if (!std::binary_search(selects.begin(), selects.end(), tag.select)) continue;
+        m_splices.push_back({tag.at, tag.end, m_original.substr(tag.from, tag.to - tag.from)});
+      }
+      // An input's select end tag before the elements it reopens.
+      std::stable_sort(m_splices.begin(), m_splices.end(),
+                       [](const Splice& a, const Splice& b) { return a.at < b.at; });
     }
     if (!m_splices.empty()) splice();
   }
@@ -230,24 +245,26 @@ class GumboInput {
   bool renamesEnds() const { return !m_isindexEnds.empty(); }
 
   // Where `data` lies in the page (as a place in the text gumbo read), or
-  // npos when it lies in neither.
+  // npos when it lies in neither or in text given in place of the page's.
   std::size_t offset(const char* data) const {
     const std::string_view text = this->text();
     if (!data || data < text.data() || data >= text.data() + text.size()) return std::string_view::npos;
-    return toPage(static_cast<std::size_t>(data - text.data()));
+    return toPage(static_cast<std::size_t>(data - text.data()), false);
   }
   // Where the source `piece` ends in the page.
   std::size_t end(const GumboStringPiece& piece) const {
-    return toPage(static_cast<std::size_t>(piece.data + piece.length - text().data()));
+    return toPage(static_cast<std::size_t>(piece.data + piece.length - text().data()), true);
   }
 
  private:
-  // Start tags that close a select, given to gumbo as "</applet>" in place
-  // of the page's bytes [at, end): the text gumbo reads is longer than the
-  // page from there on, and its places are mapped back to the page's.
+  // Text given to gumbo in place of the page's bytes [at, end): "</applet>"
+  // for a start tag that closes a select, tags a select left open (see
+  // MarkupScan::reopened). The text gumbo reads then differs in length
+  // from the page, and its places are mapped back to the page's.
   struct Splice {
     std::size_t at, end;
-    std::size_t textAt;  // where its "</applet>" starts in the text gumbo reads
+    std::string_view with;
+    std::size_t textAt = 0;  // where `with` starts in the text gumbo reads
   };
   static constexpr std::string_view selectEndTag = "</applet>";
 
@@ -258,23 +275,24 @@ class GumboInput {
     for (Splice& splice : m_splices) {
       text.append(m_text, done, splice.at - done);
       splice.textAt = text.size();
-      text += selectEndTag;
+      text += splice.with;
       done = splice.end;
     }
     text.append(m_text, done);
     m_text = std::move(text);
   }
 
-  // The page's place of the text's place `at`: a place in a "</applet>"
-  // given for a start tag is that tag's "<".
-  std::size_t toPage(std::size_t at) const {
+  // The page's place of the text's place `at`; one in text given in place
+  // of the page's is npos, or the place of what it replaced when
+  // `inGiven`.
+  std::size_t toPage(std::size_t at, bool inGiven) const {
     if (m_splices.empty()) return at;
     auto it = std::upper_bound(m_splices.begin(), m_splices.end(), at,
                                [](std::size_t at, const Splice& splice) { return at < splice.textAt; });
     if (it == m_splices.begin()) return at;
     --it;
-    if (at < it->textAt + selectEndTag.size()) return it->at;
-    return it->end + (at - it->textAt - selectEndTag.size());
+    if (at < it->textAt + it->with.size()) return inGiven ? it->at : std::string_view::npos;
+    return it->end + (at - it->textAt - it->with.size());
   }
 
   // "isindex" at `at` becomes "acronym" in the same case (both are seven letters).
@@ -290,6 +308,7 @@ class GumboInput {
   std::string m_text;
   bool m_copied = false;
   std::vector<Renamed> m_renamed;
+  std::vector<MarkupScan::Reopened> m_reopened;
   std::vector<Splice> m_splices;
 };
 
@@ -659,7 +678,7 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     }
     return nullptr;
   }
-  GumboInput input(utf8, scan.acronymFree ? scan.isindexEnds : std::vector<std::size_t>());
+  GumboInput input(utf8, scan.acronymFree ? scan.isindexEnds : std::vector<std::size_t>(), scan.reopened);
   const bool renaming = scan.mentioned || !scan.selects.empty();
   if (renaming) {
     std::vector<Renamed> guessed;

@@ -119,6 +119,10 @@ PIECES = [
     "<a href=\"/x?a=1&b=2\">{t}</a>", "<div title=\"{e}\">{t}</div>", "<br/>", "<pre>\n\n{t}</pre>",
     "<svg><desc>{t}</desc><title>{e}</title></svg>", "<svg><![CDATA[{e}]]></svg>", "<isindex>",
     "<p>{t}</div>{t}", "</p>", "<font color=red>{i}</font>", "<h1>{t}<h2>{t}</h2></h1>",
+    "<select>{i}</select>", "<select><option>{t}<option selected>{t}</select>", "<select><div>{i}</div><input>{t}",
+    "<select name=s><optgroup label=g><option>{t}</optgroup><hr>{i}", "<select>{i}<select>{t}",
+    "<select><button>{t}</button><img src=x>{i}</SELECT>", "</select>",
+    "<svg><foreignObject><select>{i}</select></foreignObject></svg>", "<math><mtext><select>{i}<input></mtext></math>",
 ]
 TEXTS = ["snow leopard", "&hearts; &notin; &Alpha; &amp &lt;", "a &amp; b &gt; c", "caf\u00e9 \u20ac5",
          "&nbsp;x&nbsp;", "&#x80;&#150;", "x &#13; y", "1 < 2 > 0", "&notit; &not", "\u00a0"]
