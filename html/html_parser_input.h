@@ -70,6 +70,14 @@ struct MarkupScan {
     std::size_t select;  // the "<" of the select that left it open
   };
   std::vector<Reopened> reopened;
+  // End tags of p and br in SVG or MathML content close it in a browser
+  // (the elements up to one that holds HTML), not in gumbo: gumbo is given
+  // the end tags of those elements before each.
+  struct ForeignEnds {
+    std::size_t at;
+    std::string endTags;
+  };
+  std::vector<ForeignEnds> foreignEnds;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their

@@ -113,7 +113,8 @@ class Nesting {
       if (lastActive(name) != m_active.end()) end(name);
     }
     if (isVoid(name)) {
-      reconstruct();
+      // Those read as in the head (link, meta...) reopen nothing.
+      if (in(name, {"area", "br", "embed", "img", "keygen", "wbr", "input"})) reconstruct();
       return;
     }
     // Table parts outside a table are dropped.
@@ -141,7 +142,7 @@ class Nesting {
         popTo(m_open.size() - 1);
       }
     }
-    if (!isSpecial(name) || in(name, {"applet", "marquee", "object", "select"})) reconstruct();
+    if (!isSpecial(name) || in(name, {"applet", "marquee", "object", "select", "button"})) reconstruct();
     if (isFormatting(name)) {
       // At most three alike after the last marker: the earliest goes.
       int alike = 0;
@@ -164,8 +165,10 @@ class Nesting {
   }
 
   // `floor`: the elements below it are not HTML (an integration point and
-  // the SVG or MathML around it), which an HTML end tag never closes.
+  // the SVG or MathML around it), which an HTML end tag never closes, but
+  // for a template's or a table part's.
   void end(std::string_view name, std::size_t floor = 0) {
+    if (in(name, {"template", "table", "tbody", "thead", "tfoot", "tr"})) floor = 0;
     endedLost = npos;
     if (isFormatting(name)) {
       // One that an enclosing element closed is no longer reopened.
@@ -569,8 +572,12 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
   };
   // A tag that leaves SVG or MathML: the foreign elements close up to one
   // that holds HTML, and the tag is read as in HTML content.
-  const auto breakOut = [&] {
-    while (nesting.size() > foreignBase && !atIntegrationPoint()) nesting.popTo(nesting.size() - 1);
+  // `ends`, if given, gets the end tags of the elements closed.
+  const auto breakOut = [&](std::string* ends) {
+    while (nesting.size() > foreignBase && !atIntegrationPoint()) {
+      if (ends) *ends += "</" + std::string(nesting.top()) + ">";
+      nesting.popTo(nesting.size() - 1);
+    }
     foreign = nesting.size() > foreignBase;
     if (foreign) {
       holders.push_back({foreignBase, nesting.size(), svg});
@@ -580,6 +587,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
   std::string name;
   std::size_t textFrom = 0;  // where the text before the next markup starts
   bool plaintext = false;    // the page ends in a plaintext element
+  std::size_t afterPre = std::string_view::npos;  // just after the last pre or listing start tag
   // gumbo is given again, at `at`, the start tags of the formatting
   // elements a select left open that the scan just reopened.
   const auto reopenAt = [&](std::size_t at) {
@@ -591,7 +599,13 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     // their elements that hold HTML.
     if (at > textFrom && (!foreign || atIntegrationPoint())) {
       nesting.text();
-      reopenAt(textFrom);
+      // A line feed just after a pre or listing start tag is dropped before
+      // anything reopens.
+      std::size_t from = textFrom;
+      if (from == afterPre && (s[from] == '\r' || s[from] == '\n')) {
+        from += s.compare(from, 2, "\r\n") == 0 ? 2 : 1;
+      }
+      reopenAt(from);
     }
   };
   // Select start tags, and the open selects among them by their place on
@@ -702,7 +716,13 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     if (endTag) {
       if (in(name, {"head", "body", "html", "br"})) inHead = false;
-      if (foreign && (name == "p" || name == "br")) breakOut();
+      if (foreign && (name == "p" || name == "br")) {
+        // gumbo leaves SVG and MathML open at these end tags, and is given
+        // the end tags of what a browser closes there before them.
+        std::string ends;
+        breakOut(&ends);
+        if (!ends.empty()) scan.foreignEnds.push_back({at, std::move(ends)});
+      }
       // In SVG or MathML, an end tag closes the foreign element of its
       // name; else it is read as in HTML content.
       const std::size_t open = foreign ? nesting.find(name, foreignBase) : std::string_view::npos;
@@ -727,7 +747,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     const bool selfClosing = tagEnd >= 2 && s[tagEnd - 2] == '/';
     std::size_t resume = tagEnd;
-    if (foreign && breaksOutOfForeign(name)) breakOut();
+    if (foreign && breaksOutOfForeign(name)) breakOut(nullptr);
     if (foreign && ((atIntegrationPoint() && (nesting.top() == "annotation-xml" ||
                                                !in(nesting.top(), {"mi", "mo", "mn", "ms", "mtext"}) ||
                                                !in(name, {"mglyph", "malignmark"}))) ||
@@ -776,6 +796,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       if (name == "input") nesting.start(name, {});
     } else {
       nesting.start(name, s.substr(i, tagEnd - 1 - i), at, tagEnd);
+      if (name == "pre" || name == "listing") afterPre = tagEnd;
       if (name == "select") {
         while (!openSelects.empty() && openSelects.back().index >= nesting.size() - 1) openSelects.pop_back();
         openSelects.push_back({nesting.size() - 1, scan.selects.size()});
