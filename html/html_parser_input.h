@@ -52,9 +52,10 @@ struct MarkupScan {
   struct SelectEnd {
     std::size_t at;      // its "<"
     std::size_t select;  // the "<" of the select it closes
-    // A start tag that closes the select: just after a select start tag's
-    // ">" (gumbo is given "</applet>" in its place), or `at` for an input
-    // (given "</applet>" before it). 0 for an end tag.
+    // A tag that closes the select other than its own end tag: just after
+    // a select start tag's ">" (gumbo is given "</applet>" in its place),
+    // or `at` for others (an input, a template's end tag...: given
+    // "</applet>" before them). 0 for an end tag of its own.
     std::size_t end = 0;
   };
   std::vector<SelectEnd> selectEnds;

@@ -100,6 +100,8 @@ class Nesting {
     std::size_t from, to;  // its start tag
   };
   std::vector<Lost> reopened;
+  // The selects closed since the scan last took them (their "<").
+  std::vector<std::size_t> closedSelects;
   // The last end tag was that of one left open by this select (its "<"),
   // after it closed: a browser drops the end tag and forgets the element.
   std::size_t endedLost = std::string_view::npos;
@@ -112,15 +114,40 @@ class Nesting {
     if (name == "a" || name == "nobr") {
       if (lastActive(name) != m_active.end()) end(name);
     }
+    // Blocks close an open paragraph (one not behind a scope marker or a
+    // button); a heading closes a heading just opened.
+    if (in(name, {"address", "article", "aside", "blockquote", "center", "details", "dialog", "dir", "div", "dl",
+                  "fieldset", "figcaption", "figure", "footer", "header", "hgroup", "main", "menu", "nav", "ol",
+                  "p", "search", "section", "summary", "ul", "h1", "h2", "h3", "h4", "h5", "h6", "pre",
+                  "listing", "form", "hr", "li", "dd", "dt"}) &&
+        isOpen("p")) {
+      for (std::size_t i = m_open.size(); i-- > 0;) {
+        const std::string_view open = m_open[i].name;
+        if (open == "p") {
+          popTo(i);
+          break;
+        }
+        if (isScopeMarker(open) || open == "button") break;
+      }
+    }
+    if (in(name, {"h1", "h2", "h3", "h4", "h5", "h6"}) && in(top(), {"h1", "h2", "h3", "h4", "h5", "h6"})) {
+      popTo(m_open.size() - 1);
+    }
     if (isVoid(name)) {
       // Those read as in the head (link, meta...) reopen nothing.
       if (in(name, {"area", "br", "embed", "img", "keygen", "wbr", "input"})) reconstruct();
       return;
     }
-    // Table parts outside a table are dropped.
-    if (in(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"}) &&
-        !isOpen("table")) {
-      return;
+    // Table parts outside a table are dropped; inside one, they close what
+    // is open in its innermost cell, row or table (a select among them).
+    if (in(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"})) {
+      if (!isOpen("table")) return;
+      for (std::size_t i = m_open.size(); i-- > 0;) {
+        if (in(m_open[i].name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "table", "template", "html"})) {
+          popTo(i + 1);
+          break;
+        }
+      }
     }
     // A list item closes the open one of its kind, below any inline or
     // address, div and p elements.
@@ -168,7 +195,7 @@ class Nesting {
   // the SVG or MathML around it), which an HTML end tag never closes, but
   // for a template's or a table part's.
   void end(std::string_view name, std::size_t floor = 0) {
-    if (in(name, {"template", "table", "tbody", "thead", "tfoot", "tr"})) floor = 0;
+    if (in(name, {"template", "table", "tbody", "thead", "tfoot", "tr", "td", "th", "caption"})) floor = 0;
     endedLost = npos;
     if (isFormatting(name)) {
       // One that an enclosing element closed is no longer reopened.
@@ -198,8 +225,9 @@ class Nesting {
       // A table part's end tag closes the cells open in its table; a
       // template's closes all it holds.
       if (name == "template") continue;
-      if (in(name, {"table", "tbody", "thead", "tfoot", "tr"}) ? in(open, {"html", "table", "template"})
-                                                               : isScopeMarker(open)) {
+      if (in(name, {"table", "tbody", "thead", "tfoot", "tr", "td", "th", "caption"})
+              ? in(open, {"html", "table", "template"})
+              : isScopeMarker(open)) {
         return;
       }
       if (!isSpecial(name) && !isFormatting(name) && isSpecial(open)) return;
@@ -254,6 +282,7 @@ class Nesting {
         }
       }
       if (open.select != npos) {
+        closedSelects.push_back(open.select);
         // The formatting elements opened since the select.
         for (auto it = m_active.rbegin(); it != m_active.rend() && it->id > open.since; ++it) {
           if (!it->marker && it->lostIn == npos) it->lostIn = open.select;
@@ -594,6 +623,17 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     for (const Nesting::Lost& lost : nesting.reopened) scan.reopened.push_back({at, at, lost.from, lost.to, lost.select});
     nesting.reopened.clear();
   };
+  // Selects that the tag at `at` closed other than as their own end: gumbo
+  // is given an applet end tag before it, since the renamed select's marker
+  // in the list of formatting elements would outlive it otherwise.
+  const auto closedAt = [&](std::size_t at) {
+    for (std::size_t select : nesting.closedSelects) {
+      const bool given = !scan.selectEnds.empty() && scan.selectEnds.back().at == at &&
+                         scan.selectEnds.back().select == select;
+      if (!given) scan.selectEnds.push_back({at, select, at});
+    }
+    nesting.closedSelects.clear();
+  };
   const auto sawMarkup = [&](std::size_t at) {
     // Text reopens formatting elements, except in SVG or MathML outside
     // their elements that hold HTML.
@@ -742,12 +782,21 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         foreign = foreign && nesting.size() > foreignBase;
         leftHtml();
       }
+      closedAt(at);
       at = s.find('<', tagEnd);
       continue;
     }
     const bool selfClosing = tagEnd >= 2 && s[tagEnd - 2] == '/';
     std::size_t resume = tagEnd;
-    if (foreign && breaksOutOfForeign(name)) breakOut(nullptr);
+    const auto fontBreaksOut = [&] {
+      // A font with one of these attributes leaves foreign content too.
+      return std::any_of(attributes.begin(), attributes.end(), [](std::string_view attribute) {
+        std::string lowercase(attribute);
+        std::transform(lowercase.begin(), lowercase.end(), lowercase.begin(), lowered);
+        return in(lowercase, {"color", "face", "size"});
+      });
+    };
+    if (foreign && (breaksOutOfForeign(name) || (name == "font" && fontBreaksOut()))) breakOut(nullptr);
     if (foreign && ((atIntegrationPoint() && (nesting.top() == "annotation-xml" ||
                                                !in(nesting.top(), {"mi", "mo", "mn", "ms", "mtext"}) ||
                                                !in(name, {"mglyph", "malignmark"}))) ||
@@ -803,6 +852,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         scan.selects.push_back(at);
       }
     }
+    closedAt(at);
     reopenAt(at);
     leftHtml();
     if (nesting.deepest > limits.depth || nesting.rebuilt > limits.rebuilt ||
