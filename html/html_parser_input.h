@@ -71,14 +71,17 @@ struct MarkupScan {
     std::size_t select;  // the "<" of the select that left it open
   };
   std::vector<Reopened> reopened;
-  // End tags of p and br in SVG or MathML content close it in a browser
-  // (the elements up to one that holds HTML), not in gumbo: gumbo is given
-  // the end tags of those elements before each.
-  struct ForeignEnds {
+  // End tags gumbo is given before the tag at `at`, where a browser closes
+  // elements that gumbo leaves open: SVG and MathML content at an end tag
+  // of p or br (up to an element that holds HTML); paragraphs, list items
+  // and options at an option or optgroup start tag inside a select (then
+  // given only while that select is renamed).
+  struct EndTags {
     std::size_t at;
-    std::string endTags;
+    std::string tags;
+    std::size_t select = std::string_view::npos;  // its "<"
   };
-  std::vector<ForeignEnds> foreignEnds;
+  std::vector<EndTags> endTags;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their

@@ -638,7 +638,13 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     // Text reopens formatting elements, except in SVG or MathML outside
     // their elements that hold HTML.
     if (at > textFrom && (!foreign || atIntegrationPoint())) {
+      const std::size_t size = nesting.size();
       nesting.text();
+      if (foreign && nesting.size() > size) {
+        // The elements reopened in an integration point are HTML.
+        holders.push_back({foreignBase, size, svg});
+        foreign = false;
+      }
       // A line feed just after a pre or listing start tag is dropped before
       // anything reopens.
       std::size_t from = textFrom;
@@ -761,7 +767,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         // the end tags of what a browser closes there before them.
         std::string ends;
         breakOut(&ends);
-        if (!ends.empty()) scan.foreignEnds.push_back({at, std::move(ends)});
+        if (!ends.empty()) scan.endTags.push_back({at, std::move(ends)});
       }
       // In SVG or MathML, an end tag closes the foreign element of its
       // name; else it is read as in HTML content.
@@ -844,6 +850,19 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       nesting.popTo(open->index);
       if (name == "input") nesting.start(name, {});
     } else {
+      if (const Select* select = in(name, {"option", "optgroup"}) ? openSelect() : nullptr) {
+        // In a select, these close the paragraphs, list items and options
+        // (an option not its optgroup) open above them; gumbo closes only an
+        // option, and is given the end tags of the others.
+        std::string ends;
+        while (nesting.size() > select->index + 1 &&
+               in(nesting.top(), {"dd", "dt", "li", "optgroup", "option", "p", "rb", "rp", "rt", "rtc"}) &&
+               !(name == "option" && nesting.top() == "optgroup")) {
+          ends += "</" + std::string(nesting.top()) + ">";
+          nesting.popTo(nesting.size() - 1);
+        }
+        if (!ends.empty()) scan.endTags.push_back({at, std::move(ends), scan.selects[select->tag]});
+      }
       nesting.start(name, s.substr(i, tagEnd - 1 - i), at, tagEnd);
       if (name == "pre" || name == "listing") afterPre = tagEnd;
       if (name == "select") {

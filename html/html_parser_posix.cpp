@@ -154,11 +154,11 @@ class GumboInput {
   // tags, to "</acronym", when the page names no acronym (else none).
   // `reopened`: see MarkupScan, given with their select's rename.
   GumboInput(std::string_view original, std::vector<std::size_t> isindexEnds,
-             std::vector<MarkupScan::Reopened> reopened, std::vector<MarkupScan::ForeignEnds> foreignEnds)
+             std::vector<MarkupScan::Reopened> reopened, std::vector<MarkupScan::EndTags> endTags)
       : m_original(original),
         m_isindexEnds(std::move(isindexEnds)),
         m_reopened(std::move(reopened)),
-        m_foreignEnds(std::move(foreignEnds)) {}
+        m_endTags(std::move(endTags)) {}
 
   std::string_view original() const { return m_original; }
   std::string_view text() const { return m_copied ? std::string_view(m_text) : m_original; }
@@ -167,7 +167,7 @@ class GumboInput {
   // Renames these tags (sorted by place), and no others.
   void rename(std::vector<Renamed> tags) {
     m_renamed = std::move(tags);
-    m_copied = !m_renamed.empty() || !m_isindexEnds.empty() || !m_foreignEnds.empty();
+    m_copied = !m_renamed.empty() || !m_isindexEnds.empty() || !m_endTags.empty();
     m_splices.clear();
     if (!m_copied) return;
     m_text.assign(m_original);
@@ -206,17 +206,24 @@ class GumboInput {
                    m_text.begin() + static_cast<std::ptrdiff_t>(tag.end), '<', ' ');
       if (tag.end < m_original.size()) std::memcpy(m_text.data() + tag.end, head ? "</noframes" : "</noembed ", 10);
     }
-    for (const MarkupScan::ForeignEnds& tags : m_foreignEnds) m_splices.push_back({tags.at, tags.at, tags.endTags});
-    if (!m_reopened.empty() || !m_foreignEnds.empty()) {
+    if (!m_reopened.empty() || !m_endTags.empty()) {
+      // Those that a select's rename brings, while it is renamed.
       std::vector<std::size_t> selects;
       for (const Renamed& tag : m_renamed) {
         if (tag.kind == Renamed::Kind::select) selects.push_back(tag.at);
+      }
+      for (const MarkupScan::EndTags& tags : m_endTags) {
+        if (tags.select != std::string_view::npos && !std::binary_search(selects.begin(), selects.end(), tags.select)) {
+          continue;
+        }
+        m_splices.push_back({tags.at, tags.at, tags.tags});
       }
       for (const MarkupScan::Reopened& tag : m_reopened) {
         if (!std::binary_search(selects.begin(), selects.end(), tag.select)) continue;
         m_splices.push_back({tag.at, tag.end, m_original.substr(tag.from, tag.to - tag.from)});
       }
-      // An input's select end tag before the elements it reopens.
+      // At one place: a select's end tag, then end tags, then the elements
+      // reopened.
       std::stable_sort(m_splices.begin(), m_splices.end(),
                        [](const Splice& a, const Splice& b) { return a.at < b.at; });
     }
@@ -313,7 +320,7 @@ class GumboInput {
   bool m_copied = false;
   std::vector<Renamed> m_renamed;
   std::vector<MarkupScan::Reopened> m_reopened;
-  std::vector<MarkupScan::ForeignEnds> m_foreignEnds;
+  std::vector<MarkupScan::EndTags> m_endTags;
   std::vector<Splice> m_splices;
 };
 
@@ -684,9 +691,9 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     return nullptr;
   }
   GumboInput input(utf8, scan.acronymFree ? scan.isindexEnds : std::vector<std::size_t>(), scan.reopened,
-                   scan.foreignEnds);
+                   scan.endTags);
   const bool renaming = scan.mentioned || !scan.selects.empty();
-  if (renaming || !scan.foreignEnds.empty()) {
+  if (renaming || !scan.endTags.empty()) {
     std::vector<Renamed> guessed;
     for (const MarkupScan::Tag& tag : scan.noscripts) {
       guessed.push_back({tag.at, tag.inHead ? Renamed::Kind::noscriptInHead : Renamed::Kind::noscriptInBody, 0, 0});
