@@ -613,7 +613,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       foreign = false;
     }
   };
-  std::string name;
+  std::string name, mangled;
   std::size_t textFrom = 0;  // where the text before the next markup starts
   bool plaintext = false;    // the page ends in a plaintext element
   std::size_t afterPre = std::string_view::npos;  // just after the last pre or listing start tag
@@ -746,6 +746,13 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     name.clear();
     std::size_t i = nameAt;
     while (i < s.size() && !isSpace(s[i]) && s[i] != '/' && s[i] != '>') name += lowered(s[i++]);
+    // An HTML element named as an SVG or MathML integration point is none:
+    // it goes on the stack under a name no tag has.
+    const auto htmlName = [&]() -> std::string_view {
+      if (!isIntegrationPoint(name)) return name;
+      mangled = "html " + name;
+      return mangled;
+    };
     const std::size_t tagEnd = walk(at);
     if (tagEnd == std::string_view::npos || scan.attributes > limits.attributes) break;
     sawMarkup(at);
@@ -781,7 +788,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         if (name == "select" || name == "applet") {
           if (const Select* open = openSelect()) scan.selectEnds.push_back({at, scan.selects[open->tag]});
         }
-        nesting.end(name, holders.empty() ? 0 : holders.back().size);
+        nesting.end(htmlName(), holders.empty() ? 0 : holders.back().size);
         if (nesting.endedLost != std::string_view::npos) {
           scan.reopened.push_back({at, tagEnd, 0, 0, nesting.endedLost});  // gumbo is not given it
         }
@@ -863,7 +870,7 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         }
         if (!ends.empty()) scan.endTags.push_back({at, std::move(ends), scan.selects[select->tag]});
       }
-      nesting.start(name, s.substr(i, tagEnd - 1 - i), at, tagEnd);
+      nesting.start(htmlName(), s.substr(i, tagEnd - 1 - i), at, tagEnd);
       if (name == "pre" || name == "listing") afterPre = tagEnd;
       if (name == "select") {
         while (!openSelects.empty() && openSelects.back().index >= nesting.size() - 1) openSelects.pop_back();
