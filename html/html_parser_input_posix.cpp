@@ -788,9 +788,15 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
         if (name == "select" || name == "applet") {
           if (const Select* open = openSelect()) scan.selectEnds.push_back({at, scan.selects[open->tag]});
         }
-        nesting.end(htmlName(), holders.empty() ? 0 : holders.back().size);
-        if (nesting.endedLost != std::string_view::npos) {
-          scan.reopened.push_back({at, tagEnd, 0, 0, nesting.endedLost});  // gumbo is not given it
+        if (name == "br") {
+          // Read as a br start tag, which reopens formatting elements.
+          nesting.start(name, {});
+          reopenAt(at);
+        } else {
+          nesting.end(htmlName(), holders.empty() ? 0 : holders.back().size);
+          if (nesting.endedLost != std::string_view::npos) {
+            scan.reopened.push_back({at, tagEnd, 0, 0, nesting.endedLost});  // gumbo is not given it
+          }
         }
         foreign = foreign && nesting.size() > foreignBase;
         leftHtml();

@@ -95,7 +95,8 @@ HOSTILE = [
                                      "<annotation-xml><select><input>j</annotation-xml></math>" % RAN, "same"),
     ("formatting left open in select", "<select><b><i>a</select>b</b>c<select><a href=1>d</select><div>e<a href=2>f"
                                        "</div><table><tr><td><u>g<select><s>h</td><td>i</table><template><font>"
-                                       "<select><em>j</template><select><tt>k<input>l<pre>\nm</pre>", "same"),
+                                       "<select><em>j</template><select><tt>k<input>l<pre>\nm</pre><select><s>n</select></br>o",
+     "same"),
     ("options after paragraphs", "<select><p>a<option>b<li><p>c<optgroup>d<p>e<option>f<option><p>g<option>h"
                                  "<optgroup><option>i<optgroup>j<p><span>k<option>l</select>", "same"),
     ("p end tag in foreign content", "<svg><math></p><title>a</title><select><div>b<input>c</svg><math><mi><mglyph>"
