@@ -635,21 +635,21 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     nesting.closedSelects.clear();
   };
   const auto sawMarkup = [&](std::size_t at) {
+    // A line feed just after a pre or listing start tag is dropped: it is
+    // no text.
+    std::size_t from = textFrom;
+    if (from == afterPre && from < at && (s[from] == '\r' || s[from] == '\n')) {
+      from += s.compare(from, 2, "\r\n") == 0 ? 2 : 1;
+    }
     // Text reopens formatting elements, except in SVG or MathML outside
     // their elements that hold HTML.
-    if (at > textFrom && (!foreign || atIntegrationPoint())) {
+    if (at > from && (!foreign || atIntegrationPoint())) {
       const std::size_t size = nesting.size();
       nesting.text();
       if (foreign && nesting.size() > size) {
         // The elements reopened in an integration point are HTML.
         holders.push_back({foreignBase, size, svg});
         foreign = false;
-      }
-      // A line feed just after a pre or listing start tag is dropped before
-      // anything reopens.
-      std::size_t from = textFrom;
-      if (from == afterPre && (s[from] == '\r' || s[from] == '\n')) {
-        from += s.compare(from, 2, "\r\n") == 0 ? 2 : 1;
       }
       reopenAt(from);
     }
