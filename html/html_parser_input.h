@@ -41,21 +41,47 @@ struct MarkupScan {
   // isindex tags under that name (an ordinary element it knows), and any
   // "acronym" in its tree is one of them.
   bool acronymFree = false;
-  // Select start tags in HTML content, and the end tags that close them: a
+  // Select start tags in HTML content, and the tags that close them: a
   // browser parses a select's content with the body's rules, which gumbo
   // follows for an applet (an element of the same scope and length) but not
-  // for a select. Among the end tags: applet end tags inside a select
-  // (dropped by a browser, they would close the renamed select), and select
-  // start tags that close an open select (a browser then drops them), which
-  // gumbo is given as end tags. A select closed by one too short for that,
-  // or by an input, is not renamed: gumbo's select rules close it the same
-  // way.
+  // for a select. Among the closing tags: applet end tags inside a select
+  // (dropped by a browser, they would close the renamed select), and the
+  // select and input start tags that close an open select (a browser drops
+  // such a select start tag), before which gumbo is given an applet end tag.
   std::vector<std::size_t> selects;
   struct SelectEnd {
     std::size_t at;      // its "<"
     std::size_t select;  // the "<" of the select it closes
+    // A tag that closes the select other than its own end tag: just after
+    // a select start tag's ">" (gumbo is given "</applet>" in its place),
+    // or `at` for others (an input, a template's end tag...: given
+    // "</applet>" before them). 0 for an end tag of its own.
+    std::size_t end = 0;
   };
   std::vector<SelectEnd> selectEnds;
+  // Formatting elements left open in a select: a browser opens them again
+  // after it (its select puts no marker in the list of active formatting
+  // elements), where gumbo, for which the renamed select does, has
+  // forgotten them. gumbo is given the page's bytes [from, to) in place of
+  // [at, end): their start tags again where a browser reopens them, nothing
+  // in place of an end tag of one that a browser drops.
+  struct Reopened {
+    std::size_t at, end;
+    std::size_t from, to;
+    std::size_t select;  // the "<" of the select that left it open
+  };
+  std::vector<Reopened> reopened;
+  // End tags gumbo is given before the tag at `at`, where a browser closes
+  // elements that gumbo leaves open: SVG and MathML content at an end tag
+  // of p or br (up to an element that holds HTML); paragraphs, list items
+  // and options at an option or optgroup start tag inside a select (then
+  // given only while that select is renamed).
+  struct EndTags {
+    std::size_t at;
+    std::string tags;
+    std::size_t select = std::string_view::npos;  // its "<"
+  };
+  std::vector<EndTags> endTags;
   // The deepest nesting of elements the scan saw, counted so as to be at
   // least what a browser's stack of open elements reaches on ordinary
   // pages (elements closed only by their own end tag, a sibling of their

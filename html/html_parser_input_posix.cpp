@@ -39,13 +39,20 @@ bool isSpecial(std::string_view n) {
                 "header", "hgroup", "hr", "html", "iframe", "img", "input", "li", "link", "listing",
                 "main", "marquee", "menu", "meta", "nav", "object", "ol", "p", "param", "pre",
                 "search", "section", "select", "source", "summary", "table", "tbody", "td",
-                "template", "tfoot", "th", "thead", "tr", "track", "ul", "wbr", "svg", "math"});
+                "template", "tfoot", "th", "thead", "tr", "track", "ul", "wbr", "svg", "math",
+                "foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext", "annotation-xml"});
+}
+
+// SVG and MathML elements whose content holds HTML.
+bool isIntegrationPoint(std::string_view n) {
+  return in(n, {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext", "annotation-xml"});
 }
 
 // Elements that end the scope in which an end tag finds its element (select
 // among them since browsers parse its content with the body's rules).
 bool isScopeMarker(std::string_view n) {
-  return in(n, {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template", "select"});
+  return in(n, {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template", "select"}) ||
+         isIntegrationPoint(n);
 }
 
 bool isFormatting(std::string_view n) {
@@ -73,17 +80,6 @@ bool endsName(std::string_view text, std::size_t at) {
   return at < text.size() && (isSpace(text[at]) || text[at] == '/' || text[at] == '>');
 }
 
-// Whether the select start tag at `at` can be given to gumbo as an end tag
-// of the same length: "</applet" over "<select" and the character after
-// it, the next one blanked unless it already ends the name. The blanked
-// character starts an attribute name; what follows it must be read the same
-// way with or without it (not so "=": "<select a=x>" is not rewritten).
-bool fitsEndTag(std::string_view s, std::size_t at) {
-  if (at + 9 > s.size() || s[at + 7] == '>') return false;
-  const char next = s[at + 8];
-  return isSpace(next) || next == '/' || next == '>' || (at + 9 < s.size() && s[at + 9] != '=');
-}
-
 // Elements that put a marker in the list of active formatting elements.
 bool isFormattingMarker(std::string_view n) {
   return in(n, {"applet", "caption", "marquee", "object", "td", "th", "template"});
@@ -95,23 +91,63 @@ class Nesting {
  public:
   std::size_t deepest = 0;
   std::size_t rebuilt = 0;
+  // Formatting elements that a select left open: a browser, whose select
+  // puts no marker in the list, opens them again after it; gumbo, whose
+  // renamed select does, has forgotten them. Each one reopened: its start
+  // tag's place and the "<" of that select.
+  struct Lost {
+    std::size_t select;
+    std::size_t from, to;  // its start tag
+  };
+  std::vector<Lost> reopened;
+  // The selects closed since the scan last took them (their "<").
+  std::vector<std::size_t> closedSelects;
+  // The last end tag was that of one left open by this select (its "<"),
+  // after it closed: a browser drops the end tag and forgets the element.
+  std::size_t endedLost = std::string_view::npos;
 
   // `attributes`: the tag's attributes as written, which tell formatting
   // elements of one name apart (written differently, the same attributes
-  // count as others: more elements, never fewer).
-  void start(std::string_view name, std::string_view attributes) {
+  // count as others: more elements, never fewer). [from, to): the tag.
+  void start(std::string_view name, std::string_view attributes, std::size_t from = 0, std::size_t to = 0) {
     // An "a" or "nobr" still active is closed first.
     if (name == "a" || name == "nobr") {
       if (lastActive(name) != m_active.end()) end(name);
     }
+    // Blocks close an open paragraph (one not behind a scope marker or a
+    // button); a heading closes a heading just opened.
+    if (in(name, {"address", "article", "aside", "blockquote", "center", "details", "dialog", "dir", "div", "dl",
+                  "fieldset", "figcaption", "figure", "footer", "header", "hgroup", "main", "menu", "nav", "ol",
+                  "p", "search", "section", "summary", "ul", "h1", "h2", "h3", "h4", "h5", "h6", "pre",
+                  "listing", "form", "hr", "li", "dd", "dt"}) &&
+        isOpen("p")) {
+      for (std::size_t i = m_open.size(); i-- > 0;) {
+        const std::string_view open = m_open[i].name;
+        if (open == "p") {
+          popTo(i);
+          break;
+        }
+        if (isScopeMarker(open) || open == "button") break;
+      }
+    }
+    if (in(name, {"h1", "h2", "h3", "h4", "h5", "h6"}) && in(top(), {"h1", "h2", "h3", "h4", "h5", "h6"})) {
+      popTo(m_open.size() - 1);
+    }
     if (isVoid(name)) {
-      reconstruct();
+      // Those read as in the head (link, meta...) reopen nothing.
+      if (in(name, {"area", "br", "embed", "img", "keygen", "wbr", "input"})) reconstruct();
       return;
     }
-    // Table parts outside a table are dropped.
-    if (in(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"}) &&
-        !isOpen("table")) {
-      return;
+    // Table parts outside a table are dropped; inside one, they close what
+    // is open in its innermost cell, row or table (a select among them).
+    if (in(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"})) {
+      if (!isOpen("table")) return;
+      for (std::size_t i = m_open.size(); i-- > 0;) {
+        if (in(m_open[i].name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "table", "template", "html"})) {
+          popTo(i + 1);
+          break;
+        }
+      }
     }
     // A list item closes the open one of its kind, below any inline or
     // address, div and p elements.
@@ -133,7 +169,7 @@ class Nesting {
         popTo(m_open.size() - 1);
       }
     }
-    if (!isSpecial(name) || in(name, {"applet", "marquee", "object", "select"})) reconstruct();
+    if (!isSpecial(name) || in(name, {"applet", "marquee", "object", "select", "button"})) reconstruct();
     if (isFormatting(name)) {
       // At most three alike after the last marker: the earliest goes.
       int alike = 0;
@@ -146,25 +182,33 @@ class Nesting {
         }
       }
       push(name, activate(name, attributes, false));
+      m_active.back().from = from;
+      m_active.back().to = to;
     } else if (isFormattingMarker(name)) {
       push(name, activate(name, {}, true));
     } else {
-      push(name, 0);
+      push(name, 0, name == "select" ? from : npos);
     }
   }
 
-  void end(std::string_view name) {
+  // `floor`: the elements below it are not HTML (an integration point and
+  // the SVG or MathML around it), which an HTML end tag never closes, but
+  // for a template's or a table part's.
+  void end(std::string_view name, std::size_t floor = 0) {
+    if (in(name, {"template", "table", "tbody", "thead", "tfoot", "tr", "td", "th", "caption"})) floor = 0;
+    endedLost = npos;
     if (isFormatting(name)) {
       // One that an enclosing element closed is no longer reopened.
       const auto active = lastActive(name);
       if (active != m_active.end() && !active->open) {
+        endedLost = active->lostIn;
         forget(active);
         return;
       }
     }
     // An end tag of nothing open (the usual stray one) costs no walk.
     if (!isOpen(name)) return;
-    for (std::size_t i = m_open.size(); i-- > 0;) {
+    for (std::size_t i = m_open.size(); i-- > floor;) {
       const std::string_view open = m_open[i].name;
       if (open == name) {
         // Closed by its end tag, a formatting element is not reopened.
@@ -181,8 +225,9 @@ class Nesting {
       // A table part's end tag closes the cells open in its table; a
       // template's closes all it holds.
       if (name == "template") continue;
-      if (in(name, {"table", "tbody", "thead", "tfoot", "tr"}) ? in(open, {"html", "table", "template"})
-                                                               : isScopeMarker(open)) {
+      if (in(name, {"table", "tbody", "thead", "tfoot", "tr", "td", "th", "caption"})
+              ? in(open, {"html", "table", "template"})
+              : isScopeMarker(open)) {
         return;
       }
       if (!isSpecial(name) && !isFormatting(name) && isSpecial(open)) return;
@@ -192,8 +237,9 @@ class Nesting {
   // Text reopens the formatting elements closed since the last marker.
   void text() { reconstruct(); }
 
-  void push(std::string_view name, std::uint64_t active = 0) {
-    m_open.push_back({std::string(name), active});
+  // `select`: a select's "<".
+  void push(std::string_view name, std::uint64_t active = 0, std::size_t select = npos) {
+    m_open.push_back({std::string(name), active, select, m_lastId});
     ++m_counts[m_open.back().name];
     deepest = std::max(deepest, m_open.size());
   }
@@ -235,20 +281,32 @@ class Nesting {
           found->second->open = false;
         }
       }
+      if (open.select != npos) {
+        closedSelects.push_back(open.select);
+        // The formatting elements opened since the select.
+        for (auto it = m_active.rbegin(); it != m_active.rend() && it->id > open.since; ++it) {
+          if (!it->marker && it->lostIn == npos) it->lostIn = open.select;
+        }
+      }
       m_open.pop_back();
     }
   }
 
  private:
+  static constexpr std::size_t npos = std::string_view::npos;
   struct Open {
     std::string name;  // names are short: no allocation each
     std::uint64_t active;  // its entry in the list of formatting elements, or 0
+    std::size_t select;    // a select's "<", else npos
+    std::uint64_t since;   // the last entry of the list when it opened
   };
   struct Active {
     std::uint64_t id;
     std::string name, attributes;
     bool marker;
     bool open;
+    std::size_t from = 0, to = 0;  // its start tag
+    std::size_t lostIn = npos;     // the select that left it open, if one did
   };
   using ActiveList = std::list<Active>;
 
@@ -290,6 +348,10 @@ class Nesting {
       it->open = true;
       push(it->name, it->id);
       ++rebuilt;
+      if (it->lostIn != npos) {
+        reopened.push_back({it->lostIn, it->from, it->to});
+        it->lostIn = npos;  // a new element, in gumbo's list too
+      }
     }
   }
 
@@ -508,28 +570,96 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
   bool inHead = true;
   std::size_t foreignBase = 0;  // the stack's size outside the svg or math element, when in one
   bool foreign = false;
-  std::string name;
+  // HTML content inside SVG or MathML: for each integration point that
+  // holds it, the foreign content's base and the stack's size with the
+  // point on top. Annotation-xml elements that hold HTML (by their
+  // encoding), by their place on the stack.
+  bool svg = false;  // the foreign content is SVG (else MathML, whose svg elements are MathML too)
+  struct Holder {
+    std::size_t base, size;
+    bool svg;
+  };
+  std::vector<Holder> holders;
+  std::vector<std::size_t> htmlAnnotations;
+  const auto atIntegrationPoint = [&] {
+    const std::string_view top = nesting.top();
+    if (top != "annotation-xml") return isIntegrationPoint(top) && svg == in(top, {"foreignobject", "desc", "title"});
+    if (svg) return false;
+    while (!htmlAnnotations.empty() && htmlAnnotations.back() >= nesting.size()) htmlAnnotations.pop_back();
+    return !htmlAnnotations.empty() && htmlAnnotations.back() == nesting.size() - 1;
+  };
+  // Back in foreign content once the HTML inside an integration point closed.
+  const auto leftHtml = [&] {
+    while (!foreign && !holders.empty() && nesting.size() <= holders.back().size) {
+      if (nesting.size() > holders.back().base) {
+        foreign = true;
+        foreignBase = holders.back().base;
+        svg = holders.back().svg;
+      }
+      holders.pop_back();
+    }
+  };
+  // A tag that leaves SVG or MathML: the foreign elements close up to one
+  // that holds HTML, and the tag is read as in HTML content.
+  // `ends`, if given, gets the end tags of the elements closed.
+  const auto breakOut = [&](std::string* ends) {
+    while (nesting.size() > foreignBase && !atIntegrationPoint()) {
+      if (ends) *ends += "</" + std::string(nesting.top()) + ">";
+      nesting.popTo(nesting.size() - 1);
+    }
+    foreign = nesting.size() > foreignBase;
+    if (foreign) {
+      holders.push_back({foreignBase, nesting.size(), svg});
+      foreign = false;
+    }
+  };
+  std::string name, mangled;
   std::size_t textFrom = 0;  // where the text before the next markup starts
+  bool plaintext = false;    // the page ends in a plaintext element
+  std::size_t afterPre = std::string_view::npos;  // just after the last pre or listing start tag
+  // gumbo is given again, at `at`, the start tags of the formatting
+  // elements a select left open that the scan just reopened.
+  const auto reopenAt = [&](std::size_t at) {
+    for (const Nesting::Lost& lost : nesting.reopened) scan.reopened.push_back({at, at, lost.from, lost.to, lost.select});
+    nesting.reopened.clear();
+  };
+  // Selects that the tag at `at` closed other than as their own end: gumbo
+  // is given an applet end tag before it, since the renamed select's marker
+  // in the list of formatting elements would outlive it otherwise.
+  const auto closedAt = [&](std::size_t at) {
+    for (std::size_t select : nesting.closedSelects) {
+      const bool given = !scan.selectEnds.empty() && scan.selectEnds.back().at == at &&
+                         scan.selectEnds.back().select == select;
+      if (!given) scan.selectEnds.push_back({at, select, at});
+    }
+    nesting.closedSelects.clear();
+  };
   const auto sawMarkup = [&](std::size_t at) {
+    // A line feed just after a pre or listing start tag is dropped: it is
+    // no text.
+    std::size_t from = textFrom;
+    if (from == afterPre && from < at && (s[from] == '\r' || s[from] == '\n')) {
+      from += s.compare(from, 2, "\r\n") == 0 ? 2 : 1;
+    }
     // Text reopens formatting elements, except in SVG or MathML outside
     // their elements that hold HTML.
-    if (at > textFrom && (!foreign || in(nesting.top(), {"foreignobject", "desc", "title", "mi", "mo", "mn",
-                                                          "ms", "mtext", "annotation-xml"}))) {
+    if (at > from && (!foreign || atIntegrationPoint())) {
+      const std::size_t size = nesting.size();
       nesting.text();
+      if (foreign && nesting.size() > size) {
+        // The elements reopened in an integration point are HTML.
+        holders.push_back({foreignBase, size, svg});
+        foreign = false;
+      }
+      reopenAt(from);
     }
   };
   // Select start tags, and the open selects among them by their place on
   // the stack (an entry goes stale once the stack drops below it).
-  struct SelectTag {
-    std::size_t at;
-    bool kept;  // left to gumbo's select rules
-  };
   struct Select {
     std::size_t index, tag;
   };
-  std::vector<SelectTag> selects;
   std::vector<Select> openSelects;
-  std::vector<std::pair<std::size_t, std::size_t>> selectEnds;  // an end tag's "<", the select it closes
   // The select a select start or end tag would close: one in scope.
   const auto openSelect = [&]() -> const Select* {
     const std::size_t index = nesting.inScope("select");
@@ -616,6 +746,13 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     name.clear();
     std::size_t i = nameAt;
     while (i < s.size() && !isSpace(s[i]) && s[i] != '/' && s[i] != '>') name += lowered(s[i++]);
+    // An HTML element named as an SVG or MathML integration point is none:
+    // it goes on the stack under a name no tag has.
+    const auto htmlName = [&]() -> std::string_view {
+      if (!isIntegrationPoint(name)) return name;
+      mangled = "html " + name;
+      return mangled;
+    };
     const std::size_t tagEnd = walk(at);
     if (tagEnd == std::string_view::npos || scan.attributes > limits.attributes) break;
     sawMarkup(at);
@@ -632,25 +769,59 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     if (endTag) {
       if (in(name, {"head", "body", "html", "br"})) inHead = false;
-      // An applet end tag inside a select is dropped; gumbo would close the
-      // renamed select with it, and is given it renamed too.
-      if (!foreign && (name == "select" || name == "applet")) {
-        if (const Select* open = openSelect()) selectEnds.push_back({at, open->tag});
+      if (foreign && (name == "p" || name == "br")) {
+        // gumbo leaves SVG and MathML open at these end tags, and is given
+        // the end tags of what a browser closes there before them.
+        std::string ends;
+        breakOut(&ends);
+        if (!ends.empty()) scan.endTags.push_back({at, std::move(ends)});
       }
-      if (foreign) {
-        const std::size_t open = nesting.find(name, foreignBase);
-        if (open != std::string_view::npos) nesting.popTo(open);
-        if (nesting.size() <= foreignBase) foreign = false;
+      // In SVG or MathML, an end tag closes the foreign element of its
+      // name; else it is read as in HTML content.
+      const std::size_t open = foreign ? nesting.find(name, foreignBase) : std::string_view::npos;
+      if (open != std::string_view::npos) {
+        nesting.popTo(open);
+        foreign = nesting.size() > foreignBase;
       } else {
-        nesting.end(name);
+        // An applet end tag inside a select is dropped; gumbo would close
+        // the renamed select with it, and is given it renamed too.
+        if (name == "select" || name == "applet") {
+          if (const Select* open = openSelect()) scan.selectEnds.push_back({at, scan.selects[open->tag]});
+        }
+        if (name == "br") {
+          // Read as a br start tag, which reopens formatting elements.
+          nesting.start(name, {});
+          reopenAt(at);
+        } else {
+          nesting.end(htmlName(), holders.empty() ? 0 : holders.back().size);
+          if (nesting.endedLost != std::string_view::npos) {
+            scan.reopened.push_back({at, tagEnd, 0, 0, nesting.endedLost});  // gumbo is not given it
+          }
+        }
+        foreign = foreign && nesting.size() > foreignBase;
+        leftHtml();
       }
+      closedAt(at);
       at = s.find('<', tagEnd);
       continue;
     }
     const bool selfClosing = tagEnd >= 2 && s[tagEnd - 2] == '/';
     std::size_t resume = tagEnd;
-    if (foreign && breaksOutOfForeign(name)) {
-      nesting.popTo(foreignBase);
+    const auto fontBreaksOut = [&] {
+      // A font with one of these attributes leaves foreign content too.
+      return std::any_of(attributes.begin(), attributes.end(), [](std::string_view attribute) {
+        std::string lowercase(attribute);
+        std::transform(lowercase.begin(), lowercase.end(), lowercase.begin(), lowered);
+        return in(lowercase, {"color", "face", "size"});
+      });
+    };
+    if (foreign && (breaksOutOfForeign(name) || (name == "font" && fontBreaksOut()))) breakOut(nullptr);
+    if (foreign && ((atIntegrationPoint() && (nesting.top() == "annotation-xml" ||
+                                               !in(nesting.top(), {"mi", "mo", "mn", "ms", "mtext"}) ||
+                                               !in(name, {"mglyph", "malignmark"}))) ||
+                    (name == "svg" && !svg && nesting.top() == "annotation-xml"))) {
+      // A start tag there is read as in HTML content.
+      holders.push_back({foreignBase, nesting.size(), svg});
       foreign = false;
     }
     if (!in(name, {"html", "head", "base", "basefont", "bgsound", "link", "meta", "noframes", "script",
@@ -659,14 +830,24 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
     }
     if (foreign) {
       if (!selfClosing) nesting.push(name);
+      if (!selfClosing && name == "annotation-xml") {
+        std::string attributes(s.substr(i, tagEnd - i));
+        std::transform(attributes.begin(), attributes.end(), attributes.begin(), lowered);
+        if (attributes.find("text/html") != std::string::npos ||
+            attributes.find("application/xhtml+xml") != std::string::npos) {
+          htmlAnnotations.push_back(nesting.size() - 1);
+        }
+      }
     } else if (name == "svg" || name == "math") {
       nesting.text();
       if (!selfClosing) {
         foreignBase = nesting.size();
         nesting.push(name);
         foreign = true;
+        svg = name == "svg";
       }
     } else if (name == "plaintext") {
+      plaintext = true;
       break;
     } else if (in(name, {"script", "style", "xmp", "iframe", "noembed", "noframes", "title", "textarea",
                          "noscript"})) {
@@ -677,37 +858,44 @@ MarkupScan scanMarkup(std::string_view s, const MarkupLimits& limits) {
       if (resume == std::string_view::npos) break;
       textFrom = resume;
     } else if (const Select* open = in(name, {"select", "input"}) ? openSelect() : nullptr) {
-      // Either closes the open select; a select start tag is then dropped,
-      // and gumbo is given it as the select's end tag when it is long enough
-      // to be rewritten as one. Else the open select is left to gumbo's own
-      // select rules, which close it the same way (but drop the tags before).
-      if (name == "select" && fitsEndTag(s, at)) {
-        selectEnds.push_back({at, open->tag});
-      } else {
-        selects[open->tag].kept = true;
-      }
+      // Either closes the open select; a select start tag is then dropped.
+      scan.selectEnds.push_back({at, scan.selects[open->tag], name == "select" ? tagEnd : at});
       nesting.popTo(open->index);
       if (name == "input") nesting.start(name, {});
     } else {
-      nesting.start(name, s.substr(i, tagEnd - 1 - i));
+      if (const Select* select = in(name, {"option", "optgroup"}) ? openSelect() : nullptr) {
+        // In a select, these close the paragraphs, list items and options
+        // (an option not its optgroup) open above them; gumbo closes only an
+        // option, and is given the end tags of the others.
+        std::string ends;
+        while (nesting.size() > select->index + 1 &&
+               in(nesting.top(), {"dd", "dt", "li", "optgroup", "option", "p", "rb", "rp", "rt", "rtc"}) &&
+               !(name == "option" && nesting.top() == "optgroup")) {
+          ends += "</" + std::string(nesting.top()) + ">";
+          nesting.popTo(nesting.size() - 1);
+        }
+        if (!ends.empty()) scan.endTags.push_back({at, std::move(ends), scan.selects[select->tag]});
+      }
+      nesting.start(htmlName(), s.substr(i, tagEnd - 1 - i), at, tagEnd);
+      if (name == "pre" || name == "listing") afterPre = tagEnd;
       if (name == "select") {
         while (!openSelects.empty() && openSelects.back().index >= nesting.size() - 1) openSelects.pop_back();
-        openSelects.push_back({nesting.size() - 1, selects.size()});
-        selects.push_back({at, false});
+        openSelects.push_back({nesting.size() - 1, scan.selects.size()});
+        scan.selects.push_back(at);
       }
     }
+    closedAt(at);
+    reopenAt(at);
+    leftHtml();
     if (nesting.deepest > limits.depth || nesting.rebuilt > limits.rebuilt ||
         scan.attributes > limits.attributes) {
       break;  // refused: the rest does not matter
     }
     at = s.find('<', resume);
   }
-  if (textFrom < s.size() && !foreign) nesting.text();
-  for (const SelectTag& tag : selects) {
-    if (!tag.kept) scan.selects.push_back(tag.at);
-  }
-  for (const auto& [at, tag] : selectEnds) {
-    if (!selects[tag].kept) scan.selectEnds.push_back({at, selects[tag].at});
+  if (textFrom < s.size() && !foreign) {
+    nesting.text();
+    if (!plaintext) reopenAt(textFrom);  // not in a plaintext's text
   }
   scan.depth = nesting.deepest;
   scan.rebuilt = nesting.rebuilt;

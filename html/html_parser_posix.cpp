@@ -109,7 +109,8 @@ struct Renamed {
   std::size_t at;       // its "<"
   Kind kind;
   std::size_t content;  // noscript: where its raw text starts and ends; select end: its select's "<"
-  std::size_t end;
+  std::size_t end;      // select end that is a start tag: see MarkupScan::SelectEnd
+  bool isStartTag() const { return kind == Kind::selectEnd && end != 0; }
   bool operator<(const Renamed& other) const { return at < other.at; }
 };
 
@@ -151,8 +152,13 @@ class GumboInput {
  public:
   // `isindexEnds`: the "</isindex" end tags to rename along with the start
   // tags, to "</acronym", when the page names no acronym (else none).
-  GumboInput(std::string_view original, std::vector<std::size_t> isindexEnds)
-      : m_original(original), m_isindexEnds(std::move(isindexEnds)) {}
+  // `reopened`: see MarkupScan, given with their select's rename.
+  GumboInput(std::string_view original, std::vector<std::size_t> isindexEnds,
+             std::vector<MarkupScan::Reopened> reopened, std::vector<MarkupScan::EndTags> endTags)
+      : m_original(original),
+        m_isindexEnds(std::move(isindexEnds)),
+        m_reopened(std::move(reopened)),
+        m_endTags(std::move(endTags)) {}
 
   std::string_view original() const { return m_original; }
   std::string_view text() const { return m_copied ? std::string_view(m_text) : m_original; }
@@ -161,7 +167,8 @@ class GumboInput {
   // Renames these tags (sorted by place), and no others.
   void rename(std::vector<Renamed> tags) {
     m_renamed = std::move(tags);
-    m_copied = !m_renamed.empty() || !m_isindexEnds.empty();
+    m_copied = !m_renamed.empty() || !m_isindexEnds.empty() || !m_endTags.empty();
+    m_splices.clear();
     if (!m_copied) return;
     m_text.assign(m_original);
     for (std::size_t at : m_isindexEnds) renameIsindex(at + 2);
@@ -170,14 +177,8 @@ class GumboInput {
         m_text[tag.at + 7] = 'z';  // "</applez": closes nothing in gumbo either
         continue;
       }
-      if (tag.kind == Renamed::Kind::selectEnd && m_original[tag.at + 1] != '/') {
-        // A select start tag that closes the open select: "</applet" over
-        // "<select" and the character after it, the next blanked unless it
-        // ends the name (see fitsEndTag).
-        std::memcpy(m_text.data() + tag.at, "</applet", 8);
-        if (std::string_view(" \t\n\f\r/>").find(m_original[tag.at + 8]) == std::string_view::npos) {
-          m_text[tag.at + 8] = ' ';
-        }
+      if (tag.isStartTag()) {
+        m_splices.push_back({tag.at, tag.end, selectEndTag});
         continue;
       }
       if (tag.kind == Renamed::Kind::select || tag.kind == Renamed::Kind::selectEnd) {
@@ -205,6 +206,28 @@ class GumboInput {
                    m_text.begin() + static_cast<std::ptrdiff_t>(tag.end), '<', ' ');
       if (tag.end < m_original.size()) std::memcpy(m_text.data() + tag.end, head ? "</noframes" : "</noembed ", 10);
     }
+    if (!m_reopened.empty() || !m_endTags.empty()) {
+      // Those that a select's rename brings, while it is renamed.
+      std::vector<std::size_t> selects;
+      for (const Renamed& tag : m_renamed) {
+        if (tag.kind == Renamed::Kind::select) selects.push_back(tag.at);
+      }
+      for (const MarkupScan::EndTags& tags : m_endTags) {
+        if (tags.select != std::string_view::npos && !std::binary_search(selects.begin(), selects.end(), tags.select)) {
+          continue;
+        }
+        m_splices.push_back({tags.at, tags.at, tags.tags});
+      }
+      for (const MarkupScan::Reopened& tag : m_reopened) {
+        if (!std::binary_search(selects.begin(), selects.end(), tag.select)) continue;
+        m_splices.push_back({tag.at, tag.end, m_original.substr(tag.from, tag.to - tag.from)});
+      }
+      // At one place: a select's end tag, then end tags, then the elements
+      // reopened.
+      std::stable_sort(m_splices.begin(), m_splices.end(),
+                       [](const Splice& a, const Splice& b) { return a.at < b.at; });
+    }
+    if (!m_splices.empty()) splice();
   }
 
   // The renamed tag whose start tag gumbo's element came from, if any.
@@ -212,7 +235,8 @@ class GumboInput {
     const std::size_t at = offset(element.original_tag.data);
     if (at == std::string_view::npos || m_renamed.empty()) return nullptr;
     const auto it = std::lower_bound(m_renamed.begin(), m_renamed.end(), Renamed{at, {}, 0, 0});
-    return it != m_renamed.end() && it->at == at ? &*it : nullptr;
+    // A select end tag makes no element (an input's comes from the input).
+    return it != m_renamed.end() && it->at == at && it->kind != Renamed::Kind::selectEnd ? &*it : nullptr;
   }
 
   // Text of gumbo's tree, from the source `piece`, as the page has it: an
@@ -222,7 +246,7 @@ class GumboInput {
     const std::size_t at = offset(piece.data);
     if (m_isindexEnds.empty() || at == std::string_view::npos) return out;
     const auto it = std::lower_bound(m_isindexEnds.begin(), m_isindexEnds.end(), at);
-    if (it == m_isindexEnds.end() || *it >= at + piece.length) return out;
+    if (it == m_isindexEnds.end() || *it >= end(piece)) return out;
     for (std::size_t i = 0; i + 7 <= out.size(); ++i) {
       if (!startsWithLower(out, i, "acronym")) continue;
       for (std::size_t j = 0; j < 7; ++j) out[i + j] = withCaseOf(out[i + j], "isindex"[j]);
@@ -231,14 +255,57 @@ class GumboInput {
   }
   bool renamesEnds() const { return !m_isindexEnds.empty(); }
 
-  // Where `data` lies in the text gumbo read, or npos.
+  // Where `data` lies in the page (as a place in the text gumbo read), or
+  // npos when it lies in neither or in text given in place of the page's.
   std::size_t offset(const char* data) const {
     const std::string_view text = this->text();
     if (!data || data < text.data() || data >= text.data() + text.size()) return std::string_view::npos;
-    return static_cast<std::size_t>(data - text.data());
+    return toPage(static_cast<std::size_t>(data - text.data()), false);
+  }
+  // Where the source `piece` ends in the page.
+  std::size_t end(const GumboStringPiece& piece) const {
+    return toPage(static_cast<std::size_t>(piece.data + piece.length - text().data()), true);
   }
 
  private:
+  // Text given to gumbo in place of the page's bytes [at, end): "</applet>"
+  // for a start tag that closes a select, tags a select left open (see
+  // MarkupScan::reopened). The text gumbo reads then differs in length
+  // from the page, and its places are mapped back to the page's.
+  struct Splice {
+    std::size_t at, end;
+    std::string_view with;
+    std::size_t textAt = 0;  // where `with` starts in the text gumbo reads
+  };
+  static constexpr std::string_view selectEndTag = "</applet>";
+
+  void splice() {
+    std::string text;
+    text.reserve(m_text.size() + m_splices.size() * selectEndTag.size());
+    std::size_t done = 0;
+    for (Splice& splice : m_splices) {
+      text.append(m_text, done, splice.at - done);
+      splice.textAt = text.size();
+      text += splice.with;
+      done = splice.end;
+    }
+    text.append(m_text, done);
+    m_text = std::move(text);
+  }
+
+  // The page's place of the text's place `at`; one in text given in place
+  // of the page's is npos, or the place of what it replaced when
+  // `inGiven`.
+  std::size_t toPage(std::size_t at, bool inGiven) const {
+    if (m_splices.empty()) return at;
+    auto it = std::upper_bound(m_splices.begin(), m_splices.end(), at,
+                               [](std::size_t at, const Splice& splice) { return at < splice.textAt; });
+    if (it == m_splices.begin()) return at;
+    --it;
+    if (at < it->textAt + it->with.size()) return inGiven ? it->at : std::string_view::npos;
+    return it->end + (at - it->textAt - it->with.size());
+  }
+
   // "isindex" at `at` becomes "acronym" in the same case (both are seven letters).
   void renameIsindex(std::size_t at) {
     for (std::size_t j = 0; j < 7; ++j) m_text[at + j] = withCaseOf(m_original[at + j], "acronym"[j]);
@@ -252,6 +319,9 @@ class GumboInput {
   std::string m_text;
   bool m_copied = false;
   std::vector<Renamed> m_renamed;
+  std::vector<MarkupScan::Reopened> m_reopened;
+  std::vector<MarkupScan::EndTags> m_endTags;
+  std::vector<Splice> m_splices;
 };
 
 // Checks gumbo's tree against the renamed tags: each must have become an
@@ -331,7 +401,7 @@ class RenameCheck {
     if (from == std::string_view::npos) return;
     const std::vector<Renamed>& renamed = m_input.renamed();
     for (auto it = std::lower_bound(renamed.begin(), renamed.end(), Renamed{from, {}, 0, 0});
-         it != renamed.end() && it->at < from + piece.length; ++it) {
+         it != renamed.end() && it->at < m_input.end(piece); ++it) {
       if (it->kind == Renamed::Kind::select || it->kind == Renamed::Kind::selectEnd) {
         m_found[static_cast<std::size_t>(it - renamed.begin())] = Found::inText;
       }
@@ -620,9 +690,10 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     }
     return nullptr;
   }
-  GumboInput input(utf8, scan.acronymFree ? scan.isindexEnds : std::vector<std::size_t>());
+  GumboInput input(utf8, scan.acronymFree ? scan.isindexEnds : std::vector<std::size_t>(), scan.reopened,
+                   scan.endTags);
   const bool renaming = scan.mentioned || !scan.selects.empty();
-  if (renaming) {
+  if (renaming || !scan.endTags.empty()) {
     std::vector<Renamed> guessed;
     for (const MarkupScan::Tag& tag : scan.noscripts) {
       guessed.push_back({tag.at, tag.inHead ? Renamed::Kind::noscriptInHead : Renamed::Kind::noscriptInBody, 0, 0});
@@ -630,7 +701,7 @@ std::unique_ptr<HtmlDocument> parseHtml(std::string_view bytes, const ParseOptio
     for (std::size_t at : scan.isindexes) guessed.push_back({at, Renamed::Kind::isindex, 0, 0});
     for (std::size_t at : scan.selects) guessed.push_back({at, Renamed::Kind::select, 0, 0});
     for (const MarkupScan::SelectEnd& tag : scan.selectEnds) {
-      guessed.push_back({tag.at, Renamed::Kind::selectEnd, tag.select, 0});
+      guessed.push_back({tag.at, Renamed::Kind::selectEnd, tag.select, tag.end});
     }
     std::sort(guessed.begin(), guessed.end());
     input.rename(std::move(guessed));

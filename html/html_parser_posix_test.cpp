@@ -145,6 +145,21 @@ TEST(ParseHtml, ReadsAsABrowserWithScriptingOn) {
       {"<select><option>a<select>b</select>c<select name=d><div>e</div><select id=f>g",
        "<html><head></head><body><select><option>a</option></select>bc<select name=\"d\"><div>e</div></select>g"
        "</body></html>"},
+      // A select closed by an input or a bare select start tag: gumbo reads
+      // an end tag there, and places after it still find the page's tags
+      // (the noscript's raw text, the isindex, a select in a comment).
+      {"<select><img src=x><input>a<select><div>b<select>c<noscript><p>d</noscript><!--<select><input>-->"
+       "<select><p><isindex></select>",
+       "<html><head></head><body><select><img src=\"x\"></select><input>a<select><div>b</div></select>c"
+       "<noscript><p>d</noscript><!--<select><input>--><select><p><isindex></isindex></p></select></body></html>"},
+      // Formatting a select left open reopened after it, from the page's own
+      // tag; paragraphs closed at an option; SVG closed at a p end tag; the
+      // tags after all these still found.
+      {"<select><b title=\"</isindex>\">a</select>b<isindex><select><p>c<option>d<select><i>e<input>f"
+       "<noscript><u>g</noscript><svg><g></p>h",
+       "<html><head></head><body><select><b title=\"</isindex>\">a</b></select><b title=\"</isindex>\">b<isindex>"
+       "<select><p>c</p><option>d</option></select><i>e<input>f<noscript><u>g</noscript><svg><g></g></svg><p></p>h"
+       "</i></isindex></b></body></html>"},
       // Controls and noncharacters kept, a private-use character of the page too.
       {"<p title=\"\x01\x7F\">a\x01\x0B\x1F\x7F\xC2\x85\xEF\xB7\x90\xF4\x8F\xBF\xBF\xF3\xB0\x80\x80<!--\x08-->",
        "<html><head></head><body><p title=\"\x01\x7F\">a\x01\x0B\x1F\x7F\xC2\x85\xEF\xB7\x90\xF4\x8F\xBF\xBF"

@@ -86,6 +86,21 @@ HOSTILE = [
     ("controls in select", "<select><textarea>a</textarea><keygen><div>c</div></select>d", "same"),
     ("input in select", "<div><select><option>a<input value=b></div><p>c</p><select><input><select name=d><i>e",
      "same"),
+    ("select closed by input", "<select><img src=x onerror=\"%s\"><input>a<select><div>b<select>c<select><div>d"
+                               "<select x=1>e<select><p>f<!--<input>--><p title=\"<input>\"><INPUT>g" % RAN, "same"),
+    ("select at integration points", "<svg><foreignObject><select><img src=x onerror=\"%s\"><input>a</foreignObject>"
+                                     "<desc><select><div>b<select>c</desc><title><select><p>d</title></svg><math>"
+                                     "<mtext><select><div>e</div></select>f</mtext><mi><mglyph><select><div>g<input>"
+                                     "</mi><annotation-xml encoding=\"text/html\"><select><div>h<input>i</annotation-xml>"
+                                     "<annotation-xml><select><input>j</annotation-xml></math>" % RAN, "same"),
+    ("formatting left open in select", "<select><b><i>a</select>b</b>c<select><a href=1>d</select><div>e<a href=2>f"
+                                       "</div><table><tr><td><u>g<select><s>h</td><td>i</table><template><font>"
+                                       "<select><em>j</template><select><tt>k<input>l<pre>\nm</pre><select><s>n</select></br>o",
+     "same"),
+    ("options after paragraphs", "<select><p>a<option>b<li><p>c<optgroup>d<p>e<option>f<option><p>g<option>h"
+                                 "<optgroup><option>i<optgroup>j<p><span>k<option>l</select>", "same"),
+    ("p end tag in foreign content", "<svg><math></p><title>a</title><select><div>b<input>c</svg><math><mi><mglyph>"
+                                     "</br>d</mi></math><svg><font color=red><select><div>e<input>f</svg>", "same"),
     ("stray select end", "</select>a<p>b</select>c<div><select></div>d</select>", "same"),
     ("select in foreign content", "<svg><select><div>a</div></select></svg><math><select><b>b</b></select></math>",
      "same"),
@@ -112,6 +127,11 @@ PIECES = [
     "<a href=\"/x?a=1&b=2\">{t}</a>", "<div title=\"{e}\">{t}</div>", "<br/>", "<pre>\n\n{t}</pre>",
     "<svg><desc>{t}</desc><title>{e}</title></svg>", "<svg><![CDATA[{e}]]></svg>", "<isindex>",
     "<p>{t}</div>{t}", "</p>", "<font color=red>{i}</font>", "<h1>{t}<h2>{t}</h2></h1>",
+    "<select>{i}</select>", "<select><option>{t}<option selected>{t}</select>", "<select><div>{i}</div><input>{t}",
+    "<select name=s><optgroup label=g><option>{t}</optgroup><hr>{i}", "<select>{i}<select>{t}",
+    "<select><button>{t}</button><img src=x>{i}</SELECT>", "</select>",
+    "<svg><foreignObject><select>{i}</select></foreignObject></svg>", "<math><mtext><select>{i}<input></mtext></math>",
+    "<select><p>{t}<option>{t}<li>{i}<optgroup>{t}</select>", "<select><b><i>{t}</select>{t}</b>{i}",
 ]
 TEXTS = ["snow leopard", "&hearts; &notin; &Alpha; &amp &lt;", "a &amp; b &gt; c", "caf\u00e9 \u20ac5",
          "&nbsp;x&nbsp;", "&#x80;&#150;", "x &#13; y", "1 < 2 > 0", "&notit; &not", "\u00a0"]
