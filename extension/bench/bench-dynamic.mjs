@@ -26,6 +26,7 @@ import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { ROOT, NODE_MODULES, WORKER_ENGINE, launchChromium, newPage } from '../../testing/browser/browser.mjs';
+import { contentWorld } from '../../testing/browser/extension.mjs';
 import { startServer } from '../../testing/browser/server.mjs';
 import { glintmark } from '../../testing/browser/tool.mjs';
 
@@ -82,25 +83,6 @@ const LONGEST = `new Promise((resolve) => {
 // painting or applying the answers).
 const SCRIPT_MS = 'glintmarkPass.milliseconds.describe + glintmarkPass.milliseconds.apply';
 
-// The content script's world in a page, to read its figures.
-async function contentWorld(page, extensionOrigin) {
-  const cdp = await page.target().createCDPSession();
-  const worlds = [];
-  cdp.on('Runtime.executionContextCreated', ({ context }) => {
-    if (context.origin === extensionOrigin && context.auxData?.isDefault === false) worlds.push(context.id);
-  });
-  await cdp.send('Runtime.enable');
-  return async (expression) => {
-    for (let tries = 0; tries < 600; ++tries, await sleep(50)) {
-      for (const contextId of worlds) {
-        const { result } = await cdp.send('Runtime.evaluate', { contextId, expression, returnByValue: true })
-          .catch(() => ({ result: {} }));
-        if (result.value !== undefined && result.value !== null) return result.value;
-      }
-    }
-    throw new Error(`no answer to ${expression}`);
-  };
-}
 
 const server = await startServer();
 // A search on the same site: a cross-site referrer would be cut to its origin.

@@ -16,6 +16,7 @@ import { execFileSync } from 'node:child_process';
 import { mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { ROOT, NODE_MODULES, WORKER_ENGINE, launchChromium, newPage } from '../../testing/browser/browser.mjs';
+import { contentWorld } from '../../testing/browser/extension.mjs';
 import { startServer } from '../../testing/browser/server.mjs';
 
 const { values } = parseArgs({ options: { runs: { type: 'string', default: '2' } } });
@@ -47,28 +48,12 @@ const best = (at, name, value) => {
   results[at][name] = Math.min(results[at][name] ?? Infinity, value);
 };
 
-// The content script's world in a page, to read its figures.
-async function contentWorld(page, origin) {
+// The page's main-thread busy time so far (CDP Performance metrics).
+async function mainThread(page) {
   const cdp = await page.target().createCDPSession();
-  const worlds = [];
-  cdp.on('Runtime.executionContextCreated', ({ context }) => {
-    if (context.origin === origin && context.auxData?.isDefault === false) worlds.push(context.id);
-  });
-  await cdp.send('Runtime.enable');
   await cdp.send('Performance.enable');
-  const read = async (expression) => {
-    for (let tries = 0; tries < 400; ++tries, await sleep(50)) {
-      for (const contextId of worlds) {
-        const { result } = await cdp.send('Runtime.evaluate', { contextId, expression, returnByValue: true })
-          .catch(() => ({ result: {} }));
-        if (result.value !== undefined && result.value !== null) return result.value;
-      }
-    }
-    throw new Error(`no answer to ${expression}`);
-  };
-  const taskMs = async () => (await cdp.send('Performance.getMetrics')).metrics
+  return async () => (await cdp.send('Performance.getMetrics')).metrics
     .find((m) => m.name === 'TaskDuration').value * 1000;
-  return { read, taskMs };
 }
 
 const loadTime = (page) => page.evaluate(() => performance.getEntriesByType('navigation')[0].loadEventStart);
@@ -83,19 +68,19 @@ try {
       // With the extension.
       let page = await newPage(withExtension.browser);
       const world = await contentWorld(page, origin);
+      const busy = await mainThread(page);
       await page.goto(url, { referer: referrer });
-      const pass = await world.read('glintmarkPass.markedAt && glintmarkPass');
+      const pass = await world('glintmarkPass.markedAt && glintmarkPass');
       await sleep(300);
       best(at, 'marks', -pass.report.keywords.reduce((n, k) => n + k.spans, 0));
       best(at, 'toMark', pass.markedAt - await loadTime(page));
       best(at, 'script', pass.milliseconds.describe + pass.milliseconds.apply);
-      best(at, 'taskWith', await world.taskMs());
+      best(at, 'taskWith', await busy());
       await page.close();
       // Without it, and mark.js.
       for (const markjs of [false, true]) {
         page = await newPage(plain.browser);
-        const cdp = await page.target().createCDPSession();
-        await cdp.send('Performance.enable');
+        const busyWithout = await mainThread(page);
         if (markjs) {
           await page.evaluateOnNewDocument(`${markSource};
             addEventListener('load', () => {
@@ -116,8 +101,7 @@ try {
           best(at, 'markjsMarks', -matches);
         } else {
           await sleep(300);
-          best(at, 'taskWithout', (await cdp.send('Performance.getMetrics')).metrics
-            .find((m) => m.name === 'TaskDuration').value * 1000);
+          best(at, 'taskWithout', await busyWithout());
         }
         await page.close();
       }
