@@ -36,9 +36,10 @@ const MAX_DESCRIBES = 3;
 // when the load kept them) and
 // when the frame that shows them was rendered, and for the whole passes,
 // where their time went (ms: walking the page, waiting for the worker's
-// answer and, of that, the worker's pass; painting).
+// answer and, of that, the worker's pass; painting); and the strip's option
+// as the worker gave it.
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
-  incremental: null, lastIncremental: null, restoredPasses: 0,
+  incremental: null, lastIncremental: null, restoredPasses: 0, marksStrip: true,
   milliseconds: {describe: 0, apply: 0, longest: 0, steps: {}},
   error: null, startedAt: null, markedAt: null, earlyMarkedAt: null, shownAt: null, profile: []};
 
@@ -251,7 +252,7 @@ function spansPainter(passes) {
 function marksPassed(report) {
   if (!marksPassed.started) {
     marksPassed.started = true;
-    GlintmarkStrip.start();
+    GlintmarkStrip.start(glintmarkPass.marksStrip);
   }
   GlintmarkMarks.refresh(report);
 }
@@ -328,6 +329,7 @@ async function runPagePass() {
     const begun = await chrome.runtime.sendMessage({type, ...documentFacts});
     if (!begun) return null;
     glintmarkPass.engineKind = begun.engineKind;
+    glintmarkPass.marksStrip = begun.marksStrip !== false;
     // Messages carry typed arrays as they are (structured clone: Firefox,
     // and Chromium with the manifest's message_serialization), not as JSON:
     // the request's integers go as one block then.
@@ -338,23 +340,50 @@ async function runPagePass() {
     return begun;
   };
 
-  let navigationQueue = Promise.resolve();
+  // The tab went on to another address of this document: a navigation, as
+  // a new load would be (a results page saves its new search), its pass
+  // with the new address and the old one as referrer. Navigations that come
+  // while one is being passed wait as one, the latest (a page that rewrites
+  // its address as it scrolls or plays makes dozens a second), with the
+  // address the last one passed left as referrer. Where the navigation keeps
+  // the keywords and options the page is marked with, its marks stand: the
+  // page's changes that came with it are the incremental passes' (a whole
+  // pass would take every mark away and make it again).
+  let navigating = false, waitingNavigation = null, markedWith = null;
+  const sameKeywords = (a, b) => a.length === b.length &&
+    a.every((keyword, i) => keyword.word === b[i].word && keyword.colour === b[i].colour);
   const navigations = GlintmarkNavigation.watch(window, (address, previous) => {
-    // The tab went on to another address of this document: a navigation, as
-    // a new load would be (a results page saves its new search), its pass
-    // with the new address and the old one as referrer.
     if (!completed || !input) return;
-    passes.pause();
-    navigationQueue = navigationQueue.then(async () => {
-      const begun = await begin({...facts(), url: address, referrer: previous});
-      passes.resume({drop: true});
-      if (begun) {
-        await wholePass(begun, begun.report, (report) => {
-          glintmarkPass.navigations.push(report);
-          marksPassed(report);
-        });
+    waitingNavigation = {address, previous: waitingNavigation?.previous ?? previous};
+    if (navigating) return;
+    navigating = true;
+    (async () => {
+      while (waitingNavigation) {
+        const {address, previous} = waitingNavigation;
+        waitingNavigation = null;
+        passes.pause();
+        const before = markedWith;
+        const begun = await begin({...facts(), url: address, referrer: previous}).catch(() => null);
+        if (begun && before && before.options === begun.options &&
+            sameKeywords(before.keywords, begun.report.keywords)) {
+          passes.resume();
+          // The facts pass's report, with the counts the standing marks were
+          // made with.
+          glintmarkPass.navigations.push({...begun.report, keywords: before.keywords});
+          continue;
+        }
+        passes.resume({drop: true});
+        if (begun) {
+          await wholePass(begun, begun.report, (report) => {
+            glintmarkPass.navigations.push(report);
+            markedWith = {options: begun.options, keywords: begun.report.keywords};
+            marksPassed(report);
+          });
+        }
       }
-    }).catch(() => passes.resume());
+    })().catch(() => passes.resume()).finally(() => {
+      navigating = false;
+    });
   });
 
   // The end of the frame that shows marks just made (the benchmark's "seen
@@ -365,6 +394,7 @@ async function runPagePass() {
   const loadMarked = (report, at = performance.now(), shown = whenShown(), startedAt = loadStartedAt) => {
     glintmarkPass.startedAt = startedAt;
     glintmarkPass.report = report;
+    markedWith = {options: input.options, keywords: report.keywords};
     glintmarkPass.markedAt = at;
     marksPassed(report);
     shown.then((shownAt) => {

@@ -20,7 +20,7 @@
 //
 // Messages from the content script:
 //   {type: 'beginPass', url, referrer, title, bodyKind}
-//     -> {options, savedSearchText, report, engineKind, markWithElements}: the
+//     -> {options, savedSearchText, report, engineKind, markWithElements, marksStrip}: the
 //        tab's session and options, and the report of the pass over the document's facts
 //        alone, which chooses the keywords and updates the session
 //   {type: 'planPass', url, referrer, title, bodyKind} -> the same, the session
@@ -64,20 +64,35 @@ const OPTIONS_KEY = 'options';
 // The browser's own option, apart from the product's word: marks written as
 // spans into the page instead of painted over its text.
 const ELEMENTS_KEY = 'markWithElements';
+// "Show the marks beside the scrollbar" (browser_options.js): handed to the
+// top document's content script with its pass and sent to every tab when it
+// changes, so that no content script has the storage API made for it (half
+// a megabyte of each page's memory).
+const STRIP_KEY = 'marksStrip';
 
 // The stored word, or the default when nothing usable is stored. Read when
 // the worker starts, as the library read the registry when it loaded, and
 // kept up to date when the options page saves.
 let optionsWord = GlintmarkOptionsWord.default;
 let markWithElements = false;
-const optionsLoaded = chrome.storage.sync.get([OPTIONS_KEY, ELEMENTS_KEY]).then((items) => {
+let marksStrip = true;
+const optionsLoaded = chrome.storage.sync.get([OPTIONS_KEY, ELEMENTS_KEY, STRIP_KEY]).then((items) => {
   optionsWord = GlintmarkOptionsWord.fromStored(items[OPTIONS_KEY]);
   markWithElements = items[ELEMENTS_KEY] === true;
+  marksStrip = items[STRIP_KEY] !== false;
 });
 chrome.storage.onChanged.addListener((changes, area) => {
   if (area !== 'sync') return;
   if (OPTIONS_KEY in changes) optionsWord = GlintmarkOptionsWord.fromStored(changes[OPTIONS_KEY].newValue);
   if (ELEMENTS_KEY in changes) markWithElements = changes[ELEMENTS_KEY].newValue === true;
+  if (STRIP_KEY in changes) {
+    marksStrip = changes[STRIP_KEY].newValue !== false;
+    chrome.tabs.query({}).then((tabs) => {
+      for (const tab of tabs) {
+        chrome.tabs.sendMessage(tab.id, {type: 'marksStrip', on: marksStrip}, {frameId: 0}).catch(() => {});
+      }
+    }, () => {});
+  }
 });
 
 function saveOptions(word) {
@@ -139,7 +154,7 @@ function beginPass(tabId, message, write = true) {
     if (write) await writeSession(tabId, report.savedSearchText);
     // `typed` tells the content script whether typed arrays reach it as
     // they are (structured clone) or not (JSON).
-    return {...input, report, engineKind: kind, markWithElements, typed: new Int32Array(0)};
+    return {...input, report, engineKind: kind, markWithElements, marksStrip, typed: new Int32Array(0)};
   });
 }
 

@@ -6,14 +6,14 @@
 // on one scrolls the block to the middle. Drawn again after each pass (the
 // marks registry's change) and when the page resizes, at most every
 // THROTTLE_MS; hidden on a page too short to scroll and when the option
-// "marksStrip" (chrome.storage.sync, beside the painter's) is false.
+// "marksStrip" is off (the worker gives it with the document's pass, and
+// again whenever it changes).
 (function (global) {
   'use strict';
 
   const WIDTH = 8;
   const LINE = 4;
   const THROTTLE_MS = 250;
-  const OPTION_KEY = 'marksStrip';
 
   let host = null, root = null, enabled = true, timer = 0, lastDrawn = 0, shown = '';
   const LINE_RULE = `div { position: absolute; right: 0; width: ${WIDTH}px; height: ${LINE}px; ` +
@@ -119,18 +119,18 @@
     timer = setTimeout(() => requestAnimationFrame(() => setTimeout(draw)), wait);
   }
 
-  function start() {
+  // `on`, the option as the worker gave it with the pass.
+  function start(on = true) {
     // window, not the global: in Firefox a content script's global is a
     // sandbox in front of the page's window, never its top.
     if (window.top !== window) return;
-    chrome.storage.sync.get(OPTION_KEY).then((items) => {
-      enabled = items[OPTION_KEY] !== false;
+    enabled = on;
+    schedule();
+    chrome.runtime.onMessage.addListener((message, sender) => {
+      if (sender.id !== chrome.runtime.id || sender.tab || message?.type !== 'marksStrip') return false;
+      enabled = message.on !== false;
       schedule();
-    }, () => {});
-    chrome.storage.onChanged.addListener((changes, area) => {
-      if (area !== 'sync' || !(OPTION_KEY in changes)) return;
-      enabled = changes[OPTION_KEY].newValue !== false;
-      schedule();
+      return false;
     });
     GlintmarkMarks.onChange(schedule);
     global.addEventListener('resize', schedule);
@@ -144,5 +144,5 @@
       y: Number(line.dataset.y), colour: line.style.backgroundColor})) : [];
   }
 
-  global.GlintmarkStrip = Object.freeze({start, drawNow, OPTION_KEY});
+  global.GlintmarkStrip = Object.freeze({start, drawNow});
 })(globalThis);

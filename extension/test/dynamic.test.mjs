@@ -3,7 +3,7 @@
 // single-page app, streamed by a chat, rendered and updated by React 18; a
 // page that removes our spans; layout, click targets, editable content,
 // shadow roots and frames whose content the parent writes; a search refined
-// by pushState carried to the next page. The default painter (CSS highlights) unless a test says
+// by pushState carried to the next page; a page rewriting its address. The default painter (CSS highlights) unless a test says
 // "Mark with elements".
 //
 //   node --test extension/test/dynamic.test.mjs
@@ -325,5 +325,34 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     } finally {
       await site.close();
     }
+  });
+
+  it('a page rewriting its address as it scrolls keeps its marks, passed once', async () => {
+    // Reached from a results page (the tab's saved search), it rewrites its
+    // address: each rewrite keeps the keywords, so the marks stand (no whole
+    // pass), and what the page adds meanwhile is still marked.
+    const page = await newPage(chromium.browser);
+    const watcher = await chromium.watch(page, 'rewrites');
+    const article = server.serve('/scrolling', {body: `<!DOCTYPE html><html><head><meta charset="utf-8">
+      <title>Notes</title></head><body><p>The harbour ferry timetable.</p><script>
+      window.rewrite = (n) => {
+        for (let i = 1; i <= n; ++i) history.replaceState(null, '', location.pathname + '?pos=' + i);
+        document.body.insertAdjacentHTML('beforeend', '<p>Another harbour.</p>');
+      };</script></body></html>`});
+    await page.goto(server.serve('/found', {body: `<!DOCTYPE html><title>Found</title>
+      <a id="next" href="${article}">Notes</a>`}) + '?q=harbour+ferry');
+    await Promise.all([page.waitForNavigation(), page.click('#next')]);
+    await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
+    for (let round = 0; round < 4; ++round) {
+      await page.evaluate(() => window.rewrite(5));
+      await sleep(50);
+    }
+    const {marks} = await settled(page.mainFrame(), (m) => m.marks.length === 6);
+    assert.deepEqual(marks, ['ferry', 'harbour', 'harbour', 'harbour', 'harbour', 'harbour']);
+    const pass = await chromium.inFrame(watcher, page.mainFrame(),
+      '({navigations: glintmarkPass.navigations.length, whole: glintmarkPass.profile.length})');
+    assert.ok(pass.navigations >= 1 && pass.navigations <= 20, `navigations passed: ${pass.navigations}`);
+    assert.equal(pass.whole, 1, 'one whole pass: the load\'s');
+    await page.close();
   });
 });
