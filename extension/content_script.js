@@ -36,7 +36,8 @@ const MAX_DESCRIBES = 3;
 // when the load kept them) and
 // when the frame that shows them was rendered, and for the whole passes,
 // where their time went (ms: walking the page, waiting for the worker's
-// answer and, of that, the worker's pass; painting); and the strip's option
+// answer and, of that, the worker's pass; painting, and of it the marks
+// before the links' tooltips); and the strip's option
 // as the worker gave it.
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
   incremental: null, lastIncremental: null, restoredPasses: 0, marksStrip: true,
@@ -177,6 +178,9 @@ function highlightPainter() {
       } finally {
         painter.show();
       }
+      // The marks are all made now; the tooltips are not marks.
+      const markedAt = performance.now();
+      if (sliced && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).marks = markedAt - paintStarted;
       spent('apply', started, 'paint');
       // The links' tooltips are the page's own attributes, set in slices
       // too (a page may have thousands of links).
@@ -196,6 +200,7 @@ function highlightPainter() {
       if (sliced && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).paint = performance.now() - paintStarted;
       if (domError) answer.report.domError = domError;
       Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
+      Object.defineProperty(answer.report, 'markedAt', {value: markedAt});
       return answer.report;
     },
     forget: (nodes) => painter.forget(nodes),
@@ -391,7 +396,8 @@ async function runPagePass() {
   const whenShown = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(() => {
     resolve(performance.now());
   })));
-  const loadMarked = (report, at = performance.now(), shown = whenShown(), startedAt = loadStartedAt) => {
+  const loadMarked = (report, at = report.markedAt ?? performance.now(), shown = whenShown(),
+    startedAt = loadStartedAt) => {
     glintmarkPass.startedAt = startedAt;
     glintmarkPass.report = report;
     markedWith = {options: input.options, keywords: report.keywords};
@@ -428,7 +434,7 @@ async function runPagePass() {
       earlyInput = input;
       let marked = null;
       await wholePass(planned, planned.report, (report) => {
-        marked = {report, at: performance.now(), shown: whenShown(), startedAt};
+        marked = {report, at: report.markedAt ?? performance.now(), shown: whenShown(), startedAt};
         glintmarkPass.earlyMarkedAt = marked.at;
         marksPassed(report);
       });
