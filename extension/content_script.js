@@ -165,6 +165,13 @@ function highlightPainter() {
       // incremental passes, after its marks from this answer are taken
       // away.
       const marks = GlintmarkHighlightPainter.marksOf({...page, changes: answer.changes, made: answer.made});
+      // Reading tens of thousands of matches takes a slice or more of its own.
+      if (sliced && performance.now() - started > SLICE_MS) {
+        spent('apply', started, 'paint');
+        await yieldToPage();
+        if (!current()) return null;
+        started = performance.now();
+      }
       if (sliced) painter.hold();
       try {
         for (let at = 0; ;) {

@@ -67,7 +67,9 @@
     const {changes, nodes, made} = pageNodes;
     let last = nodes.length;
     for (let i = 0; i < changes.length; i += 4) {
-      for (let j = 1; j < 4; ++j) if (changes[i + j] >= last) last = changes[i + j] + 1;
+      const a = changes[i + 1], b = changes[i + 2], c = changes[i + 3];
+      const most = a > b ? (a > c ? a : c) : (b > c ? b : c);
+      if (most >= last) last = most + 1;
     }
     const parent = new Int32Array(last);
     parent.set(pageNodes.parents);
@@ -80,7 +82,28 @@
       end[id] = texts[i + 1];
       pieces.push(id);
     }
-    const colour = new Map();  // span number -> colour
+    // The colour of each span, as an index into `colours` (0: no span);
+    // a span's colour read once per distinct style.
+    const colourOf = new Int32Array(last);
+    const colours = [null], colourIndex = new Map(), styleColour = new Map();
+    let spans = 0;
+    const colourOfMade = (entry) => {
+      let found = styleColour.get(entry);
+      if (found === undefined) {
+        const colour = spanColour(entry);
+        if (colour === null) found = 0;
+        else {
+          found = colourIndex.get(colour);
+          if (found === undefined) {
+            found = colours.length;
+            colours.push(colour);
+            colourIndex.set(colour, found);
+          }
+        }
+        styleColour.set(entry, found);
+      }
+      return found;
+    };
     for (let i = 0; i < changes.length; i += 4) {
       const a = changes[i + 1], b = changes[i + 2], c = changes[i + 3];
       switch (changes[i]) {
@@ -94,12 +117,18 @@
           break;
         case Change.clone:
           parent[b] = 0;
-          if (colour.has(a)) colour.set(b, colour.get(a));
+          if (colourOf[a]) {
+            colourOf[b] = colourOf[a];
+            ++spans;
+          }
           break;
         case Change.create: {
           parent[a] = 0;
-          const found = spanColour(made[b]);
-          if (found) colour.set(a, found);
+          const found = colourOfMade(made[b]);
+          if (found) {
+            if (!colourOf[a]) ++spans;
+            colourOf[a] = found;
+          }
           break;
         }
         case Change.insert:
@@ -107,57 +136,64 @@
           break;
       }
     }
-    if (!colour.size) return [];
+    if (!spans) return [];
     // The span each node ends up in (0: none), found once per node.
     const spanOf = new Int32Array(last).fill(-1);
     const climb = [];
     const findSpan = (id) => {
       let at = id;
-      while (at > 0 && spanOf[at] < 0 && !colour.has(at)) {
+      while (at > 0 && spanOf[at] < 0 && !colourOf[at]) {
         climb.push(at);
         at = parent[at];
       }
-      const span = at <= 0 ? 0 : colour.has(at) ? at : spanOf[at];
+      const span = at <= 0 ? 0 : colourOf[at] ? at : spanOf[at];
       while (climb.length) spanOf[climb.pop()] = span;
       return span;
     };
     // A keyword found inside another's match makes a span inside its span:
-    // a piece counts for each span around it.
-    const marks = new Map();
+    // a piece counts for each span around it. Each span's first and last
+    // piece (node and offset), by span number.
+    const markStart = new Int32Array(last).fill(-1), markStartOffset = new Int32Array(last);
+    const markEnd = new Int32Array(last), markEndOffset = new Int32Array(last);
+    const found = [];
     const extend = (span, id) => {
-      const mark = marks.get(span);
-      if (!mark) {
-        marks.set(span, {colour: colour.get(span), start: source[id], startOffset: start[id],
-          end: source[id], endOffset: end[id]});
+      const node = source[id];
+      if (markStart[span] < 0) {
+        found.push(span);
+        markStart[span] = node;
+        markStartOffset[span] = start[id];
+        markEnd[span] = node;
+        markEndOffset[span] = end[id];
         return;
       }
-      if (source[id] < mark.start || (source[id] === mark.start && start[id] < mark.startOffset)) {
-        mark.start = source[id];
-        mark.startOffset = start[id];
+      if (node < markStart[span] || (node === markStart[span] && start[id] < markStartOffset[span])) {
+        markStart[span] = node;
+        markStartOffset[span] = start[id];
       }
-      if (source[id] > mark.end || (source[id] === mark.end && end[id] > mark.endOffset)) {
-        mark.end = source[id];
-        mark.endOffset = end[id];
+      if (node > markEnd[span] || (node === markEnd[span] && end[id] > markEndOffset[span])) {
+        markEnd[span] = node;
+        markEndOffset[span] = end[id];
       }
     };
-    const depth = new Map();  // span -> how many spans it is in
+    const depth = new Int32Array(last).fill(-1);  // span -> how many spans it is in
     const depthOf = (span) => {
-      if (!depth.has(span)) {
+      if (depth[span] < 0) {
         const outer = findSpan(parent[span]);
-        depth.set(span, outer ? depthOf(outer) + 1 : 0);
+        depth[span] = outer ? depthOf(outer) + 1 : 0;
       }
-      return depth.get(span);
+      return depth[span];
     };
     for (const id of pieces) {
       if (start[id] === end[id]) continue;
       for (let span = findSpan(id); span; span = findSpan(parent[span])) extend(span, id);
     }
-    const result = [];
-    for (const span of [...marks.keys()].sort((x, y) => x - y)) {
-      const mark = marks.get(span);
-      mark.depth = depthOf(span);
-      result.push({colour: mark.colour, start: nodes[mark.start], startOffset: mark.startOffset,
-        end: nodes[mark.end], endOffset: mark.endOffset, depth: mark.depth});
+    const order = Int32Array.from(found).sort();
+    const result = new Array(order.length);
+    for (let i = 0; i < order.length; ++i) {
+      const span = order[i];
+      result[i] = {colour: colours[colourOf[span]], start: nodes[markStart[span]],
+        startOffset: markStartOffset[span], end: nodes[markEnd[span]], endOffset: markEndOffset[span],
+        depth: depthOf(span)};
     }
     return result;
   }
