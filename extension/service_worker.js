@@ -103,13 +103,29 @@ function saveOptions(word) {
 
 const sessionKey = (tabId) => `tab:${tabId}`;
 
+// What this worker has read or written of the sessions, while it lives (it
+// alone writes them): a page's pass waits for no read.
+const sessionsKnown = new Map();
+function removeSession(tabId) {
+  sessionsKnown.delete(sessionKey(tabId));
+  return chrome.storage.session.remove(sessionKey(tabId));
+}
+
 async function readSession(tabId) {
   const key = sessionKey(tabId);
-  return (await chrome.storage.session.get(key))[key];
+  if (sessionsKnown.has(key)) return sessionsKnown.get(key);
+  const value = (await chrome.storage.session.get(key))[key];
+  if (value !== undefined && !sessionsKnown.has(key)) sessionsKnown.set(key, value);
+  return value;
 }
 
 function writeSession(tabId, savedSearchText) {
-  return chrome.storage.session.set({[sessionKey(tabId)]: {saved: savedSearchText ?? null}});
+  const key = sessionKey(tabId), value = {saved: savedSearchText ?? null};
+  sessionsKnown.set(key, value);
+  return chrome.storage.session.set({[key]: value}).catch((error) => {
+    sessionsKnown.delete(key);
+    throw error;
+  });
 }
 
 // The tab's session, made on first use: with the opener's saved text when the
@@ -141,9 +157,15 @@ function withTab(tabId, task) {
 // The session's part of a document's pass: the tab's saved text and the
 // options handed to the pass over the document's facts (address, referrer,
 // title, and what it has where a body goes), whose new saved text is stored
-// before the tab's next pass starts (not by a plan: `write` false).
+// before the tab's next pass starts (not by a plan: `write` false). The
+// answer goes as soon as it is known: the document's pass need not wait for
+// the write, the tab's next task does.
 function beginPass(tabId, message, write = true) {
-  return withTab(tabId, async () => {
+  let answered;
+  const answer = new Promise((resolve) => {
+    answered = resolve;
+  });
+  withTab(tabId, async () => {
     await optionsLoaded;
     const session = await sessionOf(tabId);
     const input = {options: optionsWord, savedSearchText: session.saved};
@@ -151,11 +173,12 @@ function beginPass(tabId, message, write = true) {
       ...input, url: String(message.url), referrer: String(message.referrer), title: String(message.title),
       bodyKind: message.bodyKind | 0,
     }));
-    if (write) await writeSession(tabId, report.savedSearchText);
     // `typed` tells the content script whether typed arrays reach it as
     // they are (structured clone) or not (JSON).
-    return {...input, report, engineKind: kind, markWithElements, marksStrip, typed: new Int32Array(0)};
-  });
+    answered({...input, report, engineKind: kind, markWithElements, marksStrip, typed: new Int32Array(0)});
+    if (write) await writeSession(tabId, report.savedSearchText);
+  }).catch((error) => answered(Promise.reject(error)));
+  return answer;
 }
 
 // The pass over a described document. Its input came from beginPass; it
@@ -195,7 +218,7 @@ chrome.tabs.onCreated.addListener((tab) => {
 // refuses the calls, and session storage goes with the browser anyway.
 const quitting = () => {};
 chrome.tabs.onRemoved.addListener((tabId) => {
-  withTab(tabId, () => chrome.storage.session.remove(sessionKey(tabId))).catch(quitting);
+  withTab(tabId, () => removeSession(tabId)).catch(quitting);
   storePendingOptions(tabId).catch(quitting);
 });
 
@@ -204,7 +227,7 @@ chrome.tabs.onRemoved.addListener((tabId) => {
 chrome.tabs.onReplaced.addListener((addedTabId, removedTabId) => {
   withTab(removedTabId, async () => {
     const session = await readSession(removedTabId);
-    await chrome.storage.session.remove(sessionKey(removedTabId));
+    await removeSession(removedTabId);
     if (session) await withTab(addedTabId, () => writeSession(addedTabId, session.saved));
   });
 });
