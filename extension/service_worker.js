@@ -66,8 +66,8 @@ const OPTIONS_KEY = 'options';
 const ELEMENTS_KEY = 'markWithElements';
 // "Show the marks beside the scrollbar" (browser_options.js): handed to the
 // top document's content script with its pass and sent to every tab when it
-// changes, so that no content script has the storage API made for it (half
-// a megabyte of each page's memory).
+// changes, so that no content script has the storage API made for it (its
+// objects, and the time to make them, in every page).
 const STRIP_KEY = 'marksStrip';
 
 // The stored word, or the default when nothing usable is stored. Read when
