@@ -276,6 +276,9 @@ async function runPagePass() {
   // Counts whole passes: an answer to a pass begun before the latest whole
   // pass (a navigation's) is dropped.
   let generation = 0;
+  // Whether the page's changes are followed: its latest whole pass found
+  // keywords, or links to give tooltips.
+  let watching = false;
   const passes = new GlintmarkMutationPasses(document, {
     async pass(roots) {
       const begun = generation;
@@ -318,10 +321,12 @@ async function runPagePass() {
       // Nothing to mark, no tooltip to set: nothing of the page is sent, now
       // or later.
       passes.stop();
+      watching = false;
       done(planned);
       return;
     }
     passes.start();
+    watching = true;
     passes.pause();
     let report = null;
     try {
@@ -358,9 +363,11 @@ async function runPagePass() {
   // while one is being passed wait as one, the latest (a page that rewrites
   // its address as it scrolls or plays makes dozens a second), with the
   // address the last one passed left as referrer. Where the navigation keeps
-  // the keywords and options the page is marked with, its marks stand: the
-  // page's changes that came with it are the incremental passes' (a whole
-  // pass would take every mark away and make it again).
+  // the keywords and options the page is marked with, and its changes are
+  // followed, its marks stand: the page's changes that came with it are the
+  // incremental passes' (a whole pass would take every mark away and make
+  // it again). A page that had nothing to mark and no link is passed whole:
+  // the navigation may have brought links.
   let navigating = false, waitingNavigation = null, markedWith = null;
   const sameKeywords = (a, b) => a.length === b.length &&
     a.every((keyword, i) => keyword.word === b[i].word && keyword.colour === b[i].colour);
@@ -376,7 +383,7 @@ async function runPagePass() {
         passes.pause();
         const before = markedWith;
         const begun = await begin({...facts(), url: address, referrer: previous}).catch(() => null);
-        if (begun && before && before.options === begun.options &&
+        if (begun && before && watching && before.options === begun.options &&
             sameKeywords(before.keywords, begun.report.keywords)) {
           passes.resume();
           // The facts pass's report, with the counts the standing marks were

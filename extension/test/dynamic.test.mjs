@@ -355,4 +355,20 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     assert.equal(pass.whole, 1, 'one whole pass: the load\'s');
     await page.close();
   });
+
+  it('a page with nothing to mark and no link gets its links\' tooltips after pushState', async () => {
+    // Typed in and untitled: no keywords, and at its load no link to follow.
+    const page = await newPage(chromium.browser);
+    const watcher = await chromium.watch(page, 'links later');
+    await page.goto(server.serve('/bare-app', {body: `<!DOCTYPE html><html><head><meta charset="utf-8"></head>
+      <body><main></main><script>window.route = () => {
+        history.pushState({}, '', '/bare-app/list');
+        document.querySelector('main').innerHTML = '<a href="/bare-app/one">one</a>';
+      };</script></body></html>`}));
+    await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
+    await page.evaluate(() => window.route());
+    const title = await until('the tooltip', () => page.evaluate(() => document.querySelector('a').title));
+    assert.equal(title, new URL('/bare-app/one', server.origin).href);
+    await page.close();
+  });
 });
