@@ -22,11 +22,10 @@
 //
 //   node extension/bench/bench-dynamic.mjs [--runs 3] [--shape dense] [--keywords 7] [SIZE]
 import { parseArgs } from 'node:util';
-import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, NODE_MODULES, WORKER_ENGINE, launchChromium, newPage } from '../../testing/browser/browser.mjs';
-import { contentWorld } from '../../testing/browser/extension.mjs';
+import { ROOT, NODE_MODULES, launchChromium, newPage } from '../../testing/browser/browser.mjs';
+import { buildExtension, contentWorld } from '../../testing/browser/extension.mjs';
 import { startServer } from '../../testing/browser/server.mjs';
 import { glintmark } from '../../testing/browser/tool.mjs';
 
@@ -46,7 +45,7 @@ const keywords = glintmark('generate-page', '--keywords').split(/\s+/).filter(Bo
 const file = join(work, `page-${values.shape}-${size}.html`);
 if (!existsSync(file)) glintmark('generate-page', size, '--shape', values.shape, '-o', file);
 const extension = join(work, 'extension');
-execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extension, join(work, 'extension.zip')]);
+buildExtension(extension, join(work, 'extension.zip'), { browser: 'chromium' });
 const markSource = readFileSync(join(NODE_MODULES, 'node_modules/mark.js/dist/mark.js'), 'utf8');
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 

@@ -30,11 +30,11 @@
 // marked by mark.js 8.11 at the load event in the browser without the
 // extension (as web/bench/bench-browser.mjs sets it up: one mark() per
 // keyword, parts of words, case-insensitive), load event to its last span.
-import { execFileSync } from 'node:child_process';
 import { cpSync, existsSync, mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { parseArgs } from 'node:util';
-import { NODE_MODULES, ROOT, WORKER_ENGINE, launchChromium } from '../../testing/browser/browser.mjs';
+import { NODE_MODULES, ROOT, launchChromium } from '../../testing/browser/browser.mjs';
+import { buildExtension } from '../../testing/browser/extension.mjs';
 import { startServer } from '../../testing/browser/server.mjs';
 import { glintmark } from '../../testing/browser/tool.mjs';
 
@@ -43,8 +43,7 @@ const RUNS = Number(values.runs);
 const WORK = join(ROOT, 'build/extension-bench');
 mkdirSync(WORK, { recursive: true });
 const extensionDir = join(WORK, 'extension');
-execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extensionDir,
-  join(WORK, 'glintmark-extension.zip')]);
+buildExtension(extensionDir, join(WORK, 'glintmark-extension.zip'), { browser: 'chromium' });
 const floorDir = join(WORK, 'floor');
 rmSync(floorDir, { recursive: true, force: true });
 cpSync(extensionDir, floorDir, { recursive: true });

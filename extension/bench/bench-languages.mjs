@@ -12,11 +12,10 @@
 //
 //   node extension/bench/bench-languages.mjs [--runs 2]
 import { parseArgs } from 'node:util';
-import { execFileSync } from 'node:child_process';
 import { mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, NODE_MODULES, WORKER_ENGINE, launchChromium, newPage } from '../../testing/browser/browser.mjs';
-import { contentWorld } from '../../testing/browser/extension.mjs';
+import { ROOT, NODE_MODULES, launchChromium, newPage } from '../../testing/browser/browser.mjs';
+import { buildExtension, contentWorld } from '../../testing/browser/extension.mjs';
 import { startServer } from '../../testing/browser/server.mjs';
 
 const { values } = parseArgs({ options: { runs: { type: 'string', default: '2' } } });
@@ -24,8 +23,7 @@ const runs = Number(values.runs);
 const work = join(ROOT, 'build/web-bench-languages');
 mkdirSync(work, { recursive: true });
 const extension = join(work, 'extension');
-execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extension,
-  join(work, 'extension.zip')]);
+buildExtension(extension, join(work, 'extension.zip'), { browser: 'chromium' });
 const markSource = readFileSync(join(NODE_MODULES, 'node_modules/mark.js/dist/mark.js'), 'utf8');
 const { rows } = JSON.parse(readFileSync(join(ROOT, 'tools/glintmark/testing/languages.json'), 'utf8'));
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));

@@ -8,11 +8,10 @@
 //
 //   node extension/bench/bench-navigations.mjs [--runs 2] [--rewrites 50]
 import { parseArgs } from 'node:util';
-import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ROOT, WORKER_ENGINE, launchChromium, newPage } from '../../testing/browser/browser.mjs';
-import { contentWorld } from '../../testing/browser/extension.mjs';
+import { ROOT, launchChromium, newPage } from '../../testing/browser/browser.mjs';
+import { buildExtension, contentWorld } from '../../testing/browser/extension.mjs';
 import { startServer } from '../../testing/browser/server.mjs';
 import { glintmark } from '../../testing/browser/tool.mjs';
 
@@ -24,8 +23,7 @@ mkdirSync(work, { recursive: true });
 const file = join(work, 'page-dense-1M.html');
 if (!existsSync(file)) glintmark('generate-page', '1M', '--shape', 'dense', '-o', file);
 const extension = join(work, 'extension-navigations');
-execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE, extension,
-  join(work, 'extension-navigations.zip')]);
+buildExtension(extension, join(work, 'extension-navigations.zip'), { browser: 'chromium' });
 const keywords = glintmark('generate-page', '--keywords').split(/\s+/).filter(Boolean).slice(0, 7);
 
 const generated = readFileSync(file, 'utf8').replace(/<img\b[^>]*>/g, '');

@@ -8,12 +8,11 @@
 //
 //   node --test extension/test/dynamic.test.mjs
 import assert from 'node:assert/strict';
-import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, describe, it} from 'node:test';
-import {BROWSER, WORKER_ENGINE, NODE_MODULES, ROOT, browserMissing, newPage} from '../../testing/browser/browser.mjs';
-import {launchExtension, until} from '../../testing/browser/extension.mjs';
+import {NODE_MODULES, ROOT, browserMissing, newPage} from '../../testing/browser/browser.mjs';
+import {buildExtension, launchExtension, until} from '../../testing/browser/extension.mjs';
 import {startServer} from '../../testing/browser/server.mjs';
 import {generatedPages} from '../../web/test/pages.mjs';
 import {highlightFile} from '../../testing/browser/tool.mjs';
@@ -66,8 +65,7 @@ describe('the extension on pages that change after loading', {skip: browserMissi
   before(async () => {
     const extension = path.join(WORK, 'extension');
     fs.rmSync(WORK, {recursive: true, force: true});
-    execFileSync('python3', [path.join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE,
-      '--browser', BROWSER, extension, path.join(WORK, 'extension.zip')]);
+    buildExtension(extension, path.join(WORK, 'extension.zip'));
     server = await startServer();
     referrer = server.serve('/search', {body: '<!DOCTYPE html><title>Search</title><p>Results</p>'}) + `?q=${SEARCH}`;
     chromium = await launchExtension(extension);

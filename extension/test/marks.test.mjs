@@ -10,12 +10,11 @@
 // In Chromium, screenshots of the popup and of a page with the strip go to
 // GLINTMARK_SCREENSHOTS (default build/extension-marks/screenshots).
 import assert from 'node:assert/strict';
-import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {test} from 'node:test';
-import {BROWSER, ROOT, WORKER_ENGINE, browserMissing, isFirefox} from '../../testing/browser/browser.mjs';
-import {launchExtension, sleep, until} from '../../testing/browser/extension.mjs';
+import {ROOT, browserMissing, isFirefox} from '../../testing/browser/browser.mjs';
+import {buildExtension, launchExtension, sleep, until} from '../../testing/browser/extension.mjs';
 import {pngColours} from '../../testing/browser/png.mjs';
 import {startServer} from '../../testing/browser/server.mjs';
 import {highlightFile} from '../../testing/browser/tool.mjs';
@@ -38,8 +37,7 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout', {s
     fs.rmSync(WORK, {recursive: true, force: true});
     fs.mkdirSync(SHOTS, {recursive: true});
     const extensionDir = path.join(WORK, 'extension');
-    execFileSync('python3', [path.join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE,
-      '--browser', BROWSER, extensionDir, path.join(WORK, 'glintmark-extension.zip')]);
+    buildExtension(extensionDir, path.join(WORK, 'glintmark-extension.zip'));
     const server = await startServer();
     const extension = await launchExtension(extensionDir);
     const browser = extension.browser;

@@ -19,12 +19,11 @@
 // of errors. Screenshots go to GLINTMARK_SCREENSHOTS (default
 // build/extension-test/screenshots).
 import assert from 'node:assert/strict';
-import {execFileSync} from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import {test} from 'node:test';
-import {BROWSER, ROOT, WORKER_ENGINE, browserMissing, isFirefox} from '../../testing/browser/browser.mjs';
-import {launchExtension, sleep, until} from '../../testing/browser/extension.mjs';
+import {ROOT, browserMissing, isFirefox} from '../../testing/browser/browser.mjs';
+import {buildExtension, launchExtension, sleep, until} from '../../testing/browser/extension.mjs';
 import {glintmark, highlightFile, reportFields} from '../../testing/browser/tool.mjs';
 import {startSites} from './sites.mjs';
 
@@ -39,8 +38,7 @@ async function session(t) {
   const screenshotDir = process.env.GLINTMARK_SCREENSHOTS ?? path.join(WORK, 'screenshots');
   fs.rmSync(WORK, {recursive: true, force: true});
   fs.mkdirSync(screenshotDir, {recursive: true});
-  execFileSync('python3', [path.join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE,
-    '--browser', BROWSER, extensionDir, path.join(WORK, isFirefox ? 'glintmark-extension.xpi' : 'glintmark-extension.zip')]);
+  buildExtension(extensionDir, path.join(WORK, isFirefox ? 'glintmark-extension.xpi' : 'glintmark-extension.zip'));
   const HIGHLIGHT_SPANS = 'span[style^="color:black;background-color:"]';
 
   // What the user sees in a frame: the spans per colour, the links with their

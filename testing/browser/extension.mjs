@@ -17,6 +17,8 @@
 //   await extension.openPage(path)      -> a new tab showing the extension's page at `path`
 //   await extension.errors()              -> every console error seen: pages, content scripts, background
 //   await extension.close()
+//   buildExtension(dir, archive, {browser})   the extension built from extension/ for the
+//                                          browser of the run (or `browser`), unpacked and zipped
 //
 // Chromium: the DevTools protocol reaches the service worker and the content
 // scripts' worlds directly. Firefox (WebDriver BiDi) reaches neither: an
@@ -28,9 +30,18 @@
 // about:debugging's "Terminate background script" does, and the extension's
 // errors are read from the browser console, both from the browser's
 // privileged scope.
+import { execFileSync } from 'node:child_process';
 import { readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { isFirefox, launchChromium, launchFirefox } from './browser.mjs';
+import { BROWSER, ROOT, WORKER_ENGINE, isFirefox, launchChromium, launchFirefox } from './browser.mjs';
+
+// Builds the extension (extension/tools/build.py, with the worker's engine
+// of build/wasm) into the folder `dir` and the archive `archive`; answers dir.
+export function buildExtension(dir, archive, { browser = BROWSER } = {}) {
+  execFileSync('python3', [join(ROOT, 'extension/tools/build.py'), '--engine', WORKER_ENGINE,
+    '--browser', browser, dir, archive]);
+  return dir;
+}
 
 export const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -209,7 +210,8 @@ constexpr int kMaxLinks = 40;  // as the kernel allows in one path
 Descriptor openFolder(const fs::path& folder, bool create, bool* missing, std::string* error) {
   *missing = false;
   std::vector<std::string> pending;  // the parts still to walk, the next one last
-  for (const fs::path& part : folder) pending.insert(pending.begin(), part.string());
+  for (const fs::path& part : folder) pending.push_back(part.string());
+  std::reverse(pending.begin(), pending.end());
   fs::path shown = folder.root_path();
   Descriptor current(::open(folder.is_absolute() ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   const auto failure = [&](const std::string& why) {

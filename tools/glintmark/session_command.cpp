@@ -130,9 +130,10 @@ int runSession(const SessionArguments& arguments) {
     report["url"] = step.url;
     report["referrer"] = step.referrer;
     if (!folder.empty()) {
-      AtomicFile file(output, outputName(i, step.file));
+      const std::string name = outputName(i, step.file);
+      AtomicFile file(output, name);
       if (!writePageFile(outcome, file, &error)) return fail(exitFailure, error);
-      report["output"] = (folder / outputName(i, step.file)).string();
+      report["output"] = (folder / name).string();
     }
     if (failed(outcome.result)) status = exitFailure;
     if (!arguments.json) {
