@@ -78,6 +78,9 @@ function spent(what, started, step = what) {
 let typedMessages = false;
 const wantsLinks = (input) => (input.options & GlintmarkOptionsWord.linkTooltips) !== 0;
 
+// A same-document navigation is read (its address, title) once the page
+// has rendered it, or after this long where no frame is rendered.
+const NAVIGATION_RENDER_MS = 100;
 // A document still loading this long after its content is complete is
 // marked before it completes (runPagePass).
 const EARLY_AFTER_MS = 100;
@@ -369,15 +372,27 @@ async function runPagePass() {
   // it again). A page that had nothing to mark and no link is passed whole:
   // the navigation may have brought links.
   let navigating = false, waitingNavigation = null, markedWith = null;
+  // A task after the next frame (the app's render, its effects, its title),
+  // or NAVIGATION_RENDER_MS in a tab that renders no frame.
+  const navigationRendered = () => new Promise((resolve) => {
+    const timer = setTimeout(resolve, NAVIGATION_RENDER_MS);
+    requestAnimationFrame(() => setTimeout(() => {
+      clearTimeout(timer);
+      resolve();
+    }));
+  });
   const sameKeywords = (a, b) => a.length === b.length &&
     a.every((keyword, i) => keyword.word === b[i].word && keyword.colour === b[i].colour);
-  const navigations = GlintmarkNavigation.watch(window, (address, previous) => {
+  const onNavigation = (address, previous) => {
     if (!completed || !input) return;
     waitingNavigation = {address, previous: waitingNavigation?.previous ?? previous};
     if (navigating) return;
     navigating = true;
     (async () => {
       while (waitingNavigation) {
+        // The page renders its new view (and names it: apps set the title
+        // with it) before the navigation is read.
+        await navigationRendered();
         const {address, previous} = waitingNavigation;
         waitingNavigation = null;
         passes.pause();
@@ -402,8 +417,15 @@ async function runPagePass() {
       }
     })().catch(() => passes.resume()).finally(() => {
       navigating = false;
+      // One that came while a pass failed is not left waiting for the next.
+      if (waitingNavigation) {
+        const {address, previous} = waitingNavigation;
+        waitingNavigation = null;
+        onNavigation(address, previous);
+      }
     });
-  });
+  };
+  const navigations = GlintmarkNavigation.watch(window, onNavigation);
 
   // The end of the frame that shows marks just made (the benchmark's "seen
   // from the page"): a task after the next frame's rendering.

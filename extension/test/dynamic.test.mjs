@@ -369,4 +369,23 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     assert.equal(title, new URL('/bare-app/one', server.origin).href);
     await page.close();
   });
+
+  it('an app that names its new view after pushState is marked with the new title\'s words', async () => {
+    // Typed in: the title's words are the keywords. The app pushes its new
+    // address, renders, and sets the title in its next task, as effects do.
+    const page = await newPage(chromium.browser);
+    const watcher = await chromium.watch(page, 'titled later');
+    await page.goto(server.serve('/titled-app', {body: `<!DOCTYPE html><html><head><meta charset="utf-8">
+      <title>Lighthouse</title></head><body><main><p>The lighthouse.</p></main><script>window.route = () => {
+        history.pushState({}, '', '/titled-app/2');
+        document.querySelector('main').innerHTML = '<p>The ferry passes the lighthouse.</p>';
+        setTimeout(() => { document.title = 'Ferry'; });
+      };</script></body></html>`}));
+    await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
+    assert.deepEqual((await marksIn(page.mainFrame())).marks, ['lighthouse']);
+    await page.evaluate(() => window.route());
+    const {marks} = await settled(page.mainFrame(), (m) => m.marks.includes('ferry'));
+    assert.deepEqual(marks, ['ferry']);
+    await page.close();
+  });
 });
