@@ -78,6 +78,13 @@ function spent(what, started, step = what) {
 let typedMessages = false;
 const wantsLinks = (input) => (input.options & GlintmarkOptionsWord.linkTooltips) !== 0;
 
+// Custom elements met undefined are looked at for a shadow root after
+// HOST_LOOK_MS, then twice as long each time up to HOST_LOOK_MAX_MS, until
+// HOST_LOOK_FOR_MS after the last one was met (then after the page's
+// changes, at most every HOST_LOOK_MAX_MS).
+const HOST_LOOK_MS = 50;
+const HOST_LOOK_MAX_MS = 2000;
+const HOST_LOOK_FOR_MS = 60000;
 // A same-document navigation is read (its address, title) once the page
 // has rendered it, or after this long where no frame is rendered.
 const NAVIGATION_RENDER_MS = 100;
@@ -210,6 +217,7 @@ function highlightPainter() {
       if (sliced && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).paint = performance.now() - paintStarted;
       if (domError) answer.report.domError = domError;
       Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
+      Object.defineProperty(answer.report, 'undefinedHosts', {value: page.undefinedHosts});
       Object.defineProperty(answer.report, 'markedAt', {value: markedAt});
       return answer.report;
     },
@@ -223,10 +231,16 @@ function spansPainter(passes) {
   return {
     kind: 'spans',
     async pass(input, roots, current = () => true, watch) {
-      // Text already holding our spans would be marked twice.
+      // Text already holding our spans would be marked twice. A root is a
+      // node, or a run of sibling nodes (text among them).
       if (roots) {
-        roots = roots.filter((root) => !root.closest(HIGHLIGHT_SPANS) && !root.querySelector(HIGHLIGHT_SPANS) &&
-          !editable(root));
+        const clean = (node) => {
+          const element = node.nodeType === 1 ? node : node.parentElement;
+          return !element || (!element.closest(HIGHLIGHT_SPANS) && !editable(element) &&
+            !(node === element && element.querySelector(HIGHLIGHT_SPANS)));
+        };
+        roots = roots.map((root) => Array.isArray(root) ? root.filter(clean) : root)
+          .filter((root) => Array.isArray(root) ? root.length > 0 : clean(root));
         if (!roots.length) return null;
       }
       for (let attempt = 1; ; ++attempt) {
@@ -250,6 +264,7 @@ function spansPainter(passes) {
         if (!roots && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).paint = performance.now() - started;
         if (domError) answer.report.domError = domError;
         Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
+        Object.defineProperty(answer.report, 'undefinedHosts', {value: page.undefinedHosts});
         return answer.report;
       }
     },
@@ -290,7 +305,7 @@ async function runPagePass() {
       if (!report) return;
       glintmarkPass.lastIncremental = report;
       marksPassed(null);
-      for (const root of report.shadowRoots ?? []) watch(root);
+      followShadows(report);
       navigations.check();
     },
     removed: (nodes) => {
@@ -304,6 +319,54 @@ async function runPagePass() {
   const watch = (root) => {
     passes.watch(root);
     GlintmarkMarks.addShadowRoot(root);
+  };
+  // Custom elements a pass met before they were defined: a page's
+  // components often are, by a module that loads after the page, and the
+  // shadow root each then attaches comes with no change the observer sees.
+  // They are looked at on a timer that slows down (HOST_LOOK_MS doubling up
+  // to HOST_LOOK_MAX_MS) for HOST_LOOK_FOR_MS after the last one was met,
+  // then after the page's changes (a component defined later comes with
+  // some), at most every HOST_LOOK_MAX_MS. One that has a shadow root now
+  // has it watched, and its block searched again (as the host renders it);
+  // one defined without one, or taken out of the page, is forgotten (put
+  // back, it is walked again).
+  const undefinedHosts = new Set();
+  let hostTimer = 0, hostWait = HOST_LOOK_MS, hostsMetAt = 0, hostsLookedAt = 0;
+  const lookAtHosts = () => {
+    clearTimeout(hostTimer);
+    hostTimer = 0;
+    hostsLookedAt = performance.now();
+    for (const host of undefinedHosts) {
+      const root = host.shadowRoot;
+      if (root) {
+        undefinedHosts.delete(host);
+        watch(root);
+        // Spans are not taken away to search a block again: there the
+        // shadow tree's own content is searched, as new text (what its
+        // slots show was searched with the host).
+        if (painter?.kind !== 'spans') passes.changed(host);
+        else if (root.firstChild) passes.add([[...root.childNodes]]);
+      } else if (!host.isConnected || host.matches(':defined')) {
+        undefinedHosts.delete(host);
+      }
+    }
+    if (!undefinedHosts.size || hostsLookedAt - hostsMetAt > HOST_LOOK_FOR_MS) return;
+    hostTimer = setTimeout(lookAtHosts, hostWait);
+    hostWait = Math.min(hostWait * 2, HOST_LOOK_MAX_MS);
+  };
+  // After a pass: its open shadow roots watched, its undefined hosts noted.
+  const followShadows = (report) => {
+    for (const root of report?.shadowRoots ?? []) watch(root);
+    const hosts = report?.undefinedHosts ?? [];
+    if (hosts.length) {
+      for (const host of hosts) undefinedHosts.add(host);
+      hostsMetAt = performance.now();
+      hostWait = HOST_LOOK_MS;
+      clearTimeout(hostTimer);
+      hostTimer = setTimeout(lookAtHosts, hostWait);
+    } else if (undefinedHosts.size && !hostTimer && performance.now() - hostsLookedAt > HOST_LOOK_MAX_MS) {
+      lookAtHosts();
+    }
   };
 
   // The pass over the whole document with `input` (the session's options
@@ -324,6 +387,7 @@ async function runPagePass() {
       // Nothing to mark, no tooltip to set: nothing of the page is sent, now
       // or later.
       passes.stop();
+      undefinedHosts.clear();
       watching = false;
       done(planned);
       return;
@@ -338,7 +402,7 @@ async function runPagePass() {
       if (begun === generation) passes.resume({soon: true});
     }
     if (begun !== generation) return;
-    for (const root of report?.shadowRoots ?? []) watch(root);
+    followShadows(report);
     done(report ?? planned);
   }
 

@@ -10,6 +10,7 @@
 //     idle() {...},             // nothing is left to search
 //   }, {runs: true});
 //   passes.start();  passes.watch(shadowRoot);  passes.ours(() => changeThePage());  passes.stop();
+//   passes.changed(host);        // a change no record tells (a shadow root attached)
 //   passes.pause();  passes.resume({soon: true});   // hold the batches during a whole pass
 //   passes.add([document.body]);   // search these (unmarked yet), in slices, soon
 //
@@ -117,6 +118,13 @@
       if (this.watched.has(root)) return;
       this.watched.add(root);
       this.observer.observe(root, {childList: true, characterData: true, subtree: true});
+    }
+
+    // `node` changed in a way no record tells (a shadow root attached to
+    // it): searched again with the block holding it.
+    changed(node) {
+      this.noteRoot(blockOf(node));
+      if (this.noted.size) this.schedule(false);
     }
 
     // Runs `change` (our own change to the page) without noting it: what the

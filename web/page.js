@@ -104,7 +104,7 @@
       let name = names.get(localName);
       if (name === undefined) {
         const lower = localName.toLowerCase();
-        name = [addText(lower), lower.length, HIDDEN.has(lower)];
+        name = [addText(lower), lower.length, HIDDEN.has(lower), lower.includes('-')];
         names.set(localName, name);
       }
       return name;
@@ -112,9 +112,11 @@
 
     // page: the nodes by number (1 is the body, or our own body around a
     // partial pass's roots), each walked node's parent by number, (number,
-    // length) of each text node, the open shadow roots walked, (slot's
-    // number, the parent of the nodes it shows) pairs, the links.
-    const page = {doc, nodes: [null], parents: [0], texts: [], shadowRoots: [], slotParents: [], links: []};
+    // length) of each text node, the open shadow roots walked, the custom
+    // elements met before their definition (a shadow root may come with it),
+    // (slot's number, the parent of the nodes it shows) pairs, the links.
+    const page = {doc, nodes: [null], parents: [0], texts: [], shadowRoots: [], undefinedHosts: [],
+      slotParents: [], links: []};
     const nodes = page.nodes, parents = page.parents;
     const {roots, shadow, skipEditable} = needs;
     // The walk. Children come from a sibling chain (the usual case) or a
@@ -174,6 +176,8 @@
                 child = shown[0];
                 childInShadow = false;
               }
+            } else if (name[3] && !node.matches(':defined')) {
+              page.undefinedHosts.push(node);
             }
           }
           if (skipEditable && child && node.hasAttribute('contenteditable') &&
@@ -382,8 +386,10 @@
           at(3, 0) !== Change.insert || at(3, 1) !== span || at(3, 2) !== piece || at(3, 3) !== 0) {
         return false;
       }
-      const parent = nodes[cut].parentNode;
-      if (!parent || nodes[at(2, 1)] !== parent) return false;
+      // (A partial pass's roots are children of a body of its own, which is
+      // no node: a span cut from a root goes into the root's own parent.)
+      const parent = nodes[cut].parentNode, into = nodes[at(2, 1)];
+      if (!parent || (into !== parent && into !== null)) return false;
       nodes[piece] = doc.createTextNode(texts[source[piece]].slice(start[piece], end[piece]));
       make(i + CHANGE_SIZE);
       nodes[span].appendChild(nodes[piece]);

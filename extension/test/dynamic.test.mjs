@@ -3,8 +3,10 @@
 // single-page app, streamed by a chat, rendered and updated by React 18; a
 // page that removes our spans; layout, click targets, editable content,
 // shadow roots and frames whose content the parent writes; a search refined
-// by pushState carried to the next page; a page rewriting its address. The default painter (CSS highlights) unless a test says
-// "Mark with elements".
+// by pushState carried to the next page; a page rewriting its address; an
+// app naming its view after pushState; components defined after the pass.
+// The default painter (CSS highlights) unless a test says "Mark with
+// elements".
 //
 //   node --test extension/test/dynamic.test.mjs
 import assert from 'node:assert/strict';
@@ -37,8 +39,14 @@ function marksIn(frame) {
         marks.push(range.toString().toLowerCase());
       }
     }
-    for (const span of document.querySelectorAll('span[style^="color:black;background-color:"]')) {
-      marks.push(span.textContent.toLowerCase());
+    const roots = [document];
+    for (let i = 0; i < roots.length; ++i) {
+      for (const element of roots[i].querySelectorAll('*')) if (element.shadowRoot) roots.push(element.shadowRoot);
+    }
+    for (const root of roots) {
+      for (const span of root.querySelectorAll('span[style^="color:black;background-color:"]')) {
+        marks.push(span.textContent.toLowerCase());
+      }
     }
     const text = (node) => [...node.childNodes].map((child) => child.nodeType === 3 ? child.data
       : child.nodeType !== 1 || ['SCRIPT', 'STYLE', 'TEXTAREA'].includes(child.tagName) ? ''
@@ -175,6 +183,17 @@ describe('the extension on pages that change after loading', {skip: browserMissi
       assert.equal(await page.$eval('#notes', (e) => e.value), 'harbour');
       assert.ok(marked.marks.length >= 3);
       await page.close();
+
+      // A large block added after the pass is searched in parts (its blocks,
+      // and the runs of text between them).
+      const runs = await open('/spans-runs', '<!DOCTYPE html><html><head><title>Runs</title></head><body></body></html>');
+      await runs.evaluate(() => document.body.insertAdjacentHTML('beforeend', '<div>' +
+        '<p>The harbour ferry leaves.</p> Then the timetable, and some words to make a long run of text. '.repeat(1000) +
+        '</div>'));
+      const inRuns = await settled(runs.mainFrame(), (m) => m.marks.length === 3000);
+      assert.equal(inRuns.occurrences, 3000);
+      assert.equal(inRuns.marks.length, 3000);
+      await runs.close();
 
       const remover = await open('/remover', SPAN_REMOVER);
       // The page and the passes come to rest: a second without a change,
@@ -367,6 +386,47 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.evaluate(() => window.route());
     const title = await until('the tooltip', () => page.evaluate(() => document.querySelector('a').title));
     assert.equal(title, new URL('/bare-app/one', server.origin).href);
+    await page.close();
+  });
+
+  it('components defined after the pass: their shadow roots\' text is marked', async () => {
+    // Custom elements in the page from its start, defined half a second
+    // after its load (a late module): their open shadow roots come with
+    // no change to the document itself. One renders in its constructor, one
+    // after it is connected, one holds another component.
+    const page = await newPage(chromium.browser);
+    const watcher = await chromium.watch(page, 'late components');
+    const article = server.serve('/components', {body: `<!DOCTYPE html><html><head><meta charset="utf-8">
+      <title>Notes</title></head><body><p>The harbour.</p><news-card></news-card>
+      <div><news-list><span>ferry in light</span></news-list></div><script>setTimeout(() => {
+        customElements.define('news-card', class extends HTMLElement {
+          constructor() { super(); this.attachShadow({mode: 'open'}).innerHTML = '<p>Ferry news.</p>'; }
+        });
+        customElements.define('news-list', class extends HTMLElement {
+          connectedCallback() {
+            const root = this.attachShadow({mode: 'open'});
+            queueMicrotask(() => { root.innerHTML = '<p>Harbour list: <slot></slot></p><news-item></news-item>'; });
+          }
+        });
+        setTimeout(() => customElements.define('news-item', class extends HTMLElement {
+          constructor() { super(); this.attachShadow({mode: 'open'}).innerHTML = '<b>ferry item</b>'; }
+        }), 300);
+      }, 500);</script></body></html>`});
+    const found = server.serve('/found-components', {body: `<!DOCTYPE html><title>Found</title>
+      <a id="next" href="${article}">Notes</a>`}) + '?q=harbour+ferry';
+    try {
+      for (const elements of [false, true]) {
+        await markWithElements(elements);
+        await page.goto(found);
+        await Promise.all([page.waitForNavigation(), page.click('#next')]);
+        await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
+        const {marks, occurrences} = await settled(page.mainFrame(), (m) => m.marks.length === 5);
+        assert.deepEqual(marks, ['ferry', 'ferry', 'ferry', 'harbour', 'harbour'], `elements: ${elements}`);
+        assert.equal(occurrences, 5);
+      }
+    } finally {
+      await markWithElements(false);
+    }
     await page.close();
   });
 
