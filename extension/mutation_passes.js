@@ -69,6 +69,105 @@
     return null;
   }
 
+  // The root to search again for a change at `node` (a text node, or an
+  // element added inside a block): the smallest of it and its ancestors
+  // within the block that no match can cross, else the block. No match
+  // crosses a space, tab or line feed (no keyword holds one, in any code
+  // page) or a block's edge: a root is enough when just outside each of its
+  // edges there is one of those. The characters outside are read, not those
+  // inside: what is outside did not change, so no old match crossed there
+  // either (a neighbour that changed too is noted on its own). A clock
+  // ticking among inline elements is then searched alone, not with the
+  // whole page its block may be. Where the page around cannot be read for
+  // sure (a shadow host, a slot, editable content, too many nodes), the
+  // block; an added block, itself; inside what the search does not read,
+  // null.
+  const EMPTY = -1, EDGE = -2, UNKNOWN = -3;
+  const STEPS = 256;  // nodes read beside a change, at most
+  const isSpace = (c) => c === 32 || c === 9 || c === 10;
+  const hides = (element) => global.GlintmarkPage.hides(element.localName.toLowerCase());
+  // Whether the search reads no text inside `node` (it is in a style or
+  // script element, say); `known`, the answers for elements met so far in
+  // this batch of records.
+  function unread(node, known) {
+    const path = [];
+    let answer = false;
+    for (let at = node; at; at = at.parentNode ?? at.host) {
+      if (at.nodeType !== 1) continue;
+      const cached = known.get(at);
+      if (cached !== undefined) {
+        answer = cached;
+        break;
+      }
+      path.push(at);
+      if (hides(at)) {
+        answer = true;
+        break;
+      }
+    }
+    for (const element of path) known.set(element, answer);
+    return answer;
+  }
+
+  function rootOf(node, known = new Map()) {
+    if (unread(node, known)) return null;
+    const block = blockOf(node);
+    if (!block || block === node) return block;
+    let steps = STEPS;
+    // The first (or last) character the search reads in `at`: its code,
+    // EMPTY when it reads none, EDGE at a block.
+    const edgeIn = (at, fromEnd) => {
+      if (--steps < 0) return UNKNOWN;
+      const type = at.nodeType;
+      if (type === 3 || type === 4) {
+        const data = at.data;
+        return data.length ? data.charCodeAt(fromEnd ? data.length - 1 : 0) : EMPTY;
+      }
+      if (type !== 1 || isOurs(at)) return EMPTY;
+      if (isBlock(at)) return EDGE;
+      if (hides(at)) return EMPTY;
+      if (at.shadowRoot || at.localName === 'slot' || at.hasAttribute('contenteditable')) return UNKNOWN;
+      for (let child = fromEnd ? at.lastChild : at.firstChild; child;
+        child = fromEnd ? child.previousSibling : child.nextSibling) {
+        const found = edgeIn(child, fromEnd);
+        if (found !== EMPTY) return found;
+      }
+      return EMPTY;
+    };
+    // The character the search reads just outside `at` (before it, or after).
+    const beside = (at, before) => {
+      for (;;) {
+        const sibling = before ? at.previousSibling : at.nextSibling;
+        if (sibling) {
+          const found = edgeIn(sibling, before);
+          if (found !== EMPTY) return found;
+          at = sibling;
+          continue;
+        }
+        at = at.parentNode;
+        if (at === block) return EDGE;
+        if (!at || at.nodeType !== 1 || at.shadowRoot || at.localName === 'slot' ||
+            at.hasAttribute('contenteditable') || --steps < 0) {
+          return UNKNOWN;
+        }
+      }
+    };
+    const closed = (c) => c === EDGE || isSpace(c);
+    for (let at = node; at && at !== block; at = at.parentNode) {
+      if ((at.nodeType !== 1 && at.nodeType !== 3 && at.nodeType !== 4) || at.assignedSlot) return block;
+      if (at.nodeType === 1 && (at.shadowRoot || at.localName === 'slot' || at.hasAttribute('contenteditable'))) {
+        return block;
+      }
+      const before = beside(at, true);
+      if (before === UNKNOWN) return block;
+      if (!closed(before)) continue;
+      const after = beside(at, false);
+      if (after === UNKNOWN) return block;
+      if (closed(after)) return at;
+    }
+    return block;
+  }
+
   const textLength = (root) => Array.isArray(root)
     ? root.reduce((n, node) => n + (node.textContent?.length ?? 0), 0) : root.textContent?.length ?? 0;
   const connected = (root) => Array.isArray(root) ? root.every((node) => node.isConnected) : root.isConnected;
@@ -173,19 +272,20 @@
     }
 
     note(records) {
+      const known = new Map();
       for (const record of records) {
         if (record.type === 'characterData') {
           this.gone.push(record.target);
-          this.noteRoot(blockOf(record.target));
+          this.noteRoot(rootOf(record.target, known));
           continue;
         }
         for (const node of record.removedNodes) if (!isOurs(node)) this.gone.push(node);
         for (const node of record.addedNodes) {
           if (isOurs(node)) continue;
           if (node.nodeType === 1) {
-            if (!SKIPPED.has(node.localName)) this.noteRoot(isBlock(node) ? node : blockOf(node));
+            if (!SKIPPED.has(node.localName)) this.noteRoot(rootOf(node, known));
           } else if (node.nodeType === 3) {
-            this.noteRoot(blockOf(record.target));
+            this.noteRoot(rootOf(node, known));
           }
         }
       }

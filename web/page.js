@@ -465,5 +465,9 @@
     return {...rest, text: text + added.join(''), links: resolved};
   }
 
-  global.GlintmarkPage = Object.freeze({bodyKind, describe, describer, describeFacts, apply, resolveLinks});
+  // Whether the search reads no text inside an element of this (lowercase)
+  // name.
+  const hides = (localName) => HIDDEN.has(localName);
+
+  global.GlintmarkPage = Object.freeze({bodyKind, describe, describer, describeFacts, apply, resolveLinks, hides});
 })(globalThis);

@@ -18,7 +18,9 @@
 // - incremental batches: text appended to that page after its pass, the
 //   content script's main-thread time marking it (describing, painting), per
 //   KB, against the same for its load pass over a page holding that text
-//   alone; the longest batch.
+//   alone; the longest batch;
+// - a clock ticking in the body's inline content after that: the content
+//   script's time and the characters searched per tick.
 //
 //   node extension/bench/bench-dynamic.mjs [--runs 3] [--shape dense] [--keywords 7] [SIZE]
 import { parseArgs } from 'node:util';
@@ -64,6 +66,8 @@ async function timeline(page, who, { startedAt, markedAt, shownAt }) {
   best(`start to last mark, ${who}`, markedAt - startedAt);
 }
 
+// A clock's ticks after that.
+const TICKS = 10;
 // The text appended after the pass, in paragraphs of the page's own words.
 const appendedKB = [16, 64, 256];
 const paragraph = `<p>${keywords.join(' and some words between ')} in a paragraph of its own.</p>`;
@@ -134,6 +138,20 @@ try {
           best(`batches ms per KB, ${kb} KB appended`, (await world(SCRIPT_MS) - before) / kb);
           best(`longest batch ms, ${kb} KB appended`, await world('glintmarkPass.incremental.longestMs'));
         }
+        // A clock in the body's own inline content, ticking: each tick is
+        // searched with what no match can cross around it, not with the
+        // body (the page) that is its block.
+        await page.evaluate(() => document.body.insertAdjacentHTML('beforeend', '<span id="clock">0</span> '));
+        await sleep(300);
+        const [ms, chars] = [await world(SCRIPT_MS), await world('glintmarkPass.incremental.chars')];
+        for (let tick = 1; tick <= TICKS; ++tick) {
+          await page.evaluate((text) => { document.getElementById('clock').textContent = text; },
+            `${tick} ${keywords[0]}`);
+          await sleep(100);
+        }
+        await sleep(300);
+        best('clock ms per tick', (await world(SCRIPT_MS) - ms) / TICKS);
+        best('clock characters per tick', (await world('glintmarkPass.incremental.chars') - chars) / TICKS);
       }
       await page.close();
     }
@@ -241,3 +259,6 @@ for (const kb of appendedKB) {
   console.log(`| ${kb} KB | ${f(batch)} | ${f(rows[`longest batch ms, ${kb} KB appended`])} | ${f(whole)} | ` +
     `${(batch / whole).toFixed(2)}x |`);
 }
+console.log(`\nA clock ticking in the body's inline content after that (${TICKS} ticks): ` +
+  `${f(rows['clock ms per tick'])} ms of the content script per tick, ` +
+  `${Math.round(rows['clock characters per tick'])} characters searched per tick.`);

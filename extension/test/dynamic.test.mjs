@@ -430,6 +430,42 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.close();
   });
 
+  it('a clock ticking among inline elements is searched alone; words changed across elements, exactly', async () => {
+    // No block but the body: a change is searched with what no match can
+    // cross around it (spaces, the body's edges), not with the whole page;
+    // a title that ticks with it is no text to search.
+    const page = await newPage(chromium.browser);
+    const watcher = await chromium.watch(page, 'clock');
+    const filler = '<x-p>Notes on the harbour ferry and the timetable of the day. </x-p> '.repeat(300);
+    const article = server.serve('/clock', {body: `<!DOCTYPE html><html><head><meta charset="utf-8">
+      <title>Notes</title></head><body><x-app><x-clock id="clock">0</x-clock> ${filler}
+      <x-p>The har<x-b id="b">b</x-b> and the ha<i id="mid">rbo</i>ur.</x-p></x-app></body></html>`});
+    await page.goto(server.serve('/found-clock', {body: `<!DOCTYPE html><title>Found</title>
+      <a id="next" href="${article}">Notes</a>`}) + `?q=${SEARCH}`);
+    await Promise.all([page.waitForNavigation(), page.click('#next')]);
+    await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
+    const chars = () => chromium.inFrame(watcher, page.mainFrame(), 'glintmarkPass.incremental.chars');
+    const before = await chars();
+    for (let tick = 1; tick <= 5; ++tick) {
+      await page.evaluate((n) => {
+        document.getElementById('clock').textContent = `${n} harbour`;
+        document.title = `(${n}) harbour notes`;
+      }, tick);
+      await sleep(100);
+    }
+    await page.evaluate(() => {
+      document.getElementById('b').textContent = 'bour';
+      document.getElementById('mid').textContent = 'xx';
+    });
+    await sleep(SETTLE_MS);
+    const {marks, occurrences} = await settled(page.mainFrame(), (m) => m.marks.length === m.occurrences);
+    assert.equal(occurrences, 902);
+    assert.equal(marks.length, occurrences);
+    const searched = await chars() - before;
+    assert.ok(searched < 500, `${searched} characters searched again`);
+    await page.close();
+  });
+
   it('an app that names its new view after pushState is marked with the new title\'s words', async () => {
     // Typed in: the title's words are the keywords. The app pushes its new
     // address, renders, and sets the title in its next task, as effects do.
