@@ -70,18 +70,18 @@
   }
 
   // The root to search again for a change at `node` (a text node, or an
-  // element added inside a block): the smallest of it and its ancestors
-  // within the block that no match can cross, else the block. No match
-  // crosses a space, tab or line feed (no keyword holds one, in any code
-  // page) or a block's edge: a root is enough when just outside each of its
-  // edges there is one of those. The characters outside are read, not those
-  // inside: what is outside did not change, so no old match crossed there
-  // either (a neighbour that changed too is noted on its own). A clock
-  // ticking among inline elements is then searched alone, not with the
-  // whole page its block may be. Where the page around cannot be read for
-  // sure (a shadow host, a slot, editable content, too many nodes), the
-  // block; an added block, itself; inside what the search does not read,
-  // null.
+  // element or text `added` inside a block): the smallest of it and its
+  // ancestors within the block that no match can cross, else the block. No
+  // match crosses a space, tab or line feed (no keyword holds one, in any
+  // code page) or a block's edge: a root is enough when just outside each
+  // of its edges there is one of those. The characters outside are read,
+  // not those inside (their old text is gone): what is outside did not
+  // change, so no old match crossed there either (a neighbour that changed
+  // too is noted on its own). A clock ticking among inline elements is then
+  // searched alone, not with the whole page its block may be. Where the
+  // page around cannot be read for sure (a shadow host, a slot, editable
+  // content, too many nodes), the block; an added block, itself; inside
+  // what the search does not read, null.
   const EMPTY = -1, EDGE = -2, UNKNOWN = -3;
   const STEPS = 256;  // nodes read beside a change, at most
   const isSpace = (c) => c === 32 || c === 9 || c === 10;
@@ -109,7 +109,7 @@
     return answer;
   }
 
-  function rootOf(node, known = new Map()) {
+  function rootOf(node, known = new Map(), added = false) {
     if (unread(node, known)) return null;
     const block = blockOf(node);
     if (!block || block === node) return block;
@@ -160,10 +160,16 @@
       }
       const before = beside(at, true);
       if (before === UNKNOWN) return block;
-      if (!closed(before)) continue;
       const after = beside(at, false);
       if (after === UNKNOWN) return block;
-      if (closed(after)) return at;
+      if (closed(before) && closed(after)) return at;
+      // A node just added had no text before: what is outside it was side
+      // by side, and no old match crossed there if either side is closed;
+      // a new match crosses an edge only where both its sides are letters.
+      if (added && at === node && (closed(before) || closed(after))) {
+        const shut = (c) => c === EMPTY || closed(c);
+        if ((closed(before) || shut(edgeIn(at, false))) && (closed(after) || shut(edgeIn(at, true)))) return at;
+      }
     }
     return block;
   }
@@ -283,9 +289,9 @@
         for (const node of record.addedNodes) {
           if (isOurs(node)) continue;
           if (node.nodeType === 1) {
-            if (!SKIPPED.has(node.localName)) this.noteRoot(rootOf(node, known));
+            if (!SKIPPED.has(node.localName)) this.noteRoot(rootOf(node, known, true));
           } else if (node.nodeType === 3) {
-            this.noteRoot(rootOf(node, known));
+            this.noteRoot(rootOf(node, known, true));
           }
         }
       }
