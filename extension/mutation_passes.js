@@ -109,10 +109,9 @@
     return answer;
   }
 
-  function rootOf(node, known = new Map(), added = false) {
-    if (unread(node, known)) return null;
-    const block = blockOf(node);
-    if (!block || block === node) return block;
+  // Reads the characters the search reads at the edges of nodes within
+  // `block`, STEPS nodes at most.
+  function reader(block) {
     let steps = STEPS;
     // The first (or last) character the search reads in `at`: its code,
     // EMPTY when it reads none, EDGE at a block.
@@ -152,7 +151,15 @@
         }
       }
     };
-    const closed = (c) => c === EDGE || isSpace(c);
+    return {edgeIn, beside};
+  }
+  const closed = (c) => c === EDGE || isSpace(c);
+
+  function rootOf(node, known = new Map(), added = false) {
+    if (unread(node, known)) return null;
+    const block = blockOf(node);
+    if (!block || block === node) return block;
+    const {edgeIn, beside} = reader(block);
     for (let at = node; at && at !== block; at = at.parentNode) {
       if ((at.nodeType !== 1 && at.nodeType !== 3 && at.nodeType !== 4) || at.assignedSlot) return block;
       if (at.nodeType === 1 && (at.shadowRoot || at.localName === 'slot' || at.hasAttribute('contenteditable'))) {
@@ -173,6 +180,27 @@
     }
     return block;
   }
+  // The root to search again where nodes were taken out of `target`
+  // between `previous` and `next` (as the record gave them): none where a
+  // side of the joint is a space or an edge (no old match went across the
+  // nodes taken out, no new one comes across the joint), else the root of a
+  // change of `target` (its old marks over the joint go, new words across
+  // it are found).
+  function joinRoot(target, previous, next, known) {
+    if (!target.isConnected || unread(target, known)) return null;
+    const block = blockOf(target);
+    if (!block) return null;
+    const {edgeIn, beside} = reader(block);
+    const side = (sibling, before) => {
+      if (!sibling) return target === block ? EDGE : beside(target, before);
+      if (sibling.parentNode !== target) return UNKNOWN;
+      const found = edgeIn(sibling, before);
+      return found === EMPTY ? beside(sibling, before) : found;
+    };
+    if (closed(side(previous, true)) || closed(side(next, false))) return null;
+    return rootOf(target, known);
+  }
+
 
   const textLength = (root) => Array.isArray(root)
     ? root.reduce((n, node) => n + (node.textContent?.length ?? 0), 0) : root.textContent?.length ?? 0;
@@ -286,6 +314,9 @@
           continue;
         }
         for (const node of record.removedNodes) if (!isOurs(node)) this.gone.push(node);
+        if (record.removedNodes.length && !isOurs(record.removedNodes[0])) {
+          this.noteRoot(joinRoot(record.target, record.previousSibling, record.nextSibling, known));
+        }
         for (const node of record.addedNodes) {
           if (isOurs(node)) continue;
           if (node.nodeType === 1) {
