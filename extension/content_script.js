@@ -330,24 +330,38 @@ async function runPagePass() {
   // has it watched, and its block searched again (as the host renders it);
   // one defined without one, or taken out of the page, is forgotten (put
   // back, it is walked again).
-  const undefinedHosts = new Set();
+  // By name: a name is defined for all its elements in the page at once,
+  // so one of them, still in the page, tells for all.
+  const undefinedHosts = new Map();
   let hostTimer = 0, hostWait = HOST_LOOK_MS, hostsMetAt = 0, hostsLookedAt = 0;
   const lookAtHosts = () => {
     clearTimeout(hostTimer);
     hostTimer = 0;
     hostsLookedAt = performance.now();
-    for (const host of undefinedHosts) {
-      const root = host.shadowRoot;
-      if (root) {
-        undefinedHosts.delete(host);
+    for (const [name, hosts] of undefinedHosts) {
+      let defined = false;
+      for (const host of hosts) {
+        if (!host.isConnected) {
+          hosts.delete(host);
+          continue;
+        }
+        defined = host.shadowRoot !== null || host.matches(':defined');
+        break;
+      }
+      if (!defined) {
+        if (!hosts.size) undefinedHosts.delete(name);
+        continue;
+      }
+      undefinedHosts.delete(name);
+      for (const host of hosts) {
+        const root = host.shadowRoot;
+        if (!root || !host.isConnected) continue;
         watch(root);
         // Spans are not taken away to search a block again: there the
         // shadow tree's own content is searched, as new text (what its
         // slots show was searched with the host).
         if (painter?.kind !== 'spans') passes.changed(host);
         else if (root.firstChild) passes.add([[...root.childNodes]]);
-      } else if (!host.isConnected || host.matches(':defined')) {
-        undefinedHosts.delete(host);
       }
     }
     if (!undefinedHosts.size || hostsLookedAt - hostsMetAt > HOST_LOOK_FOR_MS) return;
@@ -359,7 +373,11 @@ async function runPagePass() {
     for (const root of report?.shadowRoots ?? []) watch(root);
     const hosts = report?.undefinedHosts ?? [];
     if (hosts.length) {
-      for (const host of hosts) undefinedHosts.add(host);
+      for (const host of hosts) {
+        const named = undefinedHosts.get(host.localName);
+        if (named) named.add(host);
+        else undefinedHosts.set(host.localName, new Set([host]));
+      }
       hostsMetAt = performance.now();
       hostWait = HOST_LOOK_MS;
       clearTimeout(hostTimer);

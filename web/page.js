@@ -176,8 +176,11 @@
                 child = shown[0];
                 childInShadow = false;
               }
-            } else if (name[3] && !node.matches(':defined')) {
-              page.undefinedHosts.push(node);
+            } else if (name[3] && name[4] !== true) {
+              // A name is defined for all its elements in the page at once:
+              // asked once per name and walk.
+              name[4] ??= node.matches(':defined');
+              if (!name[4]) page.undefinedHosts.push(node);
             }
           }
           if (skipEditable && child && node.hasAttribute('contenteditable') &&
