@@ -454,15 +454,10 @@ async function runPagePass() {
   // it again). A page that had nothing to mark and no link is passed whole:
   // the navigation may have brought links.
   let navigating = false, waitingNavigation = null, markedWith = null;
-  // A task after the next frame (the app's render, its effects, its title),
-  // or NAVIGATION_RENDER_MS in a tab that renders no frame.
-  const navigationRendered = () => new Promise((resolve) => {
-    const timer = setTimeout(resolve, NAVIGATION_RENDER_MS);
-    requestAnimationFrame(() => setTimeout(() => {
-      clearTimeout(timer);
-      resolve();
-    }));
-  });
+  // When the next frame has been rendered (the app's render, its effects,
+  // its title), or NAVIGATION_RENDER_MS in a tab that renders no frame.
+  const navigationRendered = () => Promise.race([whenShown(),
+    new Promise((resolve) => setTimeout(resolve, NAVIGATION_RENDER_MS))]);
   const sameKeywords = (a, b) => a.length === b.length &&
     a.every((keyword, i) => keyword.word === b[i].word && keyword.colour === b[i].colour);
   const onNavigation = (address, previous) => {

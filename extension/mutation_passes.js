@@ -41,9 +41,6 @@
     'frameset', 'h1', 'h2', 'h3', 'h4', 'h5', 'h6', 'header', 'hgroup', 'hr', 'html', 'legend', 'li',
     'listing', 'main', 'menu', 'nav', 'ol', 'p', 'plaintext', 'pre', 'section', 'summary', 'table', 'tbody',
     'td', 'tfoot', 'th', 'thead', 'tr', 'ul', 'xmp']);
-  // What no pass looks into (the search skips their text anyway). Our own
-  // elements are left alone by isOurs below.
-  const SKIPPED = new Set(['script', 'style', 'noscript', 'template', 'textarea', 'title', 'head', 'meta', 'link']);
   const BUDGET_MS = 12;            // a batch's time; what is left waits its turn
   const CHARS_PER_PASS = 16384;    // the text one pass takes, where the page can be cut
   const CHARS_PER_SLICE = 65536;   // the same for a slice of unmarked text (fewer round trips)
@@ -320,7 +317,7 @@
         for (const node of record.addedNodes) {
           if (isOurs(node)) continue;
           if (node.nodeType === 1) {
-            if (!SKIPPED.has(node.localName)) this.noteRoot(rootOf(node, known, true));
+            this.noteRoot(rootOf(node, known, true));
           } else if (node.nodeType === 3) {
             this.noteRoot(rootOf(node, known, true));
           }
