@@ -164,7 +164,7 @@ function highlightPainter() {
     kind: 'highlight',
     async pass(input, roots, current = () => true, watch) {
       const sliced = !roots;
-      const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots, shadow: true},
+      const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots, shadow: GlintmarkShadows.rootOf},
         {sliced, watch});
       if (!sent || !current()) return null;
       const {page, answer} = sent;
@@ -250,7 +250,7 @@ function spansPainter(passes) {
         }
         // The last attempt walks in one piece: a page that changes all the
         // time may still leave it a moment.
-        const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots, shadow: true,
+        const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots, shadow: GlintmarkShadows.rootOf,
           skipEditable: true}, {sliced: !roots && attempt < MAX_DESCRIBES, watch});
         const moved = changed.takeRecords().length > 0;
         changed.disconnect();
@@ -345,7 +345,7 @@ async function runPagePass() {
           hosts.delete(host);
           continue;
         }
-        defined = host.shadowRoot !== null || host.matches(':defined');
+        defined = GlintmarkShadows.rootOf(host) !== null || host.matches(':defined');
         break;
       }
       if (!defined) {
@@ -354,7 +354,7 @@ async function runPagePass() {
       }
       undefinedHosts.delete(name);
       for (const host of hosts) {
-        const root = host.shadowRoot;
+        const root = GlintmarkShadows.rootOf(host);
         if (!root || !host.isConnected) continue;
         watch(root);
         // Spans are not taken away to search a block again: there the

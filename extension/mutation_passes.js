@@ -54,6 +54,9 @@
   // by the content script, never searched. Without this, the strip added to
   // <html> would have the whole document searched again.
   const isOurs = (node) => node.nodeType === 1 && node.localName.startsWith('glintmark-');
+  // An element that shows a shadow tree (open, or closed where the content
+  // script can see it) in place of its children.
+  const hostsShadow = (element) => (global.GlintmarkShadows?.rootOf(element) ?? element.shadowRoot) !== null;
   const isBlock = (node) => node.nodeType === 1 && BLOCKS.has(node.localName) && node.namespaceURI === HTML_NS;
 
   // The nearest block holding `node` (itself if it is one); in a shadow tree
@@ -122,7 +125,7 @@
       if (type !== 1 || isOurs(at)) return EMPTY;
       if (isBlock(at)) return EDGE;
       if (hides(at)) return EMPTY;
-      if (at.shadowRoot || at.localName === 'slot' || at.hasAttribute('contenteditable')) return UNKNOWN;
+      if (hostsShadow(at) || at.localName === 'slot' || at.hasAttribute('contenteditable')) return UNKNOWN;
       for (let child = fromEnd ? at.lastChild : at.firstChild; child;
         child = fromEnd ? child.previousSibling : child.nextSibling) {
         const found = edgeIn(child, fromEnd);
@@ -142,7 +145,7 @@
         }
         at = at.parentNode;
         if (at === block) return EDGE;
-        if (!at || at.nodeType !== 1 || at.shadowRoot || at.localName === 'slot' ||
+        if (!at || at.nodeType !== 1 || hostsShadow(at) || at.localName === 'slot' ||
             at.hasAttribute('contenteditable') || --steps < 0) {
           return UNKNOWN;
         }
@@ -159,7 +162,7 @@
     const {edgeIn, beside} = reader(block);
     for (let at = node; at && at !== block; at = at.parentNode) {
       if ((at.nodeType !== 1 && at.nodeType !== 3 && at.nodeType !== 4) || at.assignedSlot) return block;
-      if (at.nodeType === 1 && (at.shadowRoot || at.localName === 'slot' || at.hasAttribute('contenteditable'))) {
+      if (at.nodeType === 1 && (hostsShadow(at) || at.localName === 'slot' || at.hasAttribute('contenteditable'))) {
         return block;
       }
       const before = beside(at, true);

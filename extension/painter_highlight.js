@@ -347,9 +347,14 @@
         const walker = doc.createTreeWalker(node, 4 /* NodeFilter.SHOW_TEXT */);
         while (walker.nextNode()) this.forgetText(walker.currentNode);
         // Shadow trees the subtree hosts.
-        if (node.nodeType === 1 && node.shadowRoot) this.forget([node.shadowRoot]);
-        for (const host of node.querySelectorAll?.('*') ?? []) if (host.shadowRoot) this.forget([host.shadowRoot]);
+        if (node.nodeType === 1) this.forgetShadow(node);
+        for (const host of node.querySelectorAll?.('*') ?? []) this.forgetShadow(host);
       }
+    }
+
+    forgetShadow(host) {
+      const root = global.GlintmarkShadows?.rootOf(host) ?? host.shadowRoot;
+      if (root) this.forget([root]);
     }
 
     forgetText(node) {

@@ -1,13 +1,13 @@
 // GlintmarkStrip: the marks beside the scrollbar of the top document. A
 // strip 8 px wide, fixed at the viewport's right edge, in a closed shadow
 // root: one line per marked block (the nearest ancestor of a mark that is not
-// laid out inline) in its first mark's colour, at the block's height in the
-// document scaled to the viewport's. Only the lines take the pointer; a click
-// on one scrolls the block to the middle. Drawn again after each pass (the
-// marks registry's change) and when the page resizes, at most every
-// THROTTLE_MS; hidden on a page too short to scroll and when the option
-// "marksStrip" is off (the worker gives it with the document's pass, and
-// again whenever it changes).
+// laid out inline, from a shadow tree up to its host) in its first mark's
+// colour, at the block's height in the document scaled to the viewport's.
+// Only the lines take the pointer; a click on one scrolls the block to the
+// middle. Drawn again after each pass (the marks registry's change) and when
+// the page resizes, at most every THROTTLE_MS; hidden on a page too short to
+// scroll and when the option "marksStrip" is off (the worker gives it with
+// the document's pass, and again whenever it changes).
 (function (global) {
   'use strict';
 
@@ -36,14 +36,17 @@
     });
   }
 
+  // The element above `node`, across a shadow root to its host.
+  const up = (node) => node.parentElement ?? node.parentNode?.host ?? null;
   const blockOf = (node, cache) => {
-    let element = node.nodeType === 1 ? node : node.parentElement;
+    let element = node.nodeType === 1 ? node : up(node);
     const start = element;
     while (element && element !== document.body) {
       const known = cache.get(element);
       if (known) return known;
-      if (!getComputedStyle(element).display.startsWith('inline')) break;
-      element = element.parentElement;
+      const display = getComputedStyle(element).display;
+      if (!display.startsWith('inline') && display !== 'contents') break;
+      element = up(element);
     }
     const block = element ?? document.body;
     if (start) cache.set(start, block);
@@ -56,7 +59,7 @@
     const scrolled = global.scrollY;
     for (const mark of GlintmarkMarks.marks) {
       const node = mark.range.startContainer;
-      if (!node.isConnected || node.getRootNode() !== document) continue;
+      if (!node.isConnected) continue;
       const block = blockOf(node, cache);
       if (seen.has(block)) continue;
       const box = block.getBoundingClientRect();

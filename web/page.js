@@ -119,6 +119,9 @@
       slotParents: [], links: []};
     const nodes = page.nodes, parents = page.parents;
     const {roots, shadow, skipEditable} = needs;
+    // `shadow` may be a function that gives a custom element's root where
+    // the shadowRoot property does not (a closed one, to an extension).
+    const shadowOf = typeof shadow === 'function' ? shadow : null;
     // The walk. Children come from a sibling chain (the usual case) or a
     // list (the roots of a partial pass, a slot's assigned nodes). With
     // `shadow`, an element that hosts an open shadow root has that tree's
@@ -162,7 +165,7 @@
           if (roots && localName === 'a') page.links.push(node);
           let childList = null, child = node.firstChild, childInShadow = inShadow;
           if (shadow) {
-            const root = node.shadowRoot;
+            const root = shadowOf !== null && name[3] ? shadowOf(node) : node.shadowRoot;
             if (root) {
               page.shadowRoots.push(root);
               child = root.firstChild;

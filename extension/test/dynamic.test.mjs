@@ -25,7 +25,8 @@ const SETTLE_MS = 1000;  // marks are due this long after the page's last change
 
 // What a frame shows marked: each mark's colour and text, from the CSS
 // highlights the extension registered and from its spans, and how often the
-// search's words occur in the text the frame renders (shadow roots included).
+// search's words occur in the text the frame renders (shadow roots included:
+// a page's closed ones where it lists them in window.closedRoots).
 function marksIn(frame) {
   return frame.evaluate((words) => {
     const marks = [];
@@ -39,9 +40,10 @@ function marksIn(frame) {
         marks.push(range.toString().toLowerCase());
       }
     }
+    const shadowOf = (element) => element.shadowRoot ?? window.closedRoots?.find((r) => r.host === element);
     const roots = [document];
     for (let i = 0; i < roots.length; ++i) {
-      for (const element of roots[i].querySelectorAll('*')) if (element.shadowRoot) roots.push(element.shadowRoot);
+      for (const element of roots[i].querySelectorAll('*')) if (shadowOf(element)) roots.push(shadowOf(element));
     }
     for (const root of roots) {
       for (const span of root.querySelectorAll('span[style^="color:black;background-color:"]')) {
@@ -50,7 +52,7 @@ function marksIn(frame) {
     }
     const text = (node) => [...node.childNodes].map((child) => child.nodeType === 3 ? child.data
       : child.nodeType !== 1 || ['SCRIPT', 'STYLE', 'TEXTAREA'].includes(child.tagName) ? ''
-        : child.shadowRoot ? text(child.shadowRoot).replace(/\u0000/g, text(child)) : child.localName === 'slot'
+        : shadowOf(child) ? text(shadowOf(child)).replace(/\u0000/g, text(child)) : child.localName === 'slot'
           ? '\u0000' : text(child) + (getComputedStyle(child).display.startsWith('inline') ? '' : '\n')).join('');
     const shown = text(document.body).toLowerCase();
     const occurrences = words.reduce((n, w) => n + (shown.match(new RegExp(`\\b${w}\\b`, 'g')) ?? []).length, 0);
@@ -389,18 +391,29 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.close();
   });
 
-  it('components defined after the pass: their shadow roots\' text is marked', async () => {
+  it('components, defined after the pass or before, open or closed: their shadow roots\' text is marked', async () => {
     // Custom elements in the page from its start, defined half a second
-    // after its load (a late module): their open shadow roots come with
-    // no change to the document itself. One renders in its constructor, one
-    // after it is connected, one holds another component.
+    // after its load (a late module): their shadow roots come with no
+    // change to the document itself. One renders in its constructor (into a
+    // closed root), one after it is connected, one holds another component.
+    // And one defined at once, closed.
     const page = await newPage(chromium.browser);
     const watcher = await chromium.watch(page, 'late components');
     const article = server.serve('/components', {body: `<!DOCTYPE html><html><head><meta charset="utf-8">
       <title>Notes</title></head><body><p>The harbour.</p><news-card></news-card>
-      <div><news-list><span>ferry in light</span></news-list></div><script>setTimeout(() => {
+      <div><news-list><span>ferry in light</span></news-list></div><news-note></news-note><script>
+      window.closedRoots = [];
+      const closed = (host) => {
+        const root = host.attachShadow({mode: 'closed'});
+        window.closedRoots.push(root);
+        return root;
+      };
+      customElements.define('news-note', class extends HTMLElement {
+        constructor() { super(); closed(this).innerHTML = '<i>A harbour note</i>'; }
+      });
+      setTimeout(() => {
         customElements.define('news-card', class extends HTMLElement {
-          constructor() { super(); this.attachShadow({mode: 'open'}).innerHTML = '<p>Ferry news.</p>'; }
+          constructor() { super(); closed(this).innerHTML = '<p>Ferry news.</p>'; }
         });
         customElements.define('news-list', class extends HTMLElement {
           connectedCallback() {
@@ -420,9 +433,9 @@ describe('the extension on pages that change after loading', {skip: browserMissi
         await page.goto(found);
         await Promise.all([page.waitForNavigation(), page.click('#next')]);
         await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
-        const {marks, occurrences} = await settled(page.mainFrame(), (m) => m.marks.length === 5);
-        assert.deepEqual(marks, ['ferry', 'ferry', 'ferry', 'harbour', 'harbour'], `elements: ${elements}`);
-        assert.equal(occurrences, 5);
+        const {marks, occurrences} = await settled(page.mainFrame(), (m) => m.marks.length === 6);
+        assert.deepEqual(marks, ['ferry', 'ferry', 'ferry', 'harbour', 'harbour', 'harbour'], `elements: ${elements}`);
+        assert.equal(occurrences, 6);
       }
     } finally {
       await markWithElements(false);

@@ -36,7 +36,7 @@ WEB_FILES = ["options_word.js"]
 # file, in this order.
 # The content scripts, each built from its parts: early_styles.js runs at
 # the document's start, content_script.js once it is loaded (same world).
-EARLY_SCRIPT = [os.path.join(HERE, "painter_highlight.js"), os.path.join(HERE, "early_styles.js")]
+EARLY_SCRIPT = [os.path.join(HERE, "shadows.js"), os.path.join(HERE, "painter_highlight.js"), os.path.join(HERE, "early_styles.js")]
 CONTENT_SCRIPT = [os.path.join(WEB, "protocol.js"), os.path.join(WEB, "options_word.js"),
                   os.path.join(WEB, "page.js"),
                   os.path.join(HERE, "mutation_passes.js"), os.path.join(HERE, "navigation.js"),

@@ -1,0 +1,46 @@
+// GlintmarkShadows.rootOf(element): the shadow root an element hosts, open
+// or closed, or null. A closed root is out of the page's other scripts'
+// reach, not of an extension's: Chromium gives it through chrome.dom,
+// Firefox as the property Element.openOrClosedShadowRoot (to content
+// scripts only). Closed roots are looked for on custom elements (a name
+// with a hyphen), which is where pages put them; asking every div and span
+// would cost the walk an extension call per element. Our own elements
+// (glintmark-*) keep theirs: nothing in them is the page's text.
+(function (global) {
+  'use strict';
+
+  const HTML_NS = 'http://www.w3.org/1999/xhtml';
+  const dom = global.chrome?.dom;
+  const closedOf = typeof dom?.openOrClosedShadowRoot === 'function'
+    ? (element) => dom.openOrClosedShadowRoot(element)
+    : (element) => element.openOrClosedShadowRoot;
+
+  // In Chromium each ask is an extension call of some microseconds: a page
+  // of thousands of components without shadow roots (many frameworks' way)
+  // would pay them on every walk. A component's class attaches a root to
+  // all its elements or to none, so a name whose first MISSES defined
+  // elements had none is not asked again in this document; one that had a
+  // closed root is always asked.
+  const MISSES = 16;
+  const misses = new Map();  // name -> defined elements found without a root; -1: it has closed ones
+
+  function rootOf(element) {
+    const open = element.shadowRoot;
+    if (open) return open;
+    const name = element.localName;
+    if (!name.includes('-') || name.startsWith('glintmark-') || element.namespaceURI !== HTML_NS) return null;
+    const missed = misses.get(name) ?? 0;
+    if (missed >= MISSES) return null;
+    let root = null;
+    try {
+      root = closedOf(element) ?? null;
+    } catch (e) {
+      return null;
+    }
+    if (root) misses.set(name, -1);
+    else if (missed >= 0 && element.matches(':defined')) misses.set(name, missed + 1);
+    return root;
+  }
+
+  global.GlintmarkShadows = Object.freeze({rootOf});
+})(globalThis);
