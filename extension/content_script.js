@@ -28,7 +28,7 @@ const MAX_DESCRIBES = 3;
 // What this document's passes did: the input of the latest navigation's
 // pass (the load's, or a same-document navigation's), the engine's kind, the
 // painter, the load's report, each same-document navigation's report, the
-// incremental passes' figures and the latest one's report, the time this
+// whole passes that titles set late brought, the incremental passes' figures and the latest one's report, the time this
 // script spent on the page's main thread (describing; applying and
 // painting; the longest of those steps), in ms, why a request could not be
 // sent, when the pass that made the load's marks began, when they were all made
@@ -40,7 +40,7 @@ const MAX_DESCRIBES = 3;
 // before the links' tooltips); and the strip's option
 // as the worker gave it.
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
-  incremental: null, lastIncremental: null, restoredPasses: 0, marksStrip: true,
+  incremental: null, lastIncremental: null, restoredPasses: 0, titlePasses: 0, marksStrip: true,
   milliseconds: {describe: 0, apply: 0, longest: 0, steps: {}},
   error: null, startedAt: null, markedAt: null, earlyMarkedAt: null, shownAt: null, profile: []};
 
@@ -88,6 +88,11 @@ const HOST_LOOK_FOR_MS = 60000;
 // A same-document navigation is read (its address, title) once the page
 // has rendered it, or after this long where no frame is rendered.
 const NAVIGATION_RENDER_MS = 100;
+// A title set this long after the load's pass or a navigation's is theirs
+// (an app names its view once the view's data has come): read again, at
+// most TITLE_READS times.
+const TITLE_LATE_MS = 3000;
+const TITLE_READS = 5;
 // A document still loading this long after its content is complete is
 // marked before it completes (runPagePass).
 const EARLY_AFTER_MS = 100;
@@ -481,6 +486,7 @@ async function runPagePass() {
           // The facts pass's report, with the counts the standing marks were
           // made with.
           glintmarkPass.navigations.push({...begun.report, keywords: before.keywords});
+          followTitle();
           continue;
         }
         passes.resume({drop: true});
@@ -489,6 +495,7 @@ async function runPagePass() {
             glintmarkPass.navigations.push(report);
             markedWith = {options: begun.options, keywords: begun.report.keywords};
             marksPassed(report);
+            followTitle();
           });
         }
       }
@@ -504,6 +511,68 @@ async function runPagePass() {
   };
   const navigations = GlintmarkNavigation.watch(window, onNavigation);
 
+  // A title the page sets within TITLE_LATE_MS of the load's pass or a
+  // navigation's (an app that names its view once its data has come, after
+  // a frame) is read as theirs: the pass is planned again with it, the
+  // session left as it is, and where that changes the keywords or options
+  // the page is marked with (an address typed in: the title's words), the
+  // document is passed again. A navigation reads the title itself.
+  let titleSeen = null, titleReads = 0, titleObserver = null, titleTimer = 0, retitling = false;
+  const stopTitle = () => {
+    titleObserver?.disconnect();
+    titleObserver = null;
+    clearTimeout(titleTimer);
+  };
+  const followTitle = () => {
+    stopTitle();
+    titleSeen = document.title;
+    titleReads = 0;
+    const head = document.head ?? document.documentElement;
+    if (!head) return;
+    titleObserver = new MutationObserver(() => {
+      if (document.title !== titleSeen) retitle();
+    });
+    titleObserver.observe(head, {childList: true, characterData: true, subtree: true});
+    titleTimer = setTimeout(stopTitle, TITLE_LATE_MS);
+  };
+  const retitle = async () => {
+    if (retitling) return;
+    retitling = true;
+    try {
+      while (titleObserver && document.title !== titleSeen && !navigating && !waitingNavigation) {
+        if (++titleReads > TITLE_READS) {
+          stopTitle();
+          break;
+        }
+        await navigationRendered();
+        if (navigating || waitingNavigation || !titleObserver) break;
+        titleSeen = document.title;
+        const passed = input;
+        const before = markedWith;
+        passes.pause();
+        const planned = await begin({...facts(), url: passed.url, referrer: passed.referrer}, 'planPass')
+          .catch(() => null);
+        if (!planned || navigating || waitingNavigation) {
+          input = passed;
+          passes.resume();
+          break;
+        }
+        if (before && before.options === planned.options && sameKeywords(before.keywords, planned.report.keywords)) {
+          passes.resume();
+          continue;
+        }
+        passes.resume({drop: true});
+        await wholePass(planned, planned.report, (report) => {
+          glintmarkPass.titlePasses++;
+          markedWith = {options: planned.options, keywords: planned.report.keywords};
+          marksPassed(report);
+        });
+      }
+    } finally {
+      retitling = false;
+    }
+  };
+
   // The end of the frame that shows marks just made (the benchmark's "seen
   // from the page"): a task after the next frame's rendering.
   const whenShown = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(() => {
@@ -516,6 +585,7 @@ async function runPagePass() {
     markedWith = {options: input.options, keywords: report.keywords};
     glintmarkPass.markedAt = at;
     marksPassed(report);
+    followTitle();
     shown.then((shownAt) => {
       glintmarkPass.shownAt = shownAt;
     });

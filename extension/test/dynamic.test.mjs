@@ -483,22 +483,36 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.close();
   });
 
-  it('an app that names its new view after pushState is marked with the new title\'s words', async () => {
-    // Typed in: the title's words are the keywords. The app pushes its new
-    // address, renders, and sets the title in its next task, as effects do.
+  it('an app that names its view late, after its load or pushState, is marked with the new title\'s words', async () => {
+    // Typed in: the title's words are the keywords. The app names its first
+    // view once its data has come, after the load; then it pushes a new
+    // address, renders, and sets the title in its next task, as effects do;
+    // then once more, naming the view 400 ms later.
     const page = await newPage(chromium.browser);
     const watcher = await chromium.watch(page, 'titled later');
     await page.goto(server.serve('/titled-app', {body: `<!DOCTYPE html><html><head><meta charset="utf-8">
-      <title>Lighthouse</title></head><body><main><p>The lighthouse.</p></main><script>window.route = () => {
+      <title>Loading</title></head><body><main><p>The lighthouse.</p></main><script>
+      addEventListener('load', () => setTimeout(() => { document.title = 'Lighthouse'; }, 300));
+      const main = document.querySelector('main');
+      window.route = () => {
         history.pushState({}, '', '/titled-app/2');
-        document.querySelector('main').innerHTML = '<p>The ferry passes the lighthouse.</p>';
+        main.innerHTML = '<p>The ferry passes the lighthouse.</p>';
         setTimeout(() => { document.title = 'Ferry'; });
+      };
+      window.slowRoute = () => {
+        history.pushState({}, '', '/titled-app/3');
+        main.innerHTML = '<p>The harbour, the ferry and the lighthouse.</p>';
+        setTimeout(() => { document.title = 'Harbour'; }, 400);
       };</script></body></html>`}));
     await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
-    assert.deepEqual((await marksIn(page.mainFrame())).marks, ['lighthouse']);
+    let {marks} = await settled(page.mainFrame(), (m) => m.marks.length > 0);
+    assert.deepEqual(marks, ['lighthouse']);
     await page.evaluate(() => window.route());
-    const {marks} = await settled(page.mainFrame(), (m) => m.marks.includes('ferry'));
+    ({marks} = await settled(page.mainFrame(), (m) => m.marks.includes('ferry')));
     assert.deepEqual(marks, ['ferry']);
+    await page.evaluate(() => window.slowRoute());
+    ({marks} = await settled(page.mainFrame(), (m) => m.marks.includes('harbour')));
+    assert.deepEqual(marks, ['harbour']);
     await page.close();
   });
 });
