@@ -28,17 +28,17 @@ const MAX_DESCRIBES = 3;
 // What this document's passes did: the input of the latest navigation's
 // pass (the load's, or a same-document navigation's), the engine's kind, the
 // painter, the load's report, each same-document navigation's report, the
-// whole passes that titles set late brought, the incremental passes' figures and the latest one's report, the time this
-// script spent on the page's main thread (describing; applying and
-// painting; the longest of those steps), in ms, why a request could not be
-// sent, when the pass that made the load's marks began, when they were all made
-// (before the load when marked early: earlyMarkedAt is set then, markedAt
-// when the load kept them) and
-// when the frame that shows them was rendered, and for the whole passes,
-// where their time went (ms: walking the page, waiting for the worker's
-// answer and, of that, the worker's pass; painting, and of it the marks
-// before the links' tooltips); and the strip's option
-// as the worker gave it.
+// whole passes that titles set late brought, the incremental passes'
+// figures and the latest one's report, the time this script spent on the
+// page's main thread (describing; applying and painting; the longest of
+// those steps), in ms, why a request could not be sent, when the pass that
+// made the load's marks began, when they were all made (before the load
+// when marked early: earlyMarkedAt is set then, markedAt when the load kept
+// them) and when the frame that shows them was rendered, and for the whole
+// passes, where their time went (ms: walking the page, waiting for the
+// worker's answer and, of that, the worker's pass; painting, and of it the
+// marks before the links' tooltips); and the strip's option as the worker
+// gave it.
 const glintmarkPass = {input: null, engineKind: null, painter: null, report: null, navigations: [],
   incremental: null, lastIncremental: null, restoredPasses: 0, titlePasses: 0, marksStrip: true,
   milliseconds: {describe: 0, apply: 0, longest: 0, steps: {}},
@@ -157,6 +157,22 @@ async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
   return answer && {page, answer};
 }
 
+// The engine's tooltips ([link number, title] pairs) without those of links
+// inside editable content (an editor's draft, a document in design mode):
+// the attribute would go into what the editor saves.
+function uneditedTitles(page, titles) {
+  if (!titles.length) return titles;
+  const doc = page.doc ?? document;
+  if (doc.designMode === 'on') return [];
+  if (!doc.querySelector('[contenteditable]')) return titles;
+  const out = [];
+  for (let j = 0; j + 1 < titles.length; j += 2) {
+    const editing = page.links[titles[j]].closest('[contenteditable]');
+    if (!editing || editing.getAttribute('contenteditable') === 'false') out.push(titles[j], titles[j + 1]);
+  }
+  return out;
+}
+
 // The painters. The default leaves the page's nodes alone (CSS highlights);
 // "Mark with elements" writes the spans the product writes, never inside
 // editable content. Both take the same passes and mark the same matches.
@@ -169,8 +185,8 @@ function highlightPainter() {
     kind: 'highlight',
     async pass(input, roots, current = () => true, watch) {
       const sliced = !roots;
-      const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots, shadow: GlintmarkShadows.rootOf},
-        {sliced, watch});
+      const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots,
+        shadow: GlintmarkShadows.rootOf}, {sliced, watch});
       if (!sent || !current()) return null;
       const {page, answer} = sent;
       let started = performance.now();
@@ -208,17 +224,18 @@ function highlightPainter() {
       // too (a page may have thousands of links).
       started = performance.now();
       let domError = null;
-      const titles = answer.titles;
+      const titles = uneditedTitles(page, answer.titles);
       for (let at = 0; at < titles.length; at += TITLES_PER_STEP) {
         const error = GlintmarkPage.apply(page, {changes: [], made: [],
           titles: titles.slice(at, at + TITLES_PER_STEP)});
         domError ||= error;
+        if (!sliced || at + TITLES_PER_STEP >= titles.length) continue;
         spent('apply', started, 'tooltips');
-        if (!sliced || at + TITLES_PER_STEP >= titles.length) break;
         await yieldToPage();
         if (!current()) return null;
         started = performance.now();
       }
+      spent('apply', started, 'tooltips');
       if (sliced && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).paint = performance.now() - paintStarted;
       if (domError) answer.report.domError = domError;
       Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
@@ -232,7 +249,8 @@ function highlightPainter() {
 }
 
 function spansPainter(passes) {
-  const editable = (node) => node.closest('[contenteditable]:not([contenteditable="false"])');
+  const editable = (node) => document.designMode === 'on' ||
+    node.closest('[contenteditable]:not([contenteditable="false"])');
   return {
     kind: 'spans',
     async pass(input, roots, current = () => true, watch) {
@@ -264,7 +282,8 @@ function spansPainter(passes) {
         if (moved && attempt < MAX_DESCRIBES) continue;
         if (moved) return {...answer.report, domError: 'the page kept changing during the pass'};
         const started = performance.now();
-        const domError = passes.ours(() => GlintmarkPage.apply(page, answer));
+        const domError = passes.ours(() => GlintmarkPage.apply(page,
+          {...answer, titles: uneditedTitles(page, answer.titles)}));
         spent('apply', started);
         if (!roots && glintmarkPass.profile.length) glintmarkPass.profile.at(-1).paint = performance.now() - started;
         if (domError) answer.report.domError = domError;

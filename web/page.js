@@ -239,7 +239,8 @@
     } else if (kind === BodyKind.body && needs.body) {
       nodes.push(doc.body);
       parents.push(0);
-      [node, parentId] = [doc.body.firstChild, 1];
+      // A document in design mode is editable content as a whole.
+      [node, parentId] = [skipEditable && doc.designMode === 'on' ? null : doc.body.firstChild, 1];
     }
 
     // After the walk, the links' addresses (a partial pass's links were

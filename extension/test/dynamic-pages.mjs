@@ -58,8 +58,9 @@ export const SPAN_REMOVER = page(`new MutationObserver((records) => {
   }).observe(document.documentElement, {childList: true, subtree: true});`, paragraphs(5));
 
 // Spans styled by the page, a click handler reading the target, editable
-// content, open shadow roots, frames whose content the parent writes (into
-// the frame's first document, and with document.open).
+// content (with a link), open shadow roots, frames whose content the parent
+// writes (into the frame's first document, and with document.open; one an
+// editor's, in design mode).
 export const HOSTILE_PAGE = page(`addEventListener('load', () => {
     for (const host of document.querySelectorAll('.host')) {
       host.attachShadow({mode: 'open'}).innerHTML = '<p>In the shadow: <slot></slot> and harbour news.</p>';
@@ -73,8 +74,13 @@ export const HOSTILE_PAGE = page(`addEventListener('load', () => {
     opened.contentDocument.open();
     opened.contentDocument.write('<p>Opened: harbour ferry timetable.</p>');
     opened.contentDocument.close();
+    const designed = document.createElement('iframe');
+    designed.id = 'designed';
+    document.body.append(designed);
+    designed.contentDocument.body.innerHTML = '<p>Compose: the harbour <a href="/port">port</a></p>';
+    designed.contentDocument.designMode = 'on';
   });`, `<ul id="list"><li id="item">Check the harbour today</li><li>Timetable for ferry</li></ul>
-<div id="editor" contenteditable="true">Draft: the harbour is closed.</div>
+<div id="editor" contenteditable="true">Draft: the harbour is closed. <a href="/draft">Map</a></div>
 <textarea id="notes">harbour</textarea>
 <p class="host">timetable</p><p class="host">ferry</p>
 <iframe id="srcdoc" srcdoc="<p>In a frame: harbour ferry.</p>"></iframe>

@@ -22,6 +22,9 @@ import {CHANGING_PAGES, HOSTILE_PAGE, SEARCH, SPAN_REMOVER, WORDS} from './dynam
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const SETTLE_MS = 1000;  // marks are due this long after the page's last change
+// The editable content of HOSTILE_PAGE, as the page wrote it.
+const EDITOR = 'Draft: the harbour is closed. <a href="/draft">Map</a>';
+const DESIGNED = '<p>Compose: the harbour <a href="/port">port</a></p>';
 
 // What a frame shows marked: each mark's colour and text, from the CSS
 // highlights the extension registered and from its spans, and how often the
@@ -170,8 +173,11 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     // slotted word and "harbour" each; the textarea is not searched.
     assert.deepEqual([main.marks.length, main.occurrences], [8, 8]);
     const framed = await Promise.all(page.mainFrame().childFrames().map((f) => settled(f, (m) => m.marks.length > 0, 10000)));
-    assert.deepEqual(framed.map((f) => f.marks.length).sort(), [1, 2, 3], JSON.stringify(framed));
-    assert.equal(await page.$eval('#editor', (e) => e.innerHTML), 'Draft: the harbour is closed.');
+    assert.deepEqual(framed.map((f) => f.marks.length).sort(), [1, 1, 2, 3], JSON.stringify(framed));
+    // Editable content keeps its links without tooltips: what an editor
+    // saves is as the user wrote it.
+    assert.equal(await page.$eval('#editor', (e) => e.innerHTML), EDITOR);
+    assert.equal(await page.$eval('#designed', (e) => e.contentDocument.body.innerHTML), DESIGNED);
     assert.deepEqual(page.errors, []);
     await page.close();
   });
@@ -181,7 +187,8 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     try {
       const page = await open('/hostile-spans', HOSTILE_PAGE);
       const marked = await settled(page.mainFrame(), (m) => m.marks.length >= 3);
-      assert.equal(await page.$eval('#editor', (e) => e.innerHTML), 'Draft: the harbour is closed.');
+      assert.equal(await page.$eval('#editor', (e) => e.innerHTML), EDITOR);
+      assert.equal(await page.$eval('#designed', (e) => e.contentDocument.body.innerHTML), DESIGNED);
       assert.equal(await page.$eval('#notes', (e) => e.value), 'harbour');
       assert.ok(marked.marks.length >= 3);
       await page.close();
@@ -375,19 +382,27 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.close();
   });
 
-  it('a page with nothing to mark and no link gets its links\' tooltips after pushState', async () => {
+  it('a page with nothing to mark and no link gets its links\' tooltips after pushState, and after', async () => {
     // Typed in and untitled: no keywords, and at its load no link to follow.
+    // Then, its changes followed, it adds hundreds of links at once.
     const page = await newPage(chromium.browser);
     const watcher = await chromium.watch(page, 'links later');
     await page.goto(server.serve('/bare-app', {body: `<!DOCTYPE html><html><head><meta charset="utf-8"></head>
       <body><main></main><script>window.route = () => {
         history.pushState({}, '', '/bare-app/list');
         document.querySelector('main').innerHTML = '<a href="/bare-app/one">one</a>';
-      };</script></body></html>`}));
+      };
+      window.more = () => document.querySelector('main').insertAdjacentHTML('beforeend',
+        Array.from({length: 600}, (_, i) => '<a href="/bare-app/' + i + '">' + i + '</a>').join(' '));
+      </script></body></html>`}));
     await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
     await page.evaluate(() => window.route());
     const title = await until('the tooltip', () => page.evaluate(() => document.querySelector('a').title));
     assert.equal(title, new URL('/bare-app/one', server.origin).href);
+    await page.evaluate(() => window.more());
+    await until('the added links\' tooltips', () => page.evaluate(() => document.querySelector('a:last-child').title));
+    await sleep(SETTLE_MS);
+    assert.equal(await page.evaluate(() => document.querySelectorAll('a:not([title])').length), 0);
     await page.close();
   });
 
