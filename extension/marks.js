@@ -229,34 +229,69 @@
     live.textContent = text;
   }
 
+  // The element above `node`, across a shadow root to its host.
+  const up = (node) => node.parentElement ?? node.getRootNode().host ?? null;
+
+  // Whether `element` is rendered and visible (in a closed menu or an
+  // inactive tab it is not).
+  const visible = (element) => typeof element.checkVisibility !== 'function' ||
+    element.checkVisibility({visibilityProperty: true});
+
+  // Opens what folds `element` away as the browser's find in page does: a
+  // closed <details> (not for its summary, which shows), an element hidden
+  // "until-found" (told with a beforematch event first, as the browser
+  // tells it); not where what holds them is hidden anyway.
+  function unfold(element) {
+    const folds = [];
+    for (let at = element, child = null; at; child = at, at = up(at)) {
+      if ((at.localName === 'details' && !at.open && child?.localName !== 'summary') ||
+          at.getAttribute('hidden') === 'until-found') {
+        folds.push(at);
+      }
+    }
+    const outside = folds.length ? up(folds.at(-1)) : null;
+    if (!folds.length || (outside && !visible(outside))) return;
+    for (const at of folds) {
+      if (at.localName === 'details') {
+        at.open = true;
+      } else {
+        at.dispatchEvent(new (at.ownerDocument.defaultView?.Event ?? Event)('beforematch', {bubbles: true}));
+        at.removeAttribute('hidden');
+      }
+    }
+  }
+
   // Makes mark `index` the current one: scrolled to, painted, announced
   // (`position` and `total` count over the whole tab). False when there is
-  // no such mark.
+  // no such mark, or it is not shown (once what folds it away is opened).
   function show(index, position, total) {
     const mark = marks[index];
     if (!mark || !mark.range.startContainer.isConnected) return false;
-    current = index;
     const {startContainer, startOffset, endContainer, endOffset} = mark.range;
+    const element = mark.element ?? (startContainer.nodeType === 1 ? startContainer : startContainer.parentElement);
+    let range = null;
+    try {
+      range = document.createRange();
+      range.setStart(startContainer, startOffset);
+      range.setEnd(endContainer, endOffset);
+    } catch (e) {
+      range = null;  // offsets past the text's end: the page shortened it
+    }
+    if (!element) return false;
+    unfold(element);
+    if (!visible(element) || !(range ?? element).getClientRects().length) return false;
+    current = index;
     if (global.Highlight && global.CSS?.highlights) {
       const highlight = new Highlight(new StaticRange({startContainer, startOffset, endContainer, endOffset}));
       highlight.priority = 1000;
       CSS.highlights.set(CURRENT, highlight);
       currentStyle(mark.colour);
     }
-    const element = mark.element ?? (startContainer.nodeType === 1 ? startContainer : startContainer.parentElement);
     const smooth = !global.matchMedia('(prefers-reduced-motion: reduce)').matches;
     element.scrollIntoView({block: 'center', inline: 'nearest', behavior: smooth ? 'smooth' : 'instant'});
     // The text as shown; the word when the page shortened the text under a
     // range since the pass.
-    let text = keywords[wordOf(mark.colour)]?.word ?? '';
-    try {
-      const range = document.createRange();
-      range.setStart(startContainer, startOffset);
-      range.setEnd(endContainer, endOffset);
-      text = range.toString() || text;
-    } catch (e) {
-      // offsets past the text's end
-    }
+    const text = range?.toString() || (keywords[wordOf(mark.colour)]?.word ?? '');
     announce(`${text}: mark ${position ?? index + 1} of ${total ?? marks.length}`);
     return true;
   }

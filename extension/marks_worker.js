@@ -103,22 +103,22 @@ async function step(tabId, direction, word = -1) {
   const was = (await chrome.storage.session.get(key))[key];
   let at = was ? marks.findIndex((m) => m.frameId === was.frameId && m.index === was.index) : -1;
   const n = marks.length;
+  // The next mark of the word that its frame shows: one the page does not
+  // show (in a closed menu, an inactive tab) is stepped over.
   let found = -1;
-  for (let k = 1; k <= n; ++k) {
+  for (let k = 1; k <= n && found < 0; ++k) {
     const i = at < 0 ? (direction > 0 ? k - 1 : n - k) : (((at + direction * k) % n) + n) % n;
-    if (word < 0 || marks[i].word === word) {
-      found = i;
-      break;
-    }
+    if (word >= 0 && marks[i].word !== word) continue;
+    const shown = await chrome.tabs.sendMessage(tabId,
+      {type: 'showMark', index: marks[i].index, position: i + 1, total: n}, {frameId: marks[i].frameId})
+      .catch(() => false);
+    if (shown) found = i;
   }
   if (found < 0) return null;
   const mark = marks[found];
   if (was && was.frameId !== mark.frameId) {
     await chrome.tabs.sendMessage(tabId, {type: 'clearMark'}, {frameId: was.frameId}).catch(() => {});
   }
-  const shown = await chrome.tabs.sendMessage(tabId,
-    {type: 'showMark', index: mark.index, position: found + 1, total: n}, {frameId: mark.frameId}).catch(() => false);
-  if (!shown) return null;
   await chrome.storage.session.set({[key]: {frameId: mark.frameId, index: mark.index}});
   return {frameId: mark.frameId, index: mark.index, position: found + 1, total: n};
 }

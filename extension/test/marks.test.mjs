@@ -29,6 +29,10 @@ const html = (title, body) =>
 const STEP_TOP = html('Steps', '<p id="a">alpha one</p><iframe src="/inner.html" width="300" height="80"></iframe>' +
   '<p>gamma two beta alpha</p>');
 const STEP_INNER = html('Alpha beta gamma', '<p>alpha beta gamma</p>');
+// Marks in a hidden menu, a closed <details>, an element hidden until found.
+const FOLDED = html('Folded', '<p>alpha one</p><nav style="display:none"><a href="#">alpha menu</a></nav>' +
+  '<details><summary>More</summary><p>alpha folded</p></details><div id="found" hidden="until-found">alpha found</div>' +
+  '<p>alpha two</p><script>found.addEventListener("beforematch", () => { window.matched = true; });</script>');
 const LONG = html('Long', '<p id="p1">The glacier retreats.</p><div style="height:2500px"></div>' +
   '<p id="p2">Ice <b>and</b> moraine.</p><div style="height:2500px"></div><p id="p3">A glacier again, with moraine.</p>');
 
@@ -156,6 +160,17 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout', {s
           await until('the popup\'s step', async () => (await current()) === 'inner gamma');
           if (painter === 'highlight' && !isFirefox) await popup.screenshot({path: path.join(SHOTS, 'popup.png')});
           await popup.close();
+          await page.close();
+        });
+
+        await t.test(`${painter}: stepping opens what folds a mark away and goes past hidden ones`, async () => {
+          const {page, tabId} = await open(`folded-${painter}.html`, FOLDED, `${SEARCH}alpha`);
+          await until('all marks', async () => (await counts(tabId)).total === 5);
+          const positions = [];
+          for (let i = 0; i < 5; ++i) positions.push((await command('next-mark', tabId))?.position);
+          assert.deepEqual(positions, [1, 3, 4, 5, 1]);
+          assert.deepEqual(await page.evaluate(() => [document.querySelector('details').open,
+            document.getElementById('found').hasAttribute('hidden'), window.matched]), [true, false, true]);
           await page.close();
         });
         await t.test(`${painter}: a page that changes after load: counts, badge and strip follow`, async () => {
