@@ -16,29 +16,39 @@
     : (element) => element.openOrClosedShadowRoot;
 
   // In Chromium each ask is an extension call of some microseconds: a page
-  // of thousands of components without shadow roots (many frameworks' way)
-  // would pay them on every walk. A component's class attaches a root to
-  // all its elements or to none, so a name whose first MISSES defined
-  // elements had none is not asked again in this document; one that had a
+  // of thousands of components without shadow roots (many frameworks' way),
+  // or of custom names never defined (styling hooks), would pay them on
+  // every walk. A component's class attaches a root to all its elements or
+  // to none, so a name whose first MISSES defined elements had none is not
+  // asked again in this document; nor, while they stay undefined, one whose
+  // first MISSES undefined elements had none (a root before the definition
+  // is the markup's own, which comes to all or none); a name that had a
   // closed root is always asked.
   const MISSES = 16;
-  const misses = new Map();  // name -> defined elements found without a root; -1: it has closed ones
+  // name -> [defined, undefined] elements found without a root; null: the
+  // name has closed roots.
+  const misses = new Map();
 
   function rootOf(element) {
     const open = element.shadowRoot;
     if (open) return open;
     const name = element.localName;
     if (!name.includes('-') || name.startsWith('glintmark-') || element.namespaceURI !== HTML_NS) return null;
-    const missed = misses.get(name) ?? 0;
-    if (missed >= MISSES) return null;
+    let missed = misses.get(name);
+    const kind = missed === null ? 0 : element.matches(':defined') ? 0 : 1;
+    if (missed && missed[kind] >= MISSES) return null;
     let root = null;
     try {
       root = closedOf(element) ?? null;
     } catch (e) {
       return null;
     }
-    if (root) misses.set(name, -1);
-    else if (missed >= 0 && element.matches(':defined')) misses.set(name, missed + 1);
+    if (root) {
+      misses.set(name, null);
+    } else if (missed !== null) {
+      if (!missed) misses.set(name, missed = [0, 0]);
+      missed[kind]++;
+    }
     return root;
   }
 
