@@ -251,19 +251,72 @@ function highlightPainter() {
 function spansPainter(passes) {
   const editable = (node) => document.designMode === 'on' ||
     node.closest('[contenteditable]:not([contenteditable="false"])');
+  const isSpan = (node) => node.nodeType === 1 && node.matches(HIGHLIGHT_SPANS);
+  // Takes our spans out of `node` (itself one, or those inside it, in the
+  // shadow trees it holds too): their text goes back in their place.
+  const unwrap = (node, into = null) => {
+    if (isSpan(node)) {
+      into?.push(...node.childNodes);
+      node.replaceWith(...node.childNodes);
+      return;
+    }
+    into?.push(node);
+    if (node.nodeType !== 1) return;
+    for (const span of node.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
+    for (const root of GlintmarkMarks.shadowRoots) {
+      if (node.contains(root.host)) for (const span of root.querySelectorAll(HIGHLIGHT_SPANS)) unwrap(span);
+    }
+  };
+  // The roots of a pass over what the page changed, made ready for spans:
+  // text marked already would be marked twice, so a root that holds our
+  // spans has them taken out and is searched whole again (the page changed
+  // text beside a mark: a word may now run across both), and a change
+  // inside one of our spans searches its block. Roots in editable content
+  // go. A root is a node, or a run of sibling nodes (text among them).
+  const unmarkedRoots = (roots) => {
+    const out = [];
+    for (let root of roots) {
+      const first = Array.isArray(root) ? root[0] : root;
+      const element = first?.nodeType === 1 ? first : first?.parentElement;
+      if (!first || !first.isConnected || (element && editable(element))) continue;
+      const inside = element?.closest(HIGHLIGHT_SPANS);
+      if (inside) {
+        // In a shadow tree the block may be the host's, outside it: left.
+        if (inside.getRootNode() !== document) continue;
+        root = GlintmarkMutationPasses.blockOf(inside) ?? inside.parentNode;
+        if (!root || root.nodeType !== 1) continue;
+      }
+      out.push(root);
+    }
+    // Roots that grew to their block may hold others: searched once.
+    const nodesOf = (root) => (Array.isArray(root) ? root : [root]);
+    const holds = (outer, inner) => nodesOf(inner).every((node) => nodesOf(outer).some((o) => o.contains(node)));
+    const kept = [];
+    for (const root of out) {
+      if (kept.some((other) => holds(other, root))) continue;
+      for (let i = kept.length; i--;) if (holds(root, kept[i])) kept.splice(i, 1);
+      kept.push(root);
+    }
+    return kept.map((root) => {
+      if (!Array.isArray(root)) {
+        if (isSpan(root)) {
+          const run = [];
+          unwrap(root, run);
+          return run;
+        }
+        unwrap(root);
+        return root;
+      }
+      const run = [];
+      for (const node of root) unwrap(node, run);
+      return run;
+    }).filter((root) => !Array.isArray(root) || root.length > 0);
+  };
   return {
     kind: 'spans',
     async pass(input, roots, current = () => true, watch) {
-      // Text already holding our spans would be marked twice. A root is a
-      // node, or a run of sibling nodes (text among them).
       if (roots) {
-        const clean = (node) => {
-          const element = node.nodeType === 1 ? node : node.parentElement;
-          return !element || (!element.closest(HIGHLIGHT_SPANS) && !editable(element) &&
-            !(node === element && element.querySelector(HIGHLIGHT_SPANS)));
-        };
-        roots = roots.map((root) => Array.isArray(root) ? root.filter(clean) : root)
-          .filter((root) => Array.isArray(root) ? root.length > 0 : clean(root));
+        roots = passes.ours(() => unmarkedRoots(roots));
         if (!roots.length) return null;
       }
       for (let attempt = 1; ; ++attempt) {
@@ -293,8 +346,11 @@ function spansPainter(passes) {
       }
     },
     forget: () => {},
+    // Our spans in the document and in the shadow roots passes searched.
     clear: () => passes.ours(() => {
-      for (const span of document.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
+      for (const root of [document, ...GlintmarkMarks.shadowRoots]) {
+        for (const span of root.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
+      }
     }),
   };
 }

@@ -313,7 +313,8 @@
     get current() { return current; },
     get announced() { return live?.textContent ?? null; },
     onChange(listener) { listeners.push(listener); },
-    // An open shadow root whose spans are marks too.
+    // A shadow root whose spans are marks too; those known.
     addShadowRoot(root) { shadowRoots.add(root); },
+    get shadowRoots() { return [...shadowRoots]; },
   });
 })(globalThis);

@@ -530,4 +530,40 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     assert.deepEqual(marks, ['harbour']);
     await page.close();
   });
+
+  it('Mark with elements: new keywords replace the marks, in shadow roots too; text changed at a mark is searched', async () => {
+    await markWithElements(true);
+    try {
+      const page = await newPage(chromium.browser);
+      const watcher = await chromium.watch(page, 'spans renamed');
+      await page.goto(server.serve('/renamed-app', {body: `<!DOCTYPE html><html><head><meta charset="utf-8">
+        <title>Harbour</title></head><body><p>The harbour ferry.</p><x-card></x-card><script>
+        document.querySelector('x-card').attachShadow({mode: 'open'}).innerHTML = '<p>Harbour and ferry.</p>';
+        window.route = () => { history.pushState({}, '', '/renamed-app/2'); document.title = 'Ferry'; };
+        </script></body></html>`}));
+      await chromium.passOf(watcher, page.mainFrame(), 'markedAt');
+      assert.deepEqual((await settled(page.mainFrame(), (m) => m.marks.length === 2)).marks, ['harbour', 'harbour']);
+      await page.evaluate(() => window.route());
+      const {marks} = await settled(page.mainFrame(), (m) => m.marks.includes('ferry'));
+      assert.deepEqual(marks, ['ferry', 'ferry']);
+      await page.close();
+
+      // Text changed beside a mark, and inside one: the block is searched
+      // again, its old spans taken out, no span in a span.
+      const beside = await open('/spans-beside', `<!DOCTYPE html><html><head><title>Beside</title></head><body>
+        <p id="p">Ferry<b id="t">boat</b> and the <i id="h">harbour</i>.</p></body></html>`);
+      await settled(beside.mainFrame(), (m) => m.marks.length === 2);
+      await beside.evaluate(() => {
+        document.getElementById('t').textContent = 'timetable';
+        document.querySelector('#h span').firstChild.data = 'harbourferry';
+      });
+      const after = await settled(beside.mainFrame(), (m) => m.marks.length === 4);
+      assert.deepEqual(after.marks, ['ferry', 'ferry', 'harbour', 'timetable']);
+      assert.deepEqual(await beside.evaluate(() => [document.getElementById('p').textContent,
+        document.querySelectorAll('span[style] span[style]').length]), ['Ferrytimetable and the harbourferry.', 0]);
+      await beside.close();
+    } finally {
+      await markWithElements(false);
+    }
+  });
 });
