@@ -326,8 +326,8 @@ function spansPainter(passes) {
         }
         // The last attempt walks in one piece: a page that changes all the
         // time may still leave it a moment.
-        const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots, shadow: GlintmarkShadows.rootOf,
-          skipEditable: true}, {sliced: !roots && attempt < MAX_DESCRIBES, watch});
+        const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots,
+          shadow: GlintmarkShadows.rootOf, skipEditable: true}, {sliced: !roots && attempt < MAX_DESCRIBES, watch});
         const moved = changed.takeRecords().length > 0;
         changed.disconnect();
         if (!sent || !current()) return null;
@@ -553,8 +553,10 @@ async function runPagePass() {
         const {address, previous} = waitingNavigation;
         waitingNavigation = null;
         passes.pause();
-        const before = markedWith;
         const begun = await begin({...facts(), url: address, referrer: previous}).catch(() => null);
+        // What the page is marked with once the worker has answered: the
+        // load's pass may have ended meanwhile.
+        const before = markedWith;
         if (begun && before && watching && before.options === begun.options &&
             sameKeywords(before.keywords, begun.report.keywords)) {
           passes.resume();
@@ -623,12 +625,14 @@ async function runPagePass() {
         if (navigating || waitingNavigation || !titleObserver) break;
         titleSeen = document.title;
         const passed = input;
-        const before = markedWith;
         passes.pause();
         const planned = await begin({...facts(), url: passed.url, referrer: passed.referrer}, 'planPass')
           .catch(() => null);
+        const before = markedWith;
         if (!planned || navigating || waitingNavigation) {
-          input = passed;
+          // A navigation came meanwhile: its own pass reads the title (and
+          // gives the input, unless it is still ours).
+          if (planned && input.url === passed.url && input.referrer === passed.referrer) input = passed;
           passes.resume();
           break;
         }

@@ -531,7 +531,7 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.close();
   });
 
-  it('Mark with elements: new keywords replace the marks, in shadow roots too; text changed at a mark is searched', async () => {
+  it('Mark with elements: new keywords replace the marks, in shadow roots too; text changed at a mark searched', async () => {
     await markWithElements(true);
     try {
       const page = await newPage(chromium.browser);
