@@ -253,8 +253,9 @@ function spansPainter(passes) {
     node.closest('[contenteditable]:not([contenteditable="false"])');
   const isSpan = (node) => node.nodeType === 1 && node.matches(HIGHLIGHT_SPANS);
   // Takes our spans out of `node` (itself one, or those inside it, in the
-  // shadow trees it holds too): their text goes back in their place.
-  const unwrap = (node, into = null) => {
+  // shadow trees it holds too, of `shadows`): their text goes back in their
+  // place; `into` gets what is then in the node's place.
+  const unwrap = (node, shadows, into = null) => {
     if (isSpan(node)) {
       into?.push(...node.childNodes);
       node.replaceWith(...node.childNodes);
@@ -263,8 +264,8 @@ function spansPainter(passes) {
     into?.push(node);
     if (node.nodeType !== 1) return;
     for (const span of node.querySelectorAll(HIGHLIGHT_SPANS)) span.replaceWith(...span.childNodes);
-    for (const root of GlintmarkMarks.shadowRoots) {
-      if (node.contains(root.host)) for (const span of root.querySelectorAll(HIGHLIGHT_SPANS)) unwrap(span);
+    for (const root of shadows) {
+      if (node.contains(root.host)) for (const span of root.querySelectorAll(HIGHLIGHT_SPANS)) unwrap(span, []);
     }
   };
   // The roots of a pass over what the page changed, made ready for spans:
@@ -274,7 +275,7 @@ function spansPainter(passes) {
   // inside one of our spans searches its block. Roots in editable content
   // go. A root is a node, or a run of sibling nodes (text among them).
   const unmarkedRoots = (roots) => {
-    const out = [];
+    const out = [], grown = new Set();
     for (let root of roots) {
       const first = Array.isArray(root) ? root[0] : root;
       const element = first?.nodeType === 1 ? first : first?.parentElement;
@@ -284,31 +285,27 @@ function spansPainter(passes) {
         // In a shadow tree the block may be the host's, outside it: left.
         if (inside.getRootNode() !== document) continue;
         root = GlintmarkMutationPasses.blockOf(inside) ?? inside.parentNode;
-        if (!root || root.nodeType !== 1) continue;
+        if (!root || root.nodeType !== 1 || grown.has(root)) continue;
+        grown.add(root);
       }
       out.push(root);
     }
-    // Roots that grew to their block may hold others: searched once.
-    const nodesOf = (root) => (Array.isArray(root) ? root : [root]);
-    const holds = (outer, inner) => nodesOf(inner).every((node) => nodesOf(outer).some((o) => o.contains(node)));
-    const kept = [];
-    for (const root of out) {
-      if (kept.some((other) => holds(other, root))) continue;
-      for (let i = kept.length; i--;) if (holds(root, kept[i])) kept.splice(i, 1);
-      kept.push(root);
-    }
+    // The passes' roots do not overlap; one that grew to its block may hold
+    // others (or another grown one): searched once, in it.
+    const heldByGrown = (root) => {
+      const first = Array.isArray(root) ? root[0] : root;
+      for (const block of grown) if (block !== root && block.contains(first)) return true;
+      return false;
+    };
+    const kept = grown.size ? out.filter((root) => !heldByGrown(root)) : out;
+    const shadows = GlintmarkMarks.shadowRoots;
     return kept.map((root) => {
-      if (!Array.isArray(root)) {
-        if (isSpan(root)) {
-          const run = [];
-          unwrap(root, run);
-          return run;
-        }
-        unwrap(root);
+      if (!Array.isArray(root) && !isSpan(root)) {
+        unwrap(root, shadows);
         return root;
       }
       const run = [];
-      for (const node of root) unwrap(node, run);
+      for (const node of Array.isArray(root) ? root : [root]) unwrap(node, shadows, run);
       return run;
     }).filter((root) => !Array.isArray(root) || root.length > 0);
   };
