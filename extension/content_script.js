@@ -157,18 +157,24 @@ async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
   return answer && {page, answer};
 }
 
+// Whether `element` is inside editable content: a document in design mode,
+// or under an element whose nearest contenteditable is not "false".
+function inEditable(element) {
+  if (element.ownerDocument.designMode === 'on') return true;
+  const editing = element.closest('[contenteditable]');
+  return editing !== null && editing.getAttribute('contenteditable') !== 'false';
+}
+
 // The engine's tooltips ([link number, title] pairs) without those of links
 // inside editable content (an editor's draft, a document in design mode):
 // the attribute would go into what the editor saves.
 function uneditedTitles(page, titles) {
   if (!titles.length) return titles;
   const doc = page.doc ?? document;
-  if (doc.designMode === 'on') return [];
-  if (!doc.querySelector('[contenteditable]')) return titles;
+  if (doc.designMode !== 'on' && !doc.querySelector('[contenteditable]')) return titles;
   const out = [];
   for (let j = 0; j + 1 < titles.length; j += 2) {
-    const editing = page.links[titles[j]].closest('[contenteditable]');
-    if (!editing || editing.getAttribute('contenteditable') === 'false') out.push(titles[j], titles[j + 1]);
+    if (!inEditable(page.links[titles[j]])) out.push(titles[j], titles[j + 1]);
   }
   return out;
 }
@@ -249,8 +255,6 @@ function highlightPainter() {
 }
 
 function spansPainter(passes) {
-  const editable = (node) => document.designMode === 'on' ||
-    node.closest('[contenteditable]:not([contenteditable="false"])');
   const isSpan = (node) => node.nodeType === 1 && node.matches(HIGHLIGHT_SPANS);
   // Takes our spans out of `node` (itself one, or those inside it, in the
   // shadow trees it holds too, of `shadows`): their text goes back in their
@@ -279,7 +283,7 @@ function spansPainter(passes) {
     for (let root of roots) {
       const first = Array.isArray(root) ? root[0] : root;
       const element = first?.nodeType === 1 ? first : first?.parentElement;
-      if (!first || !first.isConnected || (element && editable(element))) continue;
+      if (!first || !first.isConnected || (element && inEditable(element))) continue;
       const inside = element?.closest(HIGHLIGHT_SPANS);
       if (inside) {
         // In a shadow tree the block may be the host's, outside it: left.

@@ -229,8 +229,7 @@
     live.textContent = text;
   }
 
-  // The element above `node`, across a shadow root to its host.
-  const up = (node) => node.parentElement ?? node.getRootNode().host ?? null;
+  const up = GlintmarkShadows.parentOf;
 
   // Whether `element` is rendered and visible (in a closed menu or an
   // inactive tab it is not).

@@ -1,8 +1,9 @@
 // GlintmarkShadows.rootOf(element): the shadow root an element hosts, open
-// or closed, or null. A closed root is out of the page's other scripts'
-// reach, not of an extension's: Chromium gives it through chrome.dom,
-// Firefox as the property Element.openOrClosedShadowRoot (to content
-// scripts only). Closed roots are looked for on custom elements (a name
+// or closed, or null; parentOf(node): the element above a node (for a
+// shadow tree's top nodes, its host). A closed root is out of the page's
+// other scripts' reach, not of an extension's: Chromium gives it through
+// chrome.dom, Firefox as the property Element.openOrClosedShadowRoot (to
+// content scripts only). Closed roots are looked for on custom elements (a name
 // with a hyphen), which is where pages put them; asking every div and span
 // would cost the walk an extension call per element. Our own elements
 // (glintmark-*) keep theirs: nothing in them is the page's text.
@@ -52,5 +53,8 @@
     return root;
   }
 
-  global.GlintmarkShadows = Object.freeze({rootOf});
+  // The element above `node`, across a shadow root to its host.
+  const parentOf = (node) => node.parentElement ?? node.parentNode?.host ?? null;
+
+  global.GlintmarkShadows = Object.freeze({rootOf, parentOf});
 })(globalThis);

@@ -36,8 +36,7 @@
     });
   }
 
-  // The element above `node`, across a shadow root to its host.
-  const up = (node) => node.parentElement ?? node.parentNode?.host ?? null;
+  const up = GlintmarkShadows.parentOf;
   const blockOf = (node, cache) => {
     let element = node.nodeType === 1 ? node : up(node);
     const start = element;
