@@ -251,6 +251,7 @@ function highlightPainter() {
     },
     forget: (nodes) => painter.forget(nodes),
     clear: () => painter.clear(),
+    edits: () => painter.edits,
   };
 }
 
@@ -385,16 +386,28 @@ async function runPagePass() {
       if (begun !== generation) return;
       if (!report) return;
       glintmarkPass.lastIncremental = report;
-      marksPassed(null);
+      if (marksEdited()) marksPassed(null);
       followShadows(report);
       navigations.check();
     },
     removed: (nodes) => {
       painter.forget(nodes);
-      marksPassed(null);
+      if (marksEdited()) marksPassed(null);
     },
   }, {runs: true});
   glintmarkPass.incremental = passes.stats;
+  // Whether marks were made or taken away since this was last asked (a
+  // painter that cannot tell: always). The marks are read again only then:
+  // a page that keeps changing text without marks (a clock, a counter)
+  // would have them all read at every change, some ms on a long page.
+  let editsSeen = -1;
+  const marksEdited = () => {
+    const edits = painter.edits?.();
+    if (edits === undefined) return true;
+    if (edits === editsSeen) return false;
+    editsSeen = edits;
+    return true;
+  };
   // A shadow root the passes searched: its changes are noted, its spans
   // are marks.
   const watch = (root) => {

@@ -206,6 +206,7 @@
       this.ranges = new WeakMap();  // text node -> the ranges starting or ending in it
       this.sheet = HighlightPainter.prepare(doc);
       this.count = 0;
+      this.edits = 0;  // marks added or taken away so far
       this.held = false;
       this.waiting = new Set();  // roots to adopt the sheet when shown
     }
@@ -313,6 +314,7 @@
         else this.adopt(root);
       }
       this.count += i - from;
+      this.edits += i - from;
       return i;
     }
 
@@ -362,13 +364,17 @@
       if (!list) return;
       this.ranges.delete(node);
       for (let i = 0; i < list.length; i += 2) {
-        if (list[i + 1].delete(list[i])) this.count--;
+        if (list[i + 1].delete(list[i])) {
+          this.count--;
+          this.edits++;
+        }
       }
     }
 
     clear() {
       for (const highlight of this.highlights.values()) highlight.clear();
       this.ranges = new WeakMap();
+      if (this.count) this.edits++;
       this.count = 0;
     }
 

@@ -83,8 +83,9 @@ const LONGEST = `new Promise((resolve) => {
 })`;
 
 // The content script's own main-thread time so far (describing the page,
-// painting or applying the answers).
-const SCRIPT_MS = 'glintmarkPass.milliseconds.describe + glintmarkPass.milliseconds.apply';
+// painting or applying the answers, reading the marks for the popup, the
+// strip and stepping).
+const SCRIPT_MS = 'glintmarkPass.milliseconds.describe + glintmarkPass.milliseconds.apply + GlintmarkMarks.readMs';
 
 
 const server = await startServer();
