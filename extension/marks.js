@@ -19,6 +19,12 @@
   const NAME = /^glintmark-([0-9a-f]{6})(?:-(\d+))?$/;
   const CURRENT = 'glintmark-current';
   const REFRESH_MS = 100;
+  // A reading waits at least this many times what the last one took: on a
+  // long page with many marks (a reading of 12,000 marks takes 10-20 ms)
+  // that keeps changing them (a ticker, a chat), the readings take at most
+  // a twentieth of the page's time, the strip and counts following a little
+  // later.
+  const READ_SHARE = 20;
 
   let marks = [];        // [{colour, range: StaticRange or Range-like {startContainer...}, element?}]
   let keywords = [];     // the pass's [{word, colour}]
@@ -135,16 +141,18 @@
       whole = true;
     }
     if (report?.keywords) keywords = report.keywords.map(({word, colour}) => ({word, colour: colour.toLowerCase()}));
-    refreshing ||= setTimeout(read, REFRESH_MS);
+    refreshing ||= setTimeout(read, Math.max(REFRESH_MS, READ_SHARE * lastReadMs));
   }
 
   let readMs = 0;  // the time spent reading them, for the benchmarks
+  let lastReadMs = 0;
   function read() {
     const started = performance.now();
     try {
       readMarks();
     } finally {
-      readMs += performance.now() - started;
+      lastReadMs = performance.now() - started;
+      readMs += lastReadMs;
     }
   }
 
