@@ -423,9 +423,16 @@
           case Change.create:
             make(i);
             break;
-          case Change.insert:
-            place(nodes[a], nodes[b], c ? nodes[c] : null);
+          case Change.insert: {
+            const before = c ? nodes[c] : null;
+            // A partial pass's roots are children of a body of its own,
+            // which is no node: what goes into it before a root goes into
+            // that root's own parent (a span around a root that is text).
+            const parent = nodes[a] ?? (a === 1 && before ? before.parentNode : null);
+            if (!parent) throw new Error('no parent to insert into');
+            place(parent, nodes[b], before);
             break;
+          }
         }
       }
     } catch (e) {

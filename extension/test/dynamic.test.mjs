@@ -213,7 +213,9 @@ describe('the extension on pages that change after loading', {skip: browserMissi
         [was, seen] = [seen, await count()];
       }
       assert.equal(seen, was, 'the page and the passes stopped');
-      assert.ok(seen < 200, `${seen} changes seen by the page`);
+      // 15 marks, each made again at most 3 times after the load's (then its
+      // text is left alone), some 5 records a round: about 300.
+      assert.ok(seen < 400, `${seen} changes seen by the page`);
       assert.equal(await remover.evaluate(() => document.body.textContent.includes('0: The harbour ferry')), true);
       await remover.close();
     } finally {

@@ -201,6 +201,49 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout', {s
           const painted = async (element) => pngColours(await element.screenshot({type: 'png'}));
           assert.ok((await painted(await page.$('p'))).has('255,255,102'));
           assert.ok((await painted(await page.$('div >>> p'))).has('160,255,255'));
+
+          // The registry follows edits in the middle, removals and changed text
+          // as a reading of the whole page would: same marks, same order.
+          await page.evaluate(() => {
+            document.body.firstChild.remove();
+            document.querySelector('div').insertAdjacentHTML('beforebegin', '<p>beta alpha <b>beta</b></p>');
+            document.querySelector('p').remove();
+            document.body.insertAdjacentHTML('beforeend', '<p id="later">none here</p>');
+          });
+          const registry = () => inContent(page.mainFrame(), `GlintmarkMarks.marks.map(({colour, range}) => {
+            const r = document.createRange();
+            r.setStart(range.startContainer, range.startOffset);
+            r.setEnd(range.endContainer, range.endOffset);
+            return colour + ' ' + r.toString();
+          })`);
+          const shown = () => page.evaluate(() => {
+            const out = [];
+            for (const [name, highlight] of CSS.highlights) {
+              const colour = /^glintmark-([0-9a-f]{6})/.exec(name)?.[1];
+              if (!colour) continue;
+              for (const s of highlight) {
+                const r = document.createRange();
+                r.setStart(s.startContainer, s.startOffset);
+                r.setEnd(s.endContainer, s.endOffset);
+                out.push([r, `#${colour} ${r}`]);
+              }
+            }
+            out.sort((a, b) => a[0].compareBoundaryPoints(Range.START_TO_START, b[0]));
+            for (const span of document.querySelectorAll('span[style^="color:black;background-color:"]')) {
+              out.push([null, `${/#[0-9a-f]{6}/i.exec(span.getAttribute('style'))[0].toLowerCase()} ${span.textContent}`]);
+            }
+            return out.map(([, text]) => text);
+          });
+          for (const [count, change] of [[5, () => {}],
+            [8, () => { document.getElementById('later').firstChild.data = 'alpha alpha beta'; }]]) {
+            await page.evaluate(change);
+            const expected = await until(`${count} marks`, async () => {
+              const marks = await shown();
+              return marks.length === count && marks;
+            });
+            await until('the registry as the page', async () =>
+              JSON.stringify(await registry()) === JSON.stringify(expected));
+          }
           await page.close();
         });
       }
