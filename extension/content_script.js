@@ -252,6 +252,7 @@ function highlightPainter() {
     forget: (nodes) => painter.forget(nodes),
     clear: () => painter.clear(),
     edits: () => painter.edits,
+    takeJournal: () => painter.takeJournal(),
   };
 }
 
@@ -493,6 +494,7 @@ async function runPagePass() {
     painter ??= session.markWithElements || !GlintmarkHighlightPainter.supported(window)
       ? spansPainter(passes) : highlightPainter();
     glintmarkPass.painter = painter.kind;
+    if (painter.takeJournal) GlintmarkMarks.followEdits(painter.takeJournal);
     const begun = ++generation;
     painter.clear();
     if (!planned.keywords.length && !(wantsLinks(input) && document.getElementsByTagName('a').length)) {

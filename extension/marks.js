@@ -139,6 +139,7 @@
     if (report) {
       lastReport = report;
       whole = true;
+      wholeDue = true;
     }
     if (report?.keywords) keywords = report.keywords.map(({word, colour}) => ({word, colour: colour.toLowerCase()}));
     refreshing ||= setTimeout(read, Math.max(REFRESH_MS, READ_SHARE * lastReadMs));
@@ -156,12 +157,76 @@
     }
   }
 
+  // Where the painter's edits come from (content_script.js sets it): a
+  // function that answers the marks added and taken away since it was last
+  // called. The marks are then read whole only after a whole pass (or too
+  // many edits): a reading of all the marks (the registry's highlights,
+  // each mark's place in the document, a sort) takes 10-20 ms for 12,000
+  // marks, where following a page's few edits takes microseconds.
+  let takeEdits = null;
+  let fromPainter = false;  // whether the marks are the painter's highlights
+  let wholeDue = true;      // whether the next reading is a whole one
+
+  // The painter's edits applied to the marks in place; false where they
+  // cannot be (read them whole then).
+  function applyEdits(edits) {
+    if (!fromPainter || edits.whole) return false;
+    const {added, removed} = edits;
+    if (added.length + removed.length > Math.max(64, marks.length / 4)) return false;
+    // A mark added and taken away since the last reading is not among the
+    // marks; the others are found by their place (in Firefox the registry
+    // gives other wrappers of the same ranges than the painter).
+    const addedRanges = new Set(added.map((mark) => mark.range));
+    const gone = new Map();
+    for (const range of removed) {
+      if (addedRanges.delete(range)) continue;
+      const list = gone.get(range.startContainer);
+      if (list) list.push(range);
+      else gone.set(range.startContainer, [range]);
+    }
+    // A new array: the listeners may keep the one they were given.
+    let next = marks;
+    if (gone.size) {
+      next = marks.filter(({range}) => {
+        const list = gone.get(range.startContainer);
+        const i = list ? list.findIndex((r) => r.startOffset === range.startOffset &&
+          r.endContainer === range.endContainer && r.endOffset === range.endOffset) : -1;
+        if (i < 0) return true;
+        list.splice(i, 1);
+        return false;
+      });
+    } else {
+      next = marks.slice();
+    }
+    const compare = (a, b) => order(a.range.startContainer, a.range.startOffset,
+      b.range.startContainer, b.range.startOffset) || a.depth - b.depth;
+    for (const {name, range} of added) {
+      if (!addedRanges.has(range) || !range.startContainer.isConnected || range.collapsed) continue;
+      const parts = NAME.exec(name);
+      if (!parts) continue;
+      const mark = {colour: `#${parts[1]}`, range, depth: Number(parts[2] ?? 0)};
+      let low = 0, high = next.length;
+      while (low < high) {
+        const middle = (low + high) >> 1;
+        if (compare(next[middle], mark) <= 0) low = middle + 1;
+        else high = middle;
+      }
+      next.splice(low, 0, mark);
+    }
+    marks = next;
+    return true;
+  }
+
   function readMarks() {
     refreshing = 0;
-    const spans = fromSpans();
-    const found = spans.length ? spans : fromHighlights();
+    const edits = takeEdits?.() ?? {whole: true};
     const was = marks[current];
-    marks = found;
+    if (wholeDue || !applyEdits(edits)) {
+      const spans = fromSpans();
+      fromPainter = !spans.length && takeEdits !== null;
+      marks = spans.length ? spans : fromHighlights();
+    }
+    wholeDue = false;
     current = was ? marks.findIndex((m) => m.range.startContainer === was.range.startContainer &&
       m.range.startOffset === was.range.startOffset) : -1;
     if (current < 0) clearCurrent();
@@ -329,6 +394,8 @@
     get keywords() { return keywords; },
     get current() { return current; },
     get readMs() { return readMs; },
+    // Where the painter's edits come from (see applyEdits).
+    followEdits(take) { takeEdits = take; },
     get announced() { return live?.textContent ?? null; },
     onChange(listener) { listeners.push(listener); },
     // A shadow root whose spans are marks too; those known.

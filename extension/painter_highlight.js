@@ -41,6 +41,8 @@
   // usually reaches (others are added when needed).
   const COLOURS = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
   const DEPTHS = 3;
+  // Edits noted for the marks registry, at most: past that it reads them all.
+  const JOURNAL_MAX = 4096;
   // Each document's sheet, and the highlight names it has rules for.
   const sheets = new WeakMap();
   const ruled = new WeakMap();
@@ -207,6 +209,10 @@
       this.sheet = HighlightPainter.prepare(doc);
       this.count = 0;
       this.edits = 0;  // marks added or taken away so far
+      // The marks added ({name, range}) and the ranges taken away since the
+      // journal was last taken (the marks registry follows them), or
+      // `whole` where there were too many to note; null until first taken.
+      this.journal = null;
       this.held = false;
       this.waiting = new Set();  // roots to adopt the sheet when shown
     }
@@ -298,6 +304,7 @@
         const range = new win.StaticRange({startContainer: mark.start, startOffset: mark.startOffset,
           endContainer: mark.end, endOffset: mark.endOffset});
         highlight.add(range);
+        this.note(name, range);
         this.index(mark.start, range, highlight);
         if (mark.end !== mark.start) this.index(mark.end, range, highlight);
         if (!inherits) roots.add(mark.start.getRootNode());
@@ -367,6 +374,7 @@
         if (list[i + 1].delete(list[i])) {
           this.count--;
           this.edits++;
+          this.note(null, list[i]);
         }
       }
     }
@@ -376,6 +384,27 @@
       this.ranges = new WeakMap();
       if (this.count) this.edits++;
       this.count = 0;
+      if (this.journal) this.journal = {added: [], removed: [], whole: true};
+    }
+
+    // Notes a mark added (with its highlight's name) or a range taken away.
+    note(name, range) {
+      const journal = this.journal;
+      if (!journal || journal.whole) return;
+      if (journal.added.length + journal.removed.length >= JOURNAL_MAX) {
+        this.journal = {added: [], removed: [], whole: true};
+      } else if (name) {
+        journal.added.push({name, range});
+      } else {
+        journal.removed.push(range);
+      }
+    }
+
+    // The marks added and taken away since the last time this was asked.
+    takeJournal() {
+      const journal = this.journal ?? {added: [], removed: [], whole: true};
+      this.journal = {added: [], removed: [], whole: false};
+      return journal;
     }
 
     // Each mark's colour and text, in document order (for tests).
