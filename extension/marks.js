@@ -167,8 +167,9 @@
   let fromPainter = false;  // whether the marks are the painter's highlights
   let wholeDue = true;      // whether the next reading is a whole one
 
-  // The painter's edits applied to the marks in place; false where they
-  // cannot be (read them whole then).
+  // The marks with the painter's edits applied (a new array: the listeners
+  // may keep the one they were given); false where they cannot be (read
+  // them whole then).
   function applyEdits(edits) {
     if (!fromPainter || edits.whole) return false;
     const {added, removed} = edits;
@@ -184,7 +185,6 @@
       if (list) list.push(range);
       else gone.set(range.startContainer, [range]);
     }
-    // A new array: the listeners may keep the one they were given.
     let next = marks;
     if (gone.size) {
       next = marks.filter(({range}) => {
