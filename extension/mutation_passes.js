@@ -44,6 +44,7 @@
   const BUDGET_MS = 12;            // a batch's time; what is left waits its turn
   const CHARS_PER_PASS = 16384;    // the text one pass takes, where the page can be cut
   const CHARS_PER_SLICE = 65536;   // the same for a slice of unmarked text (fewer round trips)
+  const CHURN_MS = 250;            // a place searched this recently waits till then
   const ANSWER_MS = 50;            // a change this soon after our pass answers it
   const STRIKES = 3;               // answers within STRIKE_WINDOW_MS stop the root
   const STRIKE_WINDOW_MS = 1000;
@@ -157,6 +158,12 @@
 
   function rootOf(node, known = new Map(), added = false) {
     if (unread(node, known)) return null;
+    // The usual text of a cell or a paragraph: alone in its block.
+    const parent = node.parentNode;
+    if (node.nodeType === 3 && parent && isBlock(parent) && !node.previousSibling && !node.nextSibling &&
+        !node.assignedSlot) {
+      return node;
+    }
     const block = blockOf(node);
     if (!block || block === node) return block;
     const {edgeIn, beside} = reader(block);
@@ -187,6 +194,8 @@
   // change of `target` (its old marks over the joint go, new words across
   // it are found).
   function joinRoot(target, previous, next, known) {
+    // Taken out at a block's start or end: that side is its edge.
+    if ((!previous || !next) && isBlock(target)) return null;
     if (!target.isConnected || unread(target, known)) return null;
     const block = blockOf(target);
     if (!block) return null;
@@ -223,6 +232,9 @@
       this.inFlight = null;  // its roots
       this.inFlightCount = 0;  // passes awaiting their answers
       this.history = new WeakMap();  // root -> {passed: time of our last pass, strikes: [times]}, or 'stopped'
+      this.lastPassed = new WeakMap();  // a root's place (itself; a text's parent) -> our last pass there
+      this.later = new Set();  // roots noted where we passed less than CHURN_MS ago
+      this.laterTimer = 0;
       this.second = {start: 0, passes: 0};
       this.stats = {batches: 0, passes: 0, stopped: 0, chars: 0, ms: 0, longestMs: 0};
       this.observer = new MutationObserver((records) => this.note(records));
@@ -242,6 +254,7 @@
       this.observer.disconnect();
       this.watched = new WeakSet();
       this.noted.clear();
+      this.later.clear();
       this.queue = [];
       this.gone = [];
     }
@@ -297,6 +310,7 @@
       if (drop) {
         this.observer.takeRecords();
         this.noted.clear();
+        this.later.clear();
         this.queue = [];
         this.gone = [];
       } else {
@@ -305,25 +319,31 @@
       this.schedule(soon);
     }
 
+    // (Indexed loops, each record's lists read once: a page rewriting
+    // hundreds of cells a frame makes as many records.)
     note(records) {
       const known = new Map();
-      for (const record of records) {
+      const gone = this.gone;
+      for (let r = 0; r < records.length; ++r) {
+        const record = records[r];
+        const target = record.target;
         if (record.type === 'characterData') {
-          this.gone.push(record.target);
-          this.noteRoot(rootOf(record.target, known));
+          gone.push(target);
+          this.noteRoot(rootOf(target, known));
           continue;
         }
-        for (const node of record.removedNodes) if (!isOurs(node)) this.gone.push(node);
-        if (record.removedNodes.length && !isOurs(record.removedNodes[0])) {
-          this.noteRoot(joinRoot(record.target, record.previousSibling, record.nextSibling, known));
-        }
-        for (const node of record.addedNodes) {
-          if (isOurs(node)) continue;
-          if (node.nodeType === 1) {
-            this.noteRoot(rootOf(node, known, true));
-          } else if (node.nodeType === 3) {
-            this.noteRoot(rootOf(node, known, true));
+        const removed = record.removedNodes, added = record.addedNodes;
+        const removedCount = removed.length, addedCount = added.length;
+        if (removedCount) {
+          for (let i = 0; i < removedCount; ++i) if (!isOurs(removed[i])) gone.push(removed[i]);
+          if (!isOurs(removed[0])) {
+            this.noteRoot(joinRoot(target, record.previousSibling, record.nextSibling, known));
           }
+        }
+        for (let i = 0; i < addedCount; ++i) {
+          const node = added[i];
+          const type = node.nodeType;
+          if ((type === 1 && !isOurs(node)) || type === 3) this.noteRoot(rootOf(node, known, true));
         }
       }
       if (this.noted.size || this.gone.length) this.schedule(false);
@@ -333,7 +353,7 @@
       if (!root) return;
       const history = this.history.get(root);
       if (history === 'stopped') return;
-      const now = performance.now();
+      const now = history ? performance.now() : 0;
       if (history && now - history.passed < ANSWER_MS) {
         history.strikes = history.strikes.filter((t) => now - t < STRIKE_WINDOW_MS);
         history.strikes.push(now);
@@ -361,21 +381,49 @@
 
     // The noted roots into the queue: connected, not inside another noted
     // root, not stopped.
+    //
+    // A place we searched less than CHURN_MS ago waits till then: text a
+    // page rewrites every frame (a dashboard's figures, a timer) is searched
+    // a few times a second, not at each frame; the text it shows last is
+    // searched all the same. (A text node that the page replaces is a new
+    // root each time: the place is its parent.)
     takeNoted() {
+      const now = performance.now();
+      let wait = Infinity;
+      // Elements known to be neither noted nor inside a noted root: the
+      // many roots of one table or list climb through the same ancestors.
+      const clear = new Set();
       for (const root of this.noted) {
         if (!root.isConnected) continue;
         let inside = false;
-        for (let at = root.parentNode ?? root.host; at; at = at.parentNode ?? at.host) {
+        const climbed = [];
+        for (let at = root.parentNode ?? root.host; at && !clear.has(at); at = at.parentNode ?? at.host) {
           if (this.noted.has(at)) {
             inside = true;
             break;
           }
+          climbed.push(at);
         }
         if (inside) continue;
+        for (const at of climbed) clear.add(at);
+        const last = this.lastPassed.get(root.nodeType === 3 ? root.parentNode : root);
+        if (last !== undefined && now - last < CHURN_MS) {
+          this.later.add(root);
+          wait = Math.min(wait, last + CHURN_MS - now);
+          continue;
+        }
         if (this.history.get(root) === 'stopped') continue;
         this.queue.push(root);
       }
       this.noted.clear();
+      if (this.later.size && !this.laterTimer) {
+        this.laterTimer = setTimeout(() => {
+          this.laterTimer = 0;
+          for (const root of this.later) this.noted.add(root);
+          this.later.clear();
+          this.schedule(true);
+        }, wait);
+      }
     }
 
     // The parts of a root too long for one pass, or null where it cannot be
@@ -423,6 +471,12 @@
         // Their old marks go first: each root is searched whole again.
         if (!fresh) this.removed(group.filter((root) => !this.fresh.has(root)).flat());
         for (const root of group) this.fresh.delete(root);
+        // (Its places noted now: by the answer, a text the page replaces
+        // has left its parent.)
+        const now = performance.now();
+        for (const root of group) {
+          if (!Array.isArray(root)) this.lastPassed.set(root.nodeType === 3 ? root.parentNode ?? root : root, now);
+        }
         const answered = this.pass(group);
         if (answered && typeof answered.then === 'function') {
           // A pass whose engine answers later (in another context). Passes

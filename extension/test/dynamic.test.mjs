@@ -154,6 +154,25 @@ describe('the extension on pages that change after loading', {skip: browserMissi
     await page.close();
   });
 
+  it('text rewritten at every frame: the text it stops at is marked, none of what it showed before', async () => {
+    // (Such text is searched a few times a second, not at each frame.)
+    const page = await open('/ticker', `<!DOCTYPE html><html><head><title>Ticker</title></head><body>
+      <table><tr><td id="a">-</td><td id="b">-</td></tr></table><script>
+      let n = 0;
+      const tick = () => {
+        a.textContent = ++n % 2 ? 'harbour ' + n : 'quay ' + n;
+        b.firstChild.data = n % 3 ? String(n) : 'timetable ' + n;
+        if (n < 90) requestAnimationFrame(tick);
+        else [a.textContent, b.firstChild.data] = ['ferry at last', 'the end'];
+      };
+      requestAnimationFrame(tick);
+      </script></body></html>`);
+    const {marks} = await settled(page.mainFrame(), (m) => m.marks.join() === 'ferry');
+    assert.deepEqual(marks, ['ferry']);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
   it('layout, click targets, editable content, shadow roots and written frames', async () => {
     // The page's own boxes without marks: loaded typed, in a tab of its own,
     // it has no keywords.
