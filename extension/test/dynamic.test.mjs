@@ -163,10 +163,14 @@ describe('the extension on pages that change after loading', {skip: browserMissi
         a.textContent = ++n % 2 ? 'harbour ' + n : 'quay ' + n;
         b.firstChild.data = n % 3 ? String(n) : 'timetable ' + n;
         if (n < 90) requestAnimationFrame(tick);
-        else [a.textContent, b.firstChild.data] = ['ferry at last', 'the end'];
+        else [a.textContent, b.firstChild.data, window.stopped] = ['ferry at last', 'the end', true];
       };
       requestAnimationFrame(tick);
       </script></body></html>`);
+    // (Until our next batch, a mark over text just changed is the old one's:
+    // judged once the page has stopped.)
+    await page.waitForFunction(() => window.stopped, {timeout: 30000});
+    await sleep(300);
     const {marks} = await settled(page.mainFrame(), (m) => m.marks.join() === 'ferry');
     assert.deepEqual(marks, ['ferry']);
     assert.deepEqual(page.errors, []);
