@@ -251,7 +251,7 @@ function highlightPainter() {
     },
     forget: (nodes) => painter.forget(nodes),
     clear: () => painter.clear(),
-    edits: () => painter.edits,
+    edited: () => painter.edited(),
     takeJournal: () => painter.takeJournal(),
   };
 }
@@ -397,18 +397,11 @@ async function runPagePass() {
     },
   }, {runs: true});
   glintmarkPass.incremental = passes.stats;
-  // Whether marks were made or taken away since this was last asked (a
-  // painter that cannot tell: always). The marks are read again only then:
-  // a page that keeps changing text without marks (a clock, a counter)
-  // would have them all read at every change, some ms on a long page.
-  let editsSeen = -1;
-  const marksEdited = () => {
-    const edits = painter.edits?.();
-    if (edits === undefined) return true;
-    if (edits === editsSeen) return false;
-    editsSeen = edits;
-    return true;
-  };
+  // Whether marks were made or taken away since the marks were last read
+  // (a painter that cannot tell: always). They are read again only then: a
+  // page that keeps changing text without marks (a clock, a counter) would
+  // have them all read at every change, some ms on a long page.
+  const marksEdited = () => painter.edited?.() ?? true;
   // A shadow root the passes searched: its changes are noted, its spans
   // are marks.
   const watch = (root) => {

@@ -208,7 +208,6 @@
       this.ranges = new WeakMap();  // text node -> the ranges starting or ending in it
       this.sheet = HighlightPainter.prepare(doc);
       this.count = 0;
-      this.edits = 0;  // marks added or taken away so far
       // The marks added ({name, range}) and the ranges taken away since the
       // journal was last taken (the marks registry follows them), or
       // `whole` where there were too many to note; null until first taken.
@@ -321,7 +320,6 @@
         else this.adopt(root);
       }
       this.count += i - from;
-      this.edits += i - from;
       return i;
     }
 
@@ -373,7 +371,6 @@
       for (let i = 0; i < list.length; i += 2) {
         if (list[i + 1].delete(list[i])) {
           this.count--;
-          this.edits++;
           this.note(null, list[i]);
         }
       }
@@ -382,7 +379,6 @@
     clear() {
       for (const highlight of this.highlights.values()) highlight.clear();
       this.ranges = new WeakMap();
-      if (this.count) this.edits++;
       this.count = 0;
       if (this.journal) this.journal = {added: [], removed: [], whole: true};
     }
@@ -398,6 +394,13 @@
       } else {
         journal.removed.push(range);
       }
+    }
+
+    // Whether marks were added or taken away since the journal was last
+    // taken (before it ever was: it is not kept yet, so perhaps).
+    edited() {
+      const journal = this.journal;
+      return !journal || journal.whole || journal.added.length > 0 || journal.removed.length > 0;
     }
 
     // The marks added and taken away since the last time this was asked.
