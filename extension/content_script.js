@@ -210,9 +210,12 @@ function highlightPainter() {
         started = performance.now();
       }
       if (sliced) painter.hold();
+      // A whole pass's marks come in document order, which the marks registry
+      // then takes as it is; text in shadow trees it orders its own way.
+      const ordered = sliced && !page.shadowRoots.length;
       try {
         for (let at = 0; ;) {
-          at = painter.add(marks, at, sliced ? started + SLICE_MS : Infinity);
+          at = painter.add(marks, at, sliced ? started + SLICE_MS : Infinity, ordered);
           if (at >= marks.length) break;
           spent('apply', started, 'paint');
           await yieldToPage();

@@ -169,24 +169,38 @@
 
   // The marks with the painter's edits applied (a new array: the listeners
   // may keep the one they were given); false where they cannot be (read
-  // them whole then).
+  // them whole then). Edits that are `fresh` start from no mark (the
+  // painter was cleared): the first `base` marks added, a whole pass's, are
+  // in document order already.
   function applyEdits(edits) {
-    if (!fromPainter || edits.whole) return false;
+    if (edits.whole || !(fromPainter || edits.fresh)) return false;
     const {added, removed} = edits;
-    if (added.length + removed.length > Math.max(64, marks.length / 4)) return false;
+    const base = edits.fresh ? edits.base : 0;
+    if (added.length - base + removed.length > Math.max(64, (edits.fresh ? base : marks.length) / 4)) return false;
     // A mark added and taken away since the last reading is not among the
     // marks; the others are found by their place (in Firefox the registry
     // gives other wrappers of the same ranges than the painter).
     const addedRanges = new Set(added.map((mark) => mark.range));
     const gone = new Map();
     for (const range of removed) {
-      if (addedRanges.delete(range)) continue;
+      if (addedRanges.delete(range) || edits.fresh) continue;
       const list = gone.get(range.startContainer);
       if (list) list.push(range);
       else gone.set(range.startContainer, [range]);
     }
+    const markOf = ({name, range}) => {
+      if (!addedRanges.has(range) || !range.startContainer.isConnected || range.collapsed) return null;
+      const parts = NAME.exec(name);
+      return parts && {colour: `#${parts[1]}`, range, depth: Number(parts[2] ?? 0)};
+    };
     let next = marks;
-    if (gone.size) {
+    if (edits.fresh) {
+      next = [];
+      for (let i = 0; i < base; ++i) {
+        const mark = markOf(added[i]);
+        if (mark) next.push(mark);
+      }
+    } else if (gone.size) {
       next = marks.filter(({range}) => {
         const list = gone.get(range.startContainer);
         const i = list ? list.findIndex((r) => r.startOffset === range.startOffset &&
@@ -200,11 +214,9 @@
     }
     const compare = (a, b) => order(a.range.startContainer, a.range.startOffset,
       b.range.startContainer, b.range.startOffset) || a.depth - b.depth;
-    for (const {name, range} of added) {
-      if (!addedRanges.has(range) || !range.startContainer.isConnected || range.collapsed) continue;
-      const parts = NAME.exec(name);
-      if (!parts) continue;
-      const mark = {colour: `#${parts[1]}`, range, depth: Number(parts[2] ?? 0)};
+    for (let i = base; i < added.length; ++i) {
+      const mark = markOf(added[i]);
+      if (!mark) continue;
       let low = 0, high = next.length;
       while (low < high) {
         const middle = (low + high) >> 1;
@@ -221,10 +233,12 @@
     refreshing = 0;
     const edits = takeEdits?.() ?? {whole: true};
     const was = marks[current];
-    if (wholeDue || !applyEdits(edits)) {
+    if ((wholeDue && !edits.fresh) || !applyEdits(edits)) {
       const spans = fromSpans();
       fromPainter = !spans.length && takeEdits !== null;
       marks = spans.length ? spans : fromHighlights();
+    } else {
+      fromPainter = true;
     }
     wholeDue = false;
     current = was ? marks.findIndex((m) => m.range.startContainer === was.range.startContainer &&

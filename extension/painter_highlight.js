@@ -189,13 +189,19 @@
       if (start[id] === end[id]) continue;
       for (let span = findSpan(id); span; span = findSpan(parent[span])) extend(span, id);
     }
-    const order = Int32Array.from(found).sort();
+    // In document order (the walk's order of text nodes, the start in the
+    // node, a match inside another after it), which the marks registry takes
+    // as it is after a whole pass.
+    const order = Int32Array.from(found);
+    for (const span of order) depthOf(span);
+    order.sort((a, b) => markStart[a] - markStart[b] || markStartOffset[a] - markStartOffset[b] ||
+      depth[a] - depth[b] || a - b);
     const result = new Array(order.length);
     for (let i = 0; i < order.length; ++i) {
       const span = order[i];
       result[i] = {colour: colours[colourOf[span]], start: nodes[markStart[span]],
         startOffset: markStartOffset[span], end: nodes[markEnd[span]], endOffset: markEndOffset[span],
-        depth: depthOf(span)};
+        depth: depth[span]};
     }
     return result;
   }
@@ -210,7 +216,9 @@
       this.count = 0;
       // The marks added ({name, range}) and the ranges taken away since the
       // journal was last taken (the marks registry follows them), or
-      // `whole` where there were too many to note; null until first taken.
+      // `whole` where there were too many to note; null until first taken
+      // or cleared. After clear() it is `fresh`: the marks are those added
+      // since, the first `base` of them a whole pass's in document order.
       this.journal = null;
       this.held = false;
       this.waiting = new Set();  // roots to adopt the sheet when shown
@@ -279,7 +287,9 @@
     // `deadline` (read every 64 marks); answers where it stopped
     // (marks.length when all are painted), for a document painted in
     // slices.
-    add(marks, from, deadline) {
+    // `ordered`: marks of a whole pass in document order (marksOf's), painted
+    // into a cleared painter.
+    add(marks, from, deadline, ordered = false) {
       const win = this.window;
       const used = new Set();
       const roots = new Set();
@@ -303,7 +313,7 @@
         const range = new win.StaticRange({startContainer: mark.start, startOffset: mark.startOffset,
           endContainer: mark.end, endOffset: mark.endOffset});
         highlight.add(range);
-        this.note(name, range);
+        this.note(name, range, ordered);
         this.index(mark.start, range, highlight);
         if (mark.end !== mark.start) this.index(mark.end, range, highlight);
         if (!inherits) roots.add(mark.start.getRootNode());
@@ -380,14 +390,18 @@
       for (const highlight of this.highlights.values()) highlight.clear();
       this.ranges = new WeakMap();
       this.count = 0;
-      if (this.journal) this.journal = {added: [], removed: [], whole: true};
+      this.journal = {added: [], removed: [], whole: false, fresh: true, base: 0};
     }
 
-    // Notes a mark added (with its highlight's name) or a range taken away.
-    note(name, range) {
+    // Notes a mark added (with its highlight's name; `ordered` as add's) or
+    // a range taken away.
+    note(name, range, ordered = false) {
       const journal = this.journal;
       if (!journal || journal.whole) return;
-      if (journal.added.length + journal.removed.length >= JOURNAL_MAX) {
+      if (name && ordered && journal.fresh && journal.base === journal.added.length) {
+        journal.added.push({name, range});
+        journal.base++;
+      } else if (journal.added.length - journal.base + journal.removed.length >= JOURNAL_MAX) {
         this.journal = {added: [], removed: [], whole: true};
       } else if (name) {
         journal.added.push({name, range});
@@ -400,13 +414,13 @@
     // taken (before it ever was: it is not kept yet, so perhaps).
     edited() {
       const journal = this.journal;
-      return !journal || journal.whole || journal.added.length > 0 || journal.removed.length > 0;
+      return !journal || journal.whole || journal.fresh || journal.added.length > 0 || journal.removed.length > 0;
     }
 
     // The marks added and taken away since the last time this was asked.
     takeJournal() {
       const journal = this.journal ?? {added: [], removed: [], whole: true};
-      this.journal = {added: [], removed: [], whole: false};
+      this.journal = {added: [], removed: [], whole: false, fresh: false, base: 0};
       return journal;
     }
 
