@@ -138,6 +138,9 @@ async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
   }
   started = performance.now();
   const {request, page} = describing.finish({typed: typedMessages});
+  // The matches as ranges over the walk's text nodes (the worker reads the
+  // changes), for a painter that leaves the nodes alone.
+  if (needs.ranges) request.ranges = true;
   // A request too large for a message (over 64 MB: a page of some 90 MB)
   // fails here; the page stays as it is.
   const failed = (error) => {
@@ -192,7 +195,7 @@ function highlightPainter() {
     async pass(input, roots, current = () => true, watch) {
       const sliced = !roots;
       const sent = await sendPass(input, {body: true, links: wantsLinks(input), rawLinks: true, roots,
-        shadow: GlintmarkShadows.rootOf}, {sliced, watch});
+        shadow: GlintmarkShadows.rootOf, ranges: true}, {sliced, watch});
       if (!sent || !current()) return null;
       const {page, answer} = sent;
       let started = performance.now();
@@ -201,7 +204,7 @@ function highlightPainter() {
       // Text the page changed since the walk is searched again by the
       // incremental passes, after its marks from this answer are taken
       // away.
-      const marks = GlintmarkHighlightPainter.marksOf({...page, changes: answer.changes, made: answer.made});
+      const marks = GlintmarkHighlightPainter.marksOf(page, answer);
       // Reading tens of thousands of matches takes a slice or more of its own.
       if (sliced && performance.now() - started > SLICE_MS) {
         spent('apply', started, 'paint');

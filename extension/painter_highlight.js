@@ -1,15 +1,17 @@
 // The default painter: marks that leave the page's nodes alone.
 //
-//   const painter = new HighlightPainter(document);
-//   engine.highlightDocument(document, {...input, paint: (nodes) => painter.paint(nodes)});
+//   const painter = new GlintmarkHighlightPainter(document);
+//   painter.paint(page, GlintmarkMatchRanges.of(request.ops, answer.changes, answer.made));
 //   painter.forget(removedNodes);   // marks inside nodes the page took away
 //   painter.clear();                // every mark gone
 //
 // The pass's changes (text nodes split, a span made for each match and the
 // matched nodes moved into it) are not made to the page. They are read as
-// what they describe: each span's text, as a range over the page's own text
-// nodes (from the first piece of text the span would hold to the last), and
-// its colour. Each range goes into the CSS Custom Highlight API's highlight
+// what they describe (web/match_ranges.js, where the engine runs): each
+// span's text, as a range over the page's own text nodes (from the first
+// piece of text the span would hold to the last), and its colour; `page`,
+// the walk's (GlintmarkPage), gives the nodes by number. Each range goes
+// into the CSS Custom Highlight API's highlight
 // of its colour (CSS.highlights, one per colour), painted by a
 // ::highlight() rule in a style sheet of our own (see HighlightPainter.prepare
 // for where it goes and why). Nothing of the page is split, moved or
@@ -22,8 +24,6 @@
 (function (global) {
   'use strict';
 
-  const Change = {split: 1, clone: 2, create: 3, insert: 4};
-  const STYLE = /^\s*color\s*:\s*black\s*;\s*background-color\s*:\s*(#[0-9a-fA-F]{6})\s*;?\s*$/;
   // One highlight per colour, and per depth where a keyword's match lies
   // inside another's (painted above it, as a span inside a span is).
   const highlightName = (colour, depth = 0) => `glintmark-${colour.slice(1)}${depth ? `-${depth}` : ''}`;
@@ -46,165 +46,6 @@
   // Each document's sheet, and the highlight names it has rules for.
   const sheets = new WeakMap();
   const ruled = new WeakMap();
-
-  // The colour of a span the pass made (name and attribute list, as the
-  // engine gives them), or null for any other element.
-  function spanColour([name, attributes]) {
-    if (name !== 'span') return null;
-    for (let i = 0; i + 1 < attributes.length; i += 2) {
-      if (attributes[i] === 'style') {
-        const found = STYLE.exec(attributes[i + 1]);
-        return found ? found[1].toLowerCase() : null;
-      }
-    }
-    return null;
-  }
-
-  // marksOf(pageNodes) -> [{colour, start, startOffset, end, endOffset}]: the
-  // span of each match as a range over the page's text nodes, in the order
-  // the spans were made. Replays the changes on numbers only: where each
-  // piece of a cut text node lies in the node it was cut from, and which
-  // parent each node ends up under.
-  function marksOf(pageNodes) {
-    const {changes, nodes, made} = pageNodes;
-    let last = nodes.length;
-    for (let i = 0; i < changes.length; i += 4) {
-      const a = changes[i + 1], b = changes[i + 2], c = changes[i + 3];
-      const most = a > b ? (a > c ? a : c) : (b > c ? b : c);
-      if (most >= last) last = most + 1;
-    }
-    const parent = new Int32Array(last);
-    parent.set(pageNodes.parents);
-    const source = new Int32Array(last), start = new Int32Array(last), end = new Int32Array(last);
-    const pieces = [];
-    const texts = pageNodes.texts;
-    for (let i = 0; i < texts.length; i += 2) {
-      const id = texts[i];
-      source[id] = id;
-      end[id] = texts[i + 1];
-      pieces.push(id);
-    }
-    // The colour of each span, as an index into `colours` (0: no span);
-    // a span's colour read once per distinct style.
-    const colourOf = new Int32Array(last);
-    const colours = [null], colourIndex = new Map(), styleColour = new Map();
-    let spans = 0;
-    const colourOfMade = (entry) => {
-      let found = styleColour.get(entry);
-      if (found === undefined) {
-        const colour = spanColour(entry);
-        if (colour === null) found = 0;
-        else {
-          found = colourIndex.get(colour);
-          if (found === undefined) {
-            found = colours.length;
-            colours.push(colour);
-            colourIndex.set(colour, found);
-          }
-        }
-        styleColour.set(entry, found);
-      }
-      return found;
-    };
-    for (let i = 0; i < changes.length; i += 4) {
-      const a = changes[i + 1], b = changes[i + 2], c = changes[i + 3];
-      switch (changes[i]) {
-        case Change.split:
-          parent[c] = parent[a];
-          source[c] = source[a];
-          start[c] = start[a] + b;
-          end[c] = end[a];
-          end[a] = start[a] + b;
-          pieces.push(c);
-          break;
-        case Change.clone:
-          parent[b] = 0;
-          if (colourOf[a]) {
-            colourOf[b] = colourOf[a];
-            ++spans;
-          }
-          break;
-        case Change.create: {
-          parent[a] = 0;
-          const found = colourOfMade(made[b]);
-          if (found) {
-            if (!colourOf[a]) ++spans;
-            colourOf[a] = found;
-          }
-          break;
-        }
-        case Change.insert:
-          parent[b] = a;
-          break;
-      }
-    }
-    if (!spans) return [];
-    // The span each node ends up in (0: none), found once per node.
-    const spanOf = new Int32Array(last).fill(-1);
-    const climb = [];
-    const findSpan = (id) => {
-      let at = id;
-      while (at > 0 && spanOf[at] < 0 && !colourOf[at]) {
-        climb.push(at);
-        at = parent[at];
-      }
-      const span = at <= 0 ? 0 : colourOf[at] ? at : spanOf[at];
-      while (climb.length) spanOf[climb.pop()] = span;
-      return span;
-    };
-    // A keyword found inside another's match makes a span inside its span:
-    // a piece counts for each span around it. Each span's first and last
-    // piece (node and offset), by span number.
-    const markStart = new Int32Array(last).fill(-1), markStartOffset = new Int32Array(last);
-    const markEnd = new Int32Array(last), markEndOffset = new Int32Array(last);
-    const found = [];
-    const extend = (span, id) => {
-      const node = source[id];
-      if (markStart[span] < 0) {
-        found.push(span);
-        markStart[span] = node;
-        markStartOffset[span] = start[id];
-        markEnd[span] = node;
-        markEndOffset[span] = end[id];
-        return;
-      }
-      if (node < markStart[span] || (node === markStart[span] && start[id] < markStartOffset[span])) {
-        markStart[span] = node;
-        markStartOffset[span] = start[id];
-      }
-      if (node > markEnd[span] || (node === markEnd[span] && end[id] > markEndOffset[span])) {
-        markEnd[span] = node;
-        markEndOffset[span] = end[id];
-      }
-    };
-    const depth = new Int32Array(last).fill(-1);  // span -> how many spans it is in
-    const depthOf = (span) => {
-      if (depth[span] < 0) {
-        const outer = findSpan(parent[span]);
-        depth[span] = outer ? depthOf(outer) + 1 : 0;
-      }
-      return depth[span];
-    };
-    for (const id of pieces) {
-      if (start[id] === end[id]) continue;
-      for (let span = findSpan(id); span; span = findSpan(parent[span])) extend(span, id);
-    }
-    // In document order (the walk's order of text nodes, the start in the
-    // node, a match inside another after it), which the marks registry takes
-    // as it is after a whole pass.
-    const order = Int32Array.from(found);
-    for (const span of order) depthOf(span);
-    order.sort((a, b) => markStart[a] - markStart[b] || markStartOffset[a] - markStartOffset[b] ||
-      depth[a] - depth[b] || a - b);
-    const result = new Array(order.length);
-    for (let i = 0; i < order.length; ++i) {
-      const span = order[i];
-      result[i] = {colour: colours[colourOf[span]], start: nodes[markStart[span]],
-        startOffset: markStartOffset[span], end: nodes[markEnd[span]], endOffset: markEndOffset[span],
-        depth: depth[span]};
-    }
-    return result;
-  }
 
   class HighlightPainter {
     constructor(doc) {
@@ -276,11 +117,24 @@
       return typeof win.Highlight === 'function' && !!win.CSS?.highlights && typeof win.StaticRange === 'function';
     }
 
-    // Marks the matches of a pass (the pass's pageNodes); answers how many.
-    paint(pageNodes) {
-      const marks = marksOf(pageNodes);
+    // Marks the matches of a pass (GlintmarkMatchRanges.of's, over the walk's
+    // `page`); answers how many.
+    paint(page, matchRanges) {
+      const marks = HighlightPainter.marksOf(page, matchRanges);
       this.add(marks, 0, Infinity);
       return marks.length;
+    }
+
+    // [{colour, start, startOffset, end, endOffset, depth}]: the matches
+    // (GlintmarkMatchRanges.of's) over the nodes of the walk's `page`.
+    static marksOf(page, {ranges, colours}) {
+      const nodes = page.nodes;
+      const marks = new Array(ranges.length / 6);
+      for (let i = 0, at = 0; i < marks.length; ++i, at += 6) {
+        marks[i] = {colour: colours[ranges[at + 4]], start: nodes[ranges[at]], startOffset: ranges[at + 1],
+          end: nodes[ranges[at + 2]], endOffset: ranges[at + 3], depth: ranges[at + 5]};
+      }
+      return marks;
     }
 
     // Paints marks[from...] (marksOf's) until performance.now() passes
@@ -448,6 +302,5 @@
     }
   }
 
-  HighlightPainter.marksOf = marksOf;
   global.GlintmarkHighlightPainter = HighlightPainter;
 })(globalThis);

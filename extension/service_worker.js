@@ -28,7 +28,9 @@
 //        its content but not yet its images and frames marks it early, and
 //        begins its pass proper when it completes)
 //   {type: 'pass', request} -> {report, changes, made, titles}: the pass over
-//        a described document (GlintmarkPage.describe), for GlintmarkPage.apply
+//        a described document (GlintmarkPage.describe), for GlintmarkPage.apply;
+//        with request.ranges, {report, ranges, colours, titles}: the matches
+//        as ranges over its text nodes (GlintmarkMatchRanges), no changes
 // The session's part of the passes of one tab runs one after another, as the
 // browser ran them on its window's thread: a frame and its parent completing
 // at once would otherwise each start from the same saved text and the last to
@@ -191,8 +193,19 @@ async function pass(request) {
   // Links the page sent as written are resolved here, off the page's thread.
   const {text: withLinks, links} = GlintmarkPage.resolveLinks({text, links: raw, linkBase: request.linkBase});
   const {answer} = await run({ops, text: withLinks, parts, links});
-  // Typed in, typed out: the changes as one block too.
-  if (ops instanceof Int32Array) answer.changes = Int32Array.from(answer.changes);
+  if (request.ranges === true) {
+    // The matches as ranges over the page's text nodes, read from the
+    // changes here: the page paints them without replaying the changes on
+    // its own thread.
+    const {ranges, colours} = GlintmarkMatchRanges.of(ops, answer.changes, answer.made);
+    answer.ranges = ops instanceof Int32Array ? ranges : Array.from(ranges);
+    answer.colours = colours;
+    answer.changes = [];
+    answer.made = [];
+  } else if (ops instanceof Int32Array) {
+    // Typed in, typed out: the changes as one block too.
+    answer.changes = Int32Array.from(answer.changes);
+  }
   answer.ms = {run: performance.now() - started};
   return answer;
 }

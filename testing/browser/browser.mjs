@@ -260,7 +260,8 @@ export async function paintHighlights(page, { options = 13, ...facts } = {}) {
             referrer: facts.referrer ?? document.referrer, title: document.title,
           }, { body: true, links: (options & 8) !== 0, shadow: true });
           const answer = engine.run(request);
-          new GlintmarkHighlightPainter(document).paint({ ...page, changes: answer.changes, made: answer.made });
+          new GlintmarkHighlightPainter(document).paint(page,
+            GlintmarkMatchRanges.of(request.ops, answer.changes, answer.made));
           GlintmarkPage.apply(page, { changes: [], made: [], titles: answer.titles });
           const marks = GlintmarkHighlightPainter.describe(window);
           const spans = {};
