@@ -27,6 +27,11 @@
   const HIDDEN = new Set(['script', 'style', 'noscript', 'template', 'textarea', 'select', 'option', 'title',
     'iframe', 'noembed', 'noframes', 'datalist', 'optgroup', 'head', 'svg', 'math', 'xmp', 'plaintext']);
 
+  // The elements that can host a shadow root besides custom elements (the
+  // rest have none to ask for).
+  const SHADOW_HOSTS = new Set(['article', 'aside', 'blockquote', 'body', 'div', 'footer', 'h1', 'h2', 'h3', 'h4',
+    'h5', 'h6', 'header', 'main', 'nav', 'p', 'section', 'span']);
+
   function bodyKind(doc) {
     const body = doc.body;
     if (body && body.localName === 'body') return BodyKind.body;
@@ -98,124 +103,130 @@
       return offset;
     };
     // Each element name's lowercase form in the text, as [offset, length],
-    // by localName.
+    // by localName; then whether its content is hidden, whether it is a
+    // custom element's name, whether it is defined (asked when needed),
+    // whether such an element can host a shadow root.
     const names = new Map();
     const nameOf = (localName) => {
       let name = names.get(localName);
       if (name === undefined) {
         const lower = localName.toLowerCase();
-        name = [addText(lower), lower.length, HIDDEN.has(lower), lower.includes('-')];
+        const custom = lower.includes('-');
+        name = [addText(lower), lower.length, HIDDEN.has(lower), custom, undefined,
+          custom || SHADOW_HOSTS.has(localName)];
         names.set(localName, name);
       }
       return name;
     };
 
     // page: the nodes by number (1 is the body, or our own body around a
-    // partial pass's roots), each walked node's parent by number, (number,
-    // length) of each text node, the open shadow roots walked, the custom
+    // partial pass's roots), the open shadow roots walked, the custom
     // elements met before their definition (a shadow root may come with it),
     // (slot's number, the parent of the nodes it shows) pairs, the links.
-    const page = {doc, nodes: [null], parents: [0], texts: [], shadowRoots: [], undefinedHosts: [],
-      slotParents: [], links: []};
-    const nodes = page.nodes, parents = page.parents;
+    // (Each node's parent and each text's length are in the records.)
+    const page = {doc, nodes: [null], shadowRoots: [], undefinedHosts: [], slotParents: [], links: []};
+    const nodes = page.nodes;
     const {roots, shadow, skipEditable} = needs;
     // `shadow` may be a function that gives a custom element's root where
     // the shadowRoot property does not (a closed one, to an extension).
     const shadowOf = typeof shadow === 'function' ? shadow : null;
+    const ELEMENT = PageOp.element, END = PageOp.end, TEXT = PageOp.text, OTHER = PageOp.other;
     // The walk. Children come from a sibling chain (the usual case) or a
     // list (the roots of a partial pass, a slot's assigned nodes). With
     // `shadow`, an element that hosts an open shadow root has that tree's
     // content as its children, its slots filled with what they show, so the
     // text searched is the text the host renders. With `skipEditable`,
     // editable content is a closed box: an element, no content. Its state
-    // lives here, between steps.
-    const stackList = [], stackIndex = [], stackNext = [], stackParent = [], stackShadow = [];
-    let list = null, index = 0, node = null, parentId = 0, inShadow = false;
+    // lives here, between steps; `stack` holds (list, index, next sibling,
+    // in a shadow tree) of each element the walk is in. The loop runs once
+    // per node of the page, most often in code not yet optimized (a
+    // content script's first run in a frame): it does as little as it can.
+    const stack = [];
+    let list = null, index = 0, node = null, inShadow = false;
     // Walks until `deadline` (the clock read every 256 nodes); true when the
     // walk is over.
     const walk = (deadline) => {
       for (let count = 0; ; ++count) {
         if ((count & 255) === 255 && performance.now() > deadline) return false;
-        if (!node) {
-          if (!stackNext.length) return true;
-          ops.push(PageOp.end);
-          list = stackList.pop();
-          index = stackIndex.pop();
-          node = stackNext.pop();
-          parentId = stackParent.pop();
-          inShadow = stackShadow.pop();
+        if (node === null) {
+          if (stack.length === 0) return true;
+          ops.push(END);
+          inShadow = stack.pop();
+          node = stack.pop();
+          index = stack.pop();
+          list = stack.pop();
           continue;
         }
-        const next = list ? (list[++index] ?? null) : node.nextSibling;
+        const next = list === null ? node.nextSibling : (list[++index] ?? null);
+        const type = node.nodeType;
+        if (type === 3 || type === 4) {
+          nodes.push(node);
+          const data = node.data;
+          ops.push(TEXT, units, data.length);
+          texts.push(data);
+          units += data.length;
+          node = next;
+          continue;
+        }
         const id = nodes.length;
-        parents.push(parentId);
         if (node === SEPARATOR) {
           nodes.push(null);
           const name = nameOf('br');
-          ops.push(PageOp.element, name[0], name[1], PageOp.end);
+          ops.push(ELEMENT, name[0], name[1], END);
           node = next;
           continue;
         }
         nodes.push(node);
-        const type = node.nodeType;
-        if (type === 1) {
-          const localName = node.localName;
-          const name = nameOf(localName);
-          ops.push(PageOp.element, name[0], name[1]);
-          if (roots && localName === 'a') page.links.push(node);
-          let childList = null, child = node.firstChild, childInShadow = inShadow;
-          if (shadow) {
-            const root = shadowOf !== null && name[3] ? shadowOf(node) : node.shadowRoot;
-            if (root) {
-              page.shadowRoots.push(root);
-              child = root.firstChild;
-              childInShadow = true;
-            } else if (inShadow && localName === 'slot') {
-              const shown = node.assignedNodes({flatten: true});
-              if (shown.length) {
-                // Spans go where the shown nodes are, not into the slot.
-                page.slotParents.push(id, shown[0].parentNode);
-                childList = shown;
-                child = shown[0];
-                childInShadow = false;
-              }
-            } else if (name[3] && name[4] !== true) {
-              // A name is defined for all its elements in the page at once:
-              // asked once per name and walk.
-              name[4] ??= node.matches(':defined');
-              if (!name[4]) page.undefinedHosts.push(node);
-            }
-          }
-          if (skipEditable && child && node.hasAttribute('contenteditable') &&
-              node.getAttribute('contenteditable') !== 'false') {
-            child = null;
-          }
-          if (name[2] && child) {
-            // A partial pass finds its links in the walk: those inside too.
-            if (roots) for (const link of node.getElementsByTagName('a')) page.links.push(link);
-            child = null;
-          }
-          if (child) {
-            stackList.push(list);
-            stackIndex.push(index);
-            stackNext.push(next);
-            stackParent.push(parentId);
-            stackShadow.push(inShadow);
-            list = childList;
-            index = 0;
-            node = child;
-            parentId = id;
-            inShadow = childInShadow;
-            continue;
-          }
-          ops.push(PageOp.end);
-        } else if (type === 3 || type === 4) {
-          const data = node.data;
-          ops.push(PageOp.text, addText(data), data.length);
-          page.texts.push(id, data.length);
-        } else {
-          ops.push(PageOp.other);
+        if (type !== 1) {
+          ops.push(OTHER);
+          node = next;
+          continue;
         }
+        const localName = node.localName;
+        const name = nameOf(localName);
+        ops.push(ELEMENT, name[0], name[1]);
+        if (roots && localName === 'a') page.links.push(node);
+        let childList = null, child = node.firstChild, childInShadow = inShadow;
+        if (shadow) {
+          const root = !name[5] ? null : shadowOf !== null && name[3] ? shadowOf(node) : node.shadowRoot;
+          if (root) {
+            page.shadowRoots.push(root);
+            child = root.firstChild;
+            childInShadow = true;
+          } else if (inShadow && localName === 'slot') {
+            const shown = node.assignedNodes({flatten: true});
+            if (shown.length) {
+              // Spans go where the shown nodes are, not into the slot.
+              page.slotParents.push(id, shown[0].parentNode);
+              childList = shown;
+              child = shown[0];
+              childInShadow = false;
+            }
+          } else if (name[3] && name[4] !== true) {
+            // A name is defined for all its elements in the page at once:
+            // asked once per name and walk.
+            name[4] ??= node.matches(':defined');
+            if (!name[4]) page.undefinedHosts.push(node);
+          }
+        }
+        if (skipEditable && child && node.hasAttribute('contenteditable') &&
+            node.getAttribute('contenteditable') !== 'false') {
+          child = null;
+        }
+        if (name[2] && child) {
+          // A partial pass finds its links in the walk: those inside too.
+          if (roots) for (const link of node.getElementsByTagName('a')) page.links.push(link);
+          child = null;
+        }
+        if (child) {
+          stack.push(list, index, next, inShadow);
+          list = childList;
+          index = 0;
+          node = child;
+          inShadow = childInShadow;
+          continue;
+        }
+        ops.push(END);
         node = next;
       }
     };
@@ -227,7 +238,6 @@
       // root is a node, or a run of siblings searched together.
       kind = BodyKind.body;
       nodes.push(null);
-      parents.push(0);
       const rootList = [];
       for (const root of roots) {
         if (Array.isArray(root)) for (const each of root) rootList.push(each);
@@ -235,12 +245,11 @@
         rootList.push(SEPARATOR);
       }
       rootList.pop();
-      [list, node, parentId] = [rootList, rootList[0] ?? null, 1];
+      [list, node] = [rootList, rootList[0] ?? null];
     } else if (kind === BodyKind.body && needs.body) {
       nodes.push(doc.body);
-      parents.push(0);
       // A document in design mode is editable content as a whole.
-      [node, parentId] = [skipEditable && doc.designMode === 'on' ? null : doc.body.firstChild, 1];
+      node = skipEditable && doc.designMode === 'on' ? null : doc.body.firstChild;
     }
 
     // After the walk, the links' addresses (a partial pass's links were
