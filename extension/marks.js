@@ -176,7 +176,6 @@
     if (edits.whole || !(fromPainter || edits.fresh)) return false;
     const {added, removed} = edits;
     const base = edits.fresh ? edits.base : 0;
-    if (added.length - base + removed.length > Math.max(64, (edits.fresh ? base : marks.length) / 4)) return false;
     // A mark added and taken away since the last reading is not among the
     // marks; the others are found by their place (in Firefox the registry
     // gives other wrappers of the same ranges than the painter).
@@ -212,18 +211,36 @@
     } else {
       next = marks.slice();
     }
-    const compare = (a, b) => order(a.range.startContainer, a.range.startOffset,
-      b.range.startContainer, b.range.startOffset) || a.depth - b.depth;
+    // Each added mark goes where the one before it went, if it belongs there
+    // (a pass's marks come in document order: text appended to a page goes
+    // after the last mark, one comparison each), else where a binary search
+    // puts it. Comparing two places in the document is the cost: past a
+    // budget of them, a whole reading is cheaper.
+    let comparisons = 0;
+    const budget = 1024 + 4 * (next.length + added.length - base);
+    const compare = (a, b) => {
+      ++comparisons;
+      return order(a.range.startContainer, a.range.startOffset, b.range.startContainer, b.range.startOffset) ||
+        a.depth - b.depth;
+    };
+    let hint = -1;
     for (let i = base; i < added.length; ++i) {
       const mark = markOf(added[i]);
       if (!mark) continue;
-      let low = 0, high = next.length;
-      while (low < high) {
-        const middle = (low + high) >> 1;
-        if (compare(next[middle], mark) <= 0) low = middle + 1;
-        else high = middle;
+      let at = hint;
+      if (at < 0 || (at > 0 && compare(next[at - 1], mark) > 0) || (at < next.length && compare(next[at], mark) <= 0)) {
+        let low = 0, high = next.length;
+        while (low < high) {
+          const middle = (low + high) >> 1;
+          if (compare(next[middle], mark) <= 0) low = middle + 1;
+          else high = middle;
+        }
+        at = low;
       }
-      next.splice(low, 0, mark);
+      if (comparisons > budget) return false;
+      if (at === next.length) next.push(mark);
+      else next.splice(at, 0, mark);
+      hint = at + 1;
     }
     marks = next;
     return true;

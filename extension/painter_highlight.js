@@ -41,8 +41,10 @@
   // usually reaches (others are added when needed).
   const COLOURS = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
   const DEPTHS = 3;
-  // Edits noted for the marks registry, at most: past that it reads them all.
-  const JOURNAL_MAX = 4096;
+  // Edits noted for the marks registry between two of its readings, at
+  // most (a page that adds a long text at once has thousands): past that it
+  // reads them all.
+  const JOURNAL_MAX = 65536;
   // Each document's sheet, and the highlight names it has rules for.
   const sheets = new WeakMap();
   const ruled = new WeakMap();
