@@ -265,10 +265,15 @@
     // usual incremental pass): nobody is told.
     const now = marks.map((m) => m.colour).join();
     if (!whole && now === signature) return;
+    // A frame that had no mark and has none changes no count on the badge:
+    // the worker is not told (on a page of many frames, each one telling it
+    // would have it ask every frame for its marks again and again). The
+    // popup and the commands ask every frame anyway.
+    const unchanged = now === '' && signature === '' && window.top !== window;
     whole = false;
     signature = now;
     for (const listener of listeners) listener(marks);
-    chrome.runtime.sendMessage({type: 'marksChanged'}).catch(() => {});
+    if (!unchanged) chrome.runtime.sendMessage({type: 'marksChanged'}).catch(() => {});
   }
 
   // Marks per word (keyword index; -1 for a colour no keyword has).

@@ -23,7 +23,11 @@
     host = document.createElement('glintmark-strip');
     host.style.cssText = `all: initial !important; position: fixed !important; top: 0 !important;` +
       ` right: 0 !important; width: ${WIDTH}px !important; height: 100vh !important;` +
-      ` pointer-events: none !important; z-index: 2147483647 !important; display: block !important;`;
+      ` pointer-events: none !important; z-index: 2147483647 !important; display: block !important;` +
+      // Laid out and painted on its own (the page's layout is not asked
+      // again for it), in the page's own font (no other font to look up
+      // for a strip that shows no text).
+      ' contain: strict !important; font: inherit !important;';
     root = host.attachShadow({mode: 'closed'});
     const sheet = new window.CSSStyleSheet();
     sheet.replaceSync(LINE_RULE);
@@ -110,15 +114,25 @@
     root.replaceChildren(out);
   }
 
-  // Draws at the end of the current THROTTLE_MS, once the page's next frame
-  // has been rendered: the lines read the page's layout, which is then up
-  // to date (read before, it would be computed for us, and again for the
-  // frame if the page changes meanwhile). A tab in the background renders
-  // no frame: its strip waits until it is shown.
+  // Draws at the end of the current THROTTLE_MS, when the page is next idle:
+  // the lines read the page's layout, which is then up to date (read
+  // while the page is busy changing, it would be computed for us, and again
+  // for the frame). Asking for an animation frame instead would have the
+  // page render one more frame for nothing. A tab in the background is not
+  // drawn for: its strip waits until it is shown.
+  const whenIdle = (then) => {
+    if (document.visibilityState === 'hidden') {
+      document.addEventListener('visibilitychange', () => whenIdle(then), {once: true});
+    } else if (typeof global.requestIdleCallback === 'function') {
+      global.requestIdleCallback(then, {timeout: 1000});
+    } else {
+      setTimeout(then);
+    }
+  };
   function schedule() {
     if (timer) return;
     const wait = Math.max(0, THROTTLE_MS - (performance.now() - lastDrawn));
-    timer = setTimeout(() => requestAnimationFrame(() => setTimeout(draw)), wait);
+    timer = setTimeout(() => whenIdle(draw), wait);
   }
 
   // `on`, the option as the worker gave it with the pass.
