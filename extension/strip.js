@@ -24,10 +24,10 @@
     host.style.cssText = `all: initial !important; position: fixed !important; top: 0 !important;` +
       ` right: 0 !important; width: ${WIDTH}px !important; height: 100vh !important;` +
       ` pointer-events: none !important; z-index: 2147483647 !important; display: block !important;` +
-      // Laid out and painted on its own (the page's layout is not asked
-      // again for it), in the page's own font (no other font to look up
-      // for a strip that shows no text).
-      ' contain: strict !important; font: inherit !important;';
+      // Laid out on its own (the page's layout is not asked again for it;
+      // not clipped, the lines' outlines reach past it), in the page's own
+      // font (no other font to look up for a strip that shows no text).
+      ' contain: size layout style !important; font: inherit !important;';
     root = host.attachShadow({mode: 'closed'});
     const sheet = new window.CSSStyleSheet();
     sheet.replaceSync(LINE_RULE);
