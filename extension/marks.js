@@ -3,8 +3,9 @@
 // (one highlight per colour in CSS.highlights, named glintmark-RRGGBB or
 // glintmark-RRGGBB-DEPTH for a match inside another, holding ranges over the
 // page's text nodes) or the spans painter (span[style^="color:black;
-// background-color:"]). Read again after each pass (refresh), never kept
-// between them: the page and the incremental passes change them.
+// background-color:"]). Read again after each burst of passes (refresh):
+// with the highlights painter, by following its edits (a whole pass's marks
+// as it made them, others placed among those known); else read whole.
 //
 // It also shows the current mark, the one the user stepped to: scrolled to
 // the middle of its scroller (smoothly unless the user prefers reduced
@@ -159,10 +160,11 @@
 
   // Where the painter's edits come from (content_script.js sets it): a
   // function that answers the marks added and taken away since it was last
-  // called. The marks are then read whole only after a whole pass (or too
-  // many edits): a reading of all the marks (the registry's highlights,
-  // each mark's place in the document, a sort) takes 10-20 ms for 12,000
-  // marks, where following a page's few edits takes microseconds.
+  // called. The marks are then read whole only where the edits cannot be
+  // followed cheaply (see applyEdits): a reading of all the marks (the
+  // registry's highlights, each mark's place in the document, a sort) takes
+  // 10-20 ms for 12,000 marks, where following a page's few edits takes
+  // microseconds.
   let takeEdits = null;
   let fromPainter = false;  // whether the marks are the painter's highlights
   let wholeDue = true;      // whether the next reading is a whole one
