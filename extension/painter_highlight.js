@@ -41,6 +41,9 @@
   // usually reaches (others are added when needed).
   const COLOURS = ['#ffff66', '#a0ffff', '#99ff99', '#9acd32', '#ee82ee', '#ff8c00'];
   const DEPTHS = 3;
+  // The integers of a match in GlintmarkMatchRanges's ranges (that script
+  // runs where the engine runs, not in the page).
+  const RANGE_SIZE = 6;
   // Edits noted for the marks registry between two of its readings, at
   // most (a page that adds a long text at once has thousands): past that it
   // reads them all.
@@ -131,8 +134,8 @@
     // (GlintmarkMatchRanges.of's) over the nodes of the walk's `page`.
     static marksOf(page, {ranges, colours}) {
       const nodes = page.nodes;
-      const marks = new Array(ranges.length / 6);
-      for (let i = 0, at = 0; i < marks.length; ++i, at += 6) {
+      const marks = new Array(ranges.length / RANGE_SIZE);
+      for (let i = 0, at = 0; i < marks.length; ++i, at += RANGE_SIZE) {
         marks[i] = {colour: colours[ranges[at + 4]], start: nodes[ranges[at]], startOffset: ranges[at + 1],
           end: nodes[ranges[at + 2]], endOffset: ranges[at + 3], depth: ranges[at + 5]};
       }
