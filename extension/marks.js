@@ -248,6 +248,13 @@
     return true;
   }
 
+  // Tells the worker this frame's count of marks (the badge's part of it).
+  const tell = () => chrome.runtime.sendMessage({type: 'marksChanged', count: marks.length}).catch(() => {});
+  // A page brought back from the browser's cache: the badge counts it again.
+  window.addEventListener('pageshow', (event) => {
+    if (event.persisted && signature !== '') tell();
+  });
+
   function readMarks() {
     refreshing = 0;
     const edits = takeEdits?.() ?? {whole: true};
@@ -275,7 +282,7 @@
     whole = false;
     signature = now;
     for (const listener of listeners) listener(marks);
-    if (!unchanged) chrome.runtime.sendMessage({type: 'marksChanged'}).catch(() => {});
+    if (!unchanged) tell();
   }
 
   // Marks per word (keyword index; -1 for a colour no keyword has).

@@ -79,21 +79,82 @@ async function tabCounts(tabId) {
   return {words: keywords.map((k, i) => ({...k, count: counts[i]})), total: marks.length, source, fromTitle};
 }
 
+// The badge: the tab's count of marks, the sum of what its frames told
+// with their last "marksChanged" (tabId -> frameId -> {count, documentId,
+// seq}), so that no frame is asked for its marks on each change. A tab
+// whose top document this worker has not seen commit (its frames may have
+// told an earlier worker) is counted once from every frame's marks; a
+// frame's count told while that count runs is the newer and stays. A frame whose
+// document has gone (it navigated, or it was taken out of the page) no
+// longer counts.
+const frameCounts = new Map();  // tabId -> {complete, frames}
+let countSeq = 0;
+const countsOf = (tabId) => {
+  if (!frameCounts.has(tabId)) frameCounts.set(tabId, {complete: false, frames: new Map()});
+  return frameCounts.get(tabId);
+};
+
 async function setBadge(tabId) {
-  const {marks} = await tabMarks(tabId);
+  const tab = countsOf(tabId);
+  const counts = tab.frames;
+  if (!tab.complete) {
+    const since = ++countSeq;
+    const [{marks}, frames] = await Promise.all([tabMarks(tabId),
+      chrome.webNavigation.getAllFrames({tabId}).catch(() => null)]);
+    const told = new Map();
+    for (const mark of marks) told.set(mark.frameId, (told.get(mark.frameId) ?? 0) + 1);
+    const documents = new Map((frames ?? []).map((f) => [f.frameId, f.documentId]));
+    for (const [frameId, entry] of counts) if (entry.seq < since) counts.delete(frameId);
+    for (const [frameId, count] of told) {
+      if (!counts.has(frameId)) counts.set(frameId, {count, documentId: documents.get(frameId), seq: since});
+    }
+    tab.complete = true;
+  } else {
+    const frames = await chrome.webNavigation.getAllFrames({tabId}).catch(() => null);
+    if (frames) {
+      const documents = new Map(frames.map((f) => [f.frameId, f.documentId]));
+      for (const [frameId, entry] of counts) {
+        const now = documents.get(frameId);
+        if (!documents.has(frameId) || (now && entry.documentId && now !== entry.documentId)) counts.delete(frameId);
+      }
+    }
+  }
+  let total = 0;
+  for (const {count} of counts.values()) total += count;
   await chrome.action.setBadgeBackgroundColor({tabId, color: '#333'});
-  await chrome.action.setBadgeText({tabId, text: marks.length ? String(marks.length) : ''});
+  await chrome.action.setBadgeText({tabId, text: total ? String(total) : ''});
 }
 
-// A frame's marks changed: the badge follows, once per burst of changes.
+// A frame's marks changed (`count`, the frame's marks now): the badge
+// follows, once per burst of changes.
 const badgeTimers = new Map();
-function marksChanged(tabId) {
+function marksChanged(tabId, frameId, documentId, count) {
+  const tab = countsOf(tabId);
+  if (Number.isInteger(count) && count >= 0) tab.frames.set(frameId, {count, documentId, seq: ++countSeq});
+  else tab.complete = false;
   clearTimeout(badgeTimers.get(tabId));
   badgeTimers.set(tabId, setTimeout(() => {
     badgeTimers.delete(tabId);
     setBadge(tabId).catch(() => {});
   }, 100));
 }
+
+// A frame that commits a new document has no marks until it tells: its
+// old document's count goes. A new top document: every frame's goes, and
+// every frame of the tab from now on tells this worker its count (unless
+// it is stopped meanwhile: the next one counts the tab from its frames).
+chrome.webNavigation.onCommitted.addListener(({tabId, frameId, documentId}) => {
+  if (frameId === 0) {
+    const kept = [...(frameCounts.get(tabId)?.frames ?? [])]
+      .filter(([, entry]) => documentId && entry.documentId === documentId);
+    frameCounts.set(tabId, {complete: true, frames: new Map(kept)});
+    return;
+  }
+  const counts = frameCounts.get(tabId)?.frames;
+  if (!counts) return;
+  const entry = counts.get(frameId);
+  if (entry && (!documentId || entry.documentId !== documentId)) counts.delete(frameId);
+});
 
 // Steps the tab's current mark: direction 1 or -1, word a keyword index or
 // -1 for any. Answers the mark shown ({frameId, index, position, total}) or null.
@@ -145,7 +206,9 @@ const ownPage = (sender) => sender.id === chrome.runtime.id && sender.url?.start
 
 chrome.runtime.onMessage.addListener((message, sender, reply) => {
   let answer = null;
-  if (message?.type === 'marksChanged' && sender.tab?.id >= 0) marksChanged(sender.tab.id);
+  if (message?.type === 'marksChanged' && sender.tab?.id >= 0) {
+    marksChanged(sender.tab.id, sender.frameId ?? 0, sender.documentId, message.count);
+  }
   else if (message?.type === 'tabCounts' && ownPage(sender)) answer = tabCounts(message.tabId);
   else if (message?.type === 'step' && ownPage(sender)) answer = step(message.tabId, message.direction, message.word);
   if (!answer) return false;
@@ -153,7 +216,13 @@ chrome.runtime.onMessage.addListener((message, sender, reply) => {
   return true;
 });
 
+// A tab closed, or one whose frames' counts this worker did not hear.
+function forgetCounts(tabId) {
+  frameCounts.delete(tabId);
+}
+
 chrome.tabs.onRemoved.addListener((tabId) => {
+  forgetCounts(tabId);
   chrome.storage.session.remove(currentKey(tabId)).catch(() => {});
 });
 

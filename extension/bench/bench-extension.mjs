@@ -3,7 +3,7 @@
 // (build/extension-bench/, built from build/wasm/) and one without, taking
 // turns, best of --runs loads each. Never run by the tests.
 //
-//   node extension/bench/bench-extension.mjs [--runs 5]
+//   node extension/bench/bench-extension.mjs [--runs 5] [--pages article,iframes,...]
 //
 // Pages (typed addresses have no referrer: title words only):
 //   article    20 KB of text, typed address
@@ -38,7 +38,7 @@ import { buildExtension } from '../../testing/browser/extension.mjs';
 import { startServer } from '../../testing/browser/server.mjs';
 import { glintmark } from '../../testing/browser/tool.mjs';
 
-const { values } = parseArgs({ options: { runs: { type: 'string', default: '5' } } });
+const { values } = parseArgs({ options: { runs: { type: 'string', default: '5' }, pages: { type: 'string' } } });
 const RUNS = Number(values.runs);
 const WORK = join(ROOT, 'build/extension-bench');
 mkdirSync(WORK, { recursive: true });
@@ -82,7 +82,7 @@ const PAGES = [
   { name: 'dense', frames: 1, referrer: search, markjs: true },
   { name: 'searched', frames: 1, referrer: search },
   { name: 'strict', frames: 1, referrer: search },
-];
+].filter((page) => !values.pages || values.pages.split(',').includes(page.name));
 
 // Watches the page's main world from before its first script: the time of
 // the last highlight span added to the document, as performance.now().

@@ -115,6 +115,10 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout', {s
           const {page, inContent, tabId} = await open(`steps-${painter}.html`, STEP_TOP, `${SEARCH}alpha+beta+gamma`);
           const inner = page.frames().find((f) => f.url().endsWith('/inner.html'));
           await until('all marks', async () => (await counts(tabId)).total === 7);
+          // The badge adds up the counts the frames tell; a worker that has
+          // not seen the tab's page commit (one started since) counts the
+          // frames' marks once.
+          await until('the badge across frames', async () => (await badge(tabId)) === '7');
           // The text of the current mark (its own highlight) in each frame.
           const current = async () => {
             for (const [label, frame] of [['top', page.mainFrame()], ['inner', inner]]) {
@@ -160,6 +164,9 @@ test('marks: counts, badge, commands, stepping across frames, strip, layout', {s
           await until('the popup\'s step', async () => (await current()) === 'inner gamma');
           if (painter === 'highlight' && !isFirefox) await popup.screenshot({path: path.join(SHOTS, 'popup.png')});
           await popup.close();
+          await inBackground(`forgetCounts(${tabId})`);
+          await inner.evaluate(() => document.body.insertAdjacentHTML('beforeend', '<p>gamma</p>'));
+          await until('the badge counted again', async () => (await badge(tabId)) === '8');
           await page.close();
         });
 
