@@ -119,6 +119,49 @@ function yieldToPage() {
   });
 }
 
+// About how many bytes of a request go in one message. Copying a message
+// out of the page takes the page's thread some 4 ms per MB: a larger
+// request (a long document: a log, a specification on one page) goes in
+// pieces of this size, each in a slice of its own, over a port to the
+// worker, which joins them.
+const PIECE_BYTES = 1 << 20;
+const PIECED = ['text', 'ops', 'links'];
+const requestBytes = (request) => request.text.length * 2 + (request.ops.length + request.links.length) * 4;
+function piecesOf(value, bytesPerUnit) {
+  const size = Math.max(1, Math.floor(PIECE_BYTES / bytesPerUnit));
+  const out = [];
+  for (let at = 0; at < value.length; at += size) out.push(value.slice(at, at + size));
+  return out;
+}
+// Sends `request` over a port in pieces (its text, records and links, then
+// the rest), the page running between two; answers the worker's answer.
+// `started`, when this slice of the page's thread began.
+async function sendInPieces(request, started) {
+  const port = chrome.runtime.connect({name: 'passPieces'});
+  const answered = new Promise((resolve, reject) => {
+    port.onMessage.addListener((answer) => {
+      resolve(answer);
+      port.disconnect();
+    });
+    port.onDisconnect.addListener(() => reject(new Error('the worker went away during the pass')));
+  });
+  answered.catch(() => {});
+  const rest = {...request};
+  for (const field of PIECED) {
+    const value = request[field];
+    rest[field] = typeof value === 'string' ? '' : value.slice(0, 0);
+    for (const piece of piecesOf(value, typeof value === 'string' ? 2 : 4)) {
+      port.postMessage({field, piece});
+      spent('describe', started, 'send');
+      await yieldToPage();
+      started = performance.now();
+    }
+  }
+  port.postMessage({request: rest});
+  spent('describe', started, 'send');
+  return answered;
+}
+
 // Describes the document (or `needs.roots` of it) with `input`, sends the
 // request to the worker: {page, answer}, or null when it did not answer.
 // `sliced`, the walk of a whole pass: in slices, each shadow root the walk
@@ -141,15 +184,20 @@ async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
   // The matches as ranges over the walk's text nodes (the worker reads the
   // changes), for a painter that leaves the nodes alone.
   if (needs.ranges) request.ranges = true;
-  // A request too large for a message (over 64 MB: a page of some 90 MB)
-  // fails here; the page stays as it is.
+  // A request the browser refuses (a page of some hundreds of MB) fails
+  // here; the page stays as it is.
   const failed = (error) => {
     glintmarkPass.error = String(error && error.message || error);
     return null;
   };
   let sent;
   try {
-    sent = chrome.runtime.sendMessage({type: 'pass', request}).catch(failed);
+    if (requestBytes(request) <= PIECE_BYTES * 2) {
+      sent = chrome.runtime.sendMessage({type: 'pass', request}).catch(failed);
+    } else {
+      sent = sendInPieces(request, started).catch(failed);
+      started = performance.now();
+    }
   } catch (error) {
     sent = Promise.resolve(failed(error));
   }
@@ -205,13 +253,6 @@ function highlightPainter() {
       // incremental passes, after its marks from this answer are taken
       // away.
       const marks = GlintmarkHighlightPainter.marksOf(page, answer);
-      // Reading tens of thousands of matches takes a slice or more of its own.
-      if (sliced && performance.now() - started > SLICE_MS) {
-        spent('apply', started, 'paint');
-        await yieldToPage();
-        if (!current()) return null;
-        started = performance.now();
-      }
       if (sliced) painter.hold();
       // A whole pass's marks come in document order, which the marks registry
       // then takes as it is; text in shadow trees it orders its own way.

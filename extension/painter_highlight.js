@@ -130,19 +130,23 @@
       return marks.length;
     }
 
-    // [{colour, start, startOffset, end, endOffset, depth}]: the matches
-    // (GlintmarkMatchRanges.of's) over the nodes of the walk's `page`.
+    // The matches (GlintmarkMatchRanges.of's) over the nodes of the walk's
+    // `page`: a list whose at(i) is {colour, start, startOffset, end,
+    // endOffset, depth}, each made when it is painted (a page of a few
+    // hundred thousand matches is painted in slices, not read at once).
     static marksOf(page, {ranges, colours}) {
       const nodes = page.nodes;
-      const marks = new Array(ranges.length / RANGE_SIZE);
-      for (let i = 0, at = 0; i < marks.length; ++i, at += RANGE_SIZE) {
-        marks[i] = {colour: colours[ranges[at + 4]], start: nodes[ranges[at]], startOffset: ranges[at + 1],
-          end: nodes[ranges[at + 2]], endOffset: ranges[at + 3], depth: ranges[at + 5]};
-      }
-      return marks;
+      return {
+        length: ranges.length / RANGE_SIZE,
+        at(i) {
+          const at = i * RANGE_SIZE;
+          return {colour: colours[ranges[at + 4]], start: nodes[ranges[at]], startOffset: ranges[at + 1],
+            end: nodes[ranges[at + 2]], endOffset: ranges[at + 3], depth: ranges[at + 5]};
+        },
+      };
     }
 
-    // Paints marks[from...] (marksOf's) until performance.now() passes
+    // Paints marks.at(from...) (marksOf's) until performance.now() passes
     // `deadline` (read every 64 marks); answers where it stopped
     // (marks.length when all are painted), for a document painted in
     // slices.
@@ -155,7 +159,7 @@
       let i = from;
       for (; i < marks.length; ++i) {
         if ((i & 63) === 63 && performance.now() > deadline) break;
-        const mark = marks[i];
+        const mark = marks.at(i);
         const name = highlightName(mark.colour, mark.depth);
         let highlight = this.highlights.get(name);
         if (!highlight) {

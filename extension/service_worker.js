@@ -31,6 +31,9 @@
 //        a described document (GlintmarkPage.describe), for GlintmarkPage.apply;
 //        with request.ranges, {report, ranges, colours, titles}: the matches
 //        as ranges over its text nodes (GlintmarkMatchRanges), no changes
+//   port "passPieces": a request too long for one message, in pieces
+//        ({field, piece} for its text, ops and links, in order), then
+//        {request} (the rest of it): answered on the port as 'pass' is
 // The session's part of the passes of one tab runs one after another, as the
 // browser ran them on its window's thread: a frame and its parent completing
 // at once would otherwise each start from the same saved text and the last to
@@ -223,6 +226,48 @@ chrome.runtime.onMessage.addListener((message, sender, reply) => {
   if (!answer) return false;
   answer.then(reply, () => reply(null));
   return true;  // answered asynchronously
+});
+
+// A long document's request comes over a port in pieces (its text, records
+// and links, in order), then the rest of it: joined here, passed, answered
+// on the port.
+const PIECED = ['text', 'ops', 'links'];
+function joinPieces(pieces, last) {
+  if (typeof last === 'string') return pieces.join('') + last;
+  const parts = [...pieces, last];
+  if (!parts.every((part) => part instanceof Int32Array)) return parts.flatMap((part) => Array.from(part));
+  const out = new Int32Array(parts.reduce((n, part) => n + part.length, 0));
+  let at = 0;
+  for (const part of parts) {
+    out.set(part, at);
+    at += part.length;
+  }
+  return out;
+}
+chrome.runtime.onConnect.addListener((port) => {
+  if (port.name !== 'passPieces' || !(port.sender?.tab?.id >= 0)) return;
+  const pieces = Object.fromEntries(PIECED.map((field) => [field, []]));
+  port.onMessage.addListener((message) => {
+    if (PIECED.includes(message?.field)) {
+      pieces[message.field].push(message.piece);
+      return;
+    }
+    const request = message?.request;
+    let answer = null;
+    try {
+      for (const field of PIECED) request[field] = joinPieces(pieces[field], request[field]);
+      answer = pass(request);
+    } catch (error) {
+      answer = null;
+    }
+    Promise.resolve(answer).catch(() => null).then((out) => {
+      try {
+        port.postMessage(out);
+      } catch (error) {
+        // The page went away meanwhile.
+      }
+    });
+  });
 });
 
 chrome.tabs.onCreated.addListener((tab) => {
