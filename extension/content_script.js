@@ -184,6 +184,9 @@ async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
   // The matches as ranges over the walk's text nodes (the worker reads the
   // changes), for a painter that leaves the nodes alone.
   if (needs.ranges) request.ranges = true;
+  // A whole pass's marks are the frame's: the worker counts them for the
+  // badge (the marks registry tells it only a count that differs).
+  if (needs.ranges && sliced) request.whole = true;
   // A request the browser refuses (a page of some hundreds of MB) fails
   // here; the page stays as it is.
   const failed = (error) => {
@@ -294,6 +297,7 @@ function highlightPainter() {
       Object.defineProperty(answer.report, 'shadowRoots', {value: page.shadowRoots});
       Object.defineProperty(answer.report, 'undefinedHosts', {value: page.undefinedHosts});
       Object.defineProperty(answer.report, 'markedAt', {value: markedAt});
+      if (answer.counted !== undefined) Object.defineProperty(answer.report, 'counted', {value: answer.counted});
       return answer.report;
     },
     forget: (nodes) => painter.forget(nodes),

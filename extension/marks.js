@@ -135,12 +135,15 @@
   // latest whole pass's report, gives the words (an incremental pass's
   // leaves them as they are: pass none). Tells the worker, which gathers the
   // tab's frames for the badge.
-  let refreshing = 0, whole = false, signature = '';
+  // `counted`: the count of a whole pass's marks the worker has for the
+  // badge already (the pass's report's), until the next reading.
+  let refreshing = 0, whole = false, signature = '', counted = null;
   function refresh(report) {
     if (report) {
       lastReport = report;
       whole = true;
       wholeDue = true;
+      counted = report.counted ?? null;
     }
     if (report?.keywords) keywords = report.keywords.map(({word, colour}) => ({word, colour: colour.toLowerCase()}));
     refreshing ||= setTimeout(read, Math.max(REFRESH_MS, READ_SHARE * lastReadMs));
@@ -274,13 +277,14 @@
     // usual incremental pass): nobody is told.
     const now = marks.map((m) => m.colour).join();
     if (!whole && now === signature) return;
-    // A frame that had no mark and has none changes no count on the badge:
-    // the worker is not told (on a page of many frames, each one telling it
-    // would have it ask every frame for its marks again and again). The
+    // A frame that had no mark and has none changes no count on the badge,
+    // nor does a whole pass's count the worker kept when it answered: the
+    // worker is not told (a message less for each frame of a page). The
     // popup and the commands ask every frame anyway.
-    const unchanged = now === '' && signature === '' && window.top !== window;
+    const unchanged = (now === '' && signature === '' && window.top !== window) || counted === marks.length;
     whole = false;
     signature = now;
+    counted = null;
     for (const listener of listeners) listener(marks);
     if (!unchanged) tell();
   }

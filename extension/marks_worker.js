@@ -79,9 +79,10 @@ async function tabCounts(tabId) {
   return {words: keywords.map((k, i) => ({...k, count: counts[i]})), total: marks.length, source, fromTitle};
 }
 
-// The badge: the tab's count of marks, the sum of what its frames told
-// with their last "marksChanged" (tabId -> frameId -> {count, documentId,
-// seq}), so that no frame is asked for its marks on each change. A tab
+// The badge: the tab's count of marks, the sum of each frame's latest:
+// what it told with "marksChanged", or the matches of its whole pass, as
+// the worker answered them (tabId -> frameId -> {count, documentId, seq}),
+// so that no frame is asked for its marks on each change. A tab
 // whose top document this worker has not seen commit (its frames may have
 // told an earlier worker) is counted once from every frame's marks; a
 // frame's count told while that count runs is the newer and stays. A frame whose

@@ -187,8 +187,10 @@ function beginPass(tabId, message, write = true) {
 }
 
 // The pass over a described document. Its input came from beginPass; it
-// leaves the session alone.
-async function pass(request) {
+// leaves the session alone. A whole pass's matches (request.whole) are the
+// count of marks of the `sender` frame's document, for the badge: kept,
+// and answered as `counted`.
+async function pass(request, sender) {
   const ints = (list) => Array.isArray(list) || list instanceof Int32Array;
   const {ops, text, parts, links: raw} = request ?? {};
   if (!ints(ops) || typeof text !== 'string' || !Array.isArray(parts) || !ints(raw)) return null;
@@ -207,6 +209,10 @@ async function pass(request) {
     answer.colours = colours;
     answer.changes = [];
     answer.made = [];
+    if (request.whole === true && sender?.tab?.id >= 0) {
+      answer.counted = ranges.length / GlintmarkMatchRanges.RANGE_SIZE;
+      marksChanged(sender.tab.id, sender.frameId ?? 0, sender.documentId, answer.counted);
+    }
   } else if (ops instanceof Int32Array) {
     // Typed in, typed out: the changes as one block too.
     answer.changes = Int32Array.from(answer.changes);
@@ -222,7 +228,7 @@ chrome.runtime.onMessage.addListener((message, sender, reply) => {
   if (tabId === undefined || tabId < 0) return false;
   const type = message?.type;
   const answer = type === 'beginPass' || type === 'planPass' ? beginPass(tabId, message, type === 'beginPass')
-    : type === 'pass' ? pass(message.request) : null;
+    : type === 'pass' ? pass(message.request, sender) : null;
   if (!answer) return false;
   answer.then(reply, () => reply(null));
   return true;  // answered asynchronously
@@ -256,7 +262,7 @@ chrome.runtime.onConnect.addListener((port) => {
     let answer = null;
     try {
       for (const field of PIECED) request[field] = joinPieces(pieces[field], request[field]);
-      answer = pass(request);
+      answer = pass(request, port.sender);
     } catch (error) {
       answer = null;
     }
