@@ -121,7 +121,7 @@ function yieldToPage() {
 
 // About how many bytes of a request go in one message. Copying a message
 // out of the page takes the page's thread some 4 ms per MB: a larger
-// request (a long document: a log, a specification on one page) goes in
+// request (a long document: a log, a whole book or manual on one page) goes in
 // pieces of this size, each in a slice of its own, over a port to the
 // worker, which joins them.
 const PIECE_BYTES = 1 << 20;
