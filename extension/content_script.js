@@ -198,6 +198,7 @@ async function sendPass(input, needs, {sliced = false, watch = () => {}} = {}) {
     if (requestBytes(request) <= PIECE_BYTES * 2) {
       sent = chrome.runtime.sendMessage({type: 'pass', request}).catch(failed);
     } else {
+      // Its slices count their own time.
       sent = sendInPieces(request, started).catch(failed);
       started = performance.now();
     }

@@ -133,8 +133,8 @@
   // Reads the marks again, once for a burst of passes (the incremental
   // passes of a page that keeps changing come in bursts); `report`, the
   // latest whole pass's report, gives the words (an incremental pass's
-  // leaves them as they are: pass none). Tells the worker, which gathers the
-  // tab's frames for the badge.
+  // leaves them as they are: pass none). Tells the worker the frame's count
+  // of marks for the badge, where it does not have it already.
   // `counted`: the count of a whole pass's marks the worker has for the
   // badge already (the pass's report's), until the next reading.
   let refreshing = 0, whole = false, signature = '', counted = null;

@@ -1,7 +1,8 @@
-// The marks of a tab, for the toolbar button's badge and popup and the
-// keyboard commands: gathered from the tab's frames when needed, never kept
-// (the page and its incremental passes change them; the worker may have
-// been stopped since). Loaded by the service worker.
+// The marks of a tab, for the popup and the keyboard commands: gathered
+// from the tab's frames when needed, never kept (the page and its
+// incremental passes change them; the worker may have been stopped since).
+// The toolbar button's badge needs only their number: each frame's count
+// is kept (see setBadge). Loaded by the service worker.
 //
 // Each frame's content script (marks.js) answers "marksSummary" with the
 // word of each of its marks in document order and, for each frame element
@@ -82,10 +83,10 @@ async function tabCounts(tabId) {
 // The badge: the tab's count of marks, the sum of each frame's latest:
 // what it told with "marksChanged", or the matches of its whole pass, as
 // the worker answered them (tabId -> frameId -> {count, documentId, seq}),
-// so that no frame is asked for its marks on each change. A tab
-// whose top document this worker has not seen commit (its frames may have
-// told an earlier worker) is counted once from every frame's marks; a
-// frame's count told while that count runs is the newer and stays. A frame whose
+// so that no frame is asked for its marks on each change. A tab whose top
+// document this worker has not seen commit (its frames may have told an
+// earlier worker) is counted once from every frame's marks; a frame's
+// count told while that count runs is the newer and stays. A frame whose
 // document has gone (it navigated, or it was taken out of the page) no
 // longer counts.
 const frameCounts = new Map();  // tabId -> {complete, frames}
