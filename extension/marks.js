@@ -26,6 +26,8 @@
   // a twentieth of the page's time, the strip and counts following a little
   // later.
   const READ_SHARE = 20;
+  // The most marks of a whole pass read in the frame that shows them.
+  const FRAME_READ_MAX = 2000;
 
   let marks = [];        // [{colour, range: StaticRange or Range-like {startContainer...}, element?}]
   let keywords = [];     // the pass's [{word, colour}]
@@ -146,15 +148,27 @@
       counted = report.counted ?? null;
     }
     if (report?.keywords) keywords = report.keywords.map(({word, colour}) => ({word, colour: colour.toLowerCase()}));
-    refreshing ||= setTimeout(read, Math.max(REFRESH_MS, READ_SHARE * lastReadMs));
+    if (refreshing) return;
+    const due = refreshing = setTimeout(read, Math.max(REFRESH_MS, READ_SHARE * lastReadMs));
+    // In the top document a whole pass's marks, when few, are read in the
+    // frame that shows them if that comes first (a reading of a fresh pass
+    // follows the painter's list: linear), so that the strip drawn from
+    // them is rendered in that frame too, not in one more of its own.
+    if (report && window.top === window && (report.counted ?? Infinity) <= FRAME_READ_MAX) {
+      requestAnimationFrame(() => {
+        if (refreshing !== due) return;
+        clearTimeout(due);
+        read(true);
+      });
+    }
   }
 
   let readMs = 0;  // the time spent reading them, for the benchmarks
   let lastReadMs = 0;
-  function read() {
+  function read(inFrame = false) {
     const started = performance.now();
     try {
-      readMarks();
+      readMarks(inFrame);
     } finally {
       lastReadMs = performance.now() - started;
       readMs += lastReadMs;
@@ -258,7 +272,7 @@
     if (event.persisted && signature !== '') tell();
   });
 
-  function readMarks() {
+  function readMarks(inFrame) {
     refreshing = 0;
     const edits = takeEdits?.() ?? {whole: true};
     const was = marks[current];
@@ -285,7 +299,7 @@
     whole = false;
     signature = now;
     counted = null;
-    for (const listener of listeners) listener(marks);
+    for (const listener of listeners) listener(marks, inFrame);
     if (!unchanged) tell();
   }
 

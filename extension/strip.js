@@ -129,11 +129,23 @@
       setTimeout(then);
     }
   };
+  let drawings = 0;
   function schedule() {
     if (timer) return;
     const wait = Math.max(0, THROTTLE_MS - (performance.now() - lastDrawn));
-    timer = setTimeout(() => whenIdle(draw), wait);
+    const due = timer = ++drawings;
+    setTimeout(() => whenIdle(() => {
+      if (timer === due) draw();
+    }), wait);
   }
+  // The marks changed; `inFrame`: read in an animation frame, the one that
+  // shows them. A strip not yet shown is drawn then: the page's layout is
+  // read where the frame computes it anyway, and the strip is rendered in
+  // that frame (a frame of its own costs the whole page's paint again).
+  const changed = (marks, inFrame) => {
+    if (inFrame && shown === '' && enabled) draw();
+    else schedule();
+  };
 
   // `on`, the option as the worker gave it with the pass.
   function start(on = true) {
@@ -148,9 +160,17 @@
       schedule();
       return false;
     });
-    GlintmarkMarks.onChange(schedule);
+    GlintmarkMarks.onChange(changed);
     global.addEventListener('resize', schedule);
-    if (document.body) new ResizeObserver(schedule).observe(document.body);
+    // (A ResizeObserver tells of the size the body has when observed first:
+    // that one is no change.)
+    let observed = false;
+    if (document.body) {
+      new ResizeObserver(() => {
+        if (observed) schedule();
+        observed = true;
+      }).observe(document.body);
+    }
   }
 
   // Draws at once (for tests); answers the lines' tops and colours.
