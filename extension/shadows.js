@@ -11,10 +11,15 @@
   'use strict';
 
   const HTML_NS = 'http://www.w3.org/1999/xhtml';
-  const dom = global.chrome?.dom;
-  const closedOf = typeof dom?.openOrClosedShadowRoot === 'function'
-    ? (element) => dom.openOrClosedShadowRoot(element)
-    : (element) => element.openOrClosedShadowRoot;
+  // Looked up at the first custom element: the extension API's object is
+  // made for a frame's world when first touched, and most frames have none.
+  let closedOf = (element) => {
+    const dom = global.chrome?.dom;
+    closedOf = typeof dom?.openOrClosedShadowRoot === 'function'
+      ? (host) => dom.openOrClosedShadowRoot(host)
+      : (host) => host.openOrClosedShadowRoot;
+    return closedOf(element);
+  };
 
   // In Chromium each ask is an extension call of some microseconds: a page
   // of thousands of components without shadow roots (many frameworks' way),

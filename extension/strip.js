@@ -4,8 +4,9 @@
 // laid out inline, from a shadow tree up to its host) in its first mark's
 // colour, at the block's height in the document scaled to the viewport's.
 // Only the lines take the pointer; a click on one scrolls the block to the
-// middle. Drawn again after each pass (the marks registry's change) and when
-// the page resizes, at most every THROTTLE_MS; hidden on a page too short to
+// middle. Drawn first in the frame that shows a whole pass's marks, then
+// again after each pass (the marks registry's change) and when the page
+// resizes, at most every THROTTLE_MS; hidden on a page too short to
 // scroll and when the option "marksStrip" is off (the worker gives it with
 // the document's pass, and again whenever it changes).
 (function (global) {

@@ -17,6 +17,12 @@
 // A third Chromium loads the same pages with a floor: the same extension with
 // an empty content script and worker, what any extension with a content
 // script in every frame costs in Chromium; "ours" is the rest.
+// With --least, a fourth Chromium loads them with the least marker this
+// design allows (LEAST below): a content script that walks the page's text,
+// sends it to the extension's worker in one message, and paints the worker's
+// matches of the title's and the search's words as one CSS highlight; none
+// of the product's other work. Its extra is the cost of marking a page at
+// all with the matching in the worker: a bound under any such extension.
 // Per page: the renderer main thread's busy time (CDP Performance metrics,
 // TaskDuration) until the page has settled, and of it the time in scripts
 // (ScriptDuration: compiling and running ours, the page's, none on these
@@ -38,7 +44,8 @@ import { buildExtension } from '../../testing/browser/extension.mjs';
 import { startServer } from '../../testing/browser/server.mjs';
 import { glintmark } from '../../testing/browser/tool.mjs';
 
-const { values } = parseArgs({ options: { runs: { type: 'string', default: '5' }, pages: { type: 'string' } } });
+const { values } = parseArgs({ options: { runs: { type: 'string', default: '5' }, pages: { type: 'string' },
+  least: { type: 'boolean', default: false } } });
 const RUNS = Number(values.runs);
 const WORK = join(ROOT, 'build/extension-bench');
 mkdirSync(WORK, { recursive: true });
@@ -50,6 +57,47 @@ cpSync(extensionDir, floorDir, { recursive: true });
 writeFileSync(join(floorDir, 'early_styles.js'), '');
 writeFileSync(join(floorDir, 'content_script.js'), '');
 writeFileSync(join(floorDir, 'service_worker.js'), '');
+// The least marker: the floor with a content script and worker of a few lines
+// (its report is read as ours is, for its count of marks).
+const LEAST = {
+  content: `(async () => {
+  if (document.readyState !== 'complete') await new Promise((r) => addEventListener('load', r, {once: true}));
+  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+  const nodes = [], texts = [];
+  for (let n; (n = walker.nextNode());) { nodes.push(n); texts.push(n.data); }
+  const found = await chrome.runtime.sendMessage({title: document.title, referrer: document.referrer, texts});
+  if (!found?.length) return;
+  const highlight = new Highlight();
+  for (const [i, start, end] of found) highlight.add(new StaticRange({startContainer: nodes[i], startOffset: start, endContainer: nodes[i], endOffset: end}));
+  CSS.highlights.set('least', highlight);
+  const sheet = new CSSStyleSheet();
+  sheet.replaceSync('::highlight(least) { color: black; background-color: #ffff66; }');
+  document.adoptedStyleSheets = [...document.adoptedStyleSheets, sheet];
+  globalThis.glintmarkPass = {milliseconds: {describe: 0, apply: 0}, painter: 'highlight', report: {keywords: [{spans: found.length}]}, markedAt: performance.now()};
+})();
+`,
+  worker: `chrome.runtime.onMessage.addListener((message, sender, reply) => {
+  let query = '';
+  try { query = new URL(message.referrer).searchParams.get('q') ?? ''; } catch (e) {}
+  const words = [...new Set((message.title + ' ' + query).toLowerCase().split(/[^\\p{L}\\p{N}]+/u).filter((w) => w.length > 2))];
+  const found = [];
+  message.texts.forEach((text, i) => {
+    const low = text.toLowerCase();
+    for (const word of words) {
+      for (let at = low.indexOf(word); at >= 0; at = low.indexOf(word, at + word.length)) found.push([i, at, at + word.length]);
+    }
+  });
+  reply(found);
+});
+`,
+};
+const leastDir = join(WORK, 'least');
+if (values.least) {
+  rmSync(leastDir, { recursive: true, force: true });
+  cpSync(floorDir, leastDir, { recursive: true });
+  writeFileSync(join(leastDir, 'content_script.js'), LEAST.content);
+  writeFileSync(join(leastDir, 'service_worker.js'), LEAST.worker);
+}
 const markSource = readFileSync(join(NODE_MODULES, 'node_modules/mark.js/dist/mark.js'), 'utf8');
 const keywords = glintmark('generate-page', '--keywords').split(/\s+/).filter(Boolean).slice(0, 7);
 
@@ -215,17 +263,19 @@ const FLAGS = ['--disable-features=SpareRendererForSitePerProcess'];
 const plain = await launchChromium({ args: FLAGS });
 const floor = await launchChromium({ extension: floorDir, args: FLAGS });
 const extended = await launchChromium({ extension: extensionDir, args: FLAGS });
+const least = values.least ? await launchChromium({ extension: leastDir, args: FLAGS }) : null;
 const results = [];
 try {
   // The extension's worker starts with the browser; let it compile its engine.
   await extended.browser.waitForTarget((t) => t.type() === 'service_worker');
   await sleep(1000);
   for (const page of PAGES) {
-    const runs = { plain: [], floor: [], extension: [], markjs: [] };
+    const runs = { plain: [], floor: [], extension: [], markjs: [], least: [] };
     for (let run = 0; run < RUNS; run++) {
       runs.plain.push(await load(plain, page));
       runs.floor.push(await load(floor, page));
       runs.extension.push(await load(extended, page));
+      if (least) runs.least.push(await load(least, page));
       if (page.markjs) runs.markjs.push(await load(plain, page, { markjs: true }));
     }
     const best = (list, field) => Math.min(...list.map((r) => r[field]));
@@ -239,6 +289,7 @@ try {
       lastSpan: runs.extension[0].spans ? best(runs.extension, 'lastSpan') : null,
       spans: runs.extension[0].spans,
       markjs: page.markjs ? { lastSpan: best(runs.markjs, 'lastSpan'), spans: runs.markjs[0].spans } : null,
+      least: least ? { task: best(runs.least, 'task'), memory: best(runs.least, 'memory'), spans: runs.least[0].spans } : null,
     };
     results.push(row);
     console.error(`# ${page.name}: ${JSON.stringify(row)}`);
@@ -247,6 +298,7 @@ try {
   await plain.close();
   await floor.close();
   await extended.close();
+  await least?.close();
   await server.close();
 }
 
@@ -272,5 +324,17 @@ for (const { page, task, scripts, load, memory, script, lastSpan, spans, markjs 
   console.log(`| ${page.name} | ${page.frames} | ${triple(task, ms)} | ${extra(task, page.frames, ms)} | ` +
     `${triple(scripts, ms)} | ${extra(scripts, page.frames, ms)} | ` +
     `${ms(script / page.frames)} | ${triple(load, ms)} | ${triple(memory, mb)} | ${extra(memory, page.frames, mb)} | ${span} |`);
+}
+if (least) {
+  console.log('\nThe least marker (--least), best of the same loads: extra per frame against without the extension ' +
+    '(against the floor), and ours for comparison:\n');
+  console.log('| page | least marker: main thread (ms) | extra per frame (ms) | memory (MB) | extra per frame (MB) | marks | ' +
+    'ours: extra per frame (ms) | extra per frame (MB) |');
+  console.log('|---|---|---|---|---|---|---|---|');
+  for (const { page, task, memory, least: row } of results) {
+    const versus = (value, values, unit) => `${unit((value - values[0]) / page.frames)} (${unit((value - values[1]) / page.frames)})`;
+    console.log(`| ${page.name} | ${ms(row.task)} | ${versus(row.task, task, ms)} | ${mb(row.memory)} | ` +
+      `${versus(row.memory, memory, mb)} | ${row.spans} | ${extra(task, page.frames, ms)} | ${extra(memory, page.frames, mb)} |`);
+  }
 }
 writeFileSync(join(WORK, 'results.json'), JSON.stringify(results, null, 2));
