@@ -16,7 +16,7 @@
   const LINE = 4;
   const THROTTLE_MS = 250;
 
-  let host = null, root = null, enabled = true, timer = 0, lastDrawn = 0, shown = '';
+  let host = null, root = null, enabled = true, timer = 0, lastDrawn = 0, shown = '', drawnHeight = -1;
   const LINE_RULE = `div { position: absolute; right: 0; width: ${WIDTH}px; height: ${LINE}px; ` +
     'box-shadow: 0 0 0 1px rgba(0,0,0,.35); pointer-events: auto; cursor: pointer; }';
 
@@ -76,7 +76,7 @@
   function draw() {
     lastDrawn = performance.now();
     timer = 0;
-    const docHeight = document.documentElement.scrollHeight;
+    const docHeight = drawnHeight = document.documentElement.scrollHeight;
     const view = global.innerHeight;
     const marks = enabled && docHeight > view ? lines() : [];
     if (!marks.length) {
@@ -164,11 +164,11 @@
     GlintmarkMarks.onChange(changed);
     global.addEventListener('resize', schedule);
     // (A ResizeObserver tells of the size the body has when observed first:
-    // that one is no change.)
+    // no change, unless the document's height differs from the strip's.)
     let observed = false;
     if (document.body) {
       new ResizeObserver(() => {
-        if (observed) schedule();
+        if (observed || document.documentElement.scrollHeight !== drawnHeight) schedule();
         observed = true;
       }).observe(document.body);
     }
