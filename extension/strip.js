@@ -16,7 +16,7 @@
   const LINE = 4;
   const THROTTLE_MS = 250;
 
-  let host = null, root = null, enabled = true, timer = 0, lastDrawn = 0, shown = '', drawnHeight = -1;
+  let host = null, root = null, enabled = true, pending = 0, lastDrawn = 0, shown = '', drawnHeight = -1;
   const LINE_RULE = `div { position: absolute; right: 0; width: ${WIDTH}px; height: ${LINE}px; ` +
     'box-shadow: 0 0 0 1px rgba(0,0,0,.35); pointer-events: auto; cursor: pointer; }';
 
@@ -75,7 +75,7 @@
 
   function draw() {
     lastDrawn = performance.now();
-    timer = 0;
+    pending = 0;
     const docHeight = drawnHeight = document.documentElement.scrollHeight;
     const view = global.innerHeight;
     const marks = enabled && docHeight > view ? lines() : [];
@@ -130,13 +130,15 @@
       setTimeout(then);
     }
   };
+  // `pending`: the drawing scheduled (a number of its own), 0 when none;
+  // one made meanwhile drops it.
   let drawings = 0;
   function schedule() {
-    if (timer) return;
+    if (pending) return;
     const wait = Math.max(0, THROTTLE_MS - (performance.now() - lastDrawn));
-    const due = timer = ++drawings;
+    const due = pending = ++drawings;
     setTimeout(() => whenIdle(() => {
-      if (timer === due) draw();
+      if (pending === due) draw();
     }), wait);
   }
   // The marks changed; `inFrame`: read in an animation frame, the one that
